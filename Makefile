@@ -1,0 +1,35 @@
+# Two entry points:
+#   make run    builds the release preset and runs the main job
+#   make test   installs missing Debian packages, then builds and tests the
+#               dev, asan and tsan presets
+PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: run test deps build-% test-% bench fuzz clean
+
+run: build-release
+	./build/release/src/cli/mira-frame 01 00 0F 00 2A 00 A2 02 07 89 00 00
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+build-%:
+	cmake --preset $* >/dev/null
+	cmake --build --preset $* -j $(JOBS)
+
+test-%: build-%
+	ctest --preset $* -j $(JOBS)
+
+test: deps
+	$(MAKE) test-dev test-asan test-tsan
+
+bench: deps build-bench
+	./build/bench/bench/mira_bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,290 @@
+/*
+ * mira.h - the host interface of the MIRA DF1 driver (libmira).
+ *
+ * A host loads libmira, hands it a settings block with UDrvOpen and then
+ * drives reads, writes, unsolicited messages and address checks through the
+ * UDrv functions below. Everything here is plain C with fixed-width types so
+ * that a C host, or a host written in any language with a C FFI, can use it.
+ *
+ * Texts
+ *   Every text exchanged with the driver is a NUL-terminated string of 16-bit
+ *   code units (mira_char). Numbers inside texts are decimal.
+ *
+ * Return codes
+ *   Start functions return 1 when their request went out and 0 otherwise,
+ *   with *error set. Finish functions return 0 while the exchange is still
+ *   open (call again later) and 1 when it is over, with *error 0 or a code.
+ *   The codes are listed under "Error codes" below; positive codes other than
+ *   those named are the controller's extended status (STS 0xF0) or a
+ *   Portkit ErrorCode (see mira/portkit_codes.h).
+ *
+ * Thread safety
+ *   The UDrv functions must be called from one host thread, one call at a
+ *   time. HandInts is called by Portkit from its receive thread, once per
+ *   received byte. The unsolicited-message callback (MiraWindow) runs on that
+ *   receive thread: it must copy the key text and return quickly.
+ *
+ * Windows
+ *   On Windows the window handle given to UDrvOpen is an HWND. Elsewhere it is
+ *   the address of a MiraWindow record owned by the host: the driver calls
+ *   its post function where Windows would post the message. A host that does
+ *   not want the messages passes 0.
+ */
+#ifndef MIRA_MIRA_H
+#define MIRA_MIRA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define MIRA_STATIC_ASSERT static_assert
+typedef char16_t mira_char;
+#else
+#include <assert.h>
+#include <uchar.h>
+#define MIRA_STATIC_ASSERT _Static_assert
+typedef char16_t mira_char;
+#endif
+
+#if defined(_WIN32)
+#if defined(MIRA_BUILDING_DRIVER)
+#define MIRA_API __declspec(dllexport)
+#else
+#define MIRA_API __declspec(dllimport)
+#endif
+#elif defined(MIRA_BUILDING_DRIVER)
+#define MIRA_API __attribute__((visibility("default")))
+#else
+#define MIRA_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------
+ * Error codes a host sees.
+ * ------------------------------------------------------------------------- */
+enum {
+    MIRA_OK = 0,
+    MIRA_ERR_BAD_MNEMONIC = -34,      /* bad or missing mnemonic or separator        */
+    MIRA_ERR_BAD_HEADER = -37,        /* header names no valid file; item under U:   */
+                                      /* without a type letter; file type 144 where  */
+                                      /* it is not allowed                            */
+    MIRA_ERR_RANGE = -39,             /* range too large                              */
+    MIRA_ERR_GROUP_WRITE_TCC = -40,   /* group write to a timer, counter or control   */
+    MIRA_ERR_CONTROLLER_STATUS = 256, /* controller status error, failed string read  */
+    MIRA_ERR_ODD_ASCII_START = 257,   /* PLC-5 ASCII group write at an odd byte       */
+    MIRA_ERR_NO_UNSOLICITED = 280,    /* no stored unsolicited frame; every discard   */
+    MIRA_ERR_GROUP_WRITE_BIT = 32001  /* group write of a bit item or a string file   */
+};
+
+/* The window message announcing a stored unsolicited frame (WM_USER + 0x200).
+ * lParam is the address of the slot's key text, valid until the host consumes
+ * or discards that frame with UDrvProcessUnsolicitedReadMessage. */
+#define MIRA_WM_UNSOLICITED 0x600u
+
+/* ---------------------------------------------------------------------------
+ * The window bridge (non-Windows hosts).
+ *
+ * To receive message 0x600 a host fills a MiraWindow and passes its address,
+ * cast to MiraWindowHandle, to UDrvOpen. The record must outlive the driver's
+ * open period. post is called on Portkit's receive thread.
+ * ------------------------------------------------------------------------- */
+typedef struct MiraWindow {
+    void (*post)(void *context, uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void *context;
+} MiraWindow;
+
+typedef uintptr_t MiraWindowHandle;
+
+/* ---------------------------------------------------------------------------
+ * Records
+ * ------------------------------------------------------------------------- */
+
+/* FILETIME: 100-ns intervals since 1601-01-01, local time, as two 32-bit
+ * halves so that it sits at byte 180 of HostValue without padding. */
+typedef struct MiraFileTime {
+    uint32_t lowDateTime;
+    uint32_t highDateTime;
+} MiraFileTime;
+
+/* The settings block handed to UDrvOpen (1024 bytes).
+ *
+ * The driver reads StationText, ModelText, ModeText, AddressOption and
+ * ErrorCheckOption. Everything else belongs to Portkit, which receives the
+ * whole block at port open:
+ *   baud             bits per second (0: 19200)
+ *   parity           0 none, 1 odd, 2 even
+ *   dataBits         7 or 8 (0: 8)
+ *   stopBits         1 or 2 (0: 1)
+ *   replyTimeoutMs   time a reply may take before ErrorCode reports a time-out
+ *                    (0: 1000)
+ *   TimeoutA/B       their sum bounds the wait for the channel lock, in ms
+ *   portName         "sim", "sim:slc500", "sim:plc5", "sim:plc2", a device
+ *                    path such as /dev/ttyUSB0, or socket://HOST:PORT
+ */
+typedef struct DriverSettings {
+    uint32_t baud;                  /*   0 */
+    uint32_t parity;                /*   4 */
+    uint32_t dataBits;              /*   8 */
+    uint32_t stopBits;              /*  12 */
+    uint32_t replyTimeoutMs;        /*  16 */
+    uint16_t TimeoutA;              /*  20 */
+    uint16_t TimeoutB;              /*  22 */
+    uint8_t portkitReserved0[20];   /*  24 */
+    mira_char StationText[82];      /*  44: own station, decimal            */
+    mira_char ModelText[82];        /* 208: controller model                */
+    mira_char ModeText[82];         /* 372: "Standard" or another BCD mode  */
+    int32_t AddressOption;          /* 536: nonzero selects the alt. mode   */
+    int32_t ErrorCheckOption;       /* 540: > 0 CRC-16, otherwise BCC       */
+    mira_char portName[128];        /* 544 */
+    uint8_t portkitReserved1[224];  /* 800 */
+} DriverSettings;
+
+MIRA_STATIC_ASSERT(sizeof(DriverSettings) == 1024, "DriverSettings size");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, baud) == 0, "baud");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, parity) == 4, "parity");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, dataBits) == 8, "dataBits");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, stopBits) == 12, "stopBits");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, replyTimeoutMs) == 16, "replyTimeoutMs");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, TimeoutA) == 20, "TimeoutA");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, TimeoutB) == 22, "TimeoutB");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, StationText) == 44, "StationText");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, ModelText) == 208, "ModelText");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, ModeText) == 372, "ModeText");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, AddressOption) == 536, "AddressOption");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, ErrorCheckOption) == 540, "ErrorCheckOption");
+MIRA_STATIC_ASSERT(offsetof(DriverSettings, portName) == 544, "portName");
+
+/* Value types of HostValue.valueType. */
+enum { MIRA_VALUE_INTEGER = 1, MIRA_VALUE_DOUBLE = 2, MIRA_VALUE_STRING = 3 };
+
+/* Quality of a decoded value; a BCD digit above 999 may replace it (1..15). */
+#define MIRA_QUALITY_GOOD 192u
+
+typedef union MiraValue {
+    int32_t integer;
+    double real;
+    mira_char text[84]; /* at most 83 characters and the terminator */
+} MiraValue;
+
+/* One value of a write or of an unsolicited delivery (176 bytes). */
+typedef struct HostValueCore {
+    uint32_t valueType; /*   0 */
+    uint32_t reserved;  /*   4 */
+    MiraValue value;    /*   8 */
+} HostValueCore;
+
+/* One value of a read (192 bytes). */
+typedef struct HostValue {
+    uint32_t valueType;     /*   0 */
+    uint32_t reserved;      /*   4 */
+    MiraValue value;        /*   8 */
+    uint16_t quality;       /* 176 */
+    uint16_t reserved2;     /* 178 */
+    MiraFileTime timestamp; /* 180: local time of the finish call */
+} HostValue;
+
+MIRA_STATIC_ASSERT(sizeof(MiraValue) == 168, "MiraValue size");
+MIRA_STATIC_ASSERT(sizeof(HostValueCore) == 176, "HostValueCore size");
+MIRA_STATIC_ASSERT(offsetof(HostValueCore, valueType) == 0, "valueType");
+MIRA_STATIC_ASSERT(offsetof(HostValueCore, value) == 8, "value");
+MIRA_STATIC_ASSERT(sizeof(HostValue) == 192, "HostValue size");
+MIRA_STATIC_ASSERT(offsetof(HostValue, valueType) == 0, "valueType");
+MIRA_STATIC_ASSERT(offsetof(HostValue, value) == 8, "value");
+MIRA_STATIC_ASSERT(offsetof(HostValue, quality) == 176, "quality");
+MIRA_STATIC_ASSERT(offsetof(HostValue, timestamp) == 180, "timestamp");
+
+/* Portkit's port object; its layout is private to Portkit and the driver. */
+typedef struct generic_port generic_port;
+
+/* ---------------------------------------------------------------------------
+ * Setup
+ * ------------------------------------------------------------------------- */
+
+/* Opens the driver: reads the settings, opens the port through Portkit,
+ * allocates the tables and resets the line. versionText receives "10.3" and
+ * needs room for 5 characters. Returns 1 on success, 0 on failure with *error
+ * as the port open left it. */
+MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings *settings,
+                          mira_char *versionText, int32_t *error);
+
+/* Removes every group, releases the tables and closes the port. Returns what
+ * Portkit's port close returns. */
+MIRA_API int32_t UDrvClose(void);
+
+/* 2 for a floating-point item, 3 for a string item, 1 for any other. */
+MIRA_API int32_t UDrvGetType(const mira_char *headerText, const mira_char *addressText);
+
+/* ---------------------------------------------------------------------------
+ * Address checks. These never touch the line. The rewritten texts are never
+ * longer than MIRA_MAX_CHECKED_TEXT characters plus the terminator; a host
+ * buffer of MIRA_CHECKED_TEXT_BUFFER code units is always large enough.
+ * ------------------------------------------------------------------------- */
+#define MIRA_MAX_CHECKED_TEXT 255
+#define MIRA_CHECKED_TEXT_BUFFER 256
+
+MIRA_API int32_t UDrvValidHeader(mira_char *headerText);
+MIRA_API int32_t UDrvValidAddress(const mira_char *headerText, mira_char *addressText);
+MIRA_API int32_t UDrvValidString1(const mira_char *text);
+MIRA_API int32_t UDrvGetHeaderAddress(const mira_char *stationA, const mira_char *addressA,
+                                      const mira_char *stationB, const mira_char *addressB,
+                                      mira_char *headerText, mira_char *itemText);
+MIRA_API int32_t UDrvCompareAddress(const mira_char *stationA, const mira_char *addressA,
+                                    const mira_char *stationB, const mira_char *addressB);
+MIRA_API int32_t UDrvValidAddressEx(mira_char *text);
+
+/* ---------------------------------------------------------------------------
+ * Reads
+ * ------------------------------------------------------------------------- */
+MIRA_API int32_t UDrvReadGroupStart(const mira_char *stationRef, const mira_char *headerText,
+                                    const mira_char *const *itemTexts, int32_t itemCount,
+                                    int32_t *error);
+MIRA_API int32_t UDrvReadGroupStartEx2(int32_t groupHandle, int32_t *error);
+MIRA_API int32_t UDrvReadGroupFinishExt(HostValue *values, int32_t reserved, int32_t itemCount,
+                                        int32_t *error);
+
+/* ---------------------------------------------------------------------------
+ * Writes
+ * ------------------------------------------------------------------------- */
+MIRA_API int32_t UDrvWriteGroupStart(const mira_char *stationRef, const mira_char *headerText,
+                                     const mira_char *const *itemTexts, HostValueCore *values,
+                                     int32_t itemCount, int32_t *error);
+MIRA_API int32_t UDrvWriteGroupFinish(int32_t *error);
+MIRA_API int32_t UDrvWriteItemStart(const mira_char *stationRef, const mira_char *headerText,
+                                    const mira_char *itemText, HostValueCore *valueRecord,
+                                    int32_t *error);
+MIRA_API int32_t UDrvWriteItemFinish(int32_t *error);
+
+/* ---------------------------------------------------------------------------
+ * Registered read groups (handles 0..16383)
+ * ------------------------------------------------------------------------- */
+MIRA_API int32_t UDrvAddGroup(int32_t groupHandle, const mira_char *stationRef,
+                              const mira_char *headerText, const mira_char *const *itemTexts,
+                              int32_t itemCount);
+MIRA_API void UDrvRemoveGroup(int32_t groupNumber);
+MIRA_API void UDrvRemoveAllGroups(void);
+
+/* ---------------------------------------------------------------------------
+ * Unsolicited messages. headerText is the key text up to its tab, as the
+ * window message delivered it. With itemCount 0 and values NULL the stored
+ * frame is discarded (the result is then always 0 with *error 280).
+ * ------------------------------------------------------------------------- */
+MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t reserved, const mira_char *headerText,
+                                                   const mira_char *stationRef,
+                                                   const mira_char *const *itemTexts,
+                                                   HostValueCore *values, int32_t itemCount,
+                                                   int32_t *error);
+
+/* ---------------------------------------------------------------------------
+ * The receive handler. Portkit calls it once per received byte after
+ * UDrvOpen registered it; hosts never call it themselves.
+ * ------------------------------------------------------------------------- */
+MIRA_API void HandInts(generic_port *port);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MIRA_MIRA_H */

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+#include "address/records.h"
+
+namespace mira {
+
+// One registered read group, owned through its GroupTable entry.
+struct GroupRecord {
+    PlcAddress header;    // stationText holds the host's station reference
+    ItemRequest* items;   // itemCount records, a block of their own
+    int32_t itemCount;
+};
+
+}  // namespace mira

@@ -1,0 +1,3 @@
+target_sources(mira_objs PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/receive.cpp)

@@ -1,0 +1,95 @@
+// The driver's single set of global state, and the settings phase of open.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "address/records.h"
+#include "mira/mira.h"
+#include "setup/portkit.h"
+
+namespace mira {
+
+inline constexpr int32_t kItemTableRows = 4096;
+inline constexpr int32_t kUnsolSlotCount = 20;
+inline constexpr int32_t kStringSlotCount = 255;
+inline constexpr int32_t kStringSlotBytes = 90;
+inline constexpr int32_t kGroupHandles = 16384;
+inline constexpr int32_t kRxDataBytes = 512;
+
+// One stored unsolicited frame (1160 bytes).
+struct UnsolSlot {
+    uint8_t FrameBytes[1024];  // the frame after DLE STX: DST, SRC, CMD, STS, TNS, data
+    char16_t KeyText[64];      // "key\tstation", terminated
+    uint32_t FrameLength;      // bytes copied into FrameBytes
+    uint32_t InUse;            // 1 = holds a frame not yet consumed
+};
+static_assert(sizeof(UnsolSlot) == 1160);
+static_assert(offsetof(UnsolSlot, KeyText) == 1024);
+static_assert(offsetof(UnsolSlot, FrameLength) == 1152);
+static_assert(offsetof(UnsolSlot, InUse) == 1156);
+
+struct GroupRecord;
+
+struct DriverState {
+    uint32_t LocalStation;
+    uint32_t ModelClass;
+    uint32_t Plc5Family;
+    uint32_t OctalIo;
+    uint8_t NonStandardBcd;
+    uint32_t AltAddressMode;
+    uint32_t UseCrc;
+    MiraWindowHandle NotifyWindow;
+    generic_port* Port;
+    uint32_t ChannelBusy;       // 0 free, 1 a sender, 2 an incoming frame
+    uint32_t TnsCounter;
+    uint32_t ForeignFrameSeen;
+    uint8_t RxData[kRxDataBytes];
+    uint32_t RxBcc;
+    uint16_t RxCrc;
+    uint8_t RxCrcLow;
+    uint8_t RxCrcHigh;
+    ItemRequest* ItemTable;      // kItemTableRows rows
+    ItemRequest* UnsolItemTable; // kItemTableRows rows
+    UnsolSlot* UnsolSlots;       // kUnsolSlotCount slots
+    uint8_t* StringSlots;        // kStringSlotCount blocks of kStringSlotBytes
+    GroupRecord** GroupTable;    // kGroupHandles entries
+    PlcAddress CurrentHeader;
+    PlcAddress UnsolHeader;
+    const char16_t* EmptyText;
+    uint8_t HasTypePrefix;
+    uint32_t LetterSyntax;
+};
+static_assert(std::is_standard_layout_v<DriverState>);
+
+// Model classes.
+inline constexpr uint32_t kClassPlc2 = 2;
+inline constexpr uint32_t kClassPlc5 = 5;
+inline constexpr uint32_t kClassSlc500 = 500;
+
+// The one instance every exported function works on.
+extern DriverState Driver;
+
+// The values DriverState holds before the first UDrvOpen.
+DriverState InitialDriverState();
+
+// Restores the initial values (tests; the tables are not released).
+void ResetDriverState();
+
+// The settings phase of UDrvOpen: reads the five driver fields of the block,
+// chooses the model and the frame check, copies "10.3" into versionText and
+// sets *error to 0.
+void ApplySettings(MiraWindowHandle window, const DriverSettings* settings, char16_t* versionText,
+                   int32_t* error);
+
+// One row of the model table.
+struct PlcModel {
+    const char16_t* text;
+    uint32_t modelClass;
+    uint32_t plc5Family;
+    uint32_t octalIo;
+    bool octalFromSuffix;  // the number after ':' decides OctalIo
+};
+
+}  // namespace mira

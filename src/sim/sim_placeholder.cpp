@@ -1,0 +1,1 @@
+// The simulator lands with its own issue.

@@ -1,0 +1,216 @@
+#include "fake_portkit.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/atomic_word.h"
+
+namespace mira::test {
+namespace {
+
+std::unique_ptr<FakePort> g_fake = std::make_unique<FakePort>();
+
+}  // namespace
+
+FakePort& Fake() { return *g_fake; }
+
+void ResetFake() {
+    g_fake = std::make_unique<FakePort>();
+    g_fake->port.RawBuffer = g_fake->raw;
+    g_fake->port.TimeoutA = 1000;
+    g_fake->port.TimeoutB = 500;
+}
+
+FakeClock::FakeClock() {
+    source_.context = this;
+    source_.tickCount = [](void* c) { return static_cast<FakeClock*>(c)->now(); };
+    source_.sleep = [](void* c, uint32_t ms) {
+        auto* self = static_cast<FakeClock*>(c);
+        self->Advance(ms);
+        ++self->sleepCalls;
+        if (self->onSleep) self->onSleep(ms);
+        Fake().Pump();
+    };
+    source_.localFileTime = [](void* c) { return static_cast<FakeClock*>(c)->fileTime; };
+    SetClockSource(&source_);
+}
+
+FakeClock::~FakeClock() { SetClockSource(nullptr); }
+
+void FakePort::Feed(const Bytes& bytes) {
+    for (uint8_t b : bytes) {
+        {
+            std::lock_guard lock(mutex);
+            rx.push_back(b);
+        }
+        if (handler != nullptr)
+            handler(&port);
+        else
+            HandInts(&port);
+    }
+}
+
+void FakePort::Queue(const Bytes& bytes) {
+    std::lock_guard lock(mutex);
+    queued.insert(queued.end(), bytes.begin(), bytes.end());
+}
+
+void FakePort::Pump() {
+    Bytes pending;
+    {
+        std::lock_guard lock(mutex);
+        pending.assign(queued.begin(), queued.end());
+        queued.clear();
+    }
+    Feed(pending);
+}
+
+Bytes FakePort::AllSent() const {
+    Bytes all;
+    for (const Bytes& s : sends) all.insert(all.end(), s.begin(), s.end());
+    return all;
+}
+
+std::vector<std::string> FakePort::TraceLines() const {
+    std::vector<std::string> out;
+    for (const auto& t : traces) out.push_back(Narrow(t));
+    return out;
+}
+
+std::string Narrow(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::string Hex(const Bytes& bytes) {
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
+        if (i) out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+Bytes FromHex(const std::string& hex) {
+    Bytes out;
+    int nibbles = 0, value = 0;
+    for (char c : hex) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        value = value * 16 + v;
+        if (++nibbles == 2) {
+            out.push_back(static_cast<uint8_t>(value));
+            nibbles = value = 0;
+        }
+    }
+    return out;
+}
+
+}  // namespace mira::test
+
+using mira::test::Fake;
+
+extern "C" {
+
+generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings, int32_t* error) {
+    auto& f = Fake();
+    ++f.openCalls;
+    f.openedWith = settings;
+    if (f.openError != 0) *error = f.openError;
+    return f.openReturnsNull ? nullptr : &f.port;
+}
+
+int32_t PkPortClose(generic_port*) {
+    ++Fake().closeCalls;
+    return Fake().closeResult;
+}
+
+void PkRegisterHandler(generic_port*, PkReceiveHandler handler) { Fake().handler = handler; }
+
+int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
+    auto& f = Fake();
+    {
+        std::lock_guard lock(f.mutex);
+        if (f.rx.empty()) return 0;
+        *byte = f.rx.front();
+        f.rx.pop_front();
+    }
+    // The raw view starts afresh with a byte that arrives between frames.
+    if (mira::Load(port->RxState) == 0) mira::Store(port->RawCount, 0);
+    const uint16_t n = mira::Load(port->RawCount);
+    if (n < sizeof f.raw) {
+        f.raw[n] = *byte;
+        mira::Store(port->RawCount, n + 1);
+    }
+    return 1;
+}
+
+void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
+    auto& f = Fake();
+    mira::Store(port->ReplyReady, 0);
+    mira::Store(port->ErrorCode, 0);
+    mira::test::Bytes sent(bytes, bytes + (length > 0 ? length : 0));
+    {
+        std::lock_guard lock(f.mutex);
+        f.sends.push_back(sent);
+    }
+    if (f.sendErrorCode != 0) mira::Store(port->ErrorCode, f.sendErrorCode);
+    if (f.onSend) f.onSend(sent);
+}
+
+int32_t PkOutputDone(generic_port*) {
+    ++Fake().outputChecks;
+    return Fake().outputDoneResult;
+}
+
+void PkYield() {
+    auto& f = Fake();
+    ++f.yields;
+    if (f.onYield) f.onYield();
+    f.Pump();
+    // Advancing the clock keeps time-out loops finite under the fake clock.
+    mira::Sleep(f.yieldAdvanceMs);
+}
+
+void PkStatusUpdate(generic_port*) { ++Fake().statusUpdates; }
+
+void PkTrace(const char16_t* line) {
+    auto& f = Fake();
+    std::lock_guard lock(f.mutex);
+    f.traces.emplace_back(line);
+}
+
+void PkStationText(generic_port*, const char16_t* stationRef, char16_t* buffer, int32_t limit) {
+    auto& f = Fake();
+    std::u16string ref = stationRef ? stationRef : u"";
+    f.stationRequests.push_back(ref);
+    std::u16string value = f.stationText ? f.stationText(stationRef) : ref;
+    const size_t n = value.size() < static_cast<size_t>(limit) ? value.size() : static_cast<size_t>(limit);
+    for (size_t i = 0; i < n; ++i) buffer[i] = value[i];
+    buffer[n] = 0;
+}
+
+void* PkTableAlloc(int32_t count, int32_t recordSize) {
+    auto& f = Fake();
+    f.allocs.emplace_back(count, recordSize);
+    if (f.failTableAlloc) return nullptr;
+    void* block = std::calloc(static_cast<size_t>(count), static_cast<size_t>(recordSize));
+    f.allocBlocks.push_back(block);
+    return block;
+}
+
+void PkTableFree(void* block) {
+    Fake().frees.push_back(block);
+    std::free(block);
+}
+
+void PkStringStep(generic_port*) { ++Fake().stringSteps; }
+
+}  // extern "C"
