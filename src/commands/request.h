@@ -1,4 +1,8 @@
 // PCCC request building shared by reads and writes, and the send sequence.
+//
+// Every builder writes into a caller's buffer of at least kMaxRequestBytes
+// and returns the number of bytes written, or a negative host error code
+// when the request cannot be expressed (nothing is sent then).
 #pragma once
 
 #include <cstdint>
@@ -11,13 +15,31 @@ namespace mira {
 inline constexpr int32_t kMaxRequestBytes = 300;
 inline constexpr int32_t kMaxFrameBytes = 2 * kMaxRequestBytes + 6;
 
+// Room for an ASCII logical address text, terminator included.
+inline constexpr int32_t kAsciiAddressCapacity = 48;
+
+// CMD bytes by controller: typed commands for SLC 500 and PLC-5.
+uint8_t ReadCommandByte();   // 0x0F, or 0x01 for PLC-2
+uint8_t WriteCommandByte();  // 0x0F, or 0x08 for PLC-2
+
 // Writes the six-byte command header (DST, SRC, CMD, STS 0, TNS low, TNS
 // high 0) and advances TnsCounter. Returns 6.
 int32_t PutCommandHeader(uint8_t* out, const PlcAddress& header, uint8_t command);
 
 // The element-number field of SLC 500 requests: one byte up to 255, else
-// 0xFF, low, high. Returns the bytes written (1 or 3).
+// 0xFF, low, high. Returns the bytes written (1 or 3). A negative number is
+// written as 0 so that the field never starts with a stray escape byte; the
+// builders refuse such elements before they get here.
 int32_t PutElementNumber(uint8_t* out, int32_t element);
+
+// The SLC 500 address fields: file number, file type and the two number
+// fields (slot and element) in the order the file type needs. A negative
+// slot is set to 0 in the header itself. Returns the bytes written (4 or 6).
+int32_t PutSlcAddress(uint8_t* out, PlcAddress* header, int32_t element);
+
+// The PLC-5 ASCII logical address: 0x00 '$', the text of FormatAsciiAddress
+// for `element`, 0x00. Returns the bytes written.
+int32_t PutPlc5Address(uint8_t* out, int32_t element);
 
 // Writes the 8-bit ASCII logical address of `element` in CurrentHeader's file
 // (N7:12, I:10.0, S:3); returns its length without the terminator. `capacity`
@@ -29,11 +51,24 @@ int32_t FormatAsciiAddress(char* text, int32_t capacity, int32_t element);
 int32_t OctalDigitsToValue(int32_t n);
 int32_t ValueToOctalDigits(int32_t value);
 
+// The three read requests. byteCount must fit the one-byte size field
+// (0..255) and element numbers must lie in 0..65535 (PLC-2: byte addresses
+// in 0..65535); otherwise MIRA_ERR_RANGE is returned and nothing is built
+// (TnsCounter is not advanced).
+int32_t BuildPlc2Read(uint8_t* out, const PlcAddress& header, int32_t byteAddress, int32_t byteCount);
+int32_t BuildSlcRead(uint8_t* out, PlcAddress* header, int32_t element, int32_t byteCount);
+// PLC-5 typed read of `count` elements from `element` (as the address text
+// shows it), count in 1..65535.
+int32_t BuildPlc5Read(uint8_t* out, const PlcAddress& header, int32_t element, int32_t count);
+
 // Frames and sends a built request under the channel lock; returns the
 // port's ErrorCode (0: sent).
 [[nodiscard]] int32_t TransmitRequest(const uint8_t* message, int32_t length);
 
-// The synchronous per-item read of a string file into StringSlots.
+// The synchronous per-item read of a string file into StringSlots: 0, -34
+// for an item that is not a string, 256 for a failed exchange, the STS of a
+// refused request, or -39 for more than 255 items or a string that does not
+// fit a slot's request.
 [[nodiscard]] int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t count);
 
 }  // namespace mira

@@ -1,0 +1,183 @@
+// PCCC request layouts of the three controller classes.
+#include "commands/request.h"
+
+#include <cstdio>
+
+#include "address/tables.h"
+#include "platform/atomic_word.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+bool TypedCommands() { return Driver.ModelClass == kClassSlc500 || Driver.Plc5Family == 1; }
+
+uint8_t Low(int32_t v) { return static_cast<uint8_t>(v & 0xFF); }
+uint8_t High(int32_t v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
+
+// The file letters of a header. A header read in the numeric syntax leaves
+// fileLetter as it was, so the row is trusted only when it names the
+// header's file type; otherwise the row of that file type is used.
+const char16_t* HeaderLetters(const PlcAddress& header) {
+    if (header.fileLetter >= 0 && header.fileLetter < int32_t(FileLetterTable.size()) &&
+        FileLetterTable[header.fileLetter].fileType == header.fileType)
+        return FileLetterTable[header.fileLetter].letters;
+    for (const FileLetter& row : FileLetterTable)
+        if (row.fileType == header.fileType) return row.letters;
+    return u"";
+}
+
+}  // namespace
+
+uint8_t ReadCommandByte() { return TypedCommands() ? 0x0F : 0x01; }
+uint8_t WriteCommandByte() { return TypedCommands() ? 0x0F : 0x08; }
+
+int32_t PutCommandHeader(uint8_t* out, const PlcAddress& header, uint8_t command) {
+    // The receive handler matches the reply against TnsCounter - 1, so the
+    // counter moves on before the request can leave.
+    const uint32_t tns = Load(Driver.TnsCounter);
+    StoreRelease(Driver.TnsCounter, tns + 1);
+    out[0] = Low(header.station);
+    out[1] = static_cast<uint8_t>(Driver.LocalStation & 0xFF);
+    out[2] = command;
+    out[3] = 0;
+    out[4] = static_cast<uint8_t>(tns & 0xFF);
+    out[5] = 0;
+    return 6;
+}
+
+int32_t PutElementNumber(uint8_t* out, int32_t element) {
+    if (element < 0) element = 0;
+    if (element <= 255) {
+        out[0] = static_cast<uint8_t>(element);
+        return 1;
+    }
+    out[0] = 0xFF;
+    out[1] = Low(element);
+    out[2] = High(element);
+    return 3;
+}
+
+int32_t PutSlcAddress(uint8_t* out, PlcAddress* header, int32_t element) {
+    int32_t n = 0;
+    out[n++] = Low(header->fileNumber);
+    out[n++] = Low(header->fileType);
+    if (header->slot < 0) header->slot = 0;
+    // Input, output and the three-word structures carry the slot (or the
+    // structure's sub-element) first.
+    const bool slotFirst = header->fileNumber == 0 || header->fileNumber == 1 || header->fileType == kFileTimer ||
+                           header->fileType == kFileCounter || header->fileType == kFileControl;
+    if (slotFirst) {
+        out[n++] = Low(header->slot);
+        n += PutElementNumber(out + n, element);
+    } else {
+        n += PutElementNumber(out + n, element);
+        out[n++] = Low(header->slot);
+    }
+    return n;
+}
+
+int32_t FormatAsciiAddress(char* text, int32_t capacity, int32_t element) {
+    if (text == nullptr || capacity <= 0) return 0;
+    const PlcAddress& h = Driver.CurrentHeader;
+    char letters[4] = {};
+    const char16_t* wideLetters = HeaderLetters(h);
+    for (int i = 0; i < 3 && wideLetters[i] != 0; ++i) letters[i] = static_cast<char>(wideLetters[i]);
+
+    int written;
+    switch (h.fileType) {
+        case kFileStatus:
+            written = std::snprintf(text, size_t(capacity), "S:%d", element);
+            break;
+        case kFileOutput:
+        case kFileInput:
+            // With octal I/O the caller already passes octal digits.
+            if (Driver.OctalIo == 0)
+                written = std::snprintf(text, size_t(capacity), "%s:%o.%o", letters, unsigned(element), 0u);
+            else
+                written = std::snprintf(text, size_t(capacity), "%s:%d.%d", letters, element, 0);
+            break;
+        case kFileNone:
+            written = std::snprintf(text, size_t(capacity), "%s:%d", letters, element);
+            break;
+        default:
+            written = std::snprintf(text, size_t(capacity), "%s%d:%d", letters, h.fileNumber, element);
+            break;
+    }
+    if (written < 0) {
+        text[0] = 0;
+        return 0;
+    }
+    return written < capacity ? written : capacity - 1;
+}
+
+int32_t PutPlc5Address(uint8_t* out, int32_t element) {
+    char text[kAsciiAddressCapacity];
+    const int32_t length = FormatAsciiAddress(text, kAsciiAddressCapacity, element);
+    int32_t n = 0;
+    out[n++] = 0x00;
+    out[n++] = '$';
+    for (int32_t i = 0; i < length; ++i) out[n++] = static_cast<uint8_t>(text[i]);
+    out[n++] = 0x00;
+    return n;
+}
+
+int32_t OctalDigitsToValue(int32_t n) {
+    if (n <= 0) return 0;
+    int32_t value = 0;
+    int32_t weight = 1;
+    while (n > 0) {
+        value += (n % 10) * weight;
+        n /= 10;
+        if (n > 0) weight *= 8;
+    }
+    return value;
+}
+
+int32_t ValueToOctalDigits(int32_t value) {
+    if (value <= 0) return 0;
+    // The digits of a large value exceed 32 bits; accumulate wide and keep
+    // the low 32 bits, so the conversion never overflows a signed word.
+    int64_t digits = 0;
+    int64_t weight = 1;
+    while (value > 0) {
+        digits += (value % 8) * weight;
+        value /= 8;
+        weight *= 10;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(digits & 0xFFFFFFFF));
+}
+
+int32_t BuildPlc2Read(uint8_t* out, const PlcAddress& header, int32_t byteAddress, int32_t byteCount) {
+    if (byteAddress < 0 || byteAddress > 0xFFFF || byteCount < 0 || byteCount > 255) return MIRA_ERR_RANGE;
+    int32_t n = PutCommandHeader(out, header, ReadCommandByte());
+    out[n++] = Low(byteAddress);
+    out[n++] = High(byteAddress);
+    out[n++] = static_cast<uint8_t>(byteCount);
+    return n;
+}
+
+int32_t BuildSlcRead(uint8_t* out, PlcAddress* header, int32_t element, int32_t byteCount) {
+    if (element < 0 || element > 0xFFFF || byteCount < 0 || byteCount > 255) return MIRA_ERR_RANGE;
+    int32_t n = PutCommandHeader(out, *header, ReadCommandByte());
+    out[n++] = 0xA2;
+    out[n++] = static_cast<uint8_t>(byteCount);
+    n += PutSlcAddress(out + n, header, element);
+    return n;
+}
+
+int32_t BuildPlc5Read(uint8_t* out, const PlcAddress& header, int32_t element, int32_t count) {
+    if (element < 0 || count < 1 || count > 0xFFFF) return MIRA_ERR_RANGE;
+    int32_t n = PutCommandHeader(out, header, ReadCommandByte());
+    out[n++] = 0x68;
+    out[n++] = 0x00;  // packet offset
+    out[n++] = 0x00;
+    out[n++] = Low(count);  // total transaction
+    out[n++] = High(count);
+    n += PutPlc5Address(out + n, element);
+    out[n++] = Low(count);  // size
+    out[n++] = High(count);
+    return n;
+}
+
+}  // namespace mira

@@ -1,0 +1,27 @@
+// The controller's status byte of a reply, turned into the host's error code.
+#include "commands/status.h"
+
+#include "platform/wide.h"
+#include "setup/portkit.h"
+
+namespace mira {
+
+int32_t CheckReplyStatus(const uint8_t* sts) {
+    const uint8_t status = sts[0];
+    // EXT STS (or the secondary status) sits right after the TNS, three
+    // bytes on from STS.
+    const uint8_t extended = sts[3];
+    if (status == 0x00) return 0;
+    if (status == 0xF0) return extended;
+
+    char16_t line[65];
+    if (status == 0x0B || status == 0x1A || status == 0x1B)
+        wide::swprintf(line, 65, u"STS Error Code returned: 0x%X, Status Code: 0x%X", unsigned(status),
+                       unsigned(extended));
+    else
+        wide::swprintf(line, 65, u"STS Error Code returned: 0x%X", unsigned(status));
+    PkTrace(line);
+    return MIRA_ERR_CONTROLLER_STATUS;
+}
+
+}  // namespace mira

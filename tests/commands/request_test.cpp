@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "address/tables.h"
+#include "commands/request.h"
+#include "support/fake_portkit.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+using test::Bytes;
+using test::Hex;
+
+PlcAddress Header(int32_t fileType, int32_t fileLetter, int32_t fileNumber, int32_t slot = -1) {
+    PlcAddress h{};
+    h.station = 1;
+    h.fileType = fileType;
+    h.fileLetter = fileLetter;
+    h.fileNumber = fileNumber;
+    h.slot = slot;
+    h.elementBase = 0;
+    return h;
+}
+
+class RequestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetDriverState();
+        test::ResetFake();
+    }
+    void TearDown() override { ResetDriverState(); }
+    static Bytes Take(const uint8_t* b, int32_t n) { return Bytes(b, b + (n > 0 ? n : 0)); }
+    uint8_t out[kMaxRequestBytes]{};
+};
+
+TEST_F(RequestTest, ElementNumberEscape) {
+    const struct {
+        int32_t element;
+        const char* bytes;
+    } cases[] = {{0, "00"}, {254, "FE"}, {255, "FF"}, {256, "FF 00 01"}, {0x1234, "FF 34 12"}, {-1, "00"}};
+    for (const auto& c : cases) {
+        uint8_t b[3]{};
+        EXPECT_EQ(Hex(Take(b, PutElementNumber(b, c.element))), c.bytes) << c.element;
+    }
+}
+
+TEST_F(RequestTest, SlcReadLayouts) {
+    Driver.ModelClass = kClassSlc500;
+    Driver.LocalStation = 0x102;  // only the low byte goes out
+    const struct {
+        PlcAddress header;
+        int32_t element, byteCount;
+        const char* bytes;
+    } cases[] = {
+        // N7 items W5..W9: element 5, ten bytes; element first, slot last.
+        {Header(kFileInteger, kRowN, 7), 5, 10, "01 02 0F 00 00 00 A2 0A 07 89 05 00"},
+        // The escape makes the request 14 bytes.
+        {Header(kFileInteger, kRowN, 7), 256, 2, "01 02 0F 00 00 00 A2 02 07 89 FF 00 01 00"},
+        {Header(kFileInteger, kRowN, 7), 255, 2, "01 02 0F 00 00 00 A2 02 07 89 FF 00"},
+        // Timers carry the slot first; a negative slot goes out as 0.
+        {Header(kFileTimer, kRowT, 4), 3, 6, "01 02 0F 00 00 00 A2 06 04 86 00 03"},
+        // Input file 1 with slot 2 and element 0.
+        {Header(kFileInput, kRowI, 1, 2), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C 02 00"},
+        {Header(kFileOutput, kRowO, 0, 1), 300, 2, "01 02 0F 00 00 00 A2 02 00 8B 01 FF 2C 01"},
+    };
+    for (const auto& c : cases) {
+        Driver.TnsCounter = 0;
+        PlcAddress h = c.header;
+        EXPECT_EQ(Hex(Take(out, BuildSlcRead(out, &h, c.element, c.byteCount))), c.bytes);
+        EXPECT_GE(h.slot, 0);
+        EXPECT_EQ(Driver.TnsCounter, 1u);
+    }
+}
+
+TEST_F(RequestTest, Plc2ReadByteAddress) {
+    Driver.ModelClass = kClassPlc2;
+    PlcAddress h = Header(kFileInteger, kRowN, 7);
+    h.station = 0x0203;
+    Driver.TnsCounter = 0x1FF;
+    EXPECT_EQ(Hex(Take(out, BuildPlc2Read(out, h, 10, 10))), "03 00 01 00 FF 00 0A 00 0A");
+    EXPECT_EQ(Hex(Take(out, BuildPlc2Read(out, h, 0x1234, 255))), "03 00 01 00 00 00 34 12 FF");
+}
+
+TEST_F(RequestTest, OversizeRequestsAreRefusedBeforeTheTnsMoves) {
+    PlcAddress h = Header(kFileInteger, kRowN, 7);
+    EXPECT_EQ(BuildSlcRead(out, &h, 0, 256), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildSlcRead(out, &h, -1, 2), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildSlcRead(out, &h, 0x10000, 2), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildPlc2Read(out, h, 0, 256), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildPlc2Read(out, h, 0x10000, 2), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildPlc2Read(out, h, -2, 2), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildPlc5Read(out, h, 0, 0), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildPlc5Read(out, h, -1, 1), MIRA_ERR_RANGE);
+    EXPECT_EQ(Driver.TnsCounter, 0u);
+}
+
+TEST_F(RequestTest, Plc5TypedRead) {
+    Driver.ModelClass = kClassPlc5;
+    Driver.Plc5Family = 1;
+    Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
+    const Bytes msg = Take(out, BuildPlc5Read(out, Driver.CurrentHeader, 12, 3));
+    EXPECT_EQ(Hex(msg), "01 00 0F 00 00 00 68 00 00 03 00 00 24 " + Hex(Bytes{'N', '7', ':', '1', '2'}) + " 00 03 00");
+    EXPECT_EQ(msg.size(), 16u + 5u);
+}
+
+TEST_F(RequestTest, AsciiAddressTexts) {
+    const struct {
+        PlcAddress header;
+        uint32_t octal;
+        int32_t element;
+        const char* text;
+    } cases[] = {
+        {Header(kFileInteger, kRowN, 7), 0, 12, "N7:12"},
+        {Header(kFileStatus, kRowS, 2), 0, 3, "S:3"},
+        {Header(kFileInput, kRowI, 1), 0, 8, "I:10.0"},
+        {Header(kFileOutput, kRowO, 0), 1, 10, "O:10.0"},
+        {Header(kFileNone, kRowU, -1), 0, 40, "U:40"},
+        {Header(kFileString, kRowST, 20), 0, 4, "ST20:4"},
+        {Header(kFileAscii, kRowA, 14), 0, 0, "A14:0"},
+        // The numeric syntax leaves fileLetter stale: the file type decides.
+        {Header(kFileTimer, kRowN, 4), 0, 1, "T4:1"},
+    };
+    for (const auto& c : cases) {
+        Driver.CurrentHeader = c.header;
+        Driver.OctalIo = c.octal;
+        char text[kAsciiAddressCapacity];
+        const int32_t n = FormatAsciiAddress(text, sizeof text, c.element);
+        EXPECT_EQ(std::string(text), c.text);
+        EXPECT_EQ(n, int32_t(std::string(c.text).size()));
+    }
+    // A small buffer is filled and terminated, never overrun.
+    Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
+    char small[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(FormatAsciiAddress(small, 4, 12345), 3);
+    EXPECT_EQ(std::string(small), "N7:");
+}
+
+TEST_F(RequestTest, OctalConversions) {
+    const struct {
+        int32_t digits, value;
+    } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
+    for (const auto& c : both) {
+        EXPECT_EQ(OctalDigitsToValue(c.digits), c.value) << c.digits;
+        EXPECT_EQ(ValueToOctalDigits(c.value), c.digits) << c.value;
+    }
+    EXPECT_EQ(OctalDigitsToValue(18), 16);  // 8 and 9 are not refused
+    EXPECT_EQ(OctalDigitsToValue(-5), 0);
+    EXPECT_EQ(ValueToOctalDigits(-5), 0);
+    (void)ValueToOctalDigits(0x7FFFFFFF);  // must not overflow
+}
+
+TEST_F(RequestTest, TnsWrapsAndHighByteStaysZero) {
+    PlcAddress h = Header(kFileInteger, kRowN, 7);
+    std::vector<int> lows;
+    for (int i = 0; i < 258; ++i) {
+        PutCommandHeader(out, h, 0x0F);
+        EXPECT_EQ(out[5], 0);
+        lows.push_back(out[4]);
+    }
+    EXPECT_EQ(lows[255], 255);
+    EXPECT_EQ(lows[256], 0);
+    EXPECT_EQ(lows[257], 1);
+}
+
+}  // namespace
+}  // namespace mira
