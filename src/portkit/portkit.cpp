@@ -1,0 +1,390 @@
+// MIRA's Portkit for Linux: the port object, its receive thread, the reply
+// supervision and the small operations the driver imports.
+//
+// The receive thread reads the line, keeps what it read in a bounded queue and
+// calls the registered handler while bytes wait; the handler takes them one at
+// a time with PkReceiveByte. Between deliveries the thread watches the reply
+// time-out. The words the driver shares with this thread are accessed only
+// through std::atomic_ref.
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <map>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "mira/portkit_codes.h"
+#include "portkit/line.h"
+#include "portkit/port_name.h"
+#include "portkit/trace.h"
+
+// The operations are the library's interface; everything else stays hidden.
+#pragma GCC visibility push(default)
+#include "portkit/portkit_host.h"
+#include "setup/portkit.h"
+#pragma GCC visibility pop
+
+#define PK_API extern "C"
+
+namespace mira::portkit {
+namespace {
+
+// The raw view holds one frame from its DLE STX on. 1026 bytes keep the
+// driver's copy of RawCount - 2 bytes within a 1024-byte slot whatever
+// the line sends.
+constexpr size_t kRawCapacity = 1026;
+// Bytes read but not yet taken by the handler. A line that floods faster than
+// the handler takes bytes loses its oldest bytes, never memory.
+constexpr size_t kQueueCapacity = 8192;
+constexpr uint32_t kPollMs = 10;
+constexpr uint8_t kDle = 0x10, kStx = 0x02;
+
+template <class T>
+T Get(T& word) {
+    return std::atomic_ref<T>(word).load(std::memory_order_acquire);
+}
+template <class T, class V>
+void Put(T& word, V value) {
+    std::atomic_ref<T>(word).store(static_cast<T>(value), std::memory_order_release);
+}
+
+uint32_t NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+thread_local bool t_onReceiveThread = false;
+thread_local std::string t_openError;
+
+struct Port {
+    generic_port port{};
+    uint8_t raw[kRawCapacity]{};
+    LineSettings settings;
+    std::unique_ptr<Line> line;
+    std::atomic<PkReceiveHandler> handler{nullptr};
+
+    std::mutex queueMutex;
+    uint8_t queue[kQueueCapacity]{};
+    size_t queueHead = 0, queueCount = 0;
+    uint64_t dropped = 0;
+
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> gone{false};  // the device vanished
+
+    // Reply supervision: armed by a command frame sent from the host thread.
+    std::atomic<bool> armed{false};
+    std::atomic<bool> timeoutTraced{false};
+    std::atomic<uint32_t> sendTick{0};
+};
+
+std::mutex g_portsMutex;
+std::map<generic_port*, Port*> g_ports;  // the open ports, by the address handed out
+
+Port* From(generic_port* port) {
+    if (port == nullptr) return nullptr;
+    Port* p = nullptr;
+    std::memcpy(&p, port->portkitPrivate0, sizeof p);
+    return p;
+}
+
+void TraceText(const std::string& text) { TraceLine(text.c_str()); }
+
+size_t QueueCount(Port& p) {
+    std::lock_guard<std::mutex> lock(p.queueMutex);
+    return p.queueCount;
+}
+
+void Enqueue(Port& p, const uint8_t* bytes, size_t count) {
+    std::lock_guard<std::mutex> lock(p.queueMutex);
+    for (size_t i = 0; i < count; ++i) {
+        if (p.queueCount == kQueueCapacity) {
+            p.queueHead = (p.queueHead + 1) % kQueueCapacity;
+            --p.queueCount;
+            ++p.dropped;
+        }
+        p.queue[(p.queueHead + p.queueCount) % kQueueCapacity] = bytes[i];
+        ++p.queueCount;
+    }
+}
+
+void ClearQueue(Port& p) {
+    std::lock_guard<std::mutex> lock(p.queueMutex);
+    p.queueHead = p.queueCount = 0;
+}
+
+// Sets the time-out code once the reply is overdue. Stays armed until the
+// reply is in or the next command goes out, so a code cleared by the
+// handler's own DLE ACK is set again.
+void Supervise(Port& p) {
+    if (!p.armed.load(std::memory_order_acquire)) return;
+    if (Get(p.port.ReplyReady) != 0) {
+        p.armed.store(false);
+        return;
+    }
+    if (Get(p.port.ReplyPending) != 1) return;
+    const uint32_t elapsed = NowMs() - p.sendTick.load(std::memory_order_acquire);
+    if (elapsed < p.settings.replyTimeoutMs) return;
+    uint32_t expected = 0;
+    if (std::atomic_ref<uint32_t>(p.port.ErrorCode)
+            .compare_exchange_strong(expected, MIRA_PK_ERR_TIMEOUT, std::memory_order_acq_rel) &&
+        !p.timeoutTraced.exchange(true) && TraceOn())
+        TraceText("Portkit: no reply within " + std::to_string(p.settings.replyTimeoutMs) + " ms");
+}
+
+// A lost line ends a waiting exchange at once instead of at its time-out.
+void FailPending(Port& p, uint32_t code) {
+    if (!p.armed.load() || Get(p.port.ReplyReady) != 0) return;
+    uint32_t expected = 0;
+    std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code);
+}
+
+void Deliver(Port& p) {
+    const PkReceiveHandler handler = p.handler.load(std::memory_order_acquire);
+    if (handler == nullptr) return;
+    for (size_t before = QueueCount(p); before > 0;) {
+        handler(&p.port);
+        const size_t after = QueueCount(p);
+        if (after >= before) break;  // the handler took nothing: try again later
+        before = after;
+    }
+}
+
+void ReceiveLoop(Port* p) {
+    t_onReceiveThread = true;
+    uint8_t buffer[512];
+    while (!p->stop.load(std::memory_order_acquire)) {
+        if (p->gone.load()) {
+            ::usleep(kPollMs * 1000u);
+        } else {
+            size_t count = 0;
+            switch (p->line->Read(buffer, sizeof buffer, &count, kPollMs)) {
+                case ReadResult::Bytes:
+                    Enqueue(*p, buffer, count);
+                    break;
+                case ReadResult::Nothing:
+                    break;
+                case ReadResult::Closed:
+                    if (p->settings.kind == LineKind::Tcp) {
+                        TraceText("Portkit: connection dropped; reconnecting on the next send");
+                        FailPending(*p, MIRA_PK_ERR_DISCONNECTED);
+                    } else {
+                        TraceText("Portkit: the device is gone");
+                        p->gone.store(true);
+                        FailPending(*p, MIRA_PK_ERR_CLOSED);
+                    }
+                    break;
+            }
+        }
+        Deliver(*p);
+        Supervise(*p);
+    }
+}
+
+}  // namespace
+}  // namespace mira::portkit
+
+using namespace mira::portkit;
+
+PK_API generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings, int32_t* error) {
+    int32_t scratch = 0;
+    if (error == nullptr) error = &scratch;
+    *error = 0;
+    t_openError.clear();
+    if (settings == nullptr) {
+        *error = MIRA_PK_ERR_SETTINGS;
+        t_openError = "no settings";
+        return nullptr;
+    }
+    LineSettings line;
+    std::string why;
+    if (const int32_t code = ReadLineSettings(*settings, &line, &why); code != 0) {
+        *error = code;
+        t_openError = why;
+        return nullptr;
+    }
+    int32_t code = 0;
+    std::unique_ptr<Line> opened;
+    switch (line.kind) {
+        case LineKind::Serial: opened = OpenSerial(line, &code, &why); break;
+        case LineKind::Tcp: opened = OpenTcp(line, &code, &why); break;
+        case LineKind::Simulator: opened = OpenSimulator(line, &code, &why); break;
+    }
+    if (!opened) {
+        *error = code != 0 ? code : MIRA_PK_ERR_NO_DEVICE;
+        t_openError = why;
+        return nullptr;
+    }
+    Port* p = new (std::nothrow) Port;
+    if (p == nullptr) {
+        *error = MIRA_PK_ERR_RESOURCES;
+        t_openError = "no memory for the port";
+        return nullptr;
+    }
+    p->settings = line;
+    p->line = std::move(opened);
+    std::memcpy(p->port.portkitPrivate0, &p, sizeof p);
+    p->port.RawBuffer = p->raw;
+    if (settings->TimeoutA == 0 && settings->TimeoutB == 0) {
+        p->port.TimeoutA = static_cast<uint16_t>(std::min<uint32_t>(line.replyTimeoutMs, 65535));
+        p->port.TimeoutB = 500;
+    } else {
+        p->port.TimeoutA = settings->TimeoutA;
+        p->port.TimeoutB = settings->TimeoutB;
+    }
+    try {
+        p->thread = std::thread(ReceiveLoop, p);
+    } catch (const std::system_error&) {
+        delete p;
+        *error = MIRA_PK_ERR_RESOURCES;
+        t_openError = "no thread for the port";
+        return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_portsMutex);
+        g_ports.emplace(&p->port, p);
+    }
+    return &p->port;
+}
+
+PK_API int32_t PkPortClose(generic_port* port) {
+    Port* p = nullptr;
+    {
+        // Looked up by address, never read through: a port closed already
+        // (or never ours) is refused without touching its memory.
+        std::lock_guard<std::mutex> lock(g_portsMutex);
+        const auto found = g_ports.find(port);
+        if (found == g_ports.end()) return 0;
+        p = found->second;
+        g_ports.erase(found);
+    }
+    p->stop.store(true, std::memory_order_release);
+    if (p->thread.joinable()) p->thread.join();
+    delete p;
+    return 1;
+}
+
+PK_API void PkRegisterHandler(generic_port* port, PkReceiveHandler handler) {
+    if (Port* p = From(port)) p->handler.store(handler, std::memory_order_release);
+}
+
+PK_API int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
+    Port* p = From(port);
+    if (p == nullptr || byte == nullptr) return 0;
+    {
+        std::lock_guard<std::mutex> lock(p->queueMutex);
+        if (p->queueCount == 0) return 0;
+        *byte = p->queue[p->queueHead];
+        p->queueHead = (p->queueHead + 1) % kQueueCapacity;
+        --p->queueCount;
+    }
+    // A byte that arrives while the handler is idle may open a frame: the raw
+    // view starts afresh there, so it always begins at the frame's DLE STX.
+    if (Get(p->port.RxState) == 0) Put(p->port.RawCount, 0);
+    const uint16_t count = Get(p->port.RawCount);
+    if (count < kRawCapacity) {
+        p->raw[count] = *byte;
+        Put(p->port.RawCount, count + 1);
+    }
+    return 1;
+}
+
+PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
+    Port* p = From(port);
+    if (p == nullptr) return;
+    Put(p->port.ReplyReady, 0);
+    Put(p->port.ErrorCode, 0);
+    if (bytes == nullptr || length <= 0) return;
+    const size_t count = static_cast<size_t>(length);
+    // A sender about to start an exchange sets ReplyPending to 0 first; the
+    // handler's DLE ACK and the answer to an unsolicited command do not.
+    const bool command = !t_onReceiveThread && Get(p->port.ReplyPending) == 0;
+    const bool frame = count >= 2 && bytes[0] == kDle && bytes[1] == kStx;
+    if (command) {
+        p->armed.store(false);
+        p->line->DiscardInput();
+        ClearQueue(*p);
+        // The way back after an overflowing frame: the receive count starts
+        // again with the next exchange.
+        if (Get(p->port.RxCount) >= 512) Put(p->port.RxCount, 0);
+    }
+    if (TraceOn()) {
+        char line[kTxTraceCapacity];
+        FormatTx(bytes, count, line);
+        TraceLine(line);
+    }
+    if (p->gone.load()) {
+        Put(p->port.ErrorCode, MIRA_PK_ERR_CLOSED);
+        return;
+    }
+    p->sendTick.store(NowMs(), std::memory_order_release);
+    if (const int32_t code = p->line->Write(bytes, count); code != 0) {
+        Put(p->port.ErrorCode, code);
+        if (TraceOn()) TraceText(std::string("Portkit: send failed: ") + PkCodeText(static_cast<uint32_t>(code)));
+        return;
+    }
+    if (command && frame) {
+        p->timeoutTraced.store(false);
+        p->armed.store(true, std::memory_order_release);
+    }
+}
+
+PK_API int32_t PkOutputDone(generic_port* port) {
+    Port* p = From(port);
+    if (p == nullptr || p->gone.load()) return 1;
+    return p->line->OutputDrained() ? 1 : 0;
+}
+
+PK_API void PkYield() { ::usleep(1000); }
+
+PK_API void PkStatusUpdate(generic_port* port) {
+    if (Port* p = From(port)) Supervise(*p);
+}
+
+PK_API void PkStationText(generic_port*, const char16_t* stationRef, char16_t* buffer, int32_t limit) {
+    if (buffer == nullptr || limit < 0) return;
+    const int32_t bound = std::min<int32_t>(limit, 80);
+    int32_t n = 0;
+    if (stationRef != nullptr)
+        for (; n < bound && stationRef[n] != 0; ++n) buffer[n] = stationRef[n];
+    buffer[n] = 0;
+}
+
+PK_API void* PkTableAlloc(int32_t count, int32_t recordSize) {
+    constexpr int64_t kMaxBlock = 64 << 20;
+    if (count <= 0 || recordSize <= 0) return nullptr;
+    if (static_cast<int64_t>(count) * recordSize > kMaxBlock) return nullptr;
+    return std::calloc(static_cast<size_t>(count), static_cast<size_t>(recordSize));
+}
+
+PK_API void PkTableFree(void* block) { std::free(block); }
+
+PK_API void PkStringStep(generic_port*) {}
+
+PK_API const char* PkCodeText(uint32_t code) {
+    switch (code) {
+        case MIRA_PK_ERR_OVERFLOW: return "a frame of more than 511 message bytes";
+        case MIRA_PK_ERR_TIMEOUT: return "no reply within the reply time-out";
+        case MIRA_PK_ERR_SEND: return "the bytes could not be written";
+        case MIRA_PK_ERR_CLOSED: return "the port is closed or the device vanished";
+        case MIRA_PK_ERR_DISCONNECTED: return "the TCP connection dropped and could not be made again";
+        case MIRA_PK_ERR_NO_DEVICE: return "the device or host does not exist";
+        case MIRA_PK_ERR_BUSY: return "the device is in use by another program";
+        case MIRA_PK_ERR_PERMISSION: return "no permission to open the device";
+        case MIRA_PK_ERR_CONNECT: return "TCP connect refused or timed out";
+        case MIRA_PK_ERR_SETTINGS: return "bad port name, baud or character format";
+        case MIRA_PK_ERR_RESOURCES: return "no memory or no thread for the port";
+        default: return nullptr;
+    }
+}
+
+PK_API const char* PkLastOpenError() { return t_openError.c_str(); }

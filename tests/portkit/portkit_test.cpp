@@ -1,0 +1,428 @@
+// Portkit on real descriptors: a pseudo-terminal pair stands in for the cable,
+// a loopback listener for the device server.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mira/portkit_codes.h"
+#include "portkit/portkit_host.h"
+#include "setup/portkit.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+template <class T>
+T Get(T& word) {
+    return std::atomic_ref<T>(word).load(std::memory_order_acquire);
+}
+template <class T, class V>
+void Put(T& word, V value) {
+    std::atomic_ref<T>(word).store(static_cast<T>(value), std::memory_order_release);
+}
+
+// What the test handler took, one byte per call as the driver's handler does.
+std::mutex g_mutex;
+Bytes g_received;
+void TakeOne(generic_port* port) {
+    uint8_t b = 0;
+    if (PkReceiveByte(port, &b) != 0) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_received.push_back(b);
+    }
+}
+Bytes Received() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_received;
+}
+void ClearReceived() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_received.clear();
+}
+
+template <class F>
+bool WaitFor(F condition, std::chrono::milliseconds limit = 2000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return condition();
+}
+
+DriverSettings Settings(const std::string& name) {
+    DriverSettings s{};
+    for (size_t i = 0; i < name.size() && i < 127; ++i) s.portName[i] = static_cast<char16_t>(name[i]);
+    return s;
+}
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(master);
+        unlockpt(master);
+        slave = ptsname(master);
+    }
+    ~Pty() {
+        if (master >= 0) close(master);
+    }
+    void Write(const Bytes& b) const { ASSERT_EQ(write(master, b.data(), b.size()), ssize_t(b.size())); }
+    Bytes Read(size_t want) const {
+        Bytes out;
+        const auto end = std::chrono::steady_clock::now() + 2s;
+        while (out.size() < want && std::chrono::steady_clock::now() < end) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            uint8_t buf[256];
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0) out.insert(out.end(), buf, buf + n);
+        }
+        return out;
+    }
+};
+
+// Sends as a driver's sender does: ReplyPending 0, send, ReplyPending 1.
+void SendCommand(generic_port* port, const Bytes& bytes) {
+    Put(port->RxState, 0);
+    Put(port->ReplyPending, 0);
+    PkSend(port, bytes.data(), static_cast<int32_t>(bytes.size()));
+    Put(port->ReplyPending, 1);
+}
+
+const Bytes kFrame = {0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x2A, 0x00, 0x10, 0x03, 0xC5};
+
+class PtyPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearReceived();
+        DriverSettings s = Settings(pty.slave);
+        s.replyTimeoutMs = 150;
+        int32_t error = -1;
+        port = PkPortOpen(0, &s, &error);
+        ASSERT_NE(port, nullptr) << PkLastOpenError();
+        ASSERT_EQ(error, 0);
+        PkRegisterHandler(port, TakeOne);
+    }
+    void TearDown() override {
+        if (port != nullptr) {
+            EXPECT_EQ(PkPortClose(port), 1);
+        }
+    }
+    Pty pty;
+    generic_port* port = nullptr;
+};
+
+TEST_F(PtyPort, BytesFlowBothWays) {
+    SendCommand(port, kFrame);
+    EXPECT_EQ(pty.Read(kFrame.size()), kFrame);
+    pty.Write({0x10, 0x06, 0x41, 0x42});
+    ASSERT_TRUE(WaitFor([] { return Received().size() == 4; }));
+    EXPECT_EQ(Received(), (Bytes{0x10, 0x06, 0x41, 0x42}));
+    EXPECT_TRUE(WaitFor([&] { return PkOutputDone(port) != 0; }));
+}
+
+TEST_F(PtyPort, RawViewRestartsAtIdleAndIsBounded) {
+    // Idle: every byte starts the raw view again.
+    pty.Write({0x41, 0x42, 0x10});
+    ASSERT_TRUE(WaitFor([] { return Received().size() == 3; }));
+    EXPECT_EQ(Get(port->RawCount), 1);
+    EXPECT_EQ(port->RawBuffer[0], 0x10);
+    // Inside a frame the view grows, but never past its buffer.
+    Put(port->RxState, 2);
+    pty.Write(Bytes(3000, 0x55));
+    ASSERT_TRUE(WaitFor([] { return Received().size() == 3003; }));
+    EXPECT_EQ(Get(port->RawCount), 1026);
+}
+
+TEST_F(PtyPort, ReplyTimeOutSetsItsCodeOnlyAfterTheTimeOut) {
+    SendCommand(port, kFrame);
+    std::this_thread::sleep_for(60ms);
+    PkStatusUpdate(port);
+    EXPECT_EQ(Get(port->ErrorCode), 0u);
+    ASSERT_TRUE(WaitFor([&] { return Get(port->ErrorCode) != 0; }, 1000ms));
+    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_TIMEOUT));
+    // The next send clears it.
+    SendCommand(port, kFrame);
+    EXPECT_EQ(Get(port->ErrorCode), 0u);
+}
+
+TEST_F(PtyPort, NoTimeOutOnceTheReplyIsReadyOrForLinkSequences) {
+    SendCommand(port, kFrame);
+    Put(port->ReplyReady, 1);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Get(port->ErrorCode), 0u);
+    SendCommand(port, {0x10, 0x05});  // DLE ENQ expects no reply frame
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Get(port->ErrorCode), 0u);
+}
+
+TEST_F(PtyPort, StaleBytesAreDiscardedBeforeACommand) {
+    PkRegisterHandler(port, nullptr);  // nobody takes bytes: they wait
+    pty.Write({0x10, 0x02, 0x99});
+    std::this_thread::sleep_for(100ms);
+    SendCommand(port, kFrame);
+    uint8_t b = 0;
+    EXPECT_EQ(PkReceiveByte(port, &b), 0);
+}
+
+TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
+    SendCommand(port, kFrame);
+    close(pty.master);
+    pty.master = -1;
+    ASSERT_TRUE(WaitFor([&] { return Get(port->ErrorCode) != 0; }, 1000ms));
+    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
+    SendCommand(port, kFrame);
+    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
+    EXPECT_EQ(PkOutputDone(port), 1);
+}
+
+TEST_F(PtyPort, FloodWithoutHandlerKeepsABoundedQueue) {
+    PkRegisterHandler(port, nullptr);
+    for (int i = 0; i < 10; ++i) pty.Write(Bytes(2000, static_cast<uint8_t>(i)));
+    std::this_thread::sleep_for(200ms);
+    size_t taken = 0;
+    uint8_t b = 0;
+    while (PkReceiveByte(port, &b) != 0) ++taken;
+    EXPECT_LE(taken, 8192u);
+    EXPECT_GT(taken, 0u);
+    EXPECT_EQ(b, 9);  // the newest bytes survive
+}
+
+TEST(PortkitPty, CharacterFormatReachesTheDevice) {
+    Pty pty;
+    DriverSettings s = Settings(pty.slave);
+    s.baud = 9600;
+    s.parity = 2;
+    s.dataBits = 7;
+    s.stopBits = 2;
+    int32_t error = 0;
+    generic_port* port = PkPortOpen(0, &s, &error);
+    ASSERT_NE(port, nullptr) << PkLastOpenError();
+    const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // The device is held exclusively, so only a privileged process gets in.
+    if (fd >= 0) {
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
+        // A pseudo-terminal keeps 8 data bits without parity whatever is
+        // asked, so only the speed, the stop bits and raw mode show here.
+        EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+        EXPECT_EQ(tio.c_lflag & ICANON, 0u);
+        close(fd);
+    }
+    // A second open through Portkit is refused as busy.
+    int32_t second = 0;
+    EXPECT_EQ(PkPortOpen(0, &s, &second), nullptr);
+    EXPECT_EQ(second, MIRA_PK_ERR_BUSY);
+    EXPECT_EQ(PkPortClose(port), 1);
+    EXPECT_EQ(PkPortClose(port), 0);  // closed already: refused, no crash
+}
+
+TEST(PortkitOpen, ClearCodesForBadPorts) {
+    const struct {
+        const char* name;
+        int32_t code;
+    } rows[] = {
+        {"/dev/mira-no-such-device", MIRA_PK_ERR_NO_DEVICE},
+        {"/dev/null", MIRA_PK_ERR_SETTINGS},  // not a serial device
+        {"socket://127.0.0.1:1", MIRA_PK_ERR_CONNECT},
+        {"socket://127.0.0.1", MIRA_PK_ERR_SETTINGS},
+        {"sim:plc9", MIRA_PK_ERR_SETTINGS},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DriverSettings s = Settings(row.name);
+        int32_t error = 0;
+        EXPECT_EQ(PkPortOpen(0, &s, &error), nullptr);
+        EXPECT_EQ(error, row.code);
+        EXPECT_STRNE(PkLastOpenError(), "");
+        EXPECT_NE(PkCodeText(static_cast<uint32_t>(error)), nullptr);
+    }
+    int32_t error = 0;
+    EXPECT_EQ(PkPortOpen(0, nullptr, &error), nullptr);
+    EXPECT_EQ(error, MIRA_PK_ERR_SETTINGS);
+    EXPECT_EQ(PkPortClose(nullptr), 0);
+}
+
+struct Listener {
+    int fd = -1;
+    uint16_t port = 0;
+    Listener() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 4);
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~Listener() { close(fd); }
+    int Accept() const {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 2000) <= 0) return -1;
+        return accept(fd, nullptr, nullptr);
+    }
+};
+
+Bytes ReadSocket(int fd, size_t want) {
+    Bytes out;
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (out.size() < want && std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        uint8_t buf[256];
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+TEST(PortkitTcp, ExchangesDropAndReconnect) {
+    ClearReceived();
+    Listener server;
+    DriverSettings s = Settings("socket://127.0.0.1:" + std::to_string(server.port));
+    s.replyTimeoutMs = 2000;
+    int32_t error = 0;
+    generic_port* port = PkPortOpen(0, &s, &error);
+    ASSERT_NE(port, nullptr) << PkLastOpenError();
+    PkRegisterHandler(port, TakeOne);
+    int peer = server.Accept();
+    ASSERT_GE(peer, 0);
+
+    SendCommand(port, kFrame);
+    EXPECT_EQ(ReadSocket(peer, kFrame.size()), kFrame);
+    const Bytes answer = {0x10, 0x06};
+    ASSERT_EQ(send(peer, answer.data(), answer.size(), 0), 2);
+    ASSERT_TRUE(WaitFor([] { return Received().size() == 2; }));
+
+    // The server drops the connection while a reply is awaited.
+    SendCommand(port, kFrame);
+    close(peer);
+    ASSERT_TRUE(WaitFor([&] { return Get(port->ErrorCode) != 0; }, 1000ms));
+    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_DISCONNECTED));
+
+    // The next send connects again.
+    SendCommand(port, kFrame);
+    EXPECT_EQ(Get(port->ErrorCode), 0u);
+    peer = server.Accept();
+    ASSERT_GE(peer, 0);
+    EXPECT_EQ(ReadSocket(peer, kFrame.size()), kFrame);
+    close(peer);
+    EXPECT_EQ(PkPortClose(port), 1);
+}
+
+std::mutex g_traceMutex;
+std::vector<std::string> g_traces;
+void CollectTrace(void*, const char* line) {
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    g_traces.emplace_back(line);
+}
+
+TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
+    {
+        std::lock_guard<std::mutex> lock(g_traceMutex);
+        g_traces.clear();
+    }
+    PkTraceToCallback(CollectTrace, nullptr);
+    PkTrace(u"Rx:10 06 ");
+    PkTrace(u"caf\u00e9\n");
+    Pty pty;
+    DriverSettings s = Settings(pty.slave);
+    int32_t error = 0;
+    generic_port* port = PkPortOpen(0, &s, &error);
+    ASSERT_NE(port, nullptr);
+    const Bytes big(100, 0xAB);
+    PkSend(port, big.data(), 100);
+    PkPortClose(port);
+    PkTraceOff();
+    PkTrace(u"after");
+
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    ASSERT_EQ(g_traces.size(), 3u);
+    const std::regex stamp(R"(^\d\d:\d\d:\d\d\.\d\d\d .*)");
+    for (const auto& line : g_traces) EXPECT_TRUE(std::regex_match(line, stamp)) << line;
+    EXPECT_EQ(g_traces[0].substr(13), "Rx:10 06 ");
+    EXPECT_EQ(g_traces[1].substr(13), "caf??");
+    std::string tx = "Tx:";
+    for (int i = 0; i < 84; ++i) tx += "AB ";
+    EXPECT_EQ(g_traces[2].substr(13), tx);
+}
+
+TEST(PortkitTrace, FileSink) {
+    char path[] = "/tmp/mira-trace-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_EQ(PkTraceToFile(path), 1);
+    PkTrace(u"ERROR OF PROTOCOL.");
+    PkTraceOff();
+    FILE* f = fopen(path, "r");
+    char line[128] = {};
+    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
+    fclose(f);
+    unlink(path);
+    EXPECT_STREQ(line + 13, "ERROR OF PROTOCOL.\n");
+    EXPECT_EQ(PkTraceToFile("/nonexistent-dir/trace"), 0);
+}
+
+TEST(PortkitSmall, StationTextIsACopyOfAtMost80) {
+    const std::u16string longText(100, u'7');
+    const struct {
+        const char16_t* ref;
+        int32_t limit;
+        size_t want;
+    } rows[] = {{u"1", 80, 1}, {u"", 80, 0}, {nullptr, 80, 0}, {longText.c_str(), 80, 80},
+                {longText.c_str(), 200, 80}, {longText.c_str(), 5, 5}, {u"12", 0, 0}};
+    for (const auto& row : rows) {
+        char16_t buffer[201];
+        std::fill(std::begin(buffer), std::end(buffer), u'#');
+        PkStationText(nullptr, row.ref, buffer, row.limit);
+        EXPECT_EQ(std::u16string(buffer).size(), row.want);
+        EXPECT_EQ(buffer[row.want + 1], u'#');  // nothing written past the terminator
+    }
+    char16_t untouched = u'#';
+    PkStationText(nullptr, u"1", &untouched, -1);
+    EXPECT_EQ(untouched, u'#');
+    PkStationText(nullptr, u"1", nullptr, 80);
+}
+
+TEST(PortkitSmall, TableAllocation) {
+    const struct {
+        int32_t count, size;
+        bool ok;
+    } rows[] = {{4096, 28, true}, {20, 1160, true}, {1, 1, true}, {0, 28, false}, {-1, 28, false},
+                {28, -1, false}, {0x7FFFFFFF, 0x7FFFFFFF, false}, {65536, 1025, false}};
+    for (const auto& row : rows) {
+        void* block = PkTableAlloc(row.count, row.size);
+        EXPECT_EQ(block != nullptr, row.ok) << row.count << "x" << row.size;
+        if (block != nullptr) {
+            const auto* bytes = static_cast<const uint8_t*>(block);
+            const size_t total = size_t(row.count) * size_t(row.size);
+            EXPECT_EQ(bytes[0], 0);
+            EXPECT_EQ(bytes[total - 1], 0);
+        }
+        PkTableFree(block);
+    }
+}
+
+}  // namespace
