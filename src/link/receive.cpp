@@ -1,6 +1,273 @@
-// Placeholder until the receive handler lands.
-#include "setup/portkit.h"
+// HandInts: the byte-by-byte DF1 receive machine. Portkit calls it once per
+// received byte from its own thread, so every word shared with the host
+// thread goes through the atomic helpers; RxData is filled completely before
+// ReplyReady is published, and a slot is filled before its InUse is.
+#include "link/receive.h"
+
+#include <cstring>
+
+#include "link/frame.h"
+#include "mira/portkit_codes.h"
+#include "platform/atomic_word.h"
+#include "platform/wide.h"
+#include "platform/window.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+constexpr uint32_t kOverflowError = MIRA_PK_ERR_OVERFLOW;
+
+// Names of the SLC file types a key text can carry, by type code 0x84..0x89.
+constexpr const char16_t* kFileTypeNames[] = {u"status",  u"bit",     u"timer",
+                                              u"counter", u"control", u"integer"};
+constexpr uint8_t kFirstFileType = 0x84;
+// A type code outside the table gets a name no header text can start with.
+constexpr const char16_t* kUnknownFileType = u"unknown";
+
+const char16_t* FileTypeName(uint8_t code) {
+    const int index = code - kFirstFileType;
+    if (index < 0 || index >= static_cast<int>(sizeof kFileTypeNames / sizeof kFileTypeNames[0]))
+        return kUnknownFileType;
+    return kFileTypeNames[index];
+}
+
+void PutRx(int32_t index, uint8_t value) {
+    if (index >= 0 && index < kRxDataBytes) Store(Driver.RxData[index], value);
+}
+
+// Bytes of the current frame as Portkit received them. A position the frame
+// has not reached reads as 0 rather than as a leftover of an older frame.
+uint8_t RawByte(const generic_port* port, int32_t index) {
+    const int32_t count = Load(const_cast<generic_port*>(port)->RawCount);
+    if (port->RawBuffer == nullptr || index < 0 || index >= count) return 0;
+    return port->RawBuffer[index];
+}
+
+// "Rx:" and "%02X " for each byte of the raw view, at most kTraceBytes.
+void TraceReceived(generic_port* port) {
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    char16_t line[3 + 3 * kTraceBytes + 1];
+    int32_t w = 0;
+    line[w++] = u'R';
+    line[w++] = u'x';
+    line[w++] = u':';
+    int32_t count = Load(port->RawCount);
+    if (port->RawBuffer == nullptr) count = 0;
+    if (count > kTraceBytes) count = kTraceBytes;
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t b = port->RawBuffer[i];
+        line[w++] = kHex[b >> 4];
+        line[w++] = kHex[b & 0x0F];
+        line[w++] = u' ';
+    }
+    line[w] = 0;
+    PkTrace(line);
+}
+
+void SendAck(generic_port* port) {
+    static constexpr uint8_t kAck[] = {kDLE, kACK};
+    PkSend(port, kAck, 2);
+}
+
+void FormatKeyText(const generic_port* port, char16_t* key, size_t capacity) {
+    const int32_t source = RawByte(port, 3);
+    if (Load(Driver.ModelClass) == kClassSlc500) {
+        const int32_t file = RawByte(port, 10);
+        const int32_t element = RawByte(port, 12);
+        const int32_t sub = RawByte(port, 13);
+        const bool lowFile = file == 0 || file == 1;
+        wide::swprintf(key, capacity, u"%s/%d:%d:%d\t%d", FileTypeName(RawByte(port, 11)),
+                       lowFile ? element : sub, file, lowFile ? sub : element, source);
+    } else {
+        const int32_t address = RawByte(port, 8) + 256 * RawByte(port, 9);
+        wide::swprintf(key, capacity, u"U:%d\t%d", address, source);
+    }
+}
+
+// Stores a good frame that is not the awaited reply in the first free slot
+// and tells the host's window. With every slot taken the frame is dropped.
+void StoreUnsolicited(generic_port* port) {
+    UnsolSlot* slots = Driver.UnsolSlots;
+    UnsolSlot* slot = nullptr;
+    for (int32_t i = 0; slots != nullptr && i < kUnsolSlotCount; ++i) {
+        if (LoadAcquire(slots[i].InUse) == 0) {
+            slot = &slots[i];
+            break;
+        }
+    }
+    if (slot == nullptr) {
+        PkTrace(u"Unsolicited frame dropped: no free slot.");
+        return;
+    }
+    FormatKeyText(port, slot->KeyText, sizeof slot->KeyText / sizeof slot->KeyText[0]);
+    PkTrace(slot->KeyText);
+    // The frame after DLE STX; the raw view never holds more than a slot in a
+    // well-formed exchange, and anything beyond the slot is cut off.
+    int32_t length = static_cast<int32_t>(Load(port->RawCount)) - 2;
+    if (length < 0 || port->RawBuffer == nullptr) length = 0;
+    if (length > static_cast<int32_t>(sizeof slot->FrameBytes)) length = sizeof slot->FrameBytes;
+    if (length > 0) std::memcpy(slot->FrameBytes, port->RawBuffer + 2, static_cast<size_t>(length));
+    slot->FrameLength = static_cast<uint32_t>(length);
+    StoreRelease(slot->InUse, 1u);
+    PostMessageW(Driver.NotifyWindow, kUnsolicitedMessage, 0, reinterpret_cast<intptr_t>(slot->KeyText));
+}
+
+bool CheckPasses(uint8_t byte) {
+    if (Driver.UseCrc != 0) {
+        Driver.RxCrcHigh = byte;
+        return Driver.RxCrcLow == (Driver.RxCrc & 0xFFu) && byte == (Driver.RxCrc >> 8);
+    }
+    Driver.RxBcc = (0u - Driver.RxBcc) & 0xFFu;
+    return byte == Driver.RxBcc;
+}
+
+void AddToCheck(uint8_t byte) {
+    if (Driver.UseCrc != 0)
+        CrcStep(&Driver.RxCrc, byte);
+    else
+        Driver.RxBcc += byte;
+}
+
+void AppendMessageByte(generic_port* port, uint8_t byte) {
+    const uint32_t count = Load(port->RxCount);
+    PutRx(static_cast<int32_t>(count), byte);
+    Store(port->RxCount, count + 1);
+    AddToCheck(byte);
+}
+
+void OnIdle(generic_port* port, uint8_t byte) {
+    Driver.RxCrc = 0;
+    Driver.RxBcc = 0;
+    if (byte != kDLE) return;
+    Store(port->RxState, StDle);
+    uint32_t expected = 0;
+    // An incoming frame takes the channel only when it is free.
+    std::atomic_ref<uint32_t>(Driver.ChannelBusy).compare_exchange_strong(expected, 2u);
+}
+
+void OnDle(generic_port* port, uint8_t byte) {
+    if (byte == kSTX) {
+        Store(port->RxState, StData);
+        Store(port->RxCount, 0u);
+        for (int32_t i = 0; i < kRxDataBytes; ++i) Store(Driver.RxData[i], uint8_t{0});
+        Driver.RxBcc = 0;
+        Driver.RxCrc = 0;
+        return;
+    }
+    TraceReceived(port);
+    Store(port->RxState, StIdle);
+    Store(port->RawCount, 0);
+    // A sender keeps the channel across the peer's answer to its command.
+    const bool senderKeeps = Load(Driver.ChannelBusy) == 1 && (byte == kACK || byte == kNAK);
+    if (!senderKeeps) Store(Driver.ChannelBusy, 0u);
+    if (byte == kACK) {
+        Driver.RxBcc = 0;
+        Driver.RxCrc = 0;
+    }
+    if (byte == kENQ) SendAck(port);
+}
+
+void OnDataDle(generic_port* port, uint8_t byte) {
+    if (byte == kETX) {
+        if (Driver.UseCrc != 0) {
+            CrcStep(&Driver.RxCrc, kETX);
+            Store(port->RxState, StCrcFirst);
+        } else {
+            Store(port->RxState, StCheck);
+        }
+    } else if (byte == kDLE) {
+        Store(port->RxState, StData);
+        // The raw view keeps one DLE of the pair.
+        const uint16_t raw = Load(port->RawCount);
+        if (raw > 0) Store(port->RawCount, static_cast<uint16_t>(raw - 1));
+        AppendMessageByte(port, kDLE);
+    } else {
+        TraceReceived(port);
+        Store(Driver.ChannelBusy, 0u);
+        Store(port->RxState, StIdle);
+        Store(port->RawCount, 0);
+        PkTrace(u"ERROR OF PROTOCOL.");
+    }
+}
+
+void OnCheck(generic_port* port, uint8_t byte) {
+    TraceReceived(port);
+    if (CheckPasses(byte)) {
+        bool reply = false;
+        if (Load(Driver.ChannelBusy) == 1) {
+            const uint8_t tns = static_cast<uint8_t>(Load(Driver.TnsCounter) - 1u);
+            reply = Load(Driver.RxData[5]) == tns || Load(Driver.RxData[4]) == tns;
+            if (reply)
+                StoreRelease(port->ReplyReady, 1u);
+            else
+                Store(Driver.ForeignFrameSeen, 1u);
+        }
+        if (!reply) StoreUnsolicited(port);
+    }
+    // Every complete frame is acknowledged; the send clears ReplyReady, which
+    // the waiting sender still has to see.
+    const uint32_t ready = LoadAcquire(port->ReplyReady);
+    SendAck(port);
+    StoreRelease(port->ReplyReady, ready);
+
+    const bool senderWaits = Load(Driver.ChannelBusy) == 1 && Load(Driver.ForeignFrameSeen) == 1;
+    if (!senderWaits) Store(Driver.ChannelBusy, 0u);
+    Store(port->RxState, StIdle);
+    Store(port->RawCount, 0);
+    Store(Driver.ForeignFrameSeen, 0u);
+}
+
+}  // namespace
+
+uint8_t RxByte(int32_t index) {
+    if (index < 0 || index >= kRxDataBytes) return 0;
+    return Load(Driver.RxData[index]);
+}
+
+int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out) {
+    if (first < 0 || count <= 0 || first >= kRxDataBytes) return 0;
+    if (count > kRxDataBytes - first) count = kRxDataBytes - first;
+    for (int32_t i = 0; i < count; ++i) out[i] = Load(Driver.RxData[first + i]);
+    return count;
+}
+
+void ResetReceiver(generic_port* port) {
+    if (port == nullptr) return;
+    Store(port->RxState, StIdle);
+    Store(port->RxCount, 0u);
+}
+
+}  // namespace mira
 
 extern "C" {
-MIRA_API void HandInts(generic_port*) {}
+
+MIRA_API void HandInts(generic_port* port) {
+    using namespace mira;
+    if (port == nullptr) return;
+    uint8_t byte = 0;
+    if (PkReceiveByte(port, &byte) == 0) return;
+    if (Load(port->RxCount) >= static_cast<uint32_t>(kRxDataBytes)) {
+        Store(port->ErrorCode, kOverflowError);
+        return;
+    }
+    switch (Load(port->RxState)) {
+        case StIdle: OnIdle(port, byte); break;
+        case StDle: OnDle(port, byte); break;
+        case StData:
+            if (byte == kDLE)
+                Store(port->RxState, StDataDle);
+            else
+                AppendMessageByte(port, byte);
+            break;
+        case StDataDle: OnDataDle(port, byte); break;
+        case StCrcFirst:
+            Driver.RxCrcLow = byte;
+            Store(port->RxState, StCheck);
+            break;
+        case StCheck: OnCheck(port, byte); break;
+        default: break;  // a state outside the machine: the byte is dropped
+    }
 }
+
+}  // extern "C"

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "setup/portkit.h"
+
 namespace mira {
 
 // Receive states of the port's RxState.
@@ -14,5 +16,25 @@ enum RxStateValue : uint32_t {
     StCheck = 4,     // the BCC byte, or the high CRC byte
     StCrcFirst = 5,  // the low CRC byte
 };
+
+// The window message posted for each stored unsolicited frame (WM_USER + 0x200).
+inline constexpr uint32_t kUnsolicitedMessage = 0x600;
+
+// The most bytes the receive trace line shows after "Rx:", so that the line
+// stays within 255 characters.
+inline constexpr int32_t kTraceBytes = 84;
+
+// Byte i of RxData, read whole (the receive thread may be writing the next
+// frame). Indices outside RxData read as 0.
+[[nodiscard]] uint8_t RxByte(int32_t index);
+
+// Copies RxData[first, first + count) into out, clipped to RxData; returns the
+// number of bytes copied. Call only after PollReply has reported the reply.
+int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out);
+
+// Puts the receive machine back to its start before a send: RxState 0 and
+// RxCount 0. Resetting RxCount here is the way out of an overlong frame,
+// after which the handler drops every byte until the count is cleared.
+void ResetReceiver(generic_port* port);
 
 }  // namespace mira
