@@ -88,7 +88,7 @@ void FormatKeyText(const generic_port* port, char16_t* key, size_t capacity) {
 // Stores a good frame that is not the awaited reply in the first free slot
 // and tells the host's window. With every slot taken the frame is dropped.
 void StoreUnsolicited(generic_port* port) {
-    UnsolSlot* slots = Driver.UnsolSlots;
+    UnsolSlot* slots = Load(Driver.UnsolSlots);
     UnsolSlot* slot = nullptr;
     for (int32_t i = 0; slots != nullptr && i < kUnsolSlotCount; ++i) {
         if (LoadAcquire(slots[i].InUse) == 0) {

@@ -1,16 +1,119 @@
-// Placeholder: the open/close work lands with the addressing issue.
+// Opening and closing the driver: the settings, the port, the tables, the
+// receive handler and the line reset, and their release in a fixed order.
+#include <cstdlib>
+
+#include "link/channel.h"
+#include "mira/portkit_codes.h"
+#include "platform/atomic_word.h"
+#include "platform/wide.h"
 #include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+constexpr int32_t kItemRecordBytes = 28;
+constexpr int32_t kUnsolSlotBytes = 1160;
+constexpr int kOpenResets = 4;
+
+static_assert(sizeof(ItemRequest) == kItemRecordBytes);
+static_assert(sizeof(UnsolSlot) == kUnsolSlotBytes);
+
+template <class T>
+void ReleaseTable(T*& table) {
+    T* block = table;
+    table = nullptr;
+    if (block != nullptr) PkTableFree(block);
+}
+
+void ReleaseTables() {
+    ReleaseTable(Driver.ItemTable);
+    ReleaseTable(Driver.UnsolItemTable);
+    // The receive handler looks the slots up afresh for every frame.
+    UnsolSlot* slots = Load(Driver.UnsolSlots);
+    Store(Driver.UnsolSlots, static_cast<UnsolSlot*>(nullptr));
+    if (slots != nullptr) PkTableFree(slots);
+    ReleaseTable(Driver.StringSlots);
+}
+
+// The tables of an open driver. A refused allocation releases what was
+// already taken, so that no exchange ever runs on a missing table.
+bool AllocateTables() {
+    Driver.ItemTable = static_cast<ItemRequest*>(PkTableAlloc(kItemTableRows, kItemRecordBytes));
+    Driver.UnsolItemTable = static_cast<ItemRequest*>(PkTableAlloc(kItemTableRows, kItemRecordBytes));
+    Store(Driver.UnsolSlots, static_cast<UnsolSlot*>(PkTableAlloc(kUnsolSlotCount, kUnsolSlotBytes)));
+    Driver.StringSlots = static_cast<uint8_t*>(PkTableAlloc(kStringSlotCount, kStringSlotBytes));
+    if (Driver.ItemTable != nullptr && Driver.UnsolItemTable != nullptr && Driver.UnsolSlots != nullptr &&
+        Driver.StringSlots != nullptr)
+        return true;
+    ReleaseTables();
+    return false;
+}
+
+void FailOpen(int32_t* error) {
+    ReleaseTables();
+    std::free(Driver.GroupTable);
+    Driver.GroupTable = nullptr;
+    PkPortClose(Driver.Port);
+    Driver.Port = nullptr;
+    *error = MIRA_PK_ERR_RESOURCES;
+}
+
+}  // namespace
+}  // namespace mira
 
 extern "C" {
 
 MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* settings, char16_t* versionText,
                           int32_t* error) {
-    mira::ApplySettings(window, settings, versionText, error);
-    return 0;
+    using namespace mira;
+    int32_t localError = 0;
+    if (error == nullptr) error = &localError;
+    char16_t localVersion[5];
+    if (versionText == nullptr) versionText = localVersion;
+    if (settings == nullptr) {
+        wide::CopyText(versionText, 5, u"10.3");
+        *error = MIRA_PK_ERR_SETTINGS;
+        return 0;
+    }
+    ApplySettings(window, settings, versionText, error);
+
+    Driver.Port = PkPortOpen(window, settings, error);
+    if (Driver.Port == nullptr || *error != 0) return 0;
+
+    static constexpr uint8_t kWakeByte[] = {0x00};
+    PkSend(Driver.Port, kWakeByte, 1);
+
+    if (!AllocateTables()) {
+        FailOpen(error);
+        return 0;
+    }
+    PkRegisterHandler(Driver.Port, HandInts);
+    for (int32_t i = 0; i < kUnsolSlotCount; ++i) StoreRelease(Driver.UnsolSlots[i].InUse, 0u);
+
+    Driver.GroupTable = static_cast<GroupRecord**>(std::calloc(kGroupHandles, sizeof(GroupRecord*)));
+    if (Driver.GroupTable == nullptr) {
+        FailOpen(error);
+        return 0;
+    }
+    for (int i = 0; i < kOpenResets; ++i) ResetLine();
+    return 1;
 }
 
-MIRA_API int32_t UDrvClose(void) { return 0; }
+MIRA_API int32_t UDrvClose(void) {
+    using namespace mira;
+    UDrvRemoveAllGroups();
+    if (Driver.GroupTable != nullptr) {
+        std::free(Driver.GroupTable);
+        Driver.GroupTable = nullptr;
+    }
+    ReleaseTables();
+    generic_port* port = Driver.Port;
+    if (port == nullptr) return 0;  // never opened, or closed already
+    const int32_t result = PkPortClose(port);
+    Driver.Port = nullptr;
+    return result;
+}
 
-MIRA_API int32_t UDrvGetType(const char16_t*, const char16_t*) { return 0; }
+MIRA_API int32_t UDrvGetType(const char16_t*, const char16_t*) { return 1; }
 
 }  // extern "C"

@@ -167,6 +167,7 @@ void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
 
 int32_t PkOutputDone(generic_port*) {
     ++Fake().outputChecks;
+    if (Fake().onOutputCheck) Fake().onOutputCheck();
     return Fake().outputDoneResult;
 }
 

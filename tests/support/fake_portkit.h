@@ -62,6 +62,7 @@ struct FakePort {
     bool failTableAlloc = false;      // ordinal 1 returns null
     std::function<void(const Bytes&)> onSend;   // a scripted peer
     std::function<void()> onYield;
+    std::function<void()> onOutputCheck;  // before ordinal 44 answers
     std::function<std::u16string(const char16_t*)> stationText;  // ordinal 49
 
     // Recorded calls.
