@@ -1,6 +1,330 @@
-// Placeholder until the read finish lands.
-#include "mira/mira.h"
+// The read finish: the reply's words become the host's values.
+#include <cstring>
+
+#include "address/tables.h"
+#include "commands/decode.h"
+#include "commands/read_start.h"
+#include "commands/status.h"
+#include "link/channel.h"
+#include "link/receive.h"
+#include "mira/portkit_codes.h"
+#include "platform/atomic_word.h"
+#include "platform/clock.h"
+#include "platform/wide.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+bool Plc5() { return Driver.Plc5Family == 1; }
+
+bool IsStructure(int32_t fileType) {
+    return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
+}
+
+// The unpacked reply and how much of it the controller really sent.
+struct Reply {
+    uint8_t bytes[kRxDataBytes];  // the reply's message bytes
+    uint16_t words[kMaxReplyWords];
+    int32_t valid;       // words[0..valid) came from the reply
+    int32_t dataStart;   // first data byte in RxData
+    int32_t received;    // message bytes in RxData
+    int32_t wordsPerElement;
+
+    uint16_t At(int32_t j) const { return (j >= 0 && j < valid) ? words[j] : 0; }
+    int32_t Signed(int32_t j) const { return static_cast<int16_t>(At(j)); }
+};
+
+// Bit b of a word taken as signed: bits above 15 repeat its sign.
+int32_t BitOf(int32_t signedWord, int32_t b) {
+    if (b < 0) return 0;
+    if (b > 31) b = 31;
+    return (signedWord >> b) & 1;
+}
+
+// What one item reads: the word indices lo..hi, or for a PLC-5 ASCII string
+// the reply bytes lo..hi.
+struct Span {
+    int32_t lo, hi;
+    bool bytes;
+};
+
+int32_t StringWords(int32_t size, bool oneCharPerWord) {
+    const int32_t chars = size <= 0 ? 1 : size;
+    return oneCharPerWord ? chars : (chars + 1) / 2;
+}
+
+// The timer, counter or control word a mnemonic reads (-1: none), and the bit
+// of the first word a status mnemonic names (-1: a whole word).
+void StructurePart(int32_t fileType, int32_t mnemonic, int32_t* word, int32_t* bit) {
+    *word = -1;
+    *bit = -1;
+    if (fileType == kFileTimer) {
+        switch (mnemonic) {
+            case kTmCON: *word = 0; break;
+            case kTmPRE: *word = 1; break;
+            case kTmACC: *word = Plc5() ? 3 : 2; break;
+            case kTmEX1: *word = Plc5() ? 2 : -1; break;
+            // The PLC-5 timer's fifth word is the one no other mnemonic reads.
+            case kTmEX2: *word = Plc5() ? 4 : -1; break;
+            default: *word = 0; *bit = mnemonic + kTimerBitOffset; break;
+        }
+    } else if (fileType == kFileCounter) {
+        switch (mnemonic) {
+            case kCtCON: *word = 0; break;
+            case kCtPRE: *word = 1; break;
+            case kCtACC: *word = 2; break;
+            default: *word = 0; *bit = mnemonic + kCounterBitOffset; break;
+        }
+    } else {
+        switch (mnemonic) {
+            case kCrCON: *word = 0; break;
+            case kCrLEN: *word = 1; break;
+            case kCrPOS: *word = 2; break;
+            default: *word = 0; *bit = mnemonic + kControlBitOffset; break;
+        }
+    }
+}
+
+// The reply data an item decodes from; false for an item the start would
+// not have sent.
+bool SpanOf(int32_t fileType, int32_t start, int32_t wordsPerElement, const ItemRequest& item, Span* s) {
+    const int32_t k = item.element - start;
+    s->bytes = false;
+    if (item.kind < kKindWord || item.kind > kKindString) return false;
+    if (IsStructure(fileType)) {
+        int32_t word, bit;
+        StructurePart(fileType, item.mnemonic, &word, &bit);
+        s->lo = s->hi = k * wordsPerElement + (word < 0 ? 0 : word);
+        return item.kind <= kKindBcd;
+    }
+    if (fileType == kFileAscii) {
+        const int32_t k2 = 2 * item.element - start;
+        if (Plc5()) {
+            if (item.kind != kKindString) return false;
+            *s = {k2, k2 + (item.size <= 0 ? 1 : item.size) - 1, true};
+            return true;
+        }
+        s->lo = k2;
+        s->hi = k2 + (item.kind == kKindString ? StringWords(item.size, false) : 1) - 1;
+        return item.kind != kKindFloat;
+    }
+    if (item.hasBit == 1) {
+        s->lo = s->hi = k;
+        return item.kind != kKindFloat && item.kind != kKindString;
+    }
+    switch (item.kind) {
+        case kKindFloat:
+            s->lo = fileType == kFileFloat ? 2 * k : k;
+            s->hi = s->lo + 1;
+            return true;
+        case kKindString:
+            s->lo = k;
+            s->hi = k + StringWords(item.size, Plc5()) - 1;
+            return true;
+        default:
+            s->lo = s->hi = k;
+            return true;
+    }
+}
+
+bool Covered(const Reply& reply, const Span& s) {
+    if (s.lo < 0 || s.hi < s.lo) return false;
+    if (s.bytes) return reply.dataStart + s.hi < reply.received;
+    return s.hi < reply.valid;
+}
+
+// Characters of a string into text[0..size], stopping at the first zero.
+template <class CharAt>
+void TakeString(char16_t* text, int32_t size, CharAt charAt) {
+    for (int32_t c = 0; c < size; ++c) {
+        const uint8_t ch = charAt(c);
+        if (ch == 0) break;
+        text[c] = static_cast<char16_t>(ch);
+    }
+}
+
+double FloatOf(uint16_t low, uint16_t high) {
+    const uint32_t pattern = uint32_t(low) | (uint32_t(high) << 16);
+    float single;
+    std::memcpy(&single, &pattern, sizeof single);
+    // Through the text form, so the double carries the single's seven
+    // significant digits rather than its binary tail (0.1f arrives as 0.1).
+    char16_t text[64];
+    wide::swprintf(text, 64, u"%e", double(single));
+    return wide::wcstod(text, nullptr);
+}
+
+void DecodeItem(const Reply& reply, int32_t fileType, int32_t start, const ItemRequest& item, int32_t index,
+                HostValue* r) {
+    r->quality = MIRA_QUALITY_GOOD;
+    const int32_t k = item.element - start;
+    const int32_t size = item.size < 0 ? 0 : (item.size > kMaxStringChars ? kMaxStringChars : item.size);
+    int32_t number = 0;
+    double real = 0;
+    char16_t text[kMaxStringChars + 1] = {};
+
+    if (IsStructure(fileType)) {
+        int32_t word, bit;
+        StructurePart(fileType, item.mnemonic, &word, &bit);
+        const int32_t base = k * reply.wordsPerElement;
+        if (bit >= 0) number = BitOf(reply.Signed(base), bit);
+        else if (word >= 0) number = reply.Signed(base + word);
+        if (item.kind == kKindBcd) number = DecodeBcd(static_cast<uint16_t>(number), r);
+    } else if (fileType == kFileString) {
+        const uint8_t* slot = Driver.StringSlots + kStringSlotBytes * index;
+        if (Plc5())
+            TakeString(text, size, [&](int32_t c) { return slot[c]; });
+        else
+            TakeString(text, size, [&](int32_t c) { return slot[c ^ 1]; });
+    } else if (fileType == kFileAscii) {
+        const int32_t k2 = 2 * item.element - start;
+        if (item.kind == kKindBcd) {
+            number = DecodeBcd(reply.At(k2), r);
+        } else if (item.kind == kKindString) {
+            if (Plc5())
+                TakeString(text, size, [&](int32_t c) { return reply.bytes[reply.dataStart + k2 + c]; });
+            else
+                TakeString(text, size, [&](int32_t c) {
+                    const uint16_t w = reply.At(k2 + c / 2);
+                    return static_cast<uint8_t>(c % 2 == 0 ? w >> 8 : w & 0xFF);
+                });
+        } else if (item.hasBit == 1 && Driver.AltAddressMode == 1) {
+            number = BitOf(reply.Signed(k2), item.bit);
+        } else {
+            number = reply.Signed(k2);
+        }
+    } else if (item.hasBit == 1) {
+        int32_t b = item.bit;
+        // Octal bit numbers 10..17 name bits 8..15.
+        if (Driver.OctalIo == 1 && (fileType == kFileInput || fileType == kFileOutput) && b > 7) b -= 2;
+        number = BitOf(reply.Signed(k), b);
+    } else {
+        switch (item.kind) {
+            case kKindBcd: number = DecodeBcd(reply.At(k), r); break;
+            case kKindFloat: {
+                const int32_t lo = fileType == kFileFloat ? 2 * k : k;
+                real = FloatOf(reply.At(lo), reply.At(lo + 1));
+                break;
+            }
+            case kKindString:
+                if (Plc5())
+                    TakeString(text, size, [&](int32_t c) { return static_cast<uint8_t>(reply.At(k + c) & 0xFF); });
+                else
+                    TakeString(text, size, [&](int32_t c) {
+                        const uint16_t w = reply.At(k + c / 2);
+                        return static_cast<uint8_t>(c % 2 == 0 ? w >> 8 : w & 0xFF);
+                    });
+                break;
+            default: number = reply.Signed(k); break;
+        }
+    }
+
+    if (item.kind == kKindFloat) {
+        r->valueType = MIRA_VALUE_DOUBLE;
+        r->value.real = real;
+    } else if (item.kind == kKindString) {
+        r->valueType = MIRA_VALUE_STRING;
+        std::memset(r->value.text, 0, sizeof r->value.text);
+        for (int32_t c = 0; c < size; ++c) r->value.text[c] = text[c];
+    } else {
+        r->valueType = MIRA_VALUE_INTEGER;
+        r->value.integer = number;
+    }
+}
+
+int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
+    generic_port* port = Driver.Port;
+    if (port == nullptr || Driver.ItemTable == nullptr) {
+        *error = MIRA_PK_ERR_CLOSED;
+        return 1;
+    }
+    int32_t pollError = 0;
+    if (PollReply(&pollError) == 0) return 0;
+    if (pollError != 0) {
+        *error = pollError;
+        for (int i = 0; i < 4; ++i) ResetLine();
+        return 1;
+    }
+    const MiraFileTime now = GetLocalFileTime();
+    WaitOutputDrained();
+
+    // Rows beyond what the last start read are stale; never report them.
+    const int32_t started = StartedItemCount();
+    if (itemCount > started || (itemCount > 0 && values == nullptr)) {
+        *error = MIRA_ERR_RANGE;
+        return 1;
+    }
+    const PlcAddress& h = Driver.CurrentHeader;
+    const ItemRequest* items = Driver.ItemTable;
+
+    if (h.fileType == kFileString) {
+        if (Driver.StringSlots == nullptr || itemCount > kStringSlotCount) {
+            *error = MIRA_ERR_RANGE;
+            return 1;
+        }
+        static const Reply none{};
+        for (int32_t i = 0; i < itemCount; ++i) {
+            if (items[i].kind != kKindString) {
+                *error = MIRA_ERR_BAD_MNEMONIC;
+                return 1;
+            }
+            DecodeItem(none, h.fileType, h.startElement, items[i], i, &values[i]);
+            values[i].timestamp = now;
+        }
+        return 1;
+    }
+
+    Reply reply;
+    const uint32_t count = Load(port->RxCount);
+    const int32_t length = count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
+    std::memset(reply.bytes, 0, sizeof reply.bytes);
+    reply.received = CopyRxData(0, length, reply.bytes);
+    // STS and EXT STS are read from the buffer whatever the length, as the
+    // controller's status decides before any data do.
+    uint8_t status[4] = {RxByte(3), RxByte(4), RxByte(5), RxByte(6)};
+    *error = CheckReplyStatus(status);
+    if (*error != 0) return 1;
+
+    const ReplyLayout layout = LayoutOf(h.fileType, h.elementCount);
+    if (h.elementCount < 0 || layout.words > kMaxReplyWords) {
+        *error = MIRA_ERR_RANGE;
+        return 1;
+    }
+    reply.dataStart = layout.dataStart;
+    reply.wordsPerElement = layout.wordsPerElement;
+    const int32_t whole = reply.received > reply.dataStart ? (reply.received - reply.dataStart) / 2 : 0;
+    reply.valid = whole < layout.words ? whole : layout.words;
+    for (int32_t j = 0; j < reply.valid; ++j)
+        reply.words[j] = static_cast<uint16_t>(reply.bytes[layout.dataStart + 2 * j] |
+                                               (reply.bytes[layout.dataStart + 2 * j + 1] << 8));
+
+    // A reply shorter than the request asked for, or an item outside the
+    // range, is an exchange that failed: no record is touched.
+    for (int32_t i = 0; i < itemCount; ++i) {
+        Span s;
+        if (!SpanOf(h.fileType, h.startElement, layout.wordsPerElement, items[i], &s) || !Covered(reply, s)) {
+            *error = MIRA_ERR_CONTROLLER_STATUS;
+            return 1;
+        }
+    }
+    for (int32_t i = 0; i < itemCount; ++i) {
+        DecodeItem(reply, h.fileType, h.startElement, items[i], i, &values[i]);
+        values[i].timestamp = now;
+    }
+    return 1;
+}
+
+}  // namespace
+}  // namespace mira
 
 extern "C" {
-MIRA_API int32_t UDrvReadGroupFinishExt(HostValue*, int32_t, int32_t, int32_t*) { return 0; }
+
+MIRA_API int32_t UDrvReadGroupFinishExt(HostValue* values, int32_t, int32_t itemCount, int32_t* error) {
+    int32_t ignored = 0;
+    int32_t* code = error != nullptr ? error : &ignored;
+    *code = 0;
+    return mira::Finish(values, itemCount, code);
 }
+
+}  // extern "C"

@@ -13,4 +13,8 @@ struct GroupRecord {
     int32_t itemCount;
 };
 
+// The record of a handle, or null for a handle outside 0..16383, a driver
+// that is not open, or an empty entry.
+GroupRecord* FindGroup(int32_t handle);
+
 }  // namespace mira

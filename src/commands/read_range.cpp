@@ -1,0 +1,156 @@
+// The range, layout and request of a group read, shared by both read starts.
+#include "commands/read_start.h"
+
+#include "address/tables.h"
+#include "commands/request.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+bool IsStructure(int32_t fileType) {
+    return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
+}
+
+bool IsIo(int32_t fileType) { return fileType == kFileInput || fileType == kFileOutput; }
+
+bool Plc5() { return Driver.Plc5Family == 1; }
+
+int32_t HalfUp(int32_t chars) { return chars <= 0 ? 1 : (chars + 1) / 2; }
+int32_t AtLeastOne(int32_t chars) { return chars <= 0 ? 1 : chars; }
+
+int32_t Fail(int32_t* error, int32_t code) {
+    *error = code;
+    return 0;
+}
+
+int32_t g_startedItems = 0;
+
+}  // namespace
+
+ReplyLayout LayoutOf(int32_t fileType, int32_t n) {
+    ReplyLayout l{6, n + 1, 3, 2 * n};
+    if (!Plc5()) {
+        if (IsStructure(fileType)) l = {6, 6 * n + 1, 3, 6 * n};
+        else if (fileType == kFileFloat) l = {6, 2 * n + 1, 3, 4 * n};
+        return l;
+    }
+    switch (fileType) {
+        case kFileTimer: return {11, 5 * n + 1, 5, 10 * n};
+        case kFileCounter:
+        case kFileControl: return {10, 3 * n + 1, 3, 6 * n};
+        case kFileFloat: return {11, 2 * n + 1, 3, 4 * n};
+        // One character per byte; the strings are taken from the bytes.
+        case kFileAscii: return {8, 1, 3, n};
+        default: return {10, n, 3, 2 * n};
+    }
+}
+
+bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* hi) {
+    const int32_t e = item.element;
+    const int32_t kind = item.kind;
+    if (kind < kKindWord || kind > kKindString) return false;
+    // A bit of a float or of a string names nothing the decoding can give.
+    if (item.hasBit == 1 && (kind == kKindFloat || kind == kKindString)) return false;
+    if (IsStructure(fileType)) {
+        const MnemonicTable t = MnemonicsOf(fileType);
+        if (kind >= kKindFloat || item.mnemonic < 0 || item.mnemonic >= t.count) return false;
+        *lo = *hi = e;
+        return true;
+    }
+    if (fileType == kFileAscii) {
+        // Item e of an ASCII file starts at unit 2e of the range: a word for
+        // PLC-2 and SLC 500, a character for the PLC-5 family.
+        if (kind == kKindFloat) return false;
+        if (Plc5() && kind != kKindString) return false;
+        *lo = 2 * e;
+        *hi = 2 * e + (kind == kKindString ? (Plc5() ? AtLeastOne(item.size) : HalfUp(item.size)) : 1) - 1;
+        return true;
+    }
+    *lo = e;
+    switch (kind) {
+        case kKindFloat:
+            // In a float file an element is the float (the request reads one
+            // more, as the controller expects); elsewhere a float is the
+            // word pair e, e + 1.
+            *hi = (fileType == kFileFloat && Plc5()) ? e : e + 1;
+            return true;
+        case kKindString:
+            *hi = e + (Plc5() ? AtLeastOne(item.size) : HalfUp(item.size)) - 1;
+            return true;
+        default:
+            *hi = e;
+            return true;
+    }
+}
+
+int32_t StartedItemCount() { return g_startedItems; }
+void SetStartedItemCount(int32_t count) { g_startedItems = count; }
+
+int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
+    g_startedItems = 0;
+    PlcAddress& h = Driver.CurrentHeader;
+    ItemRequest* items = Driver.ItemTable;
+    if (count <= 0 || count > kItemTableRows) return Fail(error, MIRA_ERR_RANGE);
+    for (int32_t i = 0; i < count; ++i) {
+        if (items[i].size < 0) items[i].size = 0;
+        if (items[i].size > kMaxStringChars) items[i].size = kMaxStringChars;
+    }
+
+    if (h.fileType == kFileString) {
+        *error = ReadStringItems(&h, items, count);
+        if (*error != 0) return 0;
+        g_startedItems = count;
+        return 1;
+    }
+
+    if (Driver.OctalIo == 1 && IsIo(h.fileType))
+        for (int32_t i = 0; i < count; ++i) items[i].element = OctalDigitsToValue(items[i].element);
+
+    int32_t first = 0, last = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t lo, hi;
+        if (!ItemSpan(h.fileType, items[i], &lo, &hi)) return Fail(error, MIRA_ERR_BAD_MNEMONIC);
+        if (i == 0 || lo < first) first = lo;
+        if (i == 0 || hi > last) last = hi;
+    }
+    const int64_t span = int64_t(last) - int64_t(first) + 1;
+    if (maxElements > 0 && span > maxElements) return Fail(error, MIRA_ERR_RANGE);
+    if (span > kMaxReplyWords) return Fail(error, MIRA_ERR_RANGE);
+    const int32_t n = static_cast<int32_t>(span);
+    if (LayoutOf(h.fileType, n).words > kMaxReplyWords) return Fail(error, MIRA_ERR_RANGE);
+    h.startElement = first;
+    h.elementCount = n;
+
+    // A header that names no element reads from element 0.
+    const int32_t base = h.elementBase < 0 ? 0 : h.elementBase;
+    uint8_t message[kMaxRequestBytes];
+    int32_t length;
+    if (Plc5()) {
+        int32_t element = base + first;
+        if (Driver.OctalIo == 1 && IsIo(h.fileType)) element = ValueToOctalDigits(OctalDigitsToValue(base) + first);
+        length = BuildPlc5Read(message, h, element, n);
+    } else {
+        int32_t bytes = 2 * n;
+        int32_t address = base + first;
+        if (IsStructure(h.fileType)) {
+            bytes = 6 * n;
+            address *= 3;
+        } else if (h.fileType == kFileFloat) {
+            bytes = 4 * n;
+            if (Driver.ModelClass == kClassPlc2) address *= 2;
+        } else if (Driver.ModelClass == kClassPlc2) {
+            address *= 2;
+        }
+        length = Driver.ModelClass == kClassSlc500 ? BuildSlcRead(message, &h, address, bytes)
+                                                   : BuildPlc2Read(message, h, address, bytes);
+    }
+    if (length < 0) return Fail(error, length);
+    *error = TransmitRequest(message, length);
+    if (*error != 0) return 0;
+    g_startedItems = count;
+    return 1;
+}
+
+}  // namespace mira
+

@@ -1,0 +1,44 @@
+// What the read starts and the read finish agree on: the reply layout of
+// each class and file type, and the element span each item needs.
+#pragma once
+
+#include <cstdint>
+
+#include "address/records.h"
+
+namespace mira {
+
+// A string never runs past the value field of the host's record.
+inline constexpr int32_t kMaxStringChars = 83;
+// The finish unpacks at most this many reply words.
+inline constexpr int32_t kMaxReplyWords = 251;
+// A read started from texts covers at most this many elements.
+inline constexpr int32_t kMaxTextReadElements = 128;
+
+struct ReplyLayout {
+    int32_t dataStart;        // first data byte in RxData
+    int32_t words;            // words the finish unpacks
+    int32_t wordsPerElement;  // of timers, counters and controls
+    int32_t neededBytes;      // data bytes a complete reply carries from dataStart
+};
+
+// The layout of the reply to a read of `count` elements of `fileType` under
+// the current controller class.
+ReplyLayout LayoutOf(int32_t fileType, int32_t count);
+
+// The elements (lo..hi, in the range's own units) the finish reads for one
+// item, or false when the item cannot be read from a file of that type.
+bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* hi);
+
+// Builds and sends the read of ItemTable rows 0..count-1 under
+// CurrentHeader (already parsed); maxElements 0 applies no element limit.
+// Returns 1 when the request went out (or the strings were read), else 0
+// with *error set.
+int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error);
+
+// The number of items the last successful start read (0 before any). The
+// finish decodes no more rows than that, so it never reports stale rows.
+int32_t StartedItemCount();
+void SetStartedItemCount(int32_t count);
+
+}  // namespace mira

@@ -1,0 +1,128 @@
+// Whole exchanges through the fake Portkit and the real receive handler.
+#include <cstring>
+#include <string>
+
+#include "address/tables.h"
+#include "commands/read_start.h"
+#include "commands/request.h"
+#include "link/frame.h"
+#include "read_support.h"
+
+namespace mira::test {
+namespace {
+
+using ReadExchange = ReadFixture;
+
+// DLE ACK for the request, then the reply frame.
+Bytes Answer(const Bytes& message) {
+    uint8_t frame[2 * kRxDataBytes + 6];
+    int32_t n = 0;
+    EncodeFrame(message.data(), int32_t(message.size()), frame, &n);
+    Bytes out{0x10, 0x06};
+    out.insert(out.end(), frame, frame + n);
+    return out;
+}
+
+struct ExchangeCase {
+    Bytes reply;  // the message after the request's DST, SRC
+    int32_t error;
+    const char* trace;
+};
+
+TEST_F(ReadExchange, StartHandIntsFinish) {
+    const ExchangeCase cases[] = {
+        {{0x4F, 0x00, 0x00, 0x00, 0x05, 0x00, 0xFF, 0xFF}, 0, nullptr},
+        {{0x4F, 0x10, 0x00, 0x00}, 256, "STS Error Code returned: 0x10"},
+        {{0x4F, 0xF0, 0x00, 0x00, 0x0E}, 14, nullptr},
+        {{0x4F, 0x00, 0x00, 0x00, 0x05}, 256, nullptr},  // a short reply
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        Driver.CurrentHeader = MakeHeader(kFileInteger, kRowN, 7);
+        Driver.ItemTable[0] = MakeItem(kKindWord, 0);
+        Driver.ItemTable[1] = MakeItem(kKindWord, 1);
+        int32_t error = -1;
+        ASSERT_EQ(StartRead(2, kMaxTextReadElements, &error), 1);
+        HostValue v[2]{};
+        EXPECT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 0);
+        Bytes reply{0x00, 0x01};
+        reply.insert(reply.end(), c.reply.begin(), c.reply.end());
+        Fake().Feed(Answer(reply));
+        EXPECT_EQ(Driver.ChannelBusy, 0u);
+        int polls = 0;
+        while (UDrvReadGroupFinishExt(v, 0, 2, &error) == 0 && polls < 10) ++polls;
+        EXPECT_EQ(polls, 0);
+        EXPECT_EQ(error, c.error);
+        bool traced = false;
+        for (const auto& line : Fake().TraceLines()) traced = traced || (c.trace && line == c.trace);
+        EXPECT_EQ(traced, c.trace != nullptr);
+        if (c.error == 0) {
+            EXPECT_EQ(v[0].value.integer, 5);
+            EXPECT_EQ(v[1].value.integer, -1);
+            EXPECT_EQ(v[1].quality, 192);
+            EXPECT_EQ(v[1].timestamp.lowDateTime, clock_.fileTime.lowDateTime);
+        } else {
+            EXPECT_EQ(v[0].quality, 0);
+        }
+    }
+}
+
+TEST_F(ReadExchange, TimedOutReplyResetsTheLine) {
+    Driver.CurrentHeader = MakeHeader(kFileInteger, kRowN, 7);
+    Driver.ItemTable[0] = MakeItem(kKindWord, 0);
+    int32_t error = -1;
+    ASSERT_EQ(StartRead(1, kMaxTextReadElements, &error), 1);
+    Fake().port.ErrorCode = 0x101;  // Portkit's reply time-out
+    HostValue v{};
+    ASSERT_EQ(UDrvReadGroupFinishExt(&v, 0, 1, &error), 1);
+    EXPECT_EQ(error, 0x101);
+    ASSERT_EQ(Fake().sends.size(), 5u);
+    for (size_t i = 1; i < 5; ++i) EXPECT_EQ(Fake().sends[i], (Bytes{0x10, 0x05}));
+}
+
+struct StringCase {
+    uint32_t modelClass;
+    Bytes data;  // reply bytes from byte 6
+    int32_t error;
+    Bytes slot;  // the slot's first bytes afterwards
+};
+
+TEST_F(ReadExchange, StringItemsOneRequestEach) {
+    const StringCase cases[] = {
+        {500, {3, 0, 0x42, 0x41, 0x7A, 0x43}, 0, {0x42, 0x41, 0, 0x43, 0, 0xEE}},
+        {500, {2, 0, 0x42, 0x41}, 0, {0x42, 0x41, 0, 0, 0xEE}},
+        {5, {0x00, 3, 'X', 'Y', 'Z', 0x55}, 0, {'X', 'Y', 'Z', 0, 0xEE}},
+        {500, {255, 0, 0x42, 0x41}, 256, {0xEE}},  // a length the reply does not carry
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        Driver.ModelClass = c.modelClass;
+        if (c.modelClass == 5) Plc5();
+        std::memset(Driver.StringSlots, 0xEE, 2 * kStringSlotBytes);
+        Driver.CurrentHeader = MakeHeader(kFileString, kRowST, 9);
+        Driver.ItemTable[0] = MakeItem(kKindString, 0, 3);
+        Fake().onSend = [&](const Bytes& sent) {
+            if (sent.size() > 2) {
+                Bytes reply{0x00, 0x01, 0x4F, 0x00, uint8_t(Driver.TnsCounter - 1), 0x00};
+                reply.insert(reply.end(), c.data.begin(), c.data.end());
+                Fake().Queue(Answer(reply));
+            }
+        };
+        int32_t error = -1;
+        EXPECT_EQ(StartRead(1, kMaxTextReadElements, &error), c.error == 0 ? 1 : 0);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(Bytes(Driver.StringSlots, Driver.StringSlots + c.slot.size()), c.slot);
+        EXPECT_EQ(Fake().stringSteps, c.error == 0 ? 1 : 0);
+    }
+}
+
+TEST_F(ReadExchange, StringReadRefusals) {
+    Driver.CurrentHeader = MakeHeader(kFileString, kRowST, 9);
+    Driver.ItemTable[0] = MakeItem(kKindWord, 0);
+    EXPECT_EQ(ReadStringItems(&Driver.CurrentHeader, Driver.ItemTable, 1), MIRA_ERR_BAD_MNEMONIC);
+    EXPECT_EQ(ReadStringItems(&Driver.CurrentHeader, Driver.ItemTable, 256), MIRA_ERR_RANGE);
+    EXPECT_TRUE(Fake().sends.empty());
+}
+
+}  // namespace
+}  // namespace mira::test
