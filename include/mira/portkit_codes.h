@@ -9,20 +9,22 @@
 #define MIRA_PORTKIT_CODES_H
 
 enum {
-    /* Exchange codes (generic_port ErrorCode). */
-    MIRA_PK_ERR_OVERFLOW = 0x100,      /* a frame of more than 511 message bytes   */
-    MIRA_PK_ERR_TIMEOUT = 0x101,       /* no reply within the reply time-out        */
-    MIRA_PK_ERR_SEND = 0x102,          /* the bytes could not be written             */
-    MIRA_PK_ERR_CLOSED = 0x103,        /* the port is closed or the device vanished  */
-    MIRA_PK_ERR_DISCONNECTED = 0x104,  /* the TCP connection dropped and no reconnect */
+    /* Exchange codes (generic_port ErrorCode). The receive handler sets
+     * 0x100, which has the same value as MIRA_ERR_CONTROLLER_STATUS; the
+     * others lie above every driver code and every extended status. */
+    MIRA_PK_ERR_OVERFLOW = 0x100,       /* a frame of more than 511 message bytes   */
+    MIRA_PK_ERR_TIMEOUT = 0x1001,       /* no reply within the reply time-out        */
+    MIRA_PK_ERR_SEND = 0x1002,          /* the bytes could not be written             */
+    MIRA_PK_ERR_CLOSED = 0x1003,        /* the port is closed or the device vanished  */
+    MIRA_PK_ERR_DISCONNECTED = 0x1004,  /* the TCP connection dropped and no reconnect */
 
     /* Open codes (UDrvOpen *error). */
-    MIRA_PK_ERR_NO_DEVICE = 0x110,     /* the device or host does not exist          */
-    MIRA_PK_ERR_BUSY = 0x111,          /* the device is in use by another program    */
-    MIRA_PK_ERR_PERMISSION = 0x112,    /* no permission to open the device           */
-    MIRA_PK_ERR_CONNECT = 0x113,       /* TCP connect refused or timed out           */
-    MIRA_PK_ERR_SETTINGS = 0x114,      /* bad port name, baud or character format    */
-    MIRA_PK_ERR_RESOURCES = 0x115      /* no memory or no thread for the port        */
+    MIRA_PK_ERR_NO_DEVICE = 0x1010,     /* the device or host does not exist          */
+    MIRA_PK_ERR_BUSY = 0x1011,          /* the device is in use by another program    */
+    MIRA_PK_ERR_PERMISSION = 0x1012,    /* no permission to open the device           */
+    MIRA_PK_ERR_CONNECT = 0x1013,       /* TCP connect refused or timed out           */
+    MIRA_PK_ERR_SETTINGS = 0x1014,      /* bad port name, baud or character format    */
+    MIRA_PK_ERR_RESOURCES = 0x1015      /* no memory or no thread for the port        */
 };
 
 #endif /* MIRA_PORTKIT_CODES_H */

@@ -1,0 +1,16 @@
+// The subcommands that work without the driver.
+#pragma once
+
+#include <atomic>
+
+#include "cli/args.h"
+
+namespace mira::cli {
+
+// Runs the simulator on a pseudo-terminal or a TCP port until stop is set.
+int RunSim(const Options& options, const std::atomic<bool>& stop);
+
+// Lists the serial ports and warns about slow USB adapters.
+int RunPorts(const Options& options);
+
+}  // namespace mira::cli

@@ -1,0 +1,513 @@
+// mira: reads, writes, polls and listens to a DF1 controller through
+// libmira and Portkit; checks addresses; runs the simulator.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "cli/format.h"
+#include "cli/output.h"
+#include "mira/mira.h"
+#include "mira/portkit_codes.h"
+#include "portkit/portkit_host.h"
+#include "setup/portkit.h"
+
+namespace mira::cli {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+void OnSignal(int) { g_interrupted.store(true); }
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+uint64_t NowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+std::string NowText() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000L));
+    return buf;
+}
+
+template <size_t N>
+void CopyWide(char16_t (&field)[N], const std::string& text) {
+    const std::u16string w = ToWide(text);
+    const size_t n = std::min(w.size(), N - 1);
+    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), field);
+    field[n] = 0;
+}
+
+// The window of this host: the receive thread hands the key text over here.
+struct Window {
+    MiraWindow record{};
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::u16string> keys;
+};
+
+void PostToWindow(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
+    if (message != MIRA_WM_UNSOLICITED || lParam == 0) return;
+    auto* window = static_cast<Window*>(context);
+    const auto* key = reinterpret_cast<const char16_t*>(lParam);
+    std::u16string copy;
+    for (size_t i = 0; i < 64 && key[i] != 0; ++i) copy.push_back(key[i]);  // a key text holds 64 at most
+    {
+        std::lock_guard<std::mutex> lock(window->mutex);
+        if (window->keys.size() < 1000) window->keys.push_back(copy);
+    }
+    window->wake.notify_one();
+}
+
+std::string DefaultModel(const Options& o) {
+    if (!o.model.empty()) return o.model;
+    if (o.port.rfind("sim:plc5", 0) == 0) return "PLC5";
+    if (o.port.rfind("sim:plc2", 0) == 0) return "PLC2";
+    return "SLC500";
+}
+
+// The simulator answers as the station --dst names, unless the port gives one.
+std::string PortName(const Options& o) {
+    if (o.port != "sim" && o.port.rfind("sim:", 0) != 0) return o.port;
+    std::string name = o.port == "sim" ? "sim:slc500" : o.port;
+    if (std::count(name.begin(), name.end(), ':') == 1) name += ":" + std::to_string(std::min(o.dst, 254u));
+    return name;
+}
+
+DriverSettings MakeSettings(const Options& o) {
+    DriverSettings s{};
+    s.baud = o.baud;
+    s.parity = o.parity;
+    s.dataBits = o.dataBits;
+    s.stopBits = o.stopBits;
+    s.replyTimeoutMs = o.timeoutMs;
+    s.TimeoutA = static_cast<uint16_t>(std::min<uint32_t>(o.timeoutMs, 65535));
+    s.TimeoutB = 500;
+    CopyWide(s.StationText, std::to_string(o.station));
+    CopyWide(s.ModelText, DefaultModel(o));
+    CopyWide(s.ModeText, o.mode);
+    s.ErrorCheckOption = o.crc ? 1 : 0;
+    CopyWide(s.portName, PortName(o));
+    return s;
+}
+
+class Driver {
+public:
+    ~Driver() {
+        if (open_) UDrvClose();
+    }
+    // Opens the port; prints why not and returns the exit status otherwise.
+    int Open(const Options& o, Window* window) {
+        const DriverSettings settings = MakeSettings(o);
+        char16_t version[8] = {};
+        int32_t error = 0;
+        if (window != nullptr) {
+            window->record.post = PostToWindow;
+            window->record.context = window;
+        }
+        const auto handle = window != nullptr ? reinterpret_cast<MiraWindowHandle>(&window->record) : 0;
+        if (UDrvOpen(handle, &settings, version, &error) == 1 && error == 0) {
+            open_ = true;
+            return kExitOk;
+        }
+        const std::string why = PkLastOpenError();
+        const std::string meaning = error != 0 ? DescribeCode(error) : "the driver did not open the port";
+        std::fprintf(stderr, "mira: cannot open %s: %s%s%s\n", o.port.c_str(), why.c_str(), why.empty() ? "" : " - ",
+                     meaning.c_str());
+        return error == MIRA_PK_ERR_SETTINGS ? kExitUsage : kExitComm;
+    }
+
+private:
+    bool open_ = false;
+};
+
+struct WideList {
+    std::vector<std::u16string> texts;
+    std::vector<const char16_t*> pointers;
+    explicit WideList(const std::vector<std::string>& items) {
+        for (const auto& item : items) texts.push_back(ToWide(item));
+        for (const auto& text : texts) pointers.push_back(text.c_str());
+    }
+};
+
+// Waits for a finish call to report the end; a guard beyond the reply
+// time-out keeps a misbehaving exchange from hanging the command.
+template <class Finish>
+int32_t AwaitFinish(const Options& o, Finish finish) {
+    const uint64_t guard = NowMs() + o.timeoutMs + 5000;
+    int32_t error = 0;
+    while (finish(&error) == 0) {
+        if (NowMs() > guard || g_interrupted.load()) return MIRA_PK_ERR_TIMEOUT;
+        PkYield();
+    }
+    return error;
+}
+
+void ErrorRows(const std::vector<std::string>& items, int32_t code, std::vector<Row>* rows) {
+    for (const auto& item : items) {
+        Row row;
+        row.item = item;
+        row.time = NowText();
+        row.errorCode = code;
+        row.errorMessage = DescribeCode(code);
+        rows->push_back(row);
+    }
+}
+
+// One group read; appends a row per item and returns 0 or the code.
+int32_t ReadOnce(const Options& o, const std::string& header, const std::vector<std::string>& items,
+                 std::vector<Row>* rows) {
+    const std::u16string station = ToWide(std::to_string(o.dst));
+    const std::u16string head = ToWide(header);
+    WideList list(items);
+    std::vector<HostValue> values(items.size());
+    int32_t error = 0;
+    const auto count = static_cast<int32_t>(items.size());
+    if (UDrvReadGroupStart(station.c_str(), head.c_str(), list.pointers.data(), count, &error) != 1 || error != 0) {
+        if (error == 0) error = MIRA_PK_ERR_SEND;
+    } else {
+        error = AwaitFinish(o, [&](int32_t* e) { return UDrvReadGroupFinishExt(values.data(), 0, count, e); });
+    }
+    if (error != 0) {
+        ErrorRows(items, error, rows);
+        return error;
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        Row row;
+        row.item = items[i];
+        row.value = FormatValue(values[i].valueType, values[i].value, false);
+        row.jsonValue = FormatValue(values[i].valueType, values[i].value, true);
+        row.quality = values[i].quality;
+        row.time = FormatFileTime(values[i].timestamp);
+        rows->push_back(row);
+    }
+    return 0;
+}
+
+std::vector<std::string> ItemsOf(const Options& o) {
+    std::vector<std::string> items(o.operands.begin() + 1, o.operands.end());
+    if (items.empty()) items.push_back("0");
+    return items;
+}
+
+int RunRead(const Options& o) {
+    Driver driver;
+    if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
+    std::vector<Row> rows;
+    const int32_t error = ReadOnce(o, o.operands[0], ItemsOf(o), &rows);
+    PrintRows(rows, o.json, stdout);
+    return ExitCodeFor(error);
+}
+
+int RunPoll(const Options& o) {
+    Driver driver;
+    if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
+    CatchInterrupts();
+    const std::vector<std::string> items = ItemsOf(o);
+    uint32_t reads = 0, good = 0;
+    uint64_t minMs = UINT64_MAX, maxMs = 0, sumMs = 0;
+    std::map<int32_t, uint32_t> errors;
+    int32_t lastError = 0;
+    while (!g_interrupted.load() && (o.count == 0 || reads < o.count)) {
+        const uint64_t start = NowMs();
+        std::vector<Row> rows;
+        const int32_t error = ReadOnce(o, o.operands[0], items, &rows);
+        const uint64_t took = NowMs() - start;
+        ++reads;
+        lastError = error;
+        if (error == 0) {
+            ++good;
+            minMs = std::min(minMs, took);
+            maxMs = std::max(maxMs, took);
+            sumMs += took;
+        } else {
+            ++errors[error];
+        }
+        PrintRows(rows, o.json, stdout);
+        if (o.count != 0 && reads >= o.count) break;
+        for (uint64_t until = start + o.everyMs; NowMs() < until && !g_interrupted.load();)
+            usleep(std::min<uint64_t>(10, until - NowMs()) * 1000u);
+    }
+    // The statistics go to stderr with --json, so that stdout stays JSON lines.
+    FILE* out = o.json ? stderr : stdout;
+    std::fprintf(out, "%u reads, %u good, %u failed\n", reads, good, reads - good);
+    for (const auto& [code, n] : errors) std::fprintf(out, "  %u x error %d: %s\n", n, code, DescribeCode(code).c_str());
+    if (good > 0)
+        std::fprintf(out, "transaction time: min %llu ms, mean %.1f ms, max %llu ms\n",
+                     static_cast<unsigned long long>(minMs), static_cast<double>(sumMs) / good,
+                     static_cast<unsigned long long>(maxMs));
+    return good > 0 || reads == 0 ? kExitOk : ExitCodeFor(lastError);
+}
+
+// The host value for a write, typed as the driver types the item.
+bool MakeValue(const std::string& header, const std::string& item, const std::string& text, HostValueCore* value,
+               std::string* why) {
+    *value = HostValueCore{};
+    const std::u16string h = ToWide(header), i = ToWide(item);
+    const int32_t type = UDrvGetType(h.c_str(), i.c_str());
+    if (type == 3) {
+        const std::u16string w = ToWide(text);
+        if (w.size() > 82) {
+            *why = "a string of at most 82 characters";
+            return false;
+        }
+        value->valueType = MIRA_VALUE_STRING;
+        std::copy(w.begin(), w.end(), value->value.text);
+        value->value.text[w.size()] = 0;
+        return true;
+    }
+    errno = 0;
+    char* end = nullptr;
+    if (type == 2) {
+        const double d = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != 0 || errno != 0 || !std::isfinite(d)) {
+            *why = "a number";
+            return false;
+        }
+        value->valueType = MIRA_VALUE_DOUBLE;
+        value->value.real = d;
+        return true;
+    }
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != 0 || errno != 0 || v < INT32_MIN || v > INT32_MAX) {
+        *why = "a whole number";
+        return false;
+    }
+    value->valueType = MIRA_VALUE_INTEGER;
+    value->value.integer = static_cast<int32_t>(v);
+    return true;
+}
+
+void WrittenRows(const std::vector<std::string>& items, const std::vector<std::string>& texts,
+                 const std::vector<HostValueCore>& values, int32_t error, std::vector<Row>* rows) {
+    for (size_t k = 0; k < items.size(); ++k) {
+        Row row;
+        row.item = items[k];
+        row.value = texts[k];
+        row.jsonValue = FormatValue(values[k].valueType, values[k].value, true);
+        row.time = NowText();
+        row.errorCode = error;
+        if (error != 0) row.errorMessage = DescribeCode(error);
+        rows->push_back(row);
+    }
+}
+
+int RunWrite(const Options& o, bool single) {
+    Driver driver;
+    if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
+    const std::string& header = o.operands[0];
+    std::vector<std::string> items, texts;
+    if (single) {
+        items.push_back(o.operands[1]);
+        texts.push_back(o.operands[2]);
+    } else {
+        for (size_t k = 1; k < o.operands.size(); ++k) {
+            const size_t eq = o.operands[k].find('=');
+            items.push_back(o.operands[k].substr(0, eq));
+            texts.push_back(o.operands[k].substr(eq + 1));
+        }
+    }
+    std::vector<HostValueCore> values(items.size());
+    for (size_t k = 0; k < items.size(); ++k) {
+        std::string why;
+        if (!MakeValue(header, items[k], texts[k], &values[k], &why)) {
+            std::fprintf(stderr, "mira: %s: expected %s, got \"%s\"\n", items[k].c_str(), why.c_str(), texts[k].c_str());
+            return kExitUsage;
+        }
+    }
+    const std::u16string station = ToWide(std::to_string(o.dst));
+    const std::u16string head = ToWide(header);
+    WideList list(items);
+    int32_t error = 0;
+    int32_t started = 0;
+    if (single) {
+        started = UDrvWriteItemStart(station.c_str(), head.c_str(), list.pointers[0], values.data(), &error);
+    } else {
+        started = UDrvWriteGroupStart(station.c_str(), head.c_str(), list.pointers.data(), values.data(),
+                                      static_cast<int32_t>(items.size()), &error);
+    }
+    if (started != 1 || error != 0) {
+        if (error == 0) error = MIRA_PK_ERR_SEND;
+    } else if (single) {
+        error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteItemFinish(e); });
+    } else {
+        error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteGroupFinish(e); });
+    }
+    std::vector<Row> rows;
+    WrittenRows(items, texts, values, error, &rows);
+    PrintRows(rows, o.json, stdout);
+    return ExitCodeFor(error);
+}
+
+int RunListen(const Options& o) {
+    Window window;
+    Driver driver;
+    if (const int rc = driver.Open(o, &window); rc != kExitOk) return rc;
+    CatchInterrupts();
+    const std::vector<std::string> items = o.operands.empty() ? std::vector<std::string>{"0"} : o.operands;
+    WideList list(items);
+    if (!o.json) std::fprintf(stdout, "listening on %s; Ctrl-C ends\n", o.port.c_str());
+    std::fflush(stdout);
+    uint32_t handled = 0;
+    while (!g_interrupted.load() && (o.count == 0 || handled < o.count)) {
+        std::u16string key;
+        {
+            std::unique_lock<std::mutex> lock(window.mutex);
+            window.wake.wait_for(lock, std::chrono::milliseconds(100), [&] { return !window.keys.empty(); });
+            if (window.keys.empty()) continue;
+            key = window.keys.front();
+            window.keys.pop_front();
+        }
+        const size_t tab = key.find(u'\t');
+        const std::u16string header = key.substr(0, tab);
+        const std::u16string station = tab == std::u16string::npos ? u"0" : key.substr(tab + 1);
+        std::vector<HostValueCore> values(items.size());
+        int32_t error = 0;
+        const int32_t delivered = UDrvProcessUnsolicitedReadMessage(
+            0, header.c_str(), station.c_str(), list.pointers.data(), values.data(),
+            static_cast<int32_t>(items.size()), &error);
+        if (error != 0) {
+            // Refused or carrying an error status: drop it so the slot frees.
+            int32_t ignored = 0;
+            UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(), nullptr, nullptr, 0, &ignored);
+        }
+        const std::string keyText = ToUtf8(header.c_str(), header.size());
+        const std::string stationText = ToUtf8(station.c_str(), station.size());
+        std::vector<Row> rows;
+        for (size_t k = 0; k < items.size(); ++k) {
+            Row row;
+            row.item = keyText + " " + items[k];
+            row.time = NowText();
+            if (delivered == 1 && error == 0) {
+                row.value = FormatValue(values[k].valueType, values[k].value, false);
+                row.jsonValue = FormatValue(values[k].valueType, values[k].value, true);
+                row.quality = MIRA_QUALITY_GOOD;
+            } else {
+                row.errorCode = error;
+                row.errorMessage = DescribeCode(error);
+            }
+            rows.push_back(row);
+        }
+        if (!o.json) std::fprintf(stdout, "unsolicited %s from station %s\n", keyText.c_str(), stationText.c_str());
+        PrintRows(rows, o.json, stdout);
+        ++handled;
+    }
+    return kExitOk;
+}
+
+int RunCheck(const Options& o) {
+    // The checks need only the model settings. A block that Portkit refuses
+    // at once (speed 1) applies them without opening a line.
+    Options settingsOnly = o;
+    settingsOnly.baud = 1;
+    DriverSettings settings = MakeSettings(settingsOnly);
+    char16_t version[8] = {};
+    int32_t error = 0;
+    if (UDrvOpen(0, &settings, version, &error) == 1) UDrvClose();
+
+    std::vector<Row> rows;
+    auto add = [&](const std::string& typed, const char16_t* canonical) {
+        Row row;
+        row.item = typed;
+        row.value = ToUtf8(canonical, MIRA_CHECKED_TEXT_BUFFER);
+        row.jsonValue = JsonString(row.value);
+        row.time = NowText();
+        rows.push_back(row);
+    };
+    auto fill = [](char16_t* buffer, const std::string& text) {
+        const std::u16string w = ToWide(text);
+        const size_t n = std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT);
+        std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+        buffer[n] = 0;
+    };
+    char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {};
+    char16_t item[MIRA_CHECKED_TEXT_BUFFER] = {};
+    if (!o.address.empty()) {
+        fill(item, o.address);
+        UDrvValidAddressEx(item);
+        add(o.address, item);
+    } else {
+        fill(header, o.operands[0]);
+        char16_t typedHeader[MIRA_CHECKED_TEXT_BUFFER];
+        std::copy(std::begin(header), std::end(header), typedHeader);
+        UDrvValidHeader(header);
+        add(o.operands[0], header);
+        if (o.operands.size() > 1) {
+            fill(item, o.operands[1]);
+            UDrvValidAddress(typedHeader, item);
+            add(o.operands[1], item);
+        }
+    }
+    if (o.json) {
+        PrintRows(rows, true, stdout);
+    } else {
+        for (const Row& row : rows) std::printf("%-20s %s\n", row.item.c_str(), row.value.c_str());
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv) {
+    Options o;
+    std::string error;
+    if (!ParseArgs(argc, argv, &o, &error)) {
+        std::fprintf(stderr, "mira: %s\nRun \"mira --help\" for the commands and options.\n", error.c_str());
+        return kExitUsage;
+    }
+    if (o.command == Command::Help) {
+        std::fputs(UsageText(), stdout);
+        return kExitOk;
+    }
+    if (!o.trace.empty() && PkTraceToFile(o.trace.c_str()) == 0) {
+        std::fprintf(stderr, "mira: cannot write the trace to %s: %s\n", o.trace.c_str(), std::strerror(errno));
+        return kExitUsage;
+    }
+    int rc = kExitOk;
+    switch (o.command) {
+        case Command::Read: rc = RunRead(o); break;
+        case Command::Poll: rc = RunPoll(o); break;
+        case Command::Write: rc = RunWrite(o, false); break;
+        case Command::WriteItem: rc = RunWrite(o, true); break;
+        case Command::Listen: rc = RunListen(o); break;
+        case Command::Check: rc = RunCheck(o); break;
+        case Command::Sim: CatchInterrupts(); rc = RunSim(o, g_interrupted); break;
+        case Command::Ports: rc = RunPorts(o); break;
+        default: break;
+    }
+    PkTraceOff();
+    return rc;
+}
+
+}  // namespace mira::cli
+
+int main(int argc, char** argv) { return mira::cli::Run(argc, argv); }

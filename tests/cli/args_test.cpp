@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "cli/args.h"
+
+namespace mira::cli {
+namespace {
+
+bool Parse(std::vector<const char*> args, Options* o, std::string* error) {
+    args.insert(args.begin(), "mira");
+    return ParseArgs(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+TEST(Args, CommandsAndOperands) {
+    const struct {
+        std::vector<const char*> args;
+        bool ok;
+        Command command;
+        size_t operands;
+    } rows[] = {
+        {{"read", "N7:0", "W0", "W1"}, true, Command::Read, 3},
+        {{"read", "N7:0"}, true, Command::Read, 1},
+        {{"read"}, false, Command::Read, 0},
+        {{"write", "N7:0", "W0=5", "W1=-7"}, true, Command::Write, 3},
+        {{"write", "N7:0", "W0"}, false, Command::Write, 0},
+        {{"write", "N7:0", "=5"}, false, Command::Write, 0},
+        {{"write", "N7:0"}, false, Command::Write, 0},
+        {{"write-item", "B3:0", "0/3", "1"}, true, Command::WriteItem, 3},
+        {{"write-item", "N7:0", "W0", "-5"}, true, Command::WriteItem, 3},  // a negative value, not an option
+        {{"write-item", "N7:0", "W0"}, false, Command::WriteItem, 0},
+        {{"poll", "N7:0", "W0", "--every", "500ms", "--count", "3"}, true, Command::Poll, 2},
+        {{"listen"}, true, Command::Listen, 0},
+        {{"check", "N7:0", "W5"}, true, Command::Check, 2},
+        {{"check", "N7:0", "W5", "W6"}, false, Command::Check, 0},
+        {{"check", "--address", "N7:W5"}, true, Command::Check, 0},
+        {{"check", "--address", "N7:W5", "N7:0"}, false, Command::Check, 0},
+        {{"check"}, false, Command::Check, 0},
+        {{"sim", "--listen", "4001"}, true, Command::Sim, 0},
+        {{"sim", "extra"}, false, Command::Sim, 0},
+        {{"ports"}, true, Command::Ports, 0},
+        {{"frob"}, false, Command::None, 0},
+        {{}, false, Command::None, 0},
+        {{"--json"}, false, Command::None, 0},
+        {{"read", "--", "-N7:0"}, true, Command::Read, 1},
+        {{"--help"}, true, Command::Help, 0},
+        {{"read", "-h"}, true, Command::Help, 0},
+        {{"help"}, true, Command::Help, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args.empty() ? "(none)" : row.args[0]);
+        Options o;
+        std::string error;
+        ASSERT_EQ(Parse(row.args, &o, &error), row.ok) << error;
+        if (!row.ok) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(o.command, row.command);
+        EXPECT_EQ(o.operands.size(), row.operands);
+    }
+}
+
+TEST(Args, CommonOptionsLongShortAndEquals) {
+    Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"read", "-p", "/dev/ttyUSB0", "-b", "9600", "-P", "even", "-d", "7", "-s", "2", "-o", "2s",
+                       "--station=3", "--dst", "9", "--bcc", "--model", "PLC5", "--trace", "-", "--json", "N7:0"},
+                      &o, &error))
+        << error;
+    EXPECT_EQ(o.port, "/dev/ttyUSB0");
+    EXPECT_EQ(o.baud, 9600u);
+    EXPECT_EQ(o.parity, 2u);
+    EXPECT_EQ(o.dataBits, 7u);
+    EXPECT_EQ(o.stopBits, 2u);
+    EXPECT_EQ(o.timeoutMs, 2000u);
+    EXPECT_EQ(o.station, 3u);
+    EXPECT_EQ(o.dst, 9u);
+    EXPECT_FALSE(o.crc);
+    EXPECT_EQ(o.model, "PLC5");
+    EXPECT_EQ(o.trace, "-");
+    EXPECT_TRUE(o.json);
+    ASSERT_EQ(o.operands.size(), 1u);
+
+    Options d;
+    ASSERT_TRUE(Parse({"read", "N7:0"}, &d, &error));
+    EXPECT_EQ(d.port, "sim");
+    EXPECT_EQ(d.baud, 19200u);
+    EXPECT_EQ(d.parity, 0u);
+    EXPECT_EQ(d.dataBits, 8u);
+    EXPECT_EQ(d.stopBits, 1u);
+    EXPECT_TRUE(d.crc);
+    EXPECT_EQ(d.dst, 1u);
+}
+
+TEST(Args, BadOptionValuesAreRefused) {
+    const std::vector<std::vector<const char*>> rows = {
+        {"read", "N7:0", "--baud"},           {"read", "N7:0", "--baud", "fast"},
+        {"read", "N7:0", "--baud", "0"},      {"read", "N7:0", "-P", "mark"},
+        {"read", "N7:0", "-d", "6"},          {"read", "N7:0", "-s", "3"},
+        {"read", "N7:0", "--station", "255"}, {"read", "N7:0", "--dst", "256"},
+        {"read", "N7:0", "-o", "0"},          {"read", "N7:0", "-o", "11min"},
+        {"read", "N7:0", "-o", "5h"},         {"read", "N7:0", "--every", "0s"},
+        {"read", "N7:0", "--count", "0"},     {"read", "N7:0", "--json=1"},
+        {"read", "N7:0", "--frob"},           {"read", "N7:0", "-x"},
+        {"read", "N7:0", "--port", ""},       {"sim", "--listen", "70000"},
+        {"read", "N7:0", "--dst", "99999999999"},
+    };
+    for (const auto& row : rows) {
+        Options o;
+        std::string error;
+        EXPECT_FALSE(Parse(row, &o, &error)) << row[2];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(Args, TooManyItems) {
+    std::vector<const char*> args = {"read", "N7:0"};
+    for (int i = 0; i < 4096; ++i) args.push_back("W0");
+    Options o;
+    std::string error;
+    EXPECT_FALSE(Parse(args, &o, &error));
+}
+
+TEST(Args, Durations) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t ms;
+    } rows[] = {{"500", true, 500},   {"500ms", true, 500},      {"2s", true, 2000}, {"1min", true, 60000},
+                {"", false, 0},       {"ms", false, 0},          {"1.5s", false, 0}, {"-1", false, 0},
+                {"2 s", false, 0},    {"86400001", false, 0},    {"1441min", false, 0},
+                {"86400s", true, 86400000}};
+    for (const auto& row : rows) {
+        uint32_t ms = 0;
+        EXPECT_EQ(ParseDuration(row.text, &ms), row.ok) << row.text;
+        if (row.ok) {
+            EXPECT_EQ(ms, row.ms) << row.text;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace mira::cli
