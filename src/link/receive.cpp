@@ -1,7 +1,10 @@
 // HandInts: the byte-by-byte DF1 receive machine. Portkit calls it once per
 // received byte from its own thread, so every word shared with the host
 // thread goes through the atomic helpers; RxData is filled completely before
-// ReplyReady is published, and a slot is filled before its InUse is.
+// ReplyReady is published, and a slot is filled before its InUse is. The
+// channel is freed with release, so a sender that takes it next also sees the
+// ReplyReady put back after the acknowledgement, and its own send's clearing
+// of ReplyReady cannot be overtaken by that late write.
 #include "link/receive.h"
 
 #include <cstring>
@@ -160,7 +163,7 @@ void OnDle(generic_port* port, uint8_t byte) {
     Store(port->RawCount, 0);
     // A sender keeps the channel across the peer's answer to its command.
     const bool senderKeeps = Load(Driver.ChannelBusy) == 1 && (byte == kACK || byte == kNAK);
-    if (!senderKeeps) Store(Driver.ChannelBusy, 0u);
+    if (!senderKeeps) StoreRelease(Driver.ChannelBusy, 0u);
     if (byte == kACK) {
         Driver.RxBcc = 0;
         Driver.RxCrc = 0;
@@ -184,7 +187,7 @@ void OnDataDle(generic_port* port, uint8_t byte) {
         AppendMessageByte(port, kDLE);
     } else {
         TraceReceived(port);
-        Store(Driver.ChannelBusy, 0u);
+        StoreRelease(Driver.ChannelBusy, 0u);
         Store(port->RxState, StIdle);
         Store(port->RawCount, 0);
         PkTrace(u"ERROR OF PROTOCOL.");
@@ -212,7 +215,7 @@ void OnCheck(generic_port* port, uint8_t byte) {
     StoreRelease(port->ReplyReady, ready);
 
     const bool senderWaits = Load(Driver.ChannelBusy) == 1 && Load(Driver.ForeignFrameSeen) == 1;
-    if (!senderWaits) Store(Driver.ChannelBusy, 0u);
+    if (!senderWaits) StoreRelease(Driver.ChannelBusy, 0u);
     Store(port->RxState, StIdle);
     Store(port->RawCount, 0);
     Store(Driver.ForeignFrameSeen, 0u);
