@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +19,85 @@ namespace mira::sim {
 
 enum class Family { Slc500, Plc5, Plc2 };
 
+// A data file beyond the standard ones: letters N, B, T, C, R, F, ST or A.
+struct ExtraFile {
+    std::string letters;
+    uint16_t number = 0;
+    uint32_t elements = 0;
+};
+
 struct Options {
     Family family = Family::Slc500;
     uint8_t station = 1;        // the controller's DF1 station number
     bool crc = false;           // CRC-16 instead of BCC
     uint32_t replyDelayMs = 0;  // time before a reply is released to ToMaster
+
+    // Commands for other stations are acknowledged and not answered,
+    // unless this is set.
+    bool anyStation = false;
+    // A repeated command (same SRC, CMD and TNS as the last one) is
+    // acknowledged and not executed again.
+    bool duplicateDetection = true;
+    // The controller's own frames: time it waits for DLE ACK before it
+    // asks with DLE ENQ, and how often it retransmits or asks.
+    uint32_t ackTimeoutMs = 1000;
+    uint32_t nakRetries = 3;
+    uint32_t enqRetries = 3;
+    // Output pacing: 0 sends at once; otherwise bytes leave at this rate
+    // with bitsPerByte bits each (10 at 8N1, 11 with parity).
+    uint32_t baud = 0;
+    uint32_t bitsPerByte = 10;
+    // SLC 500 I/O image: words per slot (element = slot, sub-element = word).
+    uint16_t ioWordsPerSlot = 4;
+    std::vector<ExtraFile> extraFiles;
+    // Time source in microseconds; empty uses the steady clock. Tests set it
+    // to step time without sleeping.
+    std::function<uint64_t()> clockUs;
+};
+
+// Misbehaviour on purpose. A fault applies to the command frames the
+// controller receives: to every `every`th one after it is installed, at most
+// `times` times (0: without limit).
+enum class FaultKind {
+    CorruptCheck,  // the reply's check is wrong (first transmission)
+    DropByte,      // one byte of the reply frame is left out (first transmission)
+    Noise,         // `noise` bytes go on the line before the reply
+    Delay,         // the reply waits a further delayMs
+    NoReply,       // the command is executed, no reply is sent
+    Nak,           // the command is answered with DLE NAK and discarded
+    NoAck,         // the command is executed but its DLE ACK is withheld
+    RepeatReply,   // the reply is sent twice
+    Status,        // the reply carries STS `sts` (and EXT STS `extSts` for 0xF0)
+};
+
+struct Fault {
+    FaultKind kind = FaultKind::CorruptCheck;
+    uint32_t every = 1;
+    uint32_t times = 1;
+    uint32_t delayMs = 0;
+    uint8_t sts = 0;
+    uint8_t extSts = 0;
+    std::vector<uint8_t> noise = {0x00, 0xFF, 0x55};
+};
+
+// What the link has done, for tests and for `mira sim`.
+struct Stats {
+    uint32_t framesReceived = 0;  // good frames from the master
+    uint32_t badChecks = 0;
+    uint32_t garbled = 0;         // broken or oversized frames
+    uint32_t commands = 0;        // commands executed
+    uint32_t duplicates = 0;      // repeated commands not executed again
+    uint32_t otherStation = 0;    // commands for another station
+    uint32_t acksSent = 0;
+    uint32_t naksSent = 0;
+    uint32_t enqsReceived = 0;
+    uint32_t framesSent = 0;      // every transmission, retransmissions included
+    uint32_t retransmissions = 0;
+    uint32_t enqsSent = 0;
+    uint32_t acksReceived = 0;
+    uint32_t naksReceived = 0;
+    uint32_t abandoned = 0;       // own frames given up after the retries
+    uint32_t masterReplies = 0;   // replies to the controller's own commands
 };
 
 class Simulator {
@@ -43,10 +118,33 @@ public:
     // STS, TNS, data) framed and sent as the controller would.
     void SendUnsolicited(const std::vector<uint8_t>& message);
 
+    // Builds and queues an unsolicited command to station `dst` with the
+    // controller's own next TNS: a PLC-2 style unprotected write (0x08) of
+    // `words` at byte address `byteAddress`, or a protected typed logical
+    // write with three address fields (0x0F/0xAA).
+    void SendUnsolicitedPlc2Write(uint8_t dst, uint16_t byteAddress, const std::vector<uint16_t>& words);
+    void SendUnsolicitedTypedWrite(uint8_t dst, uint16_t file, uint8_t typeCode, uint16_t element,
+                                   uint16_t subElement, const std::vector<uint16_t>& words);
+    // Sends `message` again every periodMs (its TNS renewed each time);
+    // a period of 0 stops it.
+    void SetPeriodicUnsolicited(const std::vector<uint8_t>& message, uint32_t periodMs);
+    // The master's replies to the controller's own commands, oldest first;
+    // taking them empties the list.
+    std::vector<std::vector<uint8_t>> TakeMasterReplies();
+
     // Direct access to the data tables, for tests and for `mira sim`.
     // Address texts are the controller's own (N7:0, B3:1, F8:2, ST9:0 ...).
+    // On a PLC-2, U:n names word n of its memory.
     bool Poke(const std::string& address, const std::string& value);
     bool Peek(const std::string& address, std::string* value) const;
+    // Lines of "address=value" ('#' starts a comment); 0 when all were
+    // taken, else the number of the first bad line.
+    int Seed(const std::string& text);
+    std::string Dump() const;
+
+    void InjectFault(const Fault& fault);
+    void ClearFaults();
+    Stats GetStats() const;
 
 private:
     struct Impl;

@@ -1,1 +1,0 @@
-// The simulator lands with its own issue.

@@ -1,0 +1,78 @@
+// Helpers for driving the simulator as a master would: hand-built frames,
+// a stepped clock and the bytes that come back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/simulator.h"
+
+namespace mira::sim::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A clock the test steps by hand.
+struct StepClock {
+    std::shared_ptr<uint64_t> us = std::make_shared<uint64_t>(1000000);
+    std::function<uint64_t()> Fn() const {
+        auto p = us;
+        return [p] { return *p; };
+    }
+    void AdvanceMs(uint64_t ms) const { *us += ms * 1000; }
+};
+
+inline Bytes Drain(Simulator& sim) {
+    Bytes out;
+    uint8_t buf[64];
+    for (int i = 0; i < 10000; ++i) {
+        const size_t n = sim.ToMaster(buf, sizeof buf);
+        if (n == 0) break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+inline Bytes Send(Simulator& sim, const Bytes& bytes) {
+    sim.FromMaster(bytes.data(), bytes.size());
+    return Drain(sim);
+}
+
+// Frames a message with BCC or CRC, written out here independently of the
+// simulator's encoder.
+inline Bytes Frame(const Bytes& msg, bool crc = false) {
+    Bytes f = {0x10, 0x02};
+    unsigned sum = 0;
+    uint16_t c = 0;
+    auto step = [&c](uint8_t b) {
+        c ^= b;
+        for (int i = 0; i < 8; ++i) c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
+    };
+    for (uint8_t b : msg) {
+        f.push_back(b);
+        if (b == 0x10) f.push_back(0x10);
+        sum += b;
+        step(b);
+    }
+    f.push_back(0x10);
+    f.push_back(0x03);
+    step(0x03);
+    if (crc) {
+        f.push_back(static_cast<uint8_t>(c & 0xFF));
+        f.push_back(static_cast<uint8_t>(c >> 8));
+    } else {
+        f.push_back(static_cast<uint8_t>(-sum & 0xFF));
+    }
+    return f;
+}
+
+inline Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Bytes kAckSeq = {0x10, 0x06};
+const Bytes kNakSeq = {0x10, 0x15};
+const Bytes kEnqSeq = {0x10, 0x05};
+
+}  // namespace mira::sim::test

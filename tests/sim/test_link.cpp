@@ -1,0 +1,225 @@
+// The link as a controller runs it: checks, ACK/NAK/ENQ, retransmission,
+// repeated commands and the controller's own messages.
+#include <gtest/gtest.h>
+
+#include "sim/link.h"
+#include "sim_test_util.h"
+
+namespace mira::sim::test {
+namespace {
+
+Options Opts(const StepClock& clock, bool crc = false) {
+    Options o;
+    o.crc = crc;
+    o.clockUs = clock.Fn();
+    o.ackTimeoutMs = 100;
+    return o;
+}
+
+// N7:0 read of one word, TNS 0x0041.
+const Bytes kReadN7 = {0x01, 0x00, 0x0F, 0x00, 0x41, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00};
+const Bytes kReadN7Reply = {0x00, 0x01, 0x4F, 0x00, 0x41, 0x00, 0x7B, 0x00};
+
+TEST(SimChecks, KnownFramesOfBothChecks) {
+    const Bytes msg = {0x01, 0x00, 0x06, 0x00, 0x10, 0x00, 0x03};
+    EXPECT_EQ(Bcc(msg.data(), msg.size()), 0xE6);
+    EXPECT_EQ(Crc16(msg.data(), msg.size()), 0x9B85);
+    Bytes frame;
+    EncodeFrame(msg.data(), msg.size(), false, &frame);
+    EXPECT_EQ(frame, (Bytes{0x10, 0x02, 0x01, 0x00, 0x06, 0x00, 0x10, 0x10, 0x00, 0x03, 0x10, 0x03, 0xE6}));
+    EncodeFrame(msg.data(), msg.size(), true, &frame);
+    EXPECT_EQ(frame, (Bytes{0x10, 0x02, 0x01, 0x00, 0x06, 0x00, 0x10, 0x10, 0x00, 0x03, 0x10, 0x03, 0x85, 0x9B}));
+}
+
+TEST(SimLink, GoodFrameIsAckedThenAnswered) {
+    for (bool crc : {false, true}) {
+        StepClock clock;
+        Simulator sim(Opts(clock, crc));
+        ASSERT_TRUE(sim.Poke("N7:0", "123"));
+        EXPECT_EQ(Send(sim, Frame(kReadN7, crc)), Cat(kAckSeq, Frame(kReadN7Reply, crc))) << "crc " << crc;
+        EXPECT_EQ(Send(sim, kAckSeq), Bytes{});
+        EXPECT_EQ(sim.GetStats().acksReceived, 1u);
+    }
+}
+
+TEST(SimLink, BadChecksAreNakedAndNotExecuted) {
+    struct Row {
+        const char* name;
+        bool crc;
+        size_t flipFromEnd;  // which byte of the frame to spoil, counted from its end
+    };
+    const Row rows[] = {
+        {"bcc byte", false, 1}, {"bcc data", false, 4}, {"crc low", true, 2}, {"crc high", true, 1}, {"crc data", true, 5},
+    };
+    for (const Row& row : rows) {
+        StepClock clock;
+        Simulator sim(Opts(clock, row.crc));
+        const Bytes write = {0x01, 0x00, 0x0F, 0x00, 0x42, 0x00, 0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x34, 0x12};
+        Bytes f = Frame(write, row.crc);
+        f[f.size() - row.flipFromEnd] ^= 0x01;
+        EXPECT_EQ(Send(sim, f), kNakSeq) << row.name;
+        std::string v;
+        ASSERT_TRUE(sim.Peek("N7:0", &v));
+        EXPECT_EQ(v, "0") << row.name;
+        // ENQ repeats the last response.
+        EXPECT_EQ(Send(sim, kEnqSeq), kNakSeq) << row.name;
+    }
+}
+
+TEST(SimLink, EnqRepeatsLastAck) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    Bytes out = Send(sim, Frame(kReadN7));
+    ASSERT_EQ(Bytes(out.begin(), out.begin() + 2), kAckSeq);
+    EXPECT_EQ(Send(sim, kEnqSeq), kAckSeq);
+}
+
+TEST(SimLink, ReplyRetransmittedOnNakAndAfterSilence) {
+    StepClock clock;
+    Options o = Opts(clock);
+    o.nakRetries = 2;
+    o.enqRetries = 2;
+    Simulator sim(o);
+    ASSERT_TRUE(sim.Poke("N7:0", "123"));
+    const Bytes reply = Frame(kReadN7Reply);
+    EXPECT_EQ(Send(sim, Frame(kReadN7)), Cat(kAckSeq, reply));
+    EXPECT_EQ(Send(sim, kNakSeq), reply);  // NAK: sent again
+    // Silence: after the ACK time-out the controller asks with ENQ.
+    clock.AdvanceMs(99);
+    EXPECT_EQ(Drain(sim), Bytes{});
+    clock.AdvanceMs(2);
+    EXPECT_EQ(Drain(sim), kEnqSeq);
+    // The master answers the ENQ with NAK: the reply goes out once more.
+    EXPECT_EQ(Send(sim, kNakSeq), reply);
+    // A further NAK exceeds the retries: the reply is abandoned.
+    EXPECT_EQ(Send(sim, kNakSeq), Bytes{});
+    EXPECT_EQ(sim.GetStats().abandoned, 1u);
+    EXPECT_EQ(sim.GetStats().retransmissions, 2u);
+}
+
+TEST(SimLink, SilentMasterGetsBoundedEnquiries) {
+    StepClock clock;
+    Options o = Opts(clock);
+    o.enqRetries = 3;
+    Simulator sim(o);
+    Send(sim, Frame(kReadN7));
+    for (int i = 0; i < 3; ++i) {
+        clock.AdvanceMs(101);
+        EXPECT_EQ(Drain(sim), kEnqSeq) << i;
+    }
+    clock.AdvanceMs(101);
+    EXPECT_EQ(Drain(sim), Bytes{});
+    EXPECT_EQ(sim.GetStats().abandoned, 1u);
+}
+
+TEST(SimLink, RepeatedCommandIsAckedNotExecutedTwice) {
+    for (bool detect : {true, false}) {
+        StepClock clock;
+        Options o = Opts(clock);
+        o.duplicateDetection = detect;
+        Simulator sim(o);
+        ASSERT_TRUE(sim.Poke("N7:0", "5"));
+        const Bytes write = {0x01, 0x00, 0x0F, 0x00, 0x07, 0x00, 0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x09, 0x00};
+        Send(sim, Frame(write));
+        Send(sim, kAckSeq);
+        Bytes second = Send(sim, Frame(write));
+        EXPECT_EQ(Bytes(second.begin(), second.begin() + 2), kAckSeq);
+        EXPECT_EQ(second.size() > 2, !detect) << "a repeated command is answered only without detection";
+        EXPECT_EQ(sim.GetStats().duplicates, detect ? 1u : 0u);
+        EXPECT_EQ(sim.GetStats().commands, detect ? 1u : 2u);
+        Send(sim, kAckSeq);
+        // Same TNS but another source station is a new command.
+        Bytes other = write;
+        other[1] = 0x05;
+        Bytes third = Send(sim, Frame(other));
+        EXPECT_GT(third.size(), 2u);
+    }
+}
+
+TEST(SimLink, OtherStationIsAckedNotAnswered) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    Bytes msg = kReadN7;
+    msg[0] = 0x09;
+    EXPECT_EQ(Send(sim, Frame(msg)), kAckSeq);
+    EXPECT_EQ(sim.GetStats().otherStation, 1u);
+}
+
+TEST(SimLink, BrokenAndOversizedFramesNeverCrash) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    // DLE followed by a stray byte inside a frame: dropped without reply.
+    EXPECT_EQ(Send(sim, {0x10, 0x02, 0x01, 0x00, 0x10, 0x41, 0x00}), Bytes{});
+    EXPECT_EQ(Send(sim, kEnqSeq), kNakSeq);
+    // A frame longer than any command is refused.
+    Bytes big = {0x10, 0x02};
+    big.insert(big.end(), 2000, 0x01);
+    big.insert(big.end(), {0x10, 0x03, 0x00});
+    EXPECT_EQ(Send(sim, big), kNakSeq);
+    // Too short to hold a header.
+    EXPECT_EQ(Send(sim, Frame({0x01, 0x00, 0x0F})), kNakSeq);
+    // The link still works afterwards.
+    Bytes out = Send(sim, Frame(kReadN7));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 2), kAckSeq);
+}
+
+TEST(SimLink, UnsolicitedWritesAndTheMastersReply) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    sim.SendUnsolicitedPlc2Write(0x00, 0x0200, {0x1234, 0x0010});
+    const Bytes cmd = {0x00, 0x01, 0x08, 0x00, 0x01, 0x00, 0x00, 0x02, 0x34, 0x12, 0x10, 0x00};
+    EXPECT_EQ(Drain(sim), Frame(cmd));
+    EXPECT_EQ(Send(sim, kAckSeq), Bytes{});
+    const Bytes answer = {0x01, 0x00, 0x48, 0x00, 0x01, 0x00};
+    EXPECT_EQ(Send(sim, Frame(answer)), kAckSeq);
+    const auto replies = sim.TakeMasterReplies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0], answer);
+
+    sim.SendUnsolicitedTypedWrite(0x00, 7, 0x89, 300, 0, {0x0005});
+    const Bytes typed = {0x00, 0x01, 0x0F, 0x00, 0x02, 0x00, 0xAA, 0x02, 0x07, 0x89, 0xFF, 0x2C, 0x01, 0x00, 0x05, 0x00};
+    EXPECT_EQ(Drain(sim), Frame(typed));
+}
+
+TEST(SimLink, PeriodicUnsolicitedRenewsTheTns) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    const Bytes msg = {0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00};
+    sim.SetPeriodicUnsolicited(msg, 50);
+    EXPECT_EQ(Drain(sim), Bytes{});
+    clock.AdvanceMs(50);
+    Bytes m1 = msg;
+    m1[4] = 0x01;
+    EXPECT_EQ(Drain(sim), Frame(m1));
+    Send(sim, kAckSeq);
+    clock.AdvanceMs(50);
+    Bytes m2 = msg;
+    m2[4] = 0x02;
+    EXPECT_EQ(Drain(sim), Frame(m2));
+    sim.SetPeriodicUnsolicited({}, 0);
+}
+
+TEST(SimLink, ReplyDelayAndPacing) {
+    StepClock clock;
+    Options o = Opts(clock);
+    o.replyDelayMs = 30;
+    Simulator sim(o);
+    EXPECT_EQ(Send(sim, Frame(kReadN7)), kAckSeq);
+    clock.AdvanceMs(29);
+    EXPECT_EQ(Drain(sim), Bytes{});
+    clock.AdvanceMs(1);
+    EXPECT_EQ(Drain(sim).size(), Frame(kReadN7Reply).size());
+
+    // 9600 baud, 10 bits a byte: one byte every 1041 us.
+    StepClock c2;
+    Options p = Opts(c2);
+    p.baud = 9600;
+    Simulator paced(p);
+    paced.FromMaster(Frame(kReadN7).data(), Frame(kReadN7).size());
+    EXPECT_EQ(Drain(paced), Bytes{});
+    c2.AdvanceMs(3);  // two bytes' time: DLE ACK
+    EXPECT_EQ(Drain(paced), kAckSeq);
+}
+
+}  // namespace
+}  // namespace mira::sim::test
