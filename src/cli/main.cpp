@@ -139,10 +139,14 @@ public:
             open_ = true;
             return kExitOk;
         }
+        // Portkit's reason names the device already; the code adds its meaning.
         const std::string why = PkLastOpenError();
         const std::string meaning = error != 0 ? DescribeCode(error) : "the driver did not open the port";
-        std::fprintf(stderr, "mira: cannot open %s: %s%s%s\n", o.port.c_str(), why.c_str(), why.empty() ? "" : " - ",
-                     meaning.c_str());
+        if (why.empty()) {
+            std::fprintf(stderr, "mira: cannot open %s: %s\n", o.port.c_str(), meaning.c_str());
+        } else {
+            std::fprintf(stderr, "mira: cannot open %s (%s)\n", why.c_str(), meaning.c_str());
+        }
         return error == MIRA_PK_ERR_SETTINGS ? kExitUsage : kExitComm;
     }
 
