@@ -164,6 +164,13 @@ TEST_F(StreamTest, FullSlotTableDropsTheFrame) {
     EXPECT_EQ(Driver.UnsolSlots[7].FrameBytes[1], 9);  // the lowest free slot
 }
 
+TEST_F(StreamTest, OverlongRawViewIsCutToTheSlot) {
+    Fake().Feed(FromHex("10 02 01 02 10 03"));
+    Fake().port.RawCount = 2000;  // a port whose raw view runs past a slot
+    Fake().Feed({0xFD});
+    EXPECT_EQ(Driver.UnsolSlots[0].FrameLength, 1024u);
+}
+
 TEST_F(StreamTest, RxDataReadsStayInside) {
     Driver.RxData[511] = 0xEE;
     uint8_t out[8] = {};
