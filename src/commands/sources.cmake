@@ -7,4 +7,5 @@ target_sources(mira_objs PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/read_start.cpp
   ${CMAKE_CURRENT_LIST_DIR}/read_finish.cpp
   ${CMAKE_CURRENT_LIST_DIR}/write_group.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/write_item.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/write_item.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/write_common.cpp)

@@ -1,9 +1,412 @@
-// Placeholder until the item writes land.
-#include "mira/mira.h"
+// UDrvWriteItemStart and UDrvWriteItemFinish: one value to one address. A bit
+// or a timer, counter or control sub-element is read first and written back
+// whole; PLC-2 bits use the unprotected bit write instead.
+#include "commands/write_item.h"
 
-extern "C" {
-MIRA_API int32_t UDrvWriteItemStart(const char16_t*, const char16_t*, const char16_t*, HostValueCore*, int32_t*) {
+#include <algorithm>
+
+#include "address/parser.h"
+#include "address/tables.h"
+#include "commands/decode.h"
+#include "commands/request.h"
+#include "commands/write_common.h"
+#include "mira/portkit_codes.h"
+#include "platform/clock.h"
+#include "platform/wide.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+constexpr int64_t kMaxAddress = 0xFFFF;
+constexpr int32_t kAddressTextCapacity = 24;
+// Item texts handed to the read before a write, mnemonic included.
+constexpr int32_t kReadTextCapacity = 64;
+// The read before a write ends through Portkit's reply time-out; this bound
+// (60 s of 10 ms polls) only keeps a port that never reports from hanging
+// the host for ever.
+constexpr int32_t kMaxReadPolls = 6000;
+// PLC-5 character data is padded from the host text up to this many
+// characters; positions past it are sent as zero bytes.
+constexpr int32_t kPaddedChars = 81;
+
+bool IsIoFile(int32_t fileType) { return fileType == kFileOutput || fileType == kFileInput; }
+bool IsElementFile(int32_t fileType) {
+    return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
+}
+
+int32_t ParseHeaderAndItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText) {
+    const int32_t code = ParseWriteHeader(stationRef, headerText);
+    if (code != 0) return code;
+    return ParseItem(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
+}
+
+// Copies itemText up to its first '.', or when it has none its first '/';
+// keepSeparator keeps that character. False when there is neither.
+bool CutAtSeparator(const char16_t* itemText, char16_t* out, bool keepSeparator) {
+    const char16_t* cut = wide::wcschr(itemText, u'.');
+    if (cut == nullptr) cut = wide::wcschr(itemText, u'/');
+    if (cut == nullptr) return false;
+    const int32_t n = std::min<int32_t>(static_cast<int32_t>(cut - itemText) + (keepSeparator ? 1 : 0),
+                                        kReadTextCapacity - 1);
+    for (int32_t i = 0; i < n; ++i) out[i] = itemText[i];
+    out[n] = 0;
+    return true;
+}
+
+// The synchronous read of `count` item texts under the caller's header:
+// 0 with results filled, or the read's error code.
+int32_t ReadBack(const char16_t* stationRef, const char16_t* headerText, const char16_t* const* texts,
+                 int32_t count, HostValue* results) {
+    int32_t error = 0;
+    if (UDrvReadGroupStart(stationRef, headerText, texts, count, &error) == 0)
+        return error != 0 ? error : MIRA_ERR_CONTROLLER_STATUS;
+    for (int32_t polls = 0; UDrvReadGroupFinishExt(results, 0, count, &error) == 0; ++polls) {
+        if (polls >= kMaxReadPolls) return MIRA_PK_ERR_TIMEOUT;
+        Sleep(10);
+    }
+    return error;
+}
+
+// The data of a string item on SLC 500: the length word of a string file,
+// then the character pairs second character first, then the terminator word
+// of an ASCII file with an even count.
+void PutSlcString(RequestWriter& w, HostValueCore& value, int32_t size, int32_t fileType) {
+    char16_t* text = value.value.text;
+    const int32_t len = HostTextLength(text);
+    const int32_t m = std::min(len, std::max(size, 0));
+    text[m] = 0;
+    RewritePairEscapes(text, m);
+    if (fileType == kFileString) {
+        w.Byte(static_cast<uint32_t>(m));
+        w.Byte(0);
+    }
+    for (int32_t k = 0; 2 * k < m; ++k)
+        w.Word(static_cast<uint16_t>((CharByte(text, 2 * k, m) << 8) | CharByte(text, 2 * k + 1, m)));
+    if (fileType == kFileAscii && m % 2 == 0) w.Word(0);
+}
+
+int32_t SlcStringBytes(const HostValueCore& value, int32_t size, int32_t fileType) {
+    const int32_t m = std::min(HostTextLength(value.value.text), std::max(size, 0));
+    const int32_t pairs = 2 * ((m + 1) / 2);
+    if (fileType == kFileString) return pairs + 2;
+    return pairs + (fileType == kFileAscii && m % 2 == 0 ? 2 : 0);
+}
+
+// The character bytes of a string item on the PLC-5 family, with their count
+// byte in front. Returns false when they do not fit the count byte.
+bool PutPlc5String(RequestWriter& w, HostValueCore& value, int32_t size, int32_t fileType) {
+    char16_t* text = value.value.text;
+    const int32_t len = HostTextLength(text);
+    const int32_t doubled = 2 * std::clamp(size, 0, 0x7FFF);
+    int32_t m = std::min(len, doubled);
+    if (fileType == kFileAscii) {
+        for (int32_t k = len; k < std::min(doubled, kPaddedChars); ++k) text[k] = 0;
+        m = doubled;
+    }
+    uint8_t bytes[256];
+    int32_t n = 0;
+    for (int32_t j = 0; j < m;) {
+        if (n >= 255) return false;
+        const uint8_t c = CharByte(text, j, len);
+        if (c == '\\' && CharByte(text, j + 1, len) == '0' && j + 1 < m) {
+            bytes[n++] = 0;
+            j += 2;
+        } else {
+            bytes[n++] = c;
+            ++j;
+        }
+    }
+    if (fileType == kFileString && m % 2 != 0) {
+        if (n >= 255) return false;
+        bytes[n++] = 0;
+    }
+    w.Byte(static_cast<uint32_t>(n));
+    for (int32_t i = 0; i < n; ++i) w.Byte(bytes[i]);
+    return true;
+}
+
+int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w) {
+    PlcAddress& header = Driver.CurrentHeader;
+    const ItemRequest& item = Driver.ItemTable[0];
+    const int32_t fileType = header.fileType;
+    const bool element3 = IsElementFile(fileType);
+    int64_t e = int64_t{item.element} + header.elementBase;
+    if (element3) e *= 3;
+    if (e < 0 || e > kMaxAddress) return MIRA_ERR_RANGE;
+    int32_t byteCount = 2;
+    if (element3)
+        byteCount = 6;
+    else if (item.hasBit != 0)
+        byteCount = 2;
+    else if (item.kind == kKindFloat)
+        byteCount = 4;
+    else if (item.kind == kKindString)
+        byteCount = SlcStringBytes(value, item.size, fileType);
+    if (header.slot < 0) header.slot = 0;
+
+    w.Header(header, 0x0F);
+    w.Byte(0xAA);
+    w.Byte(static_cast<uint32_t>(byteCount));
+    w.Byte(static_cast<uint32_t>(header.fileNumber));
+    w.Byte(static_cast<uint32_t>(fileType));
+    if (header.fileNumber == 0 || header.fileNumber == 1 || element3) {
+        w.Byte(static_cast<uint32_t>(header.slot));
+        w.Element(static_cast<int32_t>(e));
+    } else {
+        w.Element(static_cast<int32_t>(e));
+        w.Byte(static_cast<uint32_t>(header.slot));
+    }
+    if (element3) {
+        for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
+    } else if (item.hasBit != 0) {
+        w.Word(LowWord(words.w));
+    } else if (item.kind == kKindFloat) {
+        w.Word(LowWord(words.w));
+        w.Word(words.h);
+    } else if (item.kind == kKindString) {
+        PutSlcString(w, value, item.size, fileType);
+    } else {
+        w.Word(LowWord(words.w));
+    }
     return 0;
 }
-MIRA_API int32_t UDrvWriteItemFinish(int32_t*) { return 0; }
+
+int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w) {
+    PlcAddress& header = Driver.CurrentHeader;
+    ItemRequest& item = Driver.ItemTable[0];
+    const int32_t fileType = header.fileType;
+    int64_t e = int64_t{item.element} + header.elementBase;
+    if (Driver.OctalIo != 0 && IsIoFile(fileType)) {
+        e = ValueToOctalDigits(OctalDigitsToValue(header.elementBase) + OctalDigitsToValue(item.element));
+        item.element = OctalDigitsToValue(item.element);
+    }
+    if (fileType == kFileAscii) e *= 2;
+    if (e < 0 || e > kMaxAddress) return MIRA_ERR_RANGE;
+    int32_t total = item.kind == kKindFloat ? 2 : (item.kind == kKindString ? std::clamp(item.size, 0, 0x7FFF) : 1);
+    if (fileType == kFileAscii) total *= 2;
+
+    char text[kAddressTextCapacity] = {};
+    const int32_t textLength = FormatAsciiAddress(text, kAddressTextCapacity, static_cast<int32_t>(e));
+    w.Header(header, 0x0F);
+    w.Byte(0x67);
+    w.Byte(0x00);
+    w.Byte(0x00);
+    w.Word(static_cast<uint16_t>(total));
+    w.Byte(0x00);
+    w.Byte(0x24);
+    w.Text(text, std::clamp(textLength, 0, kAddressTextCapacity - 1));
+    w.Byte(0x00);
+    switch (fileType) {
+        case kFileTimer:
+            for (uint8_t b : {0x99, 0x09, 0x0C, 0x59, 0x0A}) w.Byte(b);
+            for (int32_t k : {0, 1, 3, 2, 4}) w.Word(words.element[k]);
+            return 0;
+        case kFileCounter:
+        case kFileControl:
+            for (uint8_t b : {0x99, 0x09, 0x07}) w.Byte(b);
+            w.Byte(fileType == kFileCounter ? 0x66 : 0x76);
+            for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
+            return 0;
+        case kFileFloat:
+            for (uint8_t b : {0x99, 0x09, 0x06, 0x94, 0x08}) w.Byte(b);
+            break;
+        case kFileString:
+        case kFileAscii: w.Byte(0x39); break;
+        default:
+            for (uint8_t b : {0x99, 0x09, 0x03, 0x42}) w.Byte(b);
+            break;
+    }
+    if (item.kind == kKindFloat && item.hasBit == 0) {
+        w.Word(LowWord(words.w));
+        w.Word(words.h);
+        w.Byte(0x00);
+    } else if (item.kind == kKindString && item.hasBit == 0) {
+        if (!PutPlc5String(w, value, item.size, fileType)) return MIRA_ERR_RANGE;
+    } else {
+        w.Word(LowWord(words.w));
+    }
+    return 0;
 }
+
+int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
+    const PlcAddress& header = Driver.CurrentHeader;
+    const ItemRequest& item = Driver.ItemTable[0];
+    const int64_t a = (int64_t{item.element} + header.elementBase) * 2;
+    if (a < 0 || a + 1 > kMaxAddress) return MIRA_ERR_RANGE;
+    if (item.hasBit != 0) {
+        const uint32_t mask = (item.bit >= 0 && item.bit < 32) ? (1u << item.bit) : 0u;
+        const uint8_t low = static_cast<uint8_t>(mask & 0xFFu);
+        const uint8_t high = static_cast<uint8_t>((mask >> 8) & 0xFFu);
+        const bool set = words.w > 0;
+        w.Header(header, 0x05);
+        w.Word(static_cast<uint16_t>(a));
+        w.Byte(set ? low : 0);
+        w.Byte(set ? 0 : low);
+        w.Word(static_cast<uint16_t>(a + 1));
+        w.Byte(set ? high : 0);
+        w.Byte(set ? 0 : high);
+        return 0;
+    }
+    w.Header(header, 0x08);
+    w.Word(static_cast<uint16_t>(a));
+    w.Word(LowWord(words.w));
+    if (item.kind == kKindFloat) w.Word(words.h);
+    return 0;
+}
+
+}  // namespace
+
+int32_t MnemonicWord(int32_t fileType, int32_t mnemonic) {
+    switch (fileType) {
+        case kFileTimer:
+            return mnemonic == kTmCON ? 0 : mnemonic == kTmPRE ? 1 : mnemonic == kTmACC ? 2 : -1;
+        case kFileCounter:
+            return mnemonic == kCtCON ? 0 : mnemonic == kCtPRE ? 1 : mnemonic == kCtACC ? 2 : -1;
+        case kFileControl:
+            return mnemonic == kCrCON ? 0 : mnemonic == kCrLEN ? 1 : mnemonic == kCrPOS ? 2 : -1;
+        default: return -1;
+    }
+}
+
+int32_t MnemonicBit(int32_t fileType, int32_t mnemonic) {
+    if (mnemonic < 0) return -1;
+    switch (fileType) {
+        case kFileTimer: return mnemonic <= kTmEN ? mnemonic + kTimerBitOffset : -1;
+        case kFileCounter: return mnemonic <= kCtCU ? mnemonic + kCounterBitOffset : -1;
+        case kFileControl: return mnemonic <= kCrEN ? mnemonic + kControlBitOffset : -1;
+        default: return -1;
+    }
+}
+
+int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* message, int32_t* length) {
+    const ItemRequest& item = Driver.ItemTable[0];
+    const int32_t fileType = Driver.CurrentHeader.fileType;
+    *length = 0;
+    RequestWriter w(message, kMaxRequestBytes);
+    int32_t code = 0;
+    if (Driver.Plc5Family != 0) {
+        if (item.hasBit != 0 && IsElementFile(fileType)) return MIRA_ERR_BAD_MNEMONIC;
+        code = BuildPlc5(words, value, w);
+    } else if (Driver.ModelClass == kClassPlc2) {
+        if (item.kind == kKindString) return MIRA_ERR_GROUP_WRITE_BIT;
+        code = BuildPlc2(words, w);
+    } else {
+        if (item.hasBit != 0 && IsElementFile(fileType)) return MIRA_ERR_BAD_MNEMONIC;
+        code = BuildSlc(words, value, w);
+    }
+    if (code != 0) return code;
+    if (!w.ok()) return MIRA_ERR_RANGE;
+    *length = w.size();
+    return 0;
+}
+
+}  // namespace mira
+
+using namespace mira;
+
+namespace {
+
+int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
+                       HostValueCore* value, int32_t* error) {
+    if (!DriverTablesReady()) return MIRA_PK_ERR_CLOSED;
+    if (itemText == nullptr) return MIRA_ERR_BAD_MNEMONIC;
+    if (value == nullptr) return MIRA_ERR_RANGE;
+    int32_t code = ParseHeaderAndItem(stationRef, headerText, itemText);
+    if (code != 0) return code;
+    if (Driver.CurrentHeader.fileType == kFileNone) return MIRA_ERR_BAD_HEADER;
+
+    ItemRequest item = Driver.ItemTable[0];
+    const int32_t fileType = Driver.CurrentHeader.fileType;
+    ItemWords words;
+    switch (item.kind) {
+        case kKindBcd: words.w = EncodeBcd(value->value.integer); break;
+        case kKindFloat: {
+            const uint32_t bits = SingleBits(value->value.real);
+            words.w = static_cast<int32_t>(bits & 0xFFFFu);
+            words.h = static_cast<uint16_t>(bits >> 16);
+            break;
+        }
+        case kKindString: break;
+        default: words.w = value->value.integer; break;
+    }
+
+    const bool readFirst = Driver.ModelClass != kClassPlc2 || Driver.Plc5Family != 0;
+    if (readFirst && item.hasBit != 0 && !IsElementFile(fileType)) {
+        char16_t copy[kReadTextCapacity];
+        if (!CutAtSeparator(itemText, copy, false)) return MIRA_ERR_BAD_MNEMONIC;
+        const char16_t* texts[1] = {copy};
+        HostValue results[1] = {};
+        code = ReadBack(stationRef, headerText, texts, 1, results);
+        if (code != 0) return code;
+        int32_t bit = item.bit;
+        if (Driver.Plc5Family != 0 && Driver.OctalIo != 0 && IsIoFile(fileType) && bit > 7) bit -= 2;
+        const uint32_t mask = (bit >= 0 && bit < 32) ? (1u << bit) : 0u;
+        const uint32_t read = static_cast<uint32_t>(results[0].value.integer);
+        words.w = static_cast<int32_t>(words.w != 0 ? (read | mask) : (read & ~mask));
+        code = ParseHeaderAndItem(stationRef, headerText, itemText);
+        if (code != 0) return code;
+    } else if (readFirst && item.hasBit == 0 && IsElementFile(fileType)) {
+        char16_t copy[kReadTextCapacity];
+        if (!CutAtSeparator(itemText, copy, true)) return MIRA_ERR_BAD_MNEMONIC;
+        if (wide::IsAlpha(copy[0])) copy[0] = u'W';
+        const bool fiveWords = Driver.Plc5Family != 0 && fileType == kFileTimer;
+        // The element's words in the order the request carries them back.
+        static constexpr const char16_t* kElementWords[] = {u"CON", u"PRE", u"ACC", u"EX1", u"EX2"};
+        static constexpr const char16_t* kControlWords[] = {u"CON", u"LEN", u"POS"};
+        const char16_t* const* names = fileType == kFileControl ? kControlWords : kElementWords;
+        const int32_t count = fiveWords ? 5 : 3;
+        char16_t texts[5][kReadTextCapacity];
+        const char16_t* list[5];
+        const size_t prefix = wide::wcslen(copy);
+        for (int32_t k = 0; k < count; ++k) {
+            wide::CopyText(texts[k], kReadTextCapacity, copy);
+            const char16_t* name = names[k];
+            wide::CopyText(texts[k] + prefix, kReadTextCapacity - prefix, name);
+            list[k] = texts[k];
+        }
+        HostValue results[5] = {};
+        code = ReadBack(stationRef, headerText, list, count, results);
+        if (code != 0) return code;
+        for (int32_t k = 0; k < count; ++k) words.element[k] = LowWord(results[k].value.integer);
+        code = ParseHeaderAndItem(stationRef, headerText, itemText);
+        if (code != 0) return code;
+        const int32_t mnemonic = Driver.ItemTable[0].mnemonic;
+        const int32_t word = MnemonicWord(fileType, mnemonic);
+        const int32_t bit = MnemonicBit(fileType, mnemonic);
+        if (word >= 0) {
+            words.element[word] = LowWord(words.w);
+        } else if (bit >= 0) {
+            const uint16_t mask = static_cast<uint16_t>(1u << bit);
+            words.element[0] = static_cast<uint16_t>(words.w != 0 ? (words.element[0] | mask) : (words.element[0] & ~mask));
+        }
+    }
+
+    uint8_t message[kMaxRequestBytes];
+    int32_t length = 0;
+    code = BuildItemWrite(words, *value, message, &length);
+    if (code != 0) return code;
+    const int32_t sent = SendWriteRequest(message, length, error);
+    return sent != 0 ? 0 : *error;
+}
+
+}  // namespace
+
+extern "C" {
+
+MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
+                                    HostValueCore* valueRecord, int32_t* error) {
+    int32_t ignored = 0;
+    if (error == nullptr) error = &ignored;
+    *error = 0;
+    const int32_t code = StartItemWrite(stationRef, headerText, itemText, valueRecord, error);
+    *error = code;
+    return code == 0 ? 1 : 0;
+}
+
+MIRA_API int32_t UDrvWriteItemFinish(int32_t* error) {
+    int32_t ignored = 0;
+    return FinishWrite(error != nullptr ? error : &ignored);
+}
+
+}  // extern "C"

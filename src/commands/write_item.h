@@ -1,0 +1,31 @@
+// The single-item write request.
+#pragma once
+
+#include <cstdint>
+
+#include "mira/mira.h"
+
+namespace mira {
+
+// The words of a write that are prepared before the request is built: W
+// (and H, the high word of a float), or the words of a timer, counter or
+// control element in the order CON, PRE/LEN, ACC/POS, EX1, EX2.
+struct ItemWords {
+    int32_t w = 0;
+    uint16_t h = 0;
+    uint16_t element[5] = {};
+};
+
+// Builds the write request for CurrentHeader and ItemTable row 0 from the
+// prepared words and the host value (whose text a string write cuts and
+// rewrites in place), into message (kMaxRequestBytes). Advances TnsCounter
+// only when built. Returns 0, or 32001 (string on PLC-2), -34 (a bit of a
+// timer, counter or control element) or -39 (address or data too large).
+[[nodiscard]] int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* message, int32_t* length);
+
+// The element word index of a sub-element mnemonic, or -1 for status bits
+// and rows that name no word; the bit of CON for status bits, or -1.
+int32_t MnemonicWord(int32_t fileType, int32_t mnemonic);
+int32_t MnemonicBit(int32_t fileType, int32_t mnemonic);
+
+}  // namespace mira

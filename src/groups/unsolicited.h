@@ -1,0 +1,27 @@
+// Delivery of the commands a controller sent on its own, stored by the
+// receive handler in UnsolSlots.
+#pragma once
+
+#include <cstdint>
+
+#include "setup/driver_state.h"
+
+namespace mira {
+
+// Data words a delivery can hand out.
+inline constexpr int32_t kUnsolDataWords = 256;
+
+// The lowest slot in use whose key text, up to its tab, equals key exactly
+// (case-sensitive), or -1.
+int32_t FindUnsolicitedSlot(const char16_t* key);
+
+// The data words of a stored command that actually came with the frame:
+// from byte 8 (the PLC-2 style write), or after the address fields of an SLC
+// typed write; at most kUnsolDataWords.
+struct UnsolData {
+    int32_t words = 0;
+    uint32_t word[kUnsolDataWords] = {};
+};
+UnsolData UnsolicitedData(const UnsolSlot& slot);
+
+}  // namespace mira
