@@ -93,9 +93,10 @@ int32_t SlcStringBytes(const HostValueCore& value, int32_t size, int32_t fileTyp
     return pairs + (fileType == kFileAscii && m % 2 == 0 ? 2 : 0);
 }
 
-// The character bytes of a string item on the PLC-5 family, with their count
-// byte in front. Returns false when they do not fit the count byte.
-bool PutPlc5String(RequestWriter& w, HostValueCore& value, int32_t size, int32_t fileType) {
+// The character bytes of a string item on the PLC-5 family, which a count
+// byte precedes on the line. Returns their number, or -1 when they do not
+// fit that byte. An ASCII file's host text is padded with zeros first.
+int32_t Plc5StringBytes(HostValueCore& value, int32_t size, int32_t fileType, uint8_t (&bytes)[255]) {
     char16_t* text = value.value.text;
     const int32_t len = HostTextLength(text);
     const int32_t doubled = 2 * std::clamp(size, 0, 0x7FFF);
@@ -104,12 +105,11 @@ bool PutPlc5String(RequestWriter& w, HostValueCore& value, int32_t size, int32_t
         for (int32_t k = len; k < std::min(doubled, kPaddedChars); ++k) text[k] = 0;
         m = doubled;
     }
-    uint8_t bytes[256];
     int32_t n = 0;
     for (int32_t j = 0; j < m;) {
-        if (n >= 255) return false;
+        if (n >= 255) return -1;
         const uint8_t c = CharByte(text, j, len);
-        if (c == '\\' && CharByte(text, j + 1, len) == '0' && j + 1 < m) {
+        if (c == '\\' && j + 1 < m && CharByte(text, j + 1, len) == '0') {
             bytes[n++] = 0;
             j += 2;
         } else {
@@ -118,12 +118,10 @@ bool PutPlc5String(RequestWriter& w, HostValueCore& value, int32_t size, int32_t
         }
     }
     if (fileType == kFileString && m % 2 != 0) {
-        if (n >= 255) return false;
+        if (n >= 255) return -1;
         bytes[n++] = 0;
     }
-    w.Byte(static_cast<uint32_t>(n));
-    for (int32_t i = 0; i < n; ++i) w.Byte(bytes[i]);
-    return true;
+    return n;
 }
 
 int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w) {
@@ -186,6 +184,12 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
     int32_t total = item.kind == kKindFloat ? 2 : (item.kind == kKindString ? std::clamp(item.size, 0, 0x7FFF) : 1);
     if (fileType == kFileAscii) total *= 2;
 
+    const bool wholeElement = fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
+    const bool isString = !wholeElement && item.kind == kKindString && item.hasBit == 0;
+    uint8_t bytes[255];
+    const int32_t stringBytes = isString ? Plc5StringBytes(value, item.size, fileType, bytes) : 0;
+    if (stringBytes < 0) return MIRA_ERR_RANGE;
+
     char text[kAddressTextCapacity] = {};
     const int32_t textLength = FormatAsciiAddress(text, kAddressTextCapacity, static_cast<int32_t>(e));
     w.Header(header, 0x0F);
@@ -221,8 +225,9 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
         w.Word(LowWord(words.w));
         w.Word(words.h);
         w.Byte(0x00);
-    } else if (item.kind == kKindString && item.hasBit == 0) {
-        if (!PutPlc5String(w, value, item.size, fileType)) return MIRA_ERR_RANGE;
+    } else if (isString) {
+        w.Byte(static_cast<uint32_t>(stringBytes));
+        for (int32_t i = 0; i < stringBytes; ++i) w.Byte(bytes[i]);
     } else {
         w.Word(LowWord(words.w));
     }
