@@ -92,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t k = 0; k < header.size() && k < 63; ++k) slot.KeyText[k] = header[k];
     slot.InUse = 1;
     Driver.ChannelBusy = 0;
-    (void)UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"2", items.data(), values.data(), count, &error);
+    (void)UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"2", items.data(), values.data(), count,
+                                            &error);
     (void)UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"2", nullptr, nullptr, 0, &error);
     return 0;
 }

@@ -60,7 +60,9 @@ void RewritePairEscapes(char16_t* text, int32_t used) {
     }
 }
 
-bool DriverTablesReady() { return Driver.Port != nullptr && Driver.ItemTable != nullptr; }
+bool DriverTablesReady() {
+    return Driver.Port != nullptr && Driver.ItemTable != nullptr;
+}
 
 int32_t ParseWriteHeader(const char16_t* stationRef, const char16_t* headerText) {
     char16_t station[kStationChars + 1] = {};

@@ -27,14 +27,17 @@ int32_t HostTextLength(const char16_t* text);
 uint32_t SingleBits(double value);
 
 // The low 16 bits of an integer as the line carries it.
-constexpr uint16_t LowWord(int32_t v) { return static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFFu); }
+constexpr uint16_t LowWord(int32_t v) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFFu);
+}
 
 // The staging words of one group request: slot k is the word of run index
 // first + k. Writes outside [0, limit) are dropped, so no item can place data
 // outside the run or the 128 words.
 class StagingWords {
 public:
-    explicit StagingWords(int32_t limit) : limit_(limit < 0 ? 0 : (limit > kStagingWords ? kStagingWords : limit)) {}
+    explicit StagingWords(int32_t limit)
+        : limit_(limit < 0 ? 0 : (limit > kStagingWords ? kStagingWords : limit)) {}
     void Put(int32_t slot, uint16_t word) {
         if (slot >= 0 && slot < limit_) words_[slot] = word;
     }

@@ -22,7 +22,9 @@ constexpr int64_t kMaxAddress = 0xFFFF;
 // Longest PLC-5 address text (ST65535:65535 and the like) plus terminator.
 constexpr int32_t kAddressTextCapacity = 24;
 
-bool IsIoFile(int32_t fileType) { return fileType == kFileOutput || fileType == kFileInput; }
+bool IsIoFile(int32_t fileType) {
+    return fileType == kFileOutput || fileType == kFileInput;
+}
 
 // Word or byte span [first, last] of one item, as the run rules give it.
 struct Span {
@@ -74,7 +76,8 @@ void StageItem(StagingWords& staging, const ItemRequest& item, HostValueCore& va
     char16_t* text = value.value.text;
 
     if (plc5 && fileType == kFileFloat) {
-        const double d = item.kind == kKindFloat ? value.value.real : static_cast<double>(value.value.integer);
+        const double d =
+            item.kind == kKindFloat ? value.value.real : static_cast<double>(value.value.integer);
         const uint32_t bits = SingleBits(d);
         staging.Put(2 * (e - first), static_cast<uint16_t>(bits & 0xFFFFu));
         staging.Put(2 * (e - first) + 1, static_cast<uint16_t>(bits >> 16));
@@ -104,15 +107,20 @@ void StageItem(StagingWords& staging, const ItemRequest& item, HostValueCore& va
             const uint32_t bits = SingleBits(value.value.real);
             for (int32_t k = 0; k < 4; ++k) staging.PutByte(p + k, static_cast<uint8_t>(bits >> (8 * k)));
         } else {
-            const uint16_t w = item.kind == kKindBcd ? EncodeBcd(value.value.integer) : LowWord(value.value.integer);
+            const uint16_t w =
+                item.kind == kKindBcd ? EncodeBcd(value.value.integer) : LowWord(value.value.integer);
             staging.PutByte(p, static_cast<uint8_t>(w & 0xFFu));
             staging.PutByte(p + 1, static_cast<uint8_t>(w >> 8));
         }
         return;
     }
     switch (item.kind) {
-        case kKindWord: staging.Put(e - first, LowWord(value.value.integer)); break;
-        case kKindBcd: staging.Put(e - first, EncodeBcd(value.value.integer)); break;
+        case kKindWord:
+            staging.Put(e - first, LowWord(value.value.integer));
+            break;
+        case kKindBcd:
+            staging.Put(e - first, EncodeBcd(value.value.integer));
+            break;
         case kKindFloat: {
             const uint32_t bits = SingleBits(value.value.real);
             staging.Put(2 * e - first, static_cast<uint16_t>(bits & 0xFFFFu));
@@ -124,12 +132,14 @@ void StageItem(StagingWords& staging, const ItemRequest& item, HostValueCore& va
             RewritePairEscapes(text, m);
             const int32_t start = Driver.AltAddressMode == 1 ? e - first : e - first / 2;
             for (int32_t k = 0; 2 * k < m; ++k) {
-                const uint16_t pair = static_cast<uint16_t>((CharByte(text, 2 * k, m) << 8) | CharByte(text, 2 * k + 1, m));
+                const uint16_t pair =
+                    static_cast<uint16_t>((CharByte(text, 2 * k, m) << 8) | CharByte(text, 2 * k + 1, m));
                 staging.Put(start + k, pair);
             }
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -154,7 +164,8 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     // An empty string still writes one word.
     last = std::max(last, first);
 
-    if (fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl) return MIRA_ERR_GROUP_WRITE_TCC;
+    if (fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl)
+        return MIRA_ERR_GROUP_WRITE_TCC;
     if (fileType == kFileString) return MIRA_ERR_GROUP_WRITE_BIT;
     if (plc5 && fileType == kFileFloat) {
         for (int32_t i = 0; i < count; ++i)
@@ -270,8 +281,8 @@ using namespace mira;
 extern "C" {
 
 MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t* headerText,
-                                     const char16_t* const* itemTexts, HostValueCore* values, int32_t itemCount,
-                                     int32_t* error) {
+                                     const char16_t* const* itemTexts, HostValueCore* values,
+                                     int32_t itemCount, int32_t* error) {
     int32_t ignored = 0;
     if (error == nullptr) error = &ignored;
     *error = 0;
@@ -290,7 +301,8 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
     }
     for (int32_t i = 0; i < itemCount; ++i) {
         ItemRequest& row = Driver.ItemTable[i];
-        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC : ParseItem(&Driver.CurrentHeader, &row, itemTexts[i]);
+        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC
+                                       : ParseItem(&Driver.CurrentHeader, &row, itemTexts[i]);
         if (code == 0 && row.hasBit != 0) code = MIRA_ERR_GROUP_WRITE_BIT;
         if (code != 0) {
             *error = code;

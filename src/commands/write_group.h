@@ -13,6 +13,7 @@ namespace mira {
 // TnsCounter only when the request is built. Returns 0, or -40, 32001, 257
 // or -39 with nothing built. String values have their "\0" escapes
 // rewritten in place.
-[[nodiscard]] int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, int32_t* length);
+[[nodiscard]] int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message,
+                                      int32_t* length);
 
 }  // namespace mira

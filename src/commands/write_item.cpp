@@ -30,7 +30,9 @@ constexpr int32_t kMaxReadPolls = 6000;
 // characters; positions past it are sent as zero bytes.
 constexpr int32_t kPaddedChars = 81;
 
-bool IsIoFile(int32_t fileType) { return fileType == kFileOutput || fileType == kFileInput; }
+bool IsIoFile(int32_t fileType) {
+    return fileType == kFileOutput || fileType == kFileInput;
+}
 bool IsElementFile(int32_t fileType) {
     return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
 }
@@ -181,7 +183,8 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
     }
     if (fileType == kFileAscii) e *= 2;
     if (e < 0 || e > kMaxAddress) return MIRA_ERR_RANGE;
-    int32_t total = item.kind == kKindFloat ? 2 : (item.kind == kKindString ? std::clamp(item.size, 0, 0x7FFF) : 1);
+    int32_t total =
+        item.kind == kKindFloat ? 2 : (item.kind == kKindString ? std::clamp(item.size, 0, 0x7FFF) : 1);
     if (fileType == kFileAscii) total *= 2;
 
     const bool wholeElement = fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
@@ -216,7 +219,9 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
             for (uint8_t b : {0x99, 0x09, 0x06, 0x94, 0x08}) w.Byte(b);
             break;
         case kFileString:
-        case kFileAscii: w.Byte(0x39); break;
+        case kFileAscii:
+            w.Byte(0x39);
+            break;
         default:
             for (uint8_t b : {0x99, 0x09, 0x03, 0x42}) w.Byte(b);
             break;
@@ -270,17 +275,22 @@ int32_t MnemonicWord(int32_t fileType, int32_t mnemonic) {
             return mnemonic == kCtCON ? 0 : mnemonic == kCtPRE ? 1 : mnemonic == kCtACC ? 2 : -1;
         case kFileControl:
             return mnemonic == kCrCON ? 0 : mnemonic == kCrLEN ? 1 : mnemonic == kCrPOS ? 2 : -1;
-        default: return -1;
+        default:
+            return -1;
     }
 }
 
 int32_t MnemonicBit(int32_t fileType, int32_t mnemonic) {
     if (mnemonic < 0) return -1;
     switch (fileType) {
-        case kFileTimer: return mnemonic <= kTmEN ? mnemonic + kTimerBitOffset : -1;
-        case kFileCounter: return mnemonic <= kCtCU ? mnemonic + kCounterBitOffset : -1;
-        case kFileControl: return mnemonic <= kCrEN ? mnemonic + kControlBitOffset : -1;
-        default: return -1;
+        case kFileTimer:
+            return mnemonic <= kTmEN ? mnemonic + kTimerBitOffset : -1;
+        case kFileCounter:
+            return mnemonic <= kCtCU ? mnemonic + kCounterBitOffset : -1;
+        case kFileControl:
+            return mnemonic <= kCrEN ? mnemonic + kControlBitOffset : -1;
+        default:
+            return -1;
     }
 }
 
@@ -325,15 +335,20 @@ int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, c
     const int32_t fileType = Driver.CurrentHeader.fileType;
     ItemWords words;
     switch (item.kind) {
-        case kKindBcd: words.w = EncodeBcd(value->value.integer); break;
+        case kKindBcd:
+            words.w = EncodeBcd(value->value.integer);
+            break;
         case kKindFloat: {
             const uint32_t bits = SingleBits(value->value.real);
             words.w = static_cast<int32_t>(bits & 0xFFFFu);
             words.h = static_cast<uint16_t>(bits >> 16);
             break;
         }
-        case kKindString: break;
-        default: words.w = value->value.integer; break;
+        case kKindString:
+            break;
+        default:
+            words.w = value->value.integer;
+            break;
     }
 
     const bool readFirst = Driver.ModelClass != kClassPlc2 || Driver.Plc5Family != 0;
@@ -383,7 +398,8 @@ int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, c
             words.element[word] = LowWord(words.w);
         } else if (bit >= 0) {
             const uint16_t mask = static_cast<uint16_t>(1u << bit);
-            words.element[0] = static_cast<uint16_t>(words.w != 0 ? (words.element[0] | mask) : (words.element[0] & ~mask));
+            words.element[0] =
+                static_cast<uint16_t>(words.w != 0 ? (words.element[0] | mask) : (words.element[0] & ~mask));
         }
     }
 
@@ -399,8 +415,8 @@ int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, c
 
 extern "C" {
 
-MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
-                                    HostValueCore* valueRecord, int32_t* error) {
+MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* headerText,
+                                    const char16_t* itemText, HostValueCore* valueRecord, int32_t* error) {
     int32_t ignored = 0;
     if (error == nullptr) error = &ignored;
     *error = 0;

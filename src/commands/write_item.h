@@ -21,7 +21,8 @@ struct ItemWords {
 // rewrites in place), into message (kMaxRequestBytes). Advances TnsCounter
 // only when built. Returns 0, or 32001 (string on PLC-2), -34 (a bit of a
 // timer, counter or control element) or -39 (address or data too large).
-[[nodiscard]] int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* message, int32_t* length);
+[[nodiscard]] int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* message,
+                                     int32_t* length);
 
 // The element word index of a sub-element mnemonic, or -1 for status bits
 // and rows that name no word; the bit of CON for status bits, or -1.

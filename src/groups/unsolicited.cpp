@@ -37,7 +37,8 @@ int32_t FindUnsolicitedSlot(const char16_t* key) {
         // InUse first: a free slot may be filling on the receive thread.
         if (LoadAcquire(slot.InUse) == 0) continue;
         int32_t k = 0;
-        while (k < kKeyChars && slot.KeyText[k] != 0 && slot.KeyText[k] != u'\t' && key[k] == slot.KeyText[k]) ++k;
+        while (k < kKeyChars && slot.KeyText[k] != 0 && slot.KeyText[k] != u'\t' && key[k] == slot.KeyText[k])
+            ++k;
         const bool slotEnds = k == kKeyChars || slot.KeyText[k] == 0 || slot.KeyText[k] == u'\t';
         if (slotEnds && key[k] == 0) return i;
     }
@@ -53,17 +54,20 @@ UnsolData UnsolicitedData(const UnsolSlot& slot) {
     int32_t start = kPlc2DataOffset;
     // An SLC typed write carries function, byte count, file, type, element
     // and sub-element before its data; word 0 is the first data word.
-    if (Driver.ModelClass == kClassSlc500 && end > 6 && slot.FrameBytes[2] == 0x0F && slot.FrameBytes[6] == 0xAA) {
+    if (Driver.ModelClass == kClassSlc500 && end > 6 && slot.FrameBytes[2] == 0x0F &&
+        slot.FrameBytes[6] == 0xAA) {
         int32_t pos = 8;
         bool ok = SkipNumberField(slot.FrameBytes, end, &pos);
         ++pos;  // file type
-        ok = ok && pos <= end && SkipNumberField(slot.FrameBytes, end, &pos) && SkipNumberField(slot.FrameBytes, end, &pos);
+        ok = ok && pos <= end && SkipNumberField(slot.FrameBytes, end, &pos) &&
+             SkipNumberField(slot.FrameBytes, end, &pos);
         start = ok ? pos : end;
     }
     UnsolData data;
     data.words = std::clamp((end - start) / 2, 0, kUnsolDataWords);
     for (int32_t k = 0; k < data.words; ++k)
-        data.word[k] = static_cast<uint32_t>(slot.FrameBytes[start + 2 * k] | (slot.FrameBytes[start + 2 * k + 1] << 8));
+        data.word[k] =
+            static_cast<uint32_t>(slot.FrameBytes[start + 2 * k] | (slot.FrameBytes[start + 2 * k + 1] << 8));
     return data;
 }
 
@@ -86,7 +90,8 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     }
     ItemRequest* items = Driver.UnsolItemTable;
     for (int32_t i = 0; i < itemCount; ++i) {
-        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC : ParseItem(&Driver.UnsolHeader, &items[i], itemTexts[i]);
+        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC
+                                       : ParseItem(&Driver.UnsolHeader, &items[i], itemTexts[i]);
         if (code != 0) {
             *error = code;
             return 0;
@@ -97,7 +102,8 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
         smallest = std::min(smallest, items[i].element);
         largest = std::max(largest, items[i].element);
     }
-    Driver.UnsolHeader.elementCount = static_cast<int32_t>(std::clamp<int64_t>(int64_t{largest} - smallest + 1, 0, INT32_MAX));
+    Driver.UnsolHeader.elementCount =
+        static_cast<int32_t>(std::clamp<int64_t>(int64_t{largest} - smallest + 1, 0, INT32_MAX));
 
     code = CheckReplyStatus(&slot.FrameBytes[3]);
     if (code != 0) {
@@ -148,7 +154,8 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
 
 extern "C" {
 
-MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t, const char16_t* headerText, const char16_t* stationRef,
+MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t, const char16_t* headerText,
+                                                   const char16_t* stationRef,
                                                    const char16_t* const* itemTexts, HostValueCore* values,
                                                    int32_t itemCount, int32_t* error) {
     int32_t ignored = 0;
