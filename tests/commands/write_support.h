@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/request.h"
 #include "link/frame.h"
@@ -40,6 +41,12 @@ inline PlcAddress Header(int32_t fileType, int32_t letter, int32_t fileNumber, i
     h.slot = slot;
     h.elementBase = base;
     return h;
+}
+
+// The road tests need the address parser and the read path.
+inline bool RoadReady() {
+    PlcAddress h{};
+    return ParseHeader(&h, u"1", u"N7:0") == 0;
 }
 
 class WriteFixture : public ::testing::Test {
