@@ -63,13 +63,15 @@ unsigned BytesFor(unsigned v) { return v <= 0xFF ? 1u : 2u; }
 
 // A type/data parameter: a flag byte whose two nibbles hold the type and
 // the size, or (with their high bit set) how many bytes of each follow.
-void PutTypeSize(std::vector<uint8_t>* out, unsigned type, unsigned size) {
+// Arrays and byte strings carry their size in a byte of its own even when
+// it would fit the nibble, as controllers send them.
+void PutTypeSize(std::vector<uint8_t>* out, unsigned type, unsigned size, bool sizeByte = false) {
     const unsigned tn = type <= 7 ? type : 8 | BytesFor(type);
-    const unsigned sn = size <= 7 ? size : 8 | BytesFor(size);
+    const unsigned sn = size <= 7 && !sizeByte ? size : 8 | BytesFor(size);
     out->push_back(static_cast<uint8_t>(tn << 4 | sn));
     if (type > 7)
         for (unsigned i = 0; i < BytesFor(type); ++i) out->push_back(static_cast<uint8_t>(type >> (8 * i)));
-    if (size > 7)
+    if (sn & 8)
         for (unsigned i = 0; i < BytesFor(size); ++i) out->push_back(static_cast<uint8_t>(size >> (8 * i)));
 }
 
@@ -347,7 +349,7 @@ void Controller::TypedRead(Req& r) {
         // One string element: its length, then its characters in order.
         if (count != 1 || offset != 0) return r.Fail(kStsIllegalCommand);
         const std::string s = StringFromWords(&f.words[ref.word - ref.word % kStringWords]);
-        PutTypeSize(&out, kDtByteString, static_cast<unsigned>(s.size()));
+        PutTypeSize(&out, kDtByteString, static_cast<unsigned>(s.size()), true);
         for (char c : s) out.push_back(static_cast<uint8_t>(c));
         return;
     }
@@ -356,7 +358,7 @@ void Controller::TypedRead(Req& r) {
         const size_t start = ref.word + offset;
         if (start + count > f.Bytes()) return r.Fail(kStsExtended, kExtRunsPastEnd);
         if (count > kMaxReplyData) return r.Fail(kStsExtended, kExtTooLarge);
-        PutTypeSize(&out, kDtByteString, count);
+        PutTypeSize(&out, kDtByteString, count, true);
         for (size_t k = 0; k < count; ++k) out.push_back(f.ByteAt((start + k) ^ 1u));
         return;
     }
@@ -367,7 +369,7 @@ void Controller::TypedRead(Req& r) {
     if (words * 2 > kMaxReplyData) return r.Fail(kStsExtended, kExtTooLarge);
     const auto unitBytes = static_cast<unsigned>(u.words * 2);
     const size_t inner = TypeSizeLength(u.dataType, unitBytes);
-    PutTypeSize(&out, kDtArray, static_cast<unsigned>(inner + words * 2));
+    PutTypeSize(&out, kDtArray, static_cast<unsigned>(inner + words * 2), true);
     PutTypeSize(&out, u.dataType, unitBytes);
     for (size_t w = first; w < first + words; ++w) {
         out.push_back(static_cast<uint8_t>(f.words[w] & 0xFF));

@@ -1,0 +1,184 @@
+// Fault injection, and bytes from the line that must never hurt the
+// controller.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "sim_test_util.h"
+
+namespace mira::sim::test {
+namespace {
+
+const Bytes kRead = {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00};
+const Bytes kReply = {0x00, 0x01, 0x4F, 0x00, 0x10, 0x00, 0x2A, 0x00};
+
+Options Opts(const StepClock& clock) {
+    Options o;
+    o.clockUs = clock.Fn();
+    o.ackTimeoutMs = 100;
+    return o;
+}
+
+Bytes WithTns(Bytes m, uint8_t tns) {
+    m[4] = tns;
+    return m;
+}
+
+TEST(SimFaults, EachKindOnTheNextCommand) {
+    const Bytes reply = Frame(kReply);
+    Bytes corrupt = reply;
+    corrupt.back() ^= 0x5A;
+    Bytes dropped = reply;
+    dropped.erase(dropped.begin() + static_cast<long>(dropped.size() / 2));
+    Fault status;
+    status.kind = FaultKind::Status;
+    status.sts = 0xF0;
+    status.extSts = 0x06;
+    Fault plain10;
+    plain10.kind = FaultKind::Status;
+    plain10.sts = 0x10;
+    struct Row {
+        const char* name;
+        Fault fault;
+        Bytes expected;
+    };
+    auto kind = [](FaultKind k) {
+        Fault f;
+        f.kind = k;
+        return f;
+    };
+    const Row rows[] = {
+        {"corrupt check", kind(FaultKind::CorruptCheck), Cat(kAckSeq, corrupt)},
+        {"drop byte", kind(FaultKind::DropByte), Cat(kAckSeq, dropped)},
+        {"noise", kind(FaultKind::Noise), Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
+        {"no reply", kind(FaultKind::NoReply), kAckSeq},
+        {"nak", kind(FaultKind::Nak), kNakSeq},
+        {"no ack", kind(FaultKind::NoAck), reply},
+        {"status F0", status, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
+        {"status 10", plain10, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
+    };
+    for (const Row& row : rows) {
+        StepClock clock;
+        Simulator sim(Opts(clock));
+        ASSERT_TRUE(sim.Poke("N7:0", "42"));
+        sim.InjectFault(row.fault);
+        EXPECT_EQ(Send(sim, Frame(kRead)), row.expected) << row.name;
+        Send(sim, kAckSeq);
+        // Applied once: the next command is answered normally.
+        const Bytes again = WithTns(kRead, 0x11);
+        EXPECT_EQ(Send(sim, Frame(again)), Cat(kAckSeq, Frame(WithTns(kReply, 0x11)))) << row.name;
+    }
+}
+
+TEST(SimFaults, NakedCommandIsNotExecutedAndRetransmitWorks) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    Fault f;
+    f.kind = FaultKind::Nak;
+    sim.InjectFault(f);
+    const Bytes write = {0x01, 0x00, 0x0F, 0x00, 0x20, 0x00, 0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x05, 0x00};
+    EXPECT_EQ(Send(sim, Frame(write)), kNakSeq);
+    std::string v;
+    ASSERT_TRUE(sim.Peek("N7:0", &v));
+    EXPECT_EQ(v, "0");
+    // The master's retransmission of the same TNS is a new command: the NAK
+    // discarded the first.
+    EXPECT_EQ(Send(sim, Frame(write)), Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x00, 0x20, 0x00})));
+    ASSERT_TRUE(sim.Peek("N7:0", &v));
+    EXPECT_EQ(v, "5");
+}
+
+TEST(SimFaults, DelayRepeatAndEveryNth) {
+    StepClock clock;
+    Simulator sim(Opts(clock));
+    Fault delay;
+    delay.kind = FaultKind::Delay;
+    delay.delayMs = 40;
+    sim.InjectFault(delay);
+    EXPECT_EQ(Send(sim, Frame(kRead)), kAckSeq);
+    clock.AdvanceMs(39);
+    EXPECT_EQ(Drain(sim), Bytes{});
+    clock.AdvanceMs(1);
+    EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x4F, 0x00, 0x10, 0x00, 0x00, 0x00}));
+    Send(sim, kAckSeq);
+
+    sim.ClearFaults();
+    Fault repeat;
+    repeat.kind = FaultKind::RepeatReply;
+    sim.InjectFault(repeat);
+    const Bytes r = Frame({0x00, 0x01, 0x4F, 0x00, 0x11, 0x00, 0x00, 0x00});
+    EXPECT_EQ(Send(sim, Frame(WithTns(kRead, 0x11))), Cat(kAckSeq, r));
+    EXPECT_EQ(Send(sim, kAckSeq), r);
+    EXPECT_EQ(Send(sim, kAckSeq), Bytes{});
+
+    // Every third command, without limit, gets no reply.
+    sim.ClearFaults();
+    Fault none;
+    none.kind = FaultKind::NoReply;
+    none.every = 3;
+    none.times = 0;
+    sim.InjectFault(none);
+    for (uint8_t i = 1; i <= 6; ++i) {
+        const Bytes out = Send(sim, Frame(WithTns(kRead, static_cast<uint8_t>(0x20 + i))));
+        EXPECT_EQ(out.size() == 2, i % 3 == 0) << int(i);
+        Send(sim, kAckSeq);
+    }
+}
+
+// Random bytes, and random spoiling of good frames: the controller must
+// neither crash nor touch any file other than the one a good write names.
+TEST(SimFaults, RandomLineBytesNeverHurt) {
+    for (Family family : {Family::Slc500, Family::Plc5, Family::Plc2}) {
+        for (bool crc : {false, true}) {
+            StepClock clock;
+            Options o = Opts(clock);
+            o.family = family;
+            o.crc = crc;
+            o.anyStation = true;
+            o.duplicateDetection = false;
+            Simulator sim(o);
+            std::mt19937 rng(1234);
+            const Bytes seeds[] = {
+                kRead,
+                {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0x68, 0, 0, 1, 0, 0, '$', 'N', '7', ':', '1', 0, 1, 0},
+                {0x01, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10},
+                {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xAA, 0x04, 0x07, 0x89, 0xFF, 0xE6, 0x03, 0x00, 1, 2, 3, 4},
+            };
+            for (int round = 0; round < 3000; ++round) {
+                Bytes b;
+                if (round % 2 == 0) {
+                    Bytes m = seeds[rng() % std::size(seeds)];
+                    // Spoil a few bytes of the message, then frame it well.
+                    for (int k = 0; k < 3; ++k) m[rng() % m.size()] = static_cast<uint8_t>(rng());
+                    if (rng() % 4 == 0) m.resize(rng() % m.size());
+                    b = Frame(m, crc);
+                } else {
+                    const size_t n = rng() % 40;
+                    for (size_t k = 0; k < n; ++k) b.push_back(rng() % 3 == 0 ? 0x10 : static_cast<uint8_t>(rng()));
+                }
+                sim.FromMaster(b.data(), b.size());
+                uint8_t out[128];
+                while (sim.ToMaster(out, sizeof out) > 0) {
+                }
+                if (round % 7 == 0) sim.FromMaster(kAckSeq.data(), kAckSeq.size());
+                clock.AdvanceMs(rng() % 150);
+            }
+            EXPECT_GT(sim.GetStats().framesReceived, 0u);
+        }
+    }
+}
+
+TEST(SimFaults, NullAndEmptyCallsAreHarmless) {
+    Simulator sim(Options{});
+    sim.FromMaster(nullptr, 10);
+    sim.FromMaster(kAckSeq.data(), 0);
+    EXPECT_EQ(sim.ToMaster(nullptr, 10), 0u);
+    uint8_t b[1];
+    EXPECT_EQ(sim.ToMaster(b, 0), 0u);
+    EXPECT_FALSE(sim.Peek("N7:0", nullptr));
+    sim.SendUnsolicited({0x01, 0x02});  // too short to be a command: not sent
+    EXPECT_EQ(Drain(sim), Bytes{});
+}
+
+}  // namespace
+}  // namespace mira::sim::test
