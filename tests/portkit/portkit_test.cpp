@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -331,6 +330,17 @@ TEST(PortkitTcp, ExchangesDropAndReconnect) {
     EXPECT_EQ(PkPortClose(port), 1);
 }
 
+// "HH:MM:SS.mmm " in front of the text.
+bool IsStamped(const std::string& line) {
+    const std::string shape = "99:99:99.999 ";
+    if (line.size() < shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (shape[i] == '9' ? !digit : line[i] != shape[i]) return false;
+    }
+    return true;
+}
+
 std::mutex g_traceMutex;
 std::vector<std::string> g_traces;
 void CollectTrace(void*, const char* line) {
@@ -359,8 +369,7 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
 
     std::lock_guard<std::mutex> lock(g_traceMutex);
     ASSERT_EQ(g_traces.size(), 3u);
-    const std::regex stamp(R"(^\d\d:\d\d:\d\d\.\d\d\d .*)");
-    for (const auto& line : g_traces) EXPECT_TRUE(std::regex_match(line, stamp)) << line;
+    for (const auto& line : g_traces) EXPECT_TRUE(IsStamped(line)) << line;
     EXPECT_EQ(g_traces[0].substr(13), "Rx:10 06 ");
     EXPECT_EQ(g_traces[1].substr(13), "caf??");
     std::string tx = "Tx:";
