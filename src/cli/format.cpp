@@ -114,6 +114,7 @@ std::string FormatValue(uint32_t valueType, const MiraValue& value, bool json) {
 std::string DescribeCode(int32_t code) {
     switch (code) {
         case MIRA_OK: return "no error";
+        case kDriverRefused: return "the driver refused the request";
         case MIRA_ERR_BAD_MNEMONIC: return "bad or missing mnemonic or separator";
         case MIRA_ERR_BAD_HEADER: return "the header names no valid file";
         case MIRA_ERR_RANGE: return "range too large";

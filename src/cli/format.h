@@ -24,6 +24,9 @@ std::string FormatFileTime(MiraFileTime time);
 // A value of a HostValue for people (text as is) or as a JSON value.
 std::string FormatValue(uint32_t valueType, const MiraValue& value, bool json);
 
+// A start the driver refused without naming a code: the request went nowhere.
+inline constexpr int32_t kDriverRefused = -1;
+
 // What a driver or Portkit code means.
 std::string DescribeCode(int32_t code);
 

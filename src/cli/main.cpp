@@ -197,7 +197,7 @@ int32_t ReadOnce(const Options& o, const std::string& header, const std::vector<
     int32_t error = 0;
     const auto count = static_cast<int32_t>(items.size());
     if (UDrvReadGroupStart(station.c_str(), head.c_str(), list.pointers.data(), count, &error) != 1 || error != 0) {
-        if (error == 0) error = MIRA_PK_ERR_SEND;
+        if (error == 0) error = kDriverRefused;
     } else {
         error = AwaitFinish(o, [&](int32_t* e) { return UDrvReadGroupFinishExt(values.data(), 0, count, e); });
     }
@@ -360,7 +360,7 @@ int RunWrite(const Options& o, bool single) {
                                       static_cast<int32_t>(items.size()), &error);
     }
     if (started != 1 || error != 0) {
-        if (error == 0) error = MIRA_PK_ERR_SEND;
+        if (error == 0) error = kDriverRefused;
     } else if (single) {
         error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteItemFinish(e); });
     } else {

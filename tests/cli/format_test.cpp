@@ -82,7 +82,8 @@ TEST(Format, CodesAndExitStatus) {
         {MIRA_ERR_GROUP_WRITE_BIT, kExitUsage, "bit item"},
         {MIRA_ERR_NO_UNSOLICITED, kExitUsage, "unsolicited"},
         {MIRA_ERR_ODD_ASCII_START, kExitUsage, "odd byte"},
-        {-1, kExitUsage, "error -1"},
+        {kDriverRefused, kExitUsage, "refused"},
+        {-2, kExitUsage, "error -2"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(ExitCodeFor(row.code), row.exit) << row.code;

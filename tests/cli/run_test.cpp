@@ -40,6 +40,8 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         {"read N7:0 --port socket://127.0.0.1:1", 4, "127.0.0.1:1: Connection refused"},
         {"read N7:0 --port sim:plc9", 2, "plc9"},
         {"read N7:0 --port /dev/null", 2, "not a serial device"},
+        // A start the driver refuses is the request's fault, never the line's.
+        {"read ZZ:0", 2, "error -"},
     };
     for (const auto& row : rows) {
         const Result r = RunMira(row.args);
