@@ -86,13 +86,4 @@ int32_t FinishWrite(int32_t* error) {
     return 1;
 }
 
-// Fallbacks that keep the library linkable while the address parser is not
-// built in: every text is refused. The parser's own definitions replace them.
-__attribute__((weak)) int32_t ParseHeader(PlcAddress*, const char16_t*, const char16_t*) {
-    return MIRA_ERR_BAD_HEADER;
-}
-__attribute__((weak)) int32_t ParseItem(const PlcAddress*, ItemRequest*, const char16_t*) {
-    return MIRA_ERR_BAD_MNEMONIC;
-}
-
 }  // namespace mira

@@ -2,6 +2,8 @@
 // receive handler and the line reset, and their release in a fixed order.
 #include <cstdlib>
 
+#include "address/parser.h"
+#include "address/tables.h"
 #include "link/channel.h"
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
@@ -114,6 +116,16 @@ MIRA_API int32_t UDrvClose(void) {
     return result;
 }
 
-MIRA_API int32_t UDrvGetType(const char16_t*, const char16_t*) { return 1; }
+MIRA_API int32_t UDrvGetType(const char16_t* headerText, const char16_t* addressText) {
+    using namespace mira;
+    // A blank station: the type does not depend on it. The parsers' results
+    // are not examined, only the kind the item ends with. Before the driver
+    // is open there is no ItemTable, so a record of our own stands in.
+    ItemRequest local{};
+    ItemRequest* item = Driver.ItemTable != nullptr ? &Driver.ItemTable[0] : &local;
+    (void)ParseHeader(&Driver.CurrentHeader, u" ", headerText);
+    (void)ParseItem(&Driver.CurrentHeader, item, addressText);
+    return item->kind == kKindFloat ? 2 : item->kind == kKindString ? 3 : 1;
+}
 
 }  // extern "C"

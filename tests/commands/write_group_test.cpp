@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "commands/write_support.h"
+#include "mira/portkit_codes.h"
 
 namespace mira::test {
 namespace {
@@ -196,7 +197,7 @@ TEST_F(WriteGroupTest, StartRefusalsSendNothing) {
     EXPECT_EQ(UDrvWriteGroupStart(u"1", u"N7:0", nullptr, nullptr, kItemTableRows + 1, nullptr), 0);
     Driver.ItemTable = nullptr;  // not open
     EXPECT_EQ(Start(u"N7:0", {u"W0"}, &error), 0);
-    EXPECT_EQ(error, 0x103);
+    EXPECT_EQ(error, MIRA_PK_ERR_CLOSED);
     EXPECT_TRUE(Fake().sends.empty());
 }
 

@@ -1,0 +1,284 @@
+// Header, item and whole-address parsing, row by row.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "address/parser.h"
+#include "address/tables.h"
+#include "mira/mira.h"
+#include "setup/driver_state.h"
+#include "support/fake_portkit.h"
+
+namespace mira {
+namespace {
+
+constexpr int32_t kUntouched = 99;
+
+std::string Text(const char16_t* text) {
+    std::string out = "\"";
+    for (; text != nullptr && *text != 0; ++text) out += *text < 0x80 ? char(*text) : '?';
+    return out + "\"";
+}
+
+PlcAddress FreshHeader() {
+    PlcAddress h{};
+    h.fileNumber = h.fileType = h.fileLetter = h.slot = h.elementBase = kUntouched;
+    return h;
+}
+
+struct HeaderRow {
+    uint32_t modelClass;
+    const char16_t* text;
+    int32_t result, fileType, fileNumber, slot, elementBase, fileLetter;
+    uint32_t letterSyntax;
+};
+
+void PrintTo(const HeaderRow& row, std::ostream* os) { *os << Text(row.text); }
+
+class HeaderParse : public ::testing::TestWithParam<HeaderRow> {};
+
+TEST_P(HeaderParse, FillsTheRecord) {
+    const HeaderRow& row = GetParam();
+    Driver.ModelClass = row.modelClass;
+    PlcAddress h = FreshHeader();
+    h.stationText[0] = u'x';
+    EXPECT_EQ(ParseHeader(&h, u" 12", row.text), row.result);
+    EXPECT_EQ(h.fileType, row.fileType);
+    EXPECT_EQ(h.fileNumber, row.fileNumber);
+    EXPECT_EQ(h.slot, row.slot);
+    EXPECT_EQ(h.elementBase, row.elementBase);
+    EXPECT_EQ(h.fileLetter, row.fileLetter);
+    EXPECT_EQ(Driver.LetterSyntax, row.letterSyntax);
+    EXPECT_EQ(h.stationText[0], 0);
+}
+
+constexpr int32_t U = kUntouched;
+INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::Values(
+    // class, text, result, type, file, slot, element, letter row, letter syntax
+    HeaderRow{500, u"N7:0", 0, 137, 7, -1, 0, 0, 1},
+    HeaderRow{500, u"  n7:12  ", 0, 137, 7, -1, 12, 0, 1},
+    HeaderRow{500, u"7:0", 0, 137, 7, 0, 0, U, 0},
+    HeaderRow{500, u"integer/7:0", 0, 137, 7, 0, 0, U, 0},
+    HeaderRow{500, u"TIMER/1:4:0", 0, 134, 4, 1, 0, U, 0},
+    HeaderRow{500, u"status/2:5", 0, 132, 2, 0, 5, U, 0},
+    // Three numbers need a type word; the letter syntax then finds no row.
+    HeaderRow{500, u"1:4:0", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"7:", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"I:1.2", 0, 140, 1, 1, 2, 2, 1},
+    HeaderRow{500, u"I:1", -37, 140, 1, 1, -1, 2, 1},
+    HeaderRow{500, u"I", 0, 140, 1, -1, -1, 2, 1},
+    HeaderRow{500, u"O:3.1", 0, 139, 0, 3, 1, 1, 1},
+    HeaderRow{500, u"O2:0", -37, 139, -1, -1, -1, 1, 1},
+    HeaderRow{500, u"S:4", 0, 132, 2, -1, 4, 3, 1},
+    HeaderRow{500, u"ST12:3", 0, 141, 12, -1, 3, 11, 1},
+    HeaderRow{500, u"st9:0", 0, 141, 9, -1, 0, 11, 1},
+    HeaderRow{500, u"ST:3", -37, 141, -1, -1, -1, 11, 1},
+    HeaderRow{500, u"T", -37, 134, -1, -1, -1, 5, 1},
+    HeaderRow{500, u"t4:0", 0, 134, 4, -1, 0, 5, 1},
+    HeaderRow{500, u"U:40", 0, 144, -1, -1, 40, 9, 1},
+    HeaderRow{500, u"U7:40", 0, 144, -1, -1, 40, 9, 1},
+    HeaderRow{500, u"N-7:0", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"ST-3:0", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"S-", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"N3:0", -37, 137, 3, -1, -1, 0, 1},
+    HeaderRow{2, u"T7:0", -37, 134, 7, -1, -1, 5, 1},
+    HeaderRow{5, u"N3:0", 0, 137, 3, -1, 0, 0, 1},
+    HeaderRow{5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
+    HeaderRow{500, u"N9:0", 0, 137, 9, -1, 0, 0, 1},
+    HeaderRow{500, u"B3:0", 0, 133, 3, -1, 0, 4, 1},
+    HeaderRow{500, u"X7:0", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u":::", -37, -1, -1, -1, -1, U, 1},
+    HeaderRow{500, u"::N7::5", 0, 137, 7, -1, 5, 0, 1},
+    // An unknown type word falls to the letter syntax: "BOGUS/7" is file B0.
+    HeaderRow{500, u"bogus/7:0", -37, 133, 0, -1, -1, 4, 1},
+    HeaderRow{500, u"invalid:N7", -37, U, U, U, U, U, 0}));
+
+TEST(HeaderParse, SetsStationFromItsText) {
+    PlcAddress h = FreshHeader();
+    ASSERT_EQ(ParseHeader(&h, u"  -5x", u"N7:0"), 0);
+    EXPECT_EQ(h.station, -5);
+    ASSERT_EQ(ParseHeader(&h, nullptr, u"N7:0"), 0);
+    EXPECT_EQ(h.station, 0);
+}
+
+TEST(HeaderParse, RefusesTextsPastTheWorkBoundWithoutReadingThem) {
+    Driver.ModelClass = 500;
+    // 255 characters fit; 256 do not. The long text has no terminator within
+    // the bound, which is all the parser may look at.
+    std::u16string fits = u"N7:" + std::u16string(252, u'0');
+    PlcAddress h = FreshHeader();
+    EXPECT_EQ(ParseHeader(&h, u"", fits.c_str()), 0);
+    EXPECT_EQ(h.fileNumber, 7);
+    std::u16string tooLong = fits + u"1";
+    EXPECT_EQ(ParseHeader(&h, u"", tooLong.c_str()), -37);
+    EXPECT_EQ(h.fileType, -1);
+    EXPECT_EQ(ParseHeader(&h, u"", nullptr), -37);
+
+    // A numeric tail of 31 characters fits its work text; 32 are refused.
+    std::u16string tail31 = u"7:" + std::u16string(30, u'0') + u"5";
+    EXPECT_EQ(ParseHeader(&h, u"", tail31.c_str()), 0);
+    EXPECT_EQ(h.elementBase, 5);
+    EXPECT_EQ(ParseHeader(&h, u"", (tail31 + u"0").c_str()), -37);
+    EXPECT_EQ(h.fileType, -1);
+}
+
+struct ItemRow {
+    int32_t fileType;
+    const char16_t* text;
+    int32_t result, kind, element, size, hasBit, bit, mnemonic;
+    char16_t separator;
+    uint8_t hasPrefix;
+};
+
+void PrintTo(const ItemRow& row, std::ostream* os) { *os << Text(row.text); }
+
+class ItemParse : public ::testing::TestWithParam<ItemRow> {};
+
+TEST_P(ItemParse, FillsTheRecord) {
+    const ItemRow& row = GetParam();
+    PlcAddress h{};
+    h.fileType = row.fileType;
+    ItemRequest item{};
+    item.kind = item.element = item.size = item.hasBit = item.mnemonic = 77;
+    item.bit = -3;
+    item.separator = u'?';
+    EXPECT_EQ(ParseItem(&h, &item, row.text), row.result);
+    EXPECT_EQ(item.kind, row.kind);
+    EXPECT_EQ(item.element, row.element);
+    EXPECT_EQ(item.size, row.size);
+    EXPECT_EQ(item.hasBit, row.hasBit);
+    EXPECT_EQ(item.bit, row.bit);
+    EXPECT_EQ(item.mnemonic, row.mnemonic);
+    EXPECT_EQ(item.separator, row.separator);
+    EXPECT_EQ(Driver.HasTypePrefix, row.hasPrefix);
+}
+
+// A bit that was not parsed keeps its old value -3 and separator '?'.
+INSTANTIATE_TEST_SUITE_P(Texts, ItemParse, ::testing::Values(
+    // file type, text, result, kind, element, size, hasBit, bit, mnemonic, sep, prefix
+    ItemRow{134, u"0.DN", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
+    ItemRow{134, u"0/dn", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
+    ItemRow{134, u"3.EX2", 0, 0, 3, 0, 0, -3, 7, u'?', 0},
+    ItemRow{134, u"0.XX", -34, 0, 0, 0, 0, -3, 0, u'?', 0},
+    ItemRow{134, u"5", -34, 0, 5, 0, 0, -3, 0, u'?', 0},
+    ItemRow{135, u"W2.CU", 0, 0, 2, 0, 0, -3, 5, u'?', 1},
+    ItemRow{136, u"1.EM", 0, 0, 1, 0, 0, -3, 4, u'?', 0},
+    ItemRow{136, u"1.POS", 0, 0, 1, 0, 0, -3, 9, u'?', 0},
+    ItemRow{137, u"W12/3", 0, 0, 12, 0, 1, 3, 0, u'/', 1},
+    ItemRow{137, u" 12.3 ", 0, 0, 12, 0, 1, 3, 0, u'.', 0},
+    ItemRow{137, u"b4", 0, 1, 4, 2, 0, -3, 0, u'?', 1},
+    ItemRow{137, u"S4.10", 0, 3, 4, 10, 0, -3, 0, u'?', 1},
+    ItemRow{137, u"S4.0", 0, 3, 4, 2, 0, -3, 0, u'?', 1},
+    ItemRow{141, u"4.0", 0, 3, 4, 0, 0, -3, 0, u'?', 0},
+    ItemRow{141, u"3", 0, 3, 3, 2, 0, -3, 0, u'?', 0},
+    ItemRow{138, u"7", 0, 2, 7, 2, 0, -3, 0, u'?', 0},
+    ItemRow{142, u"1", 0, 3, 1, 2, 0, -3, 0, u'?', 0},
+    ItemRow{144, u"7", -37, 0, 0, 0, 0, -3, 0, u'?', 0},
+    ItemRow{144, u"W7", 0, 0, 7, 2, 0, -3, 0, u'?', 1},
+    ItemRow{-1, u"7", 0, 4, 7, 2, 0, -3, 0, u'?', 0},
+    ItemRow{137, u"", 0, 0, 0, 2, 0, -3, 0, u'?', 0},
+    // Only the first 15 characters count: the "/9" is cut off.
+    ItemRow{137, u"W00000000000001/9", 0, 0, 1, 2, 0, -3, 0, u'?', 1},
+    // Without a prefix the element text is cut to 14 characters: bit 0, not 9.
+    ItemRow{137, u"0000000000001/9", 0, 0, 1, 0, 1, 0, 0, u'/', 0}));
+
+TEST(ItemParse, NullTextIsAnEmptyItem) {
+    PlcAddress h{};
+    h.fileType = kFileInteger;
+    ItemRequest item{};
+    EXPECT_EQ(ParseItem(&h, &item, nullptr), 0);
+    EXPECT_EQ(item.element, 0);
+}
+
+struct FullRow {
+    const char16_t* text;
+    int32_t fileType, fileNumber, slot, elementBase;
+    int32_t kind, element, hasBit, bit, mnemonic;
+    uint32_t letterSyntax;
+};
+
+void PrintTo(const FullRow& row, std::ostream* os) { *os << Text(row.text); }
+
+class FullParse : public ::testing::TestWithParam<FullRow> {};
+
+TEST_P(FullParse, FillsBothRecords) {
+    const FullRow& row = GetParam();
+    Driver.ModelClass = 500;
+    PlcAddress h = FreshHeader();
+    ItemRequest item{};
+    item.kind = item.element = item.hasBit = item.bit = item.mnemonic = kUntouched;
+    ParseFullAddress(&h, &item, u"3", row.text);
+    EXPECT_EQ(h.fileType, row.fileType);
+    EXPECT_EQ(h.fileNumber, row.fileNumber);
+    EXPECT_EQ(h.slot, row.slot);
+    EXPECT_EQ(h.elementBase, row.elementBase);
+    EXPECT_EQ(item.kind, row.kind);
+    EXPECT_EQ(item.element, row.element);
+    EXPECT_EQ(item.hasBit, row.hasBit);
+    EXPECT_EQ(item.bit, row.bit);
+    EXPECT_EQ(item.mnemonic, row.mnemonic);
+    EXPECT_EQ(Driver.LetterSyntax, row.letterSyntax);
+    EXPECT_EQ(h.station, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, FullParse, ::testing::Values(
+    // text, type, file, slot, base, kind, element, hasBit, bit, mnemonic, letter
+    FullRow{u"N7:W5", 137, 7, -1, 0, 0, 5, 0, U, 0, 1},
+    FullRow{u"T4:W0.DN", 134, 4, -1, 0, 0, 0, 0, U, 0, 1},
+    FullRow{u"I:1.W3", 140, 1, 1, 0, 0, 3, 0, U, 0, 1},
+    FullRow{u"I:1.0/5", 140, 1, 1, 0, 0, 0, 1, 5, 0, 1},
+    FullRow{u"S:W3", 132, 2, -1, 0, 0, 3, 0, U, 0, 1},
+    // Whole addresses do not apply the reserved file numbers.
+    FullRow{u"N3:4", 137, 3, -1, 0, 0, 4, 0, U, 0, 1},
+    FullRow{u"7:W5", 137, 7, 0, 0, 0, 5, 0, U, 0, 0},
+    FullRow{u"timer/1:4:2.ACC", 134, 4, 1, 0, 0, 2, 0, U, 4, 0},
+    // Three numbers without a type word: the item is parsed, then the letter
+    // syntax finds no file and leaves fileType -1.
+    FullRow{u"1:4:2", -1, -1, -1, -1, 0, 2, 0, U, 0, 1},
+    FullRow{u"INVALID7:W0", 144, -1, -1, 0, 0, 0, 0, U, 0, 1},
+    FullRow{u"N7", 137, 7, -1, -1, U, U, U, U, U, 1},
+    FullRow{u"I:1", 140, 1, -1, -1, U, U, U, U, U, 1},
+    FullRow{u"I:1.", 140, 1, 1, -1, U, U, U, U, U, 1},
+    FullRow{u"N7:-5", 137, 7, -1, -1, U, U, U, U, U, 1},
+    FullRow{u"ST:W0", 141, -1, -1, -1, U, U, U, U, U, 1},
+    FullRow{u"Q7:W0", -1, -1, -1, -1, U, U, U, U, U, 1},
+    FullRow{u"", -1, -1, -1, -1, U, U, U, U, U, 1}));
+
+TEST(FullParse, TakesTheStationNumberFromPortkitAndKeepsTheReference) {
+    test::ResetFake();
+    test::Fake().stationText = [](const char16_t*) { return std::u16string(u"17"); };
+    PlcAddress h = FreshHeader();
+    ItemRequest item{};
+    ParseFullAddress(&h, &item, u"{LINE2.PLC}", u"N7:W1");
+    EXPECT_EQ(h.station, 17);
+    EXPECT_EQ(std::u16string(h.stationText), u"{LINE2.PLC}");
+    ASSERT_EQ(test::Fake().stationRequests.size(), 1u);
+    test::ResetFake();
+}
+
+TEST(FullParse, KeepsEightyStationCharactersAndRefusesOverlongTexts) {
+    std::u16string station(100, u'9');
+    PlcAddress h = FreshHeader();
+    ItemRequest item{};
+    ParseFullAddress(&h, &item, station.c_str(), u"N7:W1");
+    EXPECT_EQ(std::u16string(h.stationText), station.substr(0, 80));
+    std::u16string tooLong = u"N7:W1" + std::u16string(300, u' ');
+    ParseFullAddress(&h, &item, u"", tooLong.c_str());
+    EXPECT_EQ(h.fileType, -1);
+    EXPECT_EQ(Driver.LetterSyntax, 1u);
+}
+
+TEST(TrimBlanks, RemovesWhiteSpaceAtBothEnds) {
+    struct Row { std::u16string in, out; };
+    for (const Row& row : {Row{u"", u""}, Row{u" \t\r\n\v\f", u""}, Row{u"  N7:0 \t", u"N7:0"},
+                           Row{u"a b", u"a b"}, Row{u"x ", u"x"}, Row{u"\tx", u"x"}}) {
+        std::u16string buffer = row.in;
+        TrimBlanks(buffer.data());
+        EXPECT_EQ(std::u16string(buffer.c_str()), row.out);
+    }
+    TrimBlanks(nullptr);
+}
+
+}  // namespace
+}  // namespace mira
