@@ -86,6 +86,17 @@ INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::Values(
     HeaderRow{5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
     HeaderRow{500, u"N9:0", 0, 137, 9, -1, 0, 0, 1},
     HeaderRow{500, u"B3:0", 0, 133, 3, -1, 0, 4, 1},
+    HeaderRow{500, u"C5:1", 0, 135, 5, -1, 1, 6, 1},
+    HeaderRow{500, u"r6:2", 0, 136, 6, -1, 2, 7, 1},
+    HeaderRow{500, u"F8:3", 0, 138, 8, -1, 3, 8, 1},
+    HeaderRow{500, u"A14:0", 0, 142, 14, -1, 0, 10, 1},
+    HeaderRow{500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
+    // Numbers past 32 bits wrap as the platform's conversion does.
+    HeaderRow{500, u"N9:4294967297", 0, 137, 9, -1, 1, 0, 1},
+    // A code unit outside ASCII ends a number: "N\u00e97" is file N0.
+    HeaderRow{500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1},
+    HeaderRow{5, u"N\u00e97:0", 0, 137, 0, -1, 0, 0, 1},
+    HeaderRow{500, u"\u00c97:0", -37, -1, -1, -1, -1, U, 1},
     HeaderRow{500, u"X7:0", -37, -1, -1, -1, -1, U, 1},
     HeaderRow{500, u"", -37, -1, -1, -1, -1, U, 1},
     HeaderRow{500, u":::", -37, -1, -1, -1, -1, U, 1},
