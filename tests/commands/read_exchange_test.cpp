@@ -71,6 +71,29 @@ TEST_F(ReadExchange, StartHandIntsFinish) {
     }
 }
 
+TEST_F(ReadExchange, FromTheHostsTextsToItsValues) {
+    const char16_t* items[] = {u"W9", u"W5", u"B6"};
+    int32_t error = -1;
+    ASSERT_EQ(UDrvReadGroupStart(u"1", u"N7:0", items, 3, &error), 1);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(Hex(Message(0)), "01 00 0F 00 00 00 A2 0A 07 89 05 00");
+    HostValue v[3]{};
+    EXPECT_EQ(UDrvReadGroupFinishExt(v, 0, 3, &error), 0);  // nothing in yet
+    Fake().Feed(Answer({0x00, 0x01, 0x4F, 0x00, 0x00, 0x00, 0xFE, 0xFF, 0x34, 0x12, 0, 0, 0, 0, 0x07, 0x00}));
+    int polls = 0;
+    while (UDrvReadGroupFinishExt(v, 0, 3, &error) == 0 && polls < 10) ++polls;
+    ASSERT_EQ(error, 0);
+    // The driver's default BCD mode carries the thousands digit as quality.
+    const int32_t expected[] = {7, -2, 234};
+    const uint16_t quality[] = {192, 192, 1};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(v[i].valueType, 1u);
+        EXPECT_EQ(v[i].value.integer, expected[i]);
+        EXPECT_EQ(v[i].quality, quality[i]);
+        EXPECT_EQ(v[i].timestamp.highDateTime, clock_.fileTime.highDateTime);
+    }
+}
+
 TEST_F(ReadExchange, TimedOutReplyResetsTheLine) {
     Driver.CurrentHeader = MakeHeader(kFileInteger, kRowN, 7);
     Driver.ItemTable[0] = MakeItem(kKindWord, 0);

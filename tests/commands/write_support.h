@@ -49,10 +49,6 @@ inline bool RoadReady() {
     return ParseHeader(&h, u"1", u"N7:0") == 0;
 }
 
-// Read-modify-write reads through the read start, which is still a
-// placeholder that refuses every group.
-inline bool ReadStartReady() { return false; }
-
 class WriteFixture : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "groups/registry.h"
+#include "setup/driver_state.h"
+#include "support/fake_portkit.h"
+
+namespace mira {
+namespace {
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetDriverState();
+        test::ResetFake();
+        table_.assign(kGroupHandles, nullptr);
+        Driver.GroupTable = table_.data();
+    }
+    void TearDown() override {
+        UDrvRemoveAllGroups();
+        ResetDriverState();
+    }
+    std::vector<GroupRecord*> table_;
+};
+
+struct AddCase {
+    int32_t handle;
+    const char16_t* header;
+    std::vector<const char16_t*> items;
+    int32_t count;  // -1: the size of items
+    int32_t result;
+};
+
+TEST_F(Registry, AddRefusesWhatCannotBeRead) {
+    const AddCase cases[] = {
+        {0, u"N7:0", {u"W1", u"W2"}, -1, 1},
+        {16383, u"T4:0", {u"0.DN"}, -1, 1},
+        {3, u"N7:0", {}, 0, 1},  // a group without items registers
+        {-1, u"N7:0", {u"W1"}, -1, 0},
+        {16384, u"N7:0", {u"W1"}, -1, 0},
+        {4, u"Q7:0", {u"W1"}, -1, 0},
+        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0},
+        {4, u"N7:0", {u"W1", nullptr}, -1, 0},
+        {4, u"N7:0", {u"W1"}, -3, 0},
+        {4, u"N7:0", {u"W1"}, 4097, 0},
+        {4, nullptr, {u"W1"}, -1, 0},
+    };
+    for (const auto& c : cases) {
+        const int32_t count = c.count == -1 ? int32_t(c.items.size()) : c.count;
+        EXPECT_EQ(UDrvAddGroup(c.handle, u"1", c.header, c.items.data(), count), c.result) << c.handle;
+        const GroupRecord* g = FindGroup(c.handle);
+        EXPECT_EQ(g != nullptr, c.result == 1) << c.handle;
+        if (g != nullptr) {
+            EXPECT_EQ(g->itemCount, count);
+        }
+    }
+    EXPECT_EQ(FindGroup(0)->items[1].element, 2);
+}
+
+TEST_F(Registry, ReplaceRemoveAndStationText) {
+    const char16_t* one[] = {u"W1"};
+    const char16_t* bad[] = {u"W1", u"0.XX"};
+    const char16_t* three[] = {u"W1", u"W2", u"W3"};
+    ASSERT_EQ(UDrvAddGroup(5, u"1", u"N7:0", one, 1), 1);
+    ASSERT_EQ(UDrvAddGroup(5, u"2", u"N7:0", three, 3), 1);
+    EXPECT_EQ(FindGroup(5)->itemCount, 3);
+    EXPECT_EQ(UDrvAddGroup(5, u"1", u"T4:0", bad, 2), 0);
+    EXPECT_EQ(FindGroup(5), nullptr);  // a failed replacement leaves the handle empty
+
+    const std::u16string longRef = std::u16string(80, u'7') + u"99";
+    ASSERT_EQ(UDrvAddGroup(6, longRef.c_str(), u"N7:0", one, 1), 1);
+    EXPECT_EQ(std::u16string(FindGroup(6)->header.stationText), std::u16string(80, u'7'));
+
+    UDrvRemoveGroup(7);  // empty: nothing happens
+    UDrvRemoveGroup(-1);
+    UDrvRemoveGroup(16384);
+    UDrvRemoveGroup(6);
+    EXPECT_EQ(FindGroup(6), nullptr);
+    ASSERT_EQ(UDrvAddGroup(9, u"1", u"N7:0", one, 1), 1);
+    UDrvRemoveAllGroups();
+    for (GroupRecord* entry : table_) ASSERT_EQ(entry, nullptr);
+    int32_t error = 5;
+    EXPECT_EQ(UDrvReadGroupStartEx2(9, &error), 0);
+    EXPECT_EQ(error, 0);
+
+    // Before open there is no table: every call does nothing.
+    Driver.GroupTable = nullptr;
+    EXPECT_EQ(UDrvAddGroup(1, u"1", u"N7:0", one, 1), 0);
+    UDrvRemoveGroup(1);
+    UDrvRemoveAllGroups();
+    EXPECT_EQ(FindGroup(1), nullptr);
+}
+
+}  // namespace
+}  // namespace mira
