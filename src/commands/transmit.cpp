@@ -82,8 +82,10 @@ int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t co
         if (error != 0) return MIRA_ERR_CONTROLLER_STATUS;
         uint8_t reply[kRxDataBytes];
         const int32_t received = CopyRxData(0, ReplyLength(), reply);
-        if (received < 8) return MIRA_ERR_CONTROLLER_STATUS;
+        // A refusal is as short as a reply header: its status decides first.
+        if (received < 4) return MIRA_ERR_CONTROLLER_STATUS;
         if (reply[3] != 0) return reply[3];
+        if (received < 8) return MIRA_ERR_CONTROLLER_STATUS;
 
         // The length byte is the controller's word; bound it by the slot
         // (two bytes stay for the pad and the terminator) and by what the

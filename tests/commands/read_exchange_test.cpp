@@ -109,6 +109,7 @@ TEST_F(ReadExchange, TimedOutReplyResetsTheLine) {
 
 struct StringCase {
     uint32_t modelClass;
+    uint8_t sts;
     Bytes data;  // reply bytes from byte 6
     int32_t error;
     Bytes slot;  // the slot's first bytes afterwards
@@ -116,10 +117,11 @@ struct StringCase {
 
 TEST_F(ReadExchange, StringItemsOneRequestEach) {
     const StringCase cases[] = {
-        {500, {3, 0, 0x42, 0x41, 0x7A, 0x43}, 0, {0x42, 0x41, 0, 0x43, 0, 0xEE}},
-        {500, {2, 0, 0x42, 0x41}, 0, {0x42, 0x41, 0, 0, 0xEE}},
-        {5, {0x00, 3, 'X', 'Y', 'Z', 0x55}, 0, {'X', 'Y', 'Z', 0, 0xEE}},
-        {500, {255, 0, 0x42, 0x41}, 256, {0xEE}},  // a length the reply does not carry
+        {500, 0, {3, 0, 0x42, 0x41, 0x7A, 0x43}, 0, {0x42, 0x41, 0, 0x43, 0, 0xEE}},
+        {500, 0, {2, 0, 0x42, 0x41}, 0, {0x42, 0x41, 0, 0, 0xEE}},
+        {5, 0, {0x00, 3, 'X', 'Y', 'Z', 0x55}, 0, {'X', 'Y', 'Z', 0, 0xEE}},
+        {500, 0, {255, 0, 0x42, 0x41}, 256, {0xEE}},  // a length the reply does not carry
+        {500, 0xF0, {0x06}, 0xF0, {0xEE}},            // a refusal carries no string
     };
     for (const auto& c : cases) {
         SetUp();
@@ -130,7 +132,7 @@ TEST_F(ReadExchange, StringItemsOneRequestEach) {
         Driver.ItemTable[0] = MakeItem(kKindString, 0, 3);
         Fake().onSend = [&](const Bytes& sent) {
             if (sent.size() > 2) {
-                Bytes reply{0x00, 0x01, 0x4F, 0x00, uint8_t(Driver.TnsCounter - 1), 0x00};
+                Bytes reply{0x00, 0x01, 0x4F, c.sts, uint8_t(Driver.TnsCounter - 1), 0x00};
                 reply.insert(reply.end(), c.data.begin(), c.data.end());
                 Fake().Queue(Answer(reply));
             }
