@@ -280,9 +280,10 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
     const int32_t length = count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
     std::memset(reply.bytes, 0, sizeof reply.bytes);
     reply.received = CopyRxData(0, length, reply.bytes);
-    // STS and EXT STS are read from the buffer whatever the length, as the
-    // controller's status decides before any data do.
-    uint8_t status[4] = {RxByte(3), RxByte(4), RxByte(5), RxByte(6)};
+    // The controller's status decides before any data do. Bytes the reply did
+    // not carry read as 0, so a former reply's status is never reported; a
+    // reply too short for its data then fails the coverage check below.
+    const uint8_t status[4] = {reply.bytes[3], reply.bytes[4], reply.bytes[5], reply.bytes[6]};
     *error = CheckReplyStatus(status);
     if (*error != 0) return 1;
 

@@ -145,6 +145,7 @@ TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
         {2, ReplyOf(0, {1, 0}), 256},   // one word short
         {2, ReplyOf(0, {}), 256},
         {2, {0, 1}, 256},               // shorter than a reply header
+        {2, {0, 1, 0x4F, 0xF0}, 256},   // EXT STS missing: the stale byte 6 is no status
         {251, ReplyOf(0, Bytes(502, 1)), MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
@@ -155,7 +156,7 @@ TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
         Driver.ItemTable[0] = MakeItem(kKindWord, 0);
         Driver.ItemTable[1] = MakeItem(kKindWord, 1);
         SetStartedItemCount(2);
-        if (c.reply.size() < 4) std::memset(Driver.RxData, 0, 4);
+        std::memset(Driver.RxData, 0x0E, 8);  // a former reply's bytes
         Reply(c.reply);
         HostValue v[2]{};
         int32_t error = 0;

@@ -20,7 +20,6 @@ struct TextCase {
 TEST_F(ReadTexts, RequestsPerClassFromTexts) {
     const std::string n7_12 = Hex(Bytes{'N', '7', ':', '1', '2'});
     const TextCase cases[] = {
-        {500, u"N7:0", {u"W5", u"W9"}, "01 00 0F 00 00 00 A2 0A 07 89 05 00", 5, 5},
         {2, u"N7:0", {u"W5", u"W9"}, "01 00 01 00 00 00 0A 00 0A", 5, 5},
         {500, u"F8:0", {u"F0"}, "01 00 0F 00 00 00 A2 08 08 8A 00 00", 0, 2},
         {2, u"T4:2", {u"0.DN", u"1.PRE"}, "01 00 01 00 00 00 06 00 0C", 0, 2},
