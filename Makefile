@@ -1,5 +1,6 @@
-# Two entry points:
+# Three entry points:
 #   make run    builds the release preset and runs the main job
+#   make bench  builds the bench preset and prints the performance table
 #   make test   installs missing Debian packages, then builds and tests the
 #               dev, asan and tsan presets
 PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
@@ -28,8 +29,11 @@ test-%: build-%
 test: deps
 	$(MAKE) test-dev test-asan test-tsan
 
+# One table: the driver-side benchmarks (short runs), then the end-to-end reads
+# on a pseudo-terminal and the peak resident size of `mira poll`.
 bench: deps build-bench
-	./build/bench/bench/mira_bench
+	./build/bench/bench/mira_bench --benchmark_min_time=0.05
+	./build/bench/bench/mira_e2e --no-header
 
 clean:
 	rm -rf build

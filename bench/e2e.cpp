@@ -1,0 +1,284 @@
+// mira_e2e: reads through the real Portkit on a pseudo-terminal, against the
+// simulator pacing its line, the way `mira read` runs them (start, then the
+// finish after each yield); and the peak resident size of `mira poll`.
+//
+// The far end of the pty is a thread here: it paces the master's bytes into
+// the simulator at the line's speed, so that both directions take their wire
+// time, and the simulator paces its own output. Prints rows of the bench
+// table.
+//
+//   mira_e2e [--reads N] [--baud B ...] [--poll-count N] [--no-header]
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "alloc_count.h"
+#include "mira/mira.h"
+#include "report.h"
+#include "sim/simulator.h"
+
+extern "C" void PkYield();
+
+namespace mira::bench {
+namespace {
+
+constexpr uint32_t kBitsPerChar = 10;  // 8N1
+
+uint64_t NowUs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+// The controller's end of the pty.
+class FarEnd {
+public:
+    explicit FarEnd(uint32_t baud) : baud_(baud) {
+        sim::Options options;
+        options.family = sim::Family::Slc500;
+        options.station = 1;
+        options.crc = true;
+        options.baud = baud;
+        options.bitsPerByte = kBitsPerChar;
+        simulator_ = std::make_unique<sim::Simulator>(options);
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        slave_ = ::ptsname(master_);
+        keep_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (keep_ >= 0 && ::tcgetattr(keep_, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(keep_, TCSANOW, &tio);
+        }
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~FarEnd() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+        if (keep_ >= 0) ::close(keep_);
+        if (master_ >= 0) ::close(master_);
+    }
+    FarEnd(const FarEnd&) = delete;
+    FarEnd& operator=(const FarEnd&) = delete;
+
+    const std::string& Device() const { return slave_; }
+    // Bytes on the line each way since the last call.
+    void TakeBytes(uint64_t* fromMaster, uint64_t* toMaster) {
+        *fromMaster = fromMaster_.exchange(0);
+        *toMaster = toMaster_.exchange(0);
+    }
+
+private:
+    void Run() {
+        UncountedScope notTheHost;
+        uint8_t buffer[512];
+        std::deque<std::pair<uint8_t, uint64_t>> inFlight;  // a byte and when its stop bit is done
+        uint64_t lineFreeAt = 0;
+        const double charUs = 1e6 * kBitsPerChar / baud_;
+        while (!stop_.load()) {
+            pollfd p{master_, POLLIN, 0};
+            const timespec wait{0, 200000};
+            if (::ppoll(&p, 1, &wait, nullptr) > 0 && (p.revents & POLLIN) != 0) {
+                const ssize_t n = ::read(master_, buffer, sizeof buffer);
+                const uint64_t now = NowUs();
+                uint64_t at = std::max(now, lineFreeAt);
+                for (ssize_t i = 0; i < n; ++i) {
+                    at = static_cast<uint64_t>(static_cast<double>(std::max(now, lineFreeAt)) + charUs * (i + 1));
+                    inFlight.emplace_back(buffer[i], at);
+                }
+                if (n > 0) {
+                    lineFreeAt = at;
+                    fromMaster_.fetch_add(static_cast<uint64_t>(n));
+                }
+            }
+            const uint64_t now = NowUs();
+            size_t due = 0;
+            while (due < inFlight.size() && inFlight[due].second <= now) buffer[due] = inFlight[due].first, ++due;
+            if (due > 0) {
+                simulator_->FromMaster(buffer, due);
+                inFlight.erase(inFlight.begin(), inFlight.begin() + static_cast<std::ptrdiff_t>(due));
+            }
+            for (size_t n; (n = simulator_->ToMaster(buffer, sizeof buffer)) > 0;) {
+                toMaster_.fetch_add(n);
+                if (::write(master_, buffer, n) < 0) break;
+            }
+        }
+    }
+
+    uint32_t baud_;
+    std::unique_ptr<sim::Simulator> simulator_;
+    int master_ = -1, keep_ = -1;
+    std::string slave_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> fromMaster_{0}, toMaster_{0};
+};
+
+template <size_t N>
+void Copy(char16_t (&field)[N], const std::string& text) {
+    size_t i = 0;
+    for (; i < text.size() && i + 1 < N; ++i) field[i] = static_cast<char16_t>(text[i]);
+    field[i] = 0;
+}
+
+bool OpenOn(const std::string& device, uint32_t baud) {
+    DriverSettings s{};
+    s.baud = baud;
+    s.dataBits = 8;
+    s.stopBits = 1;
+    s.replyTimeoutMs = 2000;
+    s.TimeoutA = 2000;
+    s.TimeoutB = 500;
+    Copy(s.StationText, "0");
+    Copy(s.ModelText, "SLC500");
+    Copy(s.ModeText, "Standard");
+    s.ErrorCheckOption = 1;
+    Copy(s.portName, device);
+    char16_t version[8] = {};
+    int32_t error = 0;
+    return UDrvOpen(0, &s, version, &error) == 1 && error == 0;
+}
+
+double Percentile(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    const size_t i = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+void ReadsAt(uint32_t baud, int32_t words, int reads) {
+    FarEnd far(baud);
+    const std::string figure = "e2e read " + std::to_string(words) + (words == 1 ? " word" : " words") + " @ " +
+                               std::to_string(baud) + " baud";
+    if (far.Device().empty() || !OpenOn(far.Device(), baud)) {
+        PrintRow(figure, "-", "-", "failed: the driver did not open the pty");
+        return;
+    }
+    std::vector<std::u16string> texts;
+    for (int32_t i = 0; i < words; ++i) {
+        const std::string t = "W" + std::to_string(i);
+        texts.emplace_back(t.begin(), t.end());
+    }
+    std::vector<const char16_t*> items;
+    for (const auto& t : texts) items.push_back(t.c_str());
+    std::vector<HostValue> values(static_cast<size_t>(words));
+    std::vector<double> times;
+    times.reserve(static_cast<size_t>(reads));
+    uint64_t out = 0, in = 0, failures = 0, wireOut = 0, wireIn = 0, allocsPerRead = 0;
+    // One read first, so that the figures start from a settled line.
+    for (int r = -1; r < reads; ++r) {
+        if (r == 0) far.TakeBytes(&out, &in);
+        const uint64_t allocs = Allocations();
+        const uint64_t t0 = NowUs();
+        int32_t error = 0;
+        bool ok = UDrvReadGroupStart(u"1", u"N7:0", items.data(), words, &error) == 1 && error == 0;
+        while (ok && UDrvReadGroupFinishExt(values.data(), 0, words, &error) == 0) PkYield();
+        const uint64_t t1 = NowUs();
+        if (r < 0) continue;
+        if (!ok || error != 0) {
+            ++failures;
+            continue;
+        }
+        times.push_back(static_cast<double>(t1 - t0) * 1e3);
+        allocsPerRead += Allocations() - allocs;
+    }
+    // The far end's count lags by the last acknowledgement at most.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    far.TakeBytes(&wireOut, &wireIn);
+    UDrvClose();
+    if (times.empty()) {
+        PrintRow(figure, "-", "-", "failed: no read succeeded");
+        return;
+    }
+    const double bytes = static_cast<double>(wireOut + wireIn) / reads;
+    const double wireNs = bytes * kBitsPerChar / baud * 1e9;
+    const double median = Percentile(times, 0.5), p99 = Percentile(times, 0.99);
+    char notes[256];
+    std::snprintf(notes, sizeof notes,
+                  "p99 %s, wire %s (%.0f bytes), median/wire %.3f, p99/wire %.3f, %zu reads, %llu failed, "
+                  "allocs %.2f",
+                  Duration(p99).c_str(), Duration(wireNs).c_str(), bytes, median / wireNs, p99 / wireNs, times.size(),
+                  static_cast<unsigned long long>(failures),
+                  static_cast<double>(allocsPerRead) / static_cast<double>(times.size()));
+    PrintRow(figure, Duration(median), Rate(1e9 / median, "reads"), notes);
+}
+
+// Peak resident size of a child running `mira poll`, from its rusage.
+void PollRss(const char* mira, uint32_t count) {
+    std::vector<std::string> args = {mira, "poll", "--every", "1ms", "--count", std::to_string(count), "N7:0"};
+    for (int i = 0; i < 10; ++i) args.push_back("W" + std::to_string(i));
+    const uint64_t t0 = NowUs();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(mira, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    const std::string figure = "mira poll peak RSS, " + std::to_string(count) + " reads of 10 words (sim)";
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        PrintRow(figure, "-", "-", "failed: mira poll did not run");
+        return;
+    }
+    const double seconds = static_cast<double>(NowUs() - t0) / 1e6;
+    char value[32], notes[128];
+    std::snprintf(value, sizeof value, "%.1f MiB", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    std::snprintf(notes, sizeof notes, "%.1f s in all, %s per read with --every 1ms", seconds,
+                  Duration(seconds * 1e9 / count).c_str());
+    PrintRow(figure, value, Rate(count / seconds, "reads"), notes);
+}
+
+}  // namespace
+}  // namespace mira::bench
+
+int main(int argc, char** argv) {
+    using namespace mira::bench;
+    int reads = 0;  // 0: by speed, about ten seconds in all
+    uint32_t pollCount = 10000;
+    bool header = true;
+    std::vector<uint32_t> bauds;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--reads" && i + 1 < argc) {
+            reads = std::atoi(argv[++i]);
+        } else if (a == "--baud" && i + 1 < argc) {
+            bauds.push_back(static_cast<uint32_t>(std::atoi(argv[++i])));
+        } else if (a == "--poll-count" && i + 1 < argc) {
+            pollCount = static_cast<uint32_t>(std::atoi(argv[++i]));
+        } else if (a == "--no-header") {
+            header = false;
+        } else {
+            std::fprintf(stderr, "usage: mira_e2e [--reads N] [--baud B ...] [--poll-count N] [--no-header]\n");
+            return 2;
+        }
+    }
+    if (bauds.empty()) bauds = {9600, 19200, 115200};
+    if (header) PrintTableHeader();
+    for (uint32_t baud : bauds) {
+        for (int32_t words : {1, 100}) {
+            const int n = reads > 0 ? reads : baud <= 9600 ? 30 : baud <= 19200 ? 50 : 200;
+            ReadsAt(baud, words, n);
+        }
+    }
+    if (pollCount > 0) PollRss(MIRA_CLI_PATH, pollCount);
+    return 0;
+}
