@@ -218,21 +218,56 @@ MIRA_API int32_t UDrvClose(void);
 MIRA_API int32_t UDrvGetType(const mira_char *headerText, const mira_char *addressText);
 
 /* ---------------------------------------------------------------------------
- * Address checks. These never touch the line. The rewritten texts are never
- * longer than MIRA_MAX_CHECKED_TEXT characters plus the terminator; a host
- * buffer of MIRA_CHECKED_TEXT_BUFFER code units is always large enough.
+ * Address checks. These never touch the line and never refuse: the verdict is
+ * the text written back. Host buffers are not sized by the call, so each
+ * function writes at most the number of characters named below, plus the
+ * terminator, and never more; every number in a written text is a signed
+ * 32-bit value of at most 11 characters ("-2147483648"). A text that is left
+ * as typed is not written at all. MIRA_CHECKED_TEXT_BUFFER code units are
+ * always enough.
+ *
+ * Texts are read up to their terminator, and never beyond the first
+ * MIRA_MAX_CHECKED_TEXT + 1 code units: a longer or unterminated text is
+ * read as its first MIRA_MAX_CHECKED_TEXT characters. Item texts are read
+ * from their first 15 characters only. A null text reads as an empty one; a
+ * null output is not written.
  * ------------------------------------------------------------------------- */
 #define MIRA_MAX_CHECKED_TEXT 255
 #define MIRA_CHECKED_TEXT_BUFFER 256
 
+/* Longest rewrite of each check, in characters, without the terminator:
+ * UDrvValidHeader        letters, file, ':', element      "ST-2147483648:-2147483648"
+ * UDrvValidAddress       prefix, element, separator, bit  "W-2147483648/-2147483648"
+ * UDrvGetHeaderAddress   header: a type word, slot and file of the numeric
+ *                        form                              "counter/-2147483648:-2147483648:0"
+ *                        item: as UDrvValidAddress
+ * UDrvValidAddressEx     file prefix and element text     "ST-2147483648:W-2147483648/-2147483648" */
+#define MIRA_VALID_HEADER_MAX 25
+#define MIRA_VALID_ADDRESS_MAX 24
+#define MIRA_HEADER_ADDRESS_HEADER_MAX 33
+#define MIRA_HEADER_ADDRESS_ITEM_MAX 24
+#define MIRA_VALID_ADDRESS_EX_MAX 38
+
+/* Rewrites a header text in place into its canonical form (N7:0, I:1.2,
+ * S:5, U:40), with the default header of its file where the file number is
+ * missing, and "N7:0" where no file is named. Headers in the numeric form
+ * (7:0, integer/7:0, timer/1:4:0) are left as typed. Returns 0. */
 MIRA_API int32_t UDrvValidHeader(mira_char *headerText);
+/* Rewrites an item text in place into its canonical form under headerText
+ * (w5 -> W5, 2.acc -> 2.ACC under a timer header). Returns 0. */
 MIRA_API int32_t UDrvValidAddress(const mira_char *headerText, mira_char *addressText);
+/* 0 when text names a controller model (letters in any case), else 3. */
 MIRA_API int32_t UDrvValidString1(const mira_char *text);
+/* Splits whole address B into headerText and itemText for the group
+ * functions; returns 1 when B can be read in one request with A, else 0. */
 MIRA_API int32_t UDrvGetHeaderAddress(const mira_char *stationA, const mira_char *addressA,
                                       const mira_char *stationB, const mira_char *addressB,
                                       mira_char *headerText, mira_char *itemText);
+/* -1, 0 or 1 as whole address A sorts before, with or after B. */
 MIRA_API int32_t UDrvCompareAddress(const mira_char *stationA, const mira_char *addressA,
                                     const mira_char *stationB, const mira_char *addressB);
+/* Rewrites a whole address in place into its canonical form, or into an
+ * example address of its file (N7:W0, T4:W0.DN, ST11:S0.2). Returns 0. */
 MIRA_API int32_t UDrvValidAddressEx(mira_char *text);
 
 /* ---------------------------------------------------------------------------

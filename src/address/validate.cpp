@@ -1,8 +1,149 @@
-// Placeholder until header and address validation lands.
+// The checks of a driver sheet's row: the header text, the item text under
+// it, and the controller model text of the settings. The first two never
+// refuse; a bad entry comes back as a usable default.
+#include "address/checks.h"
+#include "address/parser.h"
+#include "address/tables.h"
 #include "mira/mira.h"
+#include "platform/wide.h"
+#include "setup/driver_state.h"
+
+namespace mira {
+namespace {
+
+bool IsIo(int32_t fileType) { return fileType == kFileOutput || fileType == kFileInput; }
+
+// Files whose header is letters, file number and element (B3:0 ... A14:0).
+bool IsNumberedFile(int32_t fileType) {
+    return (fileType >= kFileBit && fileType <= kFileFloat) || fileType == kFileString ||
+           fileType == kFileAscii;
+}
+
+const char16_t* DefaultHeaderOf(int32_t fileType) {
+    for (const FileLetter& row : FileLetterTable)
+        if (row.fileType == fileType) return row.defaultHeader;
+    return u"N7:0";
+}
+
+// Composes the canonical header into out; false when the text stays as typed.
+bool ComposeHeader(const PlcAddress& h, uint32_t letterSyntax, char16_t* out, size_t cap) {
+    const int32_t type = h.fileType, e = h.elementBase, s = h.slot, f = h.fileNumber;
+    const char16_t* letters = LettersFor(h, letterSyntax);
+    const bool known = type == kFileStatus || type == kFileNone || IsIo(type) || IsNumberedFile(type);
+    if (type < 0 || !known) {
+        wide::CopyText(out, cap, u"N7:0");
+    } else if (e < 0) {
+        if (type == kFileStatus || type == kFileNone) {
+            wide::CopyText(out, cap, DefaultHeaderOf(type));
+        } else if (IsIo(type)) {
+            if (s < 0) wide::CopyText(out, cap, DefaultHeaderOf(type));
+            else wide::swprintf(out, cap, u"%s:%d.0", letters, s);
+        } else if (s < 0 && f == -1) {
+            wide::CopyText(out, cap, DefaultHeaderOf(type));
+        } else if (s < 0) {
+            // The letters of the file type itself, as its default header has.
+            wide::swprintf(out, cap, u"%s%d:0", LettersOfType(type), f);
+        } else {
+            wide::swprintf(out, cap, u"%s%d:0", letters, f);
+        }
+    } else if (s >= 0 && letterSyntax == 0) {
+        return false;  // the numeric form is kept exactly as the user typed it
+    } else if (type == kFileStatus) {
+        wide::swprintf(out, cap, u"S:%d", e);
+    } else if (type == kFileNone) {
+        wide::swprintf(out, cap, u"%s:%d", letters, e);
+    } else if (IsIo(type)) {
+        if (s < 0) wide::swprintf(out, cap, u"%s:0.%d", letters, e);
+        else wide::swprintf(out, cap, u"%s:%d.%d", letters, s, e);
+    } else {
+        wide::swprintf(out, cap, u"%s%d:%d", letters, f, e);
+    }
+    return true;
+}
+
+void ComposeItem(int32_t type, const ItemRequest& item, bool prefixed, char16_t* out, size_t cap) {
+    const int32_t kind = item.kind, e = item.element, s = item.size, b = item.bit;
+    const char16_t* p = PrefixOf(kind);
+    const bool wordKind = kind == kKindWord || kind == kKindBcd;
+    if (item.hasBit == 1) {
+        if (prefixed && kind == kKindFloat && type == kFileFloat) wide::swprintf(out, cap, u"F%d", e);
+        else if (kind == kKindFloat || (prefixed && type == kFileFloat)) wide::swprintf(out, cap, u"%d", e);
+        else if (prefixed) wide::swprintf(out, cap, u"%s%d%c%d", p, e, item.separator, b);
+        else wide::swprintf(out, cap, u"%d%c%d", e, item.separator, b);
+        return;
+    }
+    switch (type) {
+        case kFileTimer:
+        case kFileCounter:
+        case kFileControl: {
+            const char16_t* m = MnemonicText(type, item.mnemonic);
+            if (prefixed && wordKind) wide::swprintf(out, cap, u"%s%d.%s", p, e, m);
+            else wide::swprintf(out, cap, u"%d.%s", e, m);
+            return;
+        }
+        case kFileFloat:
+            if (prefixed && kind == kKindFloat) wide::swprintf(out, cap, u"F%d", e);
+            else wide::swprintf(out, cap, u"%d", e);
+            return;
+        case kFileString:
+            if (prefixed && kind == kKindString) wide::swprintf(out, cap, u"S%d.%d", e, s);
+            else wide::swprintf(out, cap, u"%d.%d", e, s);
+            return;
+        default:
+            if (prefixed && kind == kKindString) wide::swprintf(out, cap, u"S%d.%d", e, s);
+            else if (prefixed && wordKind) wide::swprintf(out, cap, u"%s%d", p, e);
+            else if (type == kFileAscii) wide::swprintf(out, cap, u"%d.%d", e, s);
+            else wide::swprintf(out, cap, u"%d", e);
+            return;
+    }
+}
+
+// Upper-cases the ASCII letters of a character.
+char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
+
+}  // namespace
+}  // namespace mira
+
+using namespace mira;
 
 extern "C" {
-MIRA_API int32_t UDrvValidHeader(char16_t*) { return 0; }
-MIRA_API int32_t UDrvValidAddress(const char16_t*, char16_t*) { return 0; }
-MIRA_API int32_t UDrvValidString1(const char16_t*) { return 0; }
+
+MIRA_API int32_t UDrvValidHeader(char16_t* headerText) {
+    if (headerText == nullptr) return 0;
+    const WorkText typed(headerText);
+    PlcAddress header = FreshHeader();
+    (void)ParseHeader(&header, u"0", typed.text);
+    char16_t out[kWorkChars];
+    if (ComposeHeader(header, Driver.LetterSyntax, out, kWorkChars)) CopyOut(headerText, kValidHeaderMax, out);
+    return 0;
 }
+
+MIRA_API int32_t UDrvValidAddress(const char16_t* headerText, char16_t* addressText) {
+    if (addressText == nullptr) return 0;
+    const WorkText typedHeader(headerText);
+    const WorkText typedItem(addressText);
+    PlcAddress header = FreshHeader();
+    ItemRequest item{};
+    (void)ParseHeader(&header, Driver.EmptyText != nullptr ? Driver.EmptyText : u"", typedHeader.text);
+    (void)ParseItem(&header, &item, typedItem.text);
+    char16_t out[kWorkChars];
+    ComposeItem(header.fileType, item, Driver.HasTypePrefix == 1, out, kWorkChars);
+    CopyOut(addressText, kValidAddressMax, out);
+    return 0;
+}
+
+// The model table holds "5x" in small letters while the text is compared
+// upper-cased; the settings accept "5X" for it, so both cases are accepted
+// here too: every row is compared in capital letters.
+MIRA_API int32_t UDrvValidString1(const char16_t* text) {
+    if (text != nullptr && wide::wcsnlen(text, kWorkChars) >= kWorkChars) return 3;  // no model is that long
+    const WorkText typed(text);
+    for (const char16_t* row : ModelNameTable) {
+        size_t i = 0;
+        while (row[i] != 0 && Upper(typed.text[i]) == Upper(row[i])) ++i;
+        if (row[i] == 0 && typed.text[i] == 0) return 0;
+    }
+    return 3;
+}
+
+}  // extern "C"

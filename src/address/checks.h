@@ -1,0 +1,58 @@
+// What the address checks (validation, composition, comparison) share: the
+// bounded reading of the host's texts, the bounded writing back, and the file
+// letters of a parsed header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "address/records.h"
+#include "mira/mira.h"
+
+namespace mira {
+
+// The host's texts are read into work texts of this many code units: the
+// first MIRA_MAX_CHECKED_TEXT characters, always terminated.
+inline constexpr size_t kWorkChars = MIRA_CHECKED_TEXT_BUFFER;
+
+// Longest texts the checks write back, terminator not counted. Every number
+// is a 32-bit value of at most 11 characters, so these follow from the
+// formats; the values are published in mira.h for the host.
+inline constexpr size_t kNumberChars = 11;
+inline constexpr size_t kValidHeaderMax = MIRA_VALID_HEADER_MAX;
+inline constexpr size_t kValidAddressMax = MIRA_VALID_ADDRESS_MAX;
+inline constexpr size_t kHeaderAddressHeaderMax = MIRA_HEADER_ADDRESS_HEADER_MAX;
+inline constexpr size_t kHeaderAddressItemMax = MIRA_HEADER_ADDRESS_ITEM_MAX;
+inline constexpr size_t kValidAddressExMax = MIRA_VALID_ADDRESS_EX_MAX;
+static_assert(kValidHeaderMax == 2 + kNumberChars + 1 + kNumberChars);               // "%s%d:%d"
+static_assert(kValidAddressMax == 1 + kNumberChars + 1 + kNumberChars);              // "%s%d%c%d"
+static_assert(kHeaderAddressHeaderMax == 8 + kNumberChars + 1 + kNumberChars + 2);   // "%s/%d:%d:0"
+static_assert(kHeaderAddressItemMax == kValidAddressMax);
+static_assert(kValidAddressExMax == 2 + kNumberChars + 1 + kValidAddressMax);        // "%s%d:" + element
+static_assert(kValidAddressExMax < kWorkChars);
+
+// A terminated copy of a host text: at most kWorkChars - 1 characters are
+// read, never past the terminator. A null text gives the empty text.
+struct WorkText {
+    char16_t text[kWorkChars];
+    explicit WorkText(const char16_t* source);
+};
+
+// Writes a composed text into a host buffer: at most maxChars characters and
+// the terminator. A null buffer is not written.
+void CopyOut(char16_t* dest, size_t maxChars, const char16_t* composed);
+
+// A header record as the checks start it: no file type, file number, slot,
+// element or letter row, so that a parse refused before it reaches the
+// letter syntax leaves the file type negative.
+PlcAddress FreshHeader();
+
+// The file letters of a parsed header: the row the letter syntax chose, or,
+// after the numeric syntax (which leaves the row unset), the row of the file
+// type. u"" when neither names a row.
+const char16_t* LettersFor(const PlcAddress& header, uint32_t letterSyntax);
+
+// The letters of the FileLetterTable row of a file type, or u"".
+const char16_t* LettersOfType(int32_t fileType);
+
+}  // namespace mira
