@@ -227,22 +227,28 @@ MIRA_API int32_t UDrvGetType(const mira_char *headerText, const mira_char *addre
  * always enough.
  *
  * Texts are read up to their terminator, and never beyond the first
- * MIRA_MAX_CHECKED_TEXT + 1 code units: a longer or unterminated text is
- * read as its first MIRA_MAX_CHECKED_TEXT characters. Item texts are read
- * from their first 15 characters only. A null text reads as an empty one; a
- * null output is not written.
+ * MIRA_MAX_CHECKED_TEXT + 1 code units: a header, whole-address or model
+ * text that is longer, or unterminated within them, names nothing (it gets
+ * the default text, or 3 from UDrvValidString1); a station text is read as
+ * its first MIRA_MAX_CHECKED_TEXT characters. Item texts are read from their
+ * first 15 characters only. A null text reads as an empty one; a null output
+ * is not written.
  * ------------------------------------------------------------------------- */
 #define MIRA_MAX_CHECKED_TEXT 255
 #define MIRA_CHECKED_TEXT_BUFFER 256
 
-/* Longest rewrite of each check, in characters, without the terminator:
- * UDrvValidHeader        letters, file, ':', element      "ST-2147483648:-2147483648"
+/* Longest rewrite of each check, in characters, without the terminator, as
+ * the formats give it with 32-bit numbers (an element written in a header is
+ * never negative):
+ * UDrvValidHeader        letters, file, ':', element      "ST-2147483648:2147483647"
  * UDrvValidAddress       prefix, element, separator, bit  "W-2147483648/-2147483648"
  * UDrvGetHeaderAddress   header: a type word, slot and file of the numeric
  *                        form                              "counter/-2147483648:-2147483648:0"
  *                        item: as UDrvValidAddress
- * UDrvValidAddressEx     file prefix and element text     "ST-2147483648:W-2147483648/-2147483648" */
-#define MIRA_VALID_HEADER_MAX 25
+ * UDrvValidAddressEx     file prefix and element text     "ST-2147483648:W-2147483648/-2147483648"
+ * Item texts are read from 15 characters, so the element texts that occur
+ * are shorter (16 at most); the bounds above hold whatever the numbers. */
+#define MIRA_VALID_HEADER_MAX 24
 #define MIRA_VALID_ADDRESS_MAX 24
 #define MIRA_HEADER_ADDRESS_HEADER_MAX 33
 #define MIRA_HEADER_ADDRESS_ITEM_MAX 24

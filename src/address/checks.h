@@ -11,8 +11,9 @@
 
 namespace mira {
 
-// The host's texts are read into work texts of this many code units: the
-// first MIRA_MAX_CHECKED_TEXT characters, always terminated.
+// Work texts hold MIRA_MAX_CHECKED_TEXT characters and the terminator. The
+// parsers read at most that many code units of a text and refuse a longer
+// one; station texts, which go on to Portkit, are cut to it here.
 inline constexpr size_t kWorkChars = MIRA_CHECKED_TEXT_BUFFER;
 
 // Longest texts the checks write back, terminator not counted. Every number
@@ -24,11 +25,11 @@ inline constexpr size_t kValidAddressMax = MIRA_VALID_ADDRESS_MAX;
 inline constexpr size_t kHeaderAddressHeaderMax = MIRA_HEADER_ADDRESS_HEADER_MAX;
 inline constexpr size_t kHeaderAddressItemMax = MIRA_HEADER_ADDRESS_ITEM_MAX;
 inline constexpr size_t kValidAddressExMax = MIRA_VALID_ADDRESS_EX_MAX;
-static_assert(kValidHeaderMax == 2 + kNumberChars + 1 + kNumberChars);               // "%s%d:%d"
-static_assert(kValidAddressMax == 1 + kNumberChars + 1 + kNumberChars);              // "%s%d%c%d"
-static_assert(kHeaderAddressHeaderMax == 8 + kNumberChars + 1 + kNumberChars + 2);   // "%s/%d:%d:0"
+static_assert(kValidHeaderMax == 2 + kNumberChars + 1 + (kNumberChars - 1));        // "%s%d:%d", element >= 0
+static_assert(kValidAddressMax == 1 + kNumberChars + 1 + kNumberChars);             // "%s%d%c%d"
+static_assert(kHeaderAddressHeaderMax == 8 + kNumberChars + 1 + kNumberChars + 2);  // "%s/%d:%d:0"
 static_assert(kHeaderAddressItemMax == kValidAddressMax);
-static_assert(kValidAddressExMax == 2 + kNumberChars + 1 + kValidAddressMax);        // "%s%d:" + element
+static_assert(kValidAddressExMax == 2 + kNumberChars + 1 + kValidAddressMax);  // "%s%d:" + element
 static_assert(kValidAddressExMax < kWorkChars);
 
 // A terminated copy of a host text: at most kWorkChars - 1 characters are

@@ -27,14 +27,16 @@ struct Parsed {
 };
 
 Parsed Parse(const char16_t* station, const char16_t* address) {
-    const WorkText s(station), a(address);
+    const WorkText s(station);
     Parsed p;
-    ParseFullAddress(&p.header, &p.item, s.text, a.text);
+    ParseFullAddress(&p.header, &p.item, s.text, address);
     p.letterSyntax = Driver.LetterSyntax;
     return p;
 }
 
-int32_t Order(int64_t a, int64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
+int32_t Order(int64_t a, int64_t b) {
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 // Station texts up to the end of A's, as unsigned code units.
 int32_t OrderStationTexts(const char16_t* a, const char16_t* b) {
@@ -66,22 +68,40 @@ void ComposeHeader(const Parsed& b, char16_t* out, size_t cap) {
         // the header parser finds the same file and slot again and applies no
         // reserved-number rule that the whole address did not.
         const char16_t* word = TypeWordOf(h.fileType);
-        if (word == nullptr) wide::CopyText(out, cap, u"N7:0");
-        else if (h.slot == 0) wide::swprintf(out, cap, u"%s/%d:0", word, h.fileNumber);
-        else wide::swprintf(out, cap, u"%s/%d:%d:0", word, h.slot, h.fileNumber);
+        if (word == nullptr)
+            wide::CopyText(out, cap, u"N7:0");
+        else if (h.slot == 0)
+            wide::swprintf(out, cap, u"%s/%d:0", word, h.fileNumber);
+        else
+            wide::swprintf(out, cap, u"%s/%d:%d:0", word, h.slot, h.fileNumber);
     } else {
         switch (h.fileType) {
-            case kFileStatus: wide::swprintf(out, cap, u"S:%d", 0); break;
-            case kFileBit: case kFileTimer: case kFileCounter: case kFileControl:
-            case kFileInteger: case kFileFloat: case kFileString: case kFileAscii:
+            case kFileStatus:
+                wide::swprintf(out, cap, u"S:%d", 0);
+                break;
+            case kFileBit:
+            case kFileTimer:
+            case kFileCounter:
+            case kFileControl:
+            case kFileInteger:
+            case kFileFloat:
+            case kFileString:
+            case kFileAscii:
                 wide::swprintf(out, cap, u"%s%d:%d", letters, h.fileNumber, 0);
                 break;
-            case kFileOutput: case kFileInput:
-                if (h.slot < 0) wide::swprintf(out, cap, u"%s:0.%d", letters, 0);
-                else wide::swprintf(out, cap, u"%s:%d.%d", letters, h.slot, 0);
+            case kFileOutput:
+            case kFileInput:
+                if (h.slot < 0)
+                    wide::swprintf(out, cap, u"%s:0.%d", letters, 0);
+                else
+                    wide::swprintf(out, cap, u"%s:%d.%d", letters, h.slot, 0);
                 break;
-            case kFileNone: wide::swprintf(out, cap, u"%s:%d", letters, 0); break;
-            default: wide::CopyText(out, cap, u"N7:0"); break;
+            case kFileNone:
+                wide::swprintf(out, cap, u"%s:%d", letters, 0);
+                break;
+            default:
+                wide::CopyText(out, cap, u"N7:0");
+                break;
         }
     }
 }
@@ -91,11 +111,14 @@ void ComposeItem(const Parsed& b, char16_t* out, size_t cap) {
     const ItemRequest& i = b.item;
     const int32_t type = b.header.fileType;
     const char16_t* p = PrefixOf(i.kind);
-    if (i.hasBit == 1) wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
+    if (i.hasBit == 1)
+        wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
     else if (type == kFileTimer || type == kFileCounter || type == kFileControl)
         wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
-    else if (i.kind == kKindString) wide::swprintf(out, cap, u"S%d.%d", i.element, i.size);
-    else wide::swprintf(out, cap, u"%s%d", p, i.element);
+    else if (i.kind == kKindString)
+        wide::swprintf(out, cap, u"S%d.%d", i.element, i.size);
+    else
+        wide::swprintf(out, cap, u"%s%d", p, i.element);
 }
 
 bool FitsOneRead(const Parsed& a, const Parsed& b) {
@@ -119,16 +142,16 @@ using namespace mira;
 
 extern "C" {
 
-MIRA_API int32_t UDrvCompareAddress(const char16_t* stationA, const char16_t* addressA, const char16_t* stationB,
-                                    const char16_t* addressB) {
+MIRA_API int32_t UDrvCompareAddress(const char16_t* stationA, const char16_t* addressA,
+                                    const char16_t* stationB, const char16_t* addressB) {
     const Parsed a = Parse(stationA, addressA);
     const Parsed b = Parse(stationB, addressB);
     const PlcAddress &ha = a.header, &hb = b.header;
     const ItemRequest &ia = a.item, &ib = b.item;
     if (int32_t r = OrderStationTexts(ha.stationText, hb.stationText)) return r;
-    const int32_t fields[][2] = {{ha.station, hb.station}, {ha.fileType, hb.fileType},
+    const int32_t fields[][2] = {{ha.station, hb.station},       {ha.fileType, hb.fileType},
                                  {ha.fileNumber, hb.fileNumber}, {ha.slot, hb.slot},
-                                 {ia.element, ib.element}, {ia.hasBit != 0, ib.hasBit != 0}};
+                                 {ia.element, ib.element},       {ia.hasBit != 0, ib.hasBit != 0}};
     for (const auto& f : fields)
         if (int32_t r = Order(f[0], f[1])) return r;
     if (ia.hasBit != 0 && ib.hasBit != 0)
@@ -137,8 +160,9 @@ MIRA_API int32_t UDrvCompareAddress(const char16_t* stationA, const char16_t* ad
     return 0;
 }
 
-MIRA_API int32_t UDrvGetHeaderAddress(const char16_t* stationA, const char16_t* addressA, const char16_t* stationB,
-                                      const char16_t* addressB, char16_t* headerText, char16_t* itemText) {
+MIRA_API int32_t UDrvGetHeaderAddress(const char16_t* stationA, const char16_t* addressA,
+                                      const char16_t* stationB, const char16_t* addressB,
+                                      char16_t* headerText, char16_t* itemText) {
     const Parsed a = Parse(stationA, addressA);
     const Parsed b = Parse(stationB, addressB);
     char16_t header[kWorkChars], item[kWorkChars];

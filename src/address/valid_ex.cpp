@@ -50,26 +50,36 @@ const ExampleRow* ExampleOf(int32_t fileType) {
     return nullptr;
 }
 
-bool IsIo(int32_t t) { return t == kFileOutput || t == kFileInput; }
-bool IsSubElementFile(int32_t t) { return t == kFileTimer || t == kFileCounter || t == kFileControl; }
+bool IsIo(int32_t t) {
+    return t == kFileOutput || t == kFileInput;
+}
+bool IsSubElementFile(int32_t t) {
+    return t == kFileTimer || t == kFileCounter || t == kFileControl;
+}
 
 // An address naming a file but no element.
 void WriteExample(const ExampleRow& row, const PlcAddress& h, const char16_t* letters, char16_t* out,
                   size_t cap) {
-    if (h.slot >= 0) wide::swprintf(out, cap, row.slotted, letters, IsIo(h.fileType) ? h.slot : h.fileNumber);
+    if (h.slot >= 0)
+        wide::swprintf(out, cap, row.slotted, letters, IsIo(h.fileType) ? h.slot : h.fileNumber);
     else if (h.fileNumber == -1 || row.threshold == 0 || h.fileNumber < row.threshold)
         wide::CopyText(out, cap, row.fileOnly);
-    else wide::swprintf(out, cap, row.numbered, h.fileNumber);
+    else
+        wide::swprintf(out, cap, row.numbered, h.fileNumber);
 }
 
 // The file prefix: short form (no slot: I/O files on slot 0) or long form.
 int WritePrefix(const PlcAddress& h, const char16_t* letters, bool longForm, char16_t* out, size_t cap) {
     switch (h.fileType) {
-        case kFileStatus: return wide::swprintf(out, cap, u"S:");
+        case kFileStatus:
+            return wide::swprintf(out, cap, u"S:");
         case kFileOutput:
-        case kFileInput: return wide::swprintf(out, cap, u"%s:%d.", letters, longForm ? h.slot : 0);
-        case kFileNone: return wide::swprintf(out, cap, u"%s:", letters);
-        default: return wide::swprintf(out, cap, u"%s%d:", letters, h.fileNumber);
+        case kFileInput:
+            return wide::swprintf(out, cap, u"%s:%d.", letters, longForm ? h.slot : 0);
+        case kFileNone:
+            return wide::swprintf(out, cap, u"%s:", letters);
+        default:
+            return wide::swprintf(out, cap, u"%s%d:", letters, h.fileNumber);
     }
 }
 
@@ -78,29 +88,44 @@ void WriteShortElement(int32_t type, const ItemRequest& i, bool prefixed, char16
     const char16_t* p = PrefixOf(i.kind);
     const int32_t e = i.element;
     if (i.hasBit == 1) {
-        const bool bitLess = (!prefixed && i.kind == kKindFloat) ||
-                             (prefixed && i.kind == kKindString && (type == kFileFloat || IsSubElementFile(type))) ||
-                             (prefixed && i.kind != kKindString && i.kind != kKindFloat && type == kFileFloat);
-        if (bitLess) wide::swprintf(out, cap, u"%d", e);
-        else if (prefixed && i.kind == kKindFloat) wide::swprintf(out, cap, u"F%d", e);
-        else if (prefixed) wide::swprintf(out, cap, u"%s%d%c%d", p, e, i.separator, i.bit);
-        else wide::swprintf(out, cap, u"%d%c%d", e, i.separator, i.bit);
+        const bool bitLess =
+            (!prefixed && i.kind == kKindFloat) ||
+            (prefixed && i.kind == kKindString && (type == kFileFloat || IsSubElementFile(type))) ||
+            (prefixed && i.kind != kKindString && i.kind != kKindFloat && type == kFileFloat);
+        if (bitLess)
+            wide::swprintf(out, cap, u"%d", e);
+        else if (prefixed && i.kind == kKindFloat)
+            wide::swprintf(out, cap, u"F%d", e);
+        else if (prefixed)
+            wide::swprintf(out, cap, u"%s%d%c%d", p, e, i.separator, i.bit);
+        else
+            wide::swprintf(out, cap, u"%d%c%d", e, i.separator, i.bit);
     } else if (IsSubElementFile(type)) {
         const char16_t* m = MnemonicText(type, i.mnemonic);
-        if (prefixed && i.kind != kKindString) wide::swprintf(out, cap, u"%s%d.%s", p, e, m);
-        else wide::swprintf(out, cap, u"%d.%s", e, m);
+        if (prefixed && i.kind != kKindString)
+            wide::swprintf(out, cap, u"%s%d.%s", p, e, m);
+        else
+            wide::swprintf(out, cap, u"%d.%s", e, m);
     } else if (type == kFileString) {
-        if (prefixed && i.kind == kKindString) wide::swprintf(out, cap, u"S%d.%d", e, i.size);
-        else wide::swprintf(out, cap, u"%d.%d", e, i.size);
+        if (prefixed && i.kind == kKindString)
+            wide::swprintf(out, cap, u"S%d.%d", e, i.size);
+        else
+            wide::swprintf(out, cap, u"%d.%d", e, i.size);
     } else if (type == kFileFloat) {
-        if (prefixed && i.kind == kKindFloat) wide::swprintf(out, cap, u"F%d", e);
-        else wide::swprintf(out, cap, u"%d", e);
+        if (prefixed && i.kind == kKindFloat)
+            wide::swprintf(out, cap, u"F%d", e);
+        else
+            wide::swprintf(out, cap, u"%d", e);
     } else if (i.kind == kKindString) {
-        if (prefixed) wide::swprintf(out, cap, u"S%d.%d", e, i.size);
-        else wide::swprintf(out, cap, u"%d.%d", e, i.size);
+        if (prefixed)
+            wide::swprintf(out, cap, u"S%d.%d", e, i.size);
+        else
+            wide::swprintf(out, cap, u"%d.%d", e, i.size);
     } else {
-        if (prefixed) wide::swprintf(out, cap, u"%s%d", p, e);
-        else wide::swprintf(out, cap, u"%d", e);
+        if (prefixed)
+            wide::swprintf(out, cap, u"%s%d", p, e);
+        else
+            wide::swprintf(out, cap, u"%d", e);
     }
 }
 
@@ -108,13 +133,16 @@ void WriteShortElement(int32_t type, const ItemRequest& i, bool prefixed, char16
 // their type letter.
 void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_t* out, size_t cap) {
     const char16_t* p = PrefixOf(i.kind);
-    if (i.hasBit == 1) wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
+    if (i.hasBit == 1)
+        wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
     else if (IsSubElementFile(type))
         wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
     else if (i.kind == kKindString)
         wide::swprintf(out, cap, prefixed ? u"S%d.%d" : u"%d.%d", i.element, i.size);
-    else if (prefixed) wide::swprintf(out, cap, u"%s%d", p, i.element);
-    else wide::swprintf(out, cap, u"%d", i.element);
+    else if (prefixed)
+        wide::swprintf(out, cap, u"%s%d", p, i.element);
+    else
+        wide::swprintf(out, cap, u"%d", i.element);
 }
 
 // Composes the canonical text; false when the text stays as typed.
@@ -159,9 +187,8 @@ extern "C" {
 
 MIRA_API int32_t UDrvValidAddressEx(char16_t* text) {
     if (text == nullptr) return 0;
-    const WorkText typed(text);
     char16_t out[kWorkChars];
-    if (Compose(typed.text, out, kWorkChars)) CopyOut(text, kValidAddressExMax, out);
+    if (Compose(text, out, kWorkChars)) CopyOut(text, kValidAddressExMax, out);
     return 0;
 }
 

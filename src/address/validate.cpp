@@ -11,7 +11,9 @@
 namespace mira {
 namespace {
 
-bool IsIo(int32_t fileType) { return fileType == kFileOutput || fileType == kFileInput; }
+bool IsIo(int32_t fileType) {
+    return fileType == kFileOutput || fileType == kFileInput;
+}
 
 // Files whose header is letters, file number and element (B3:0 ... A14:0).
 bool IsNumberedFile(int32_t fileType) {
@@ -36,8 +38,10 @@ bool ComposeHeader(const PlcAddress& h, uint32_t letterSyntax, char16_t* out, si
         if (type == kFileStatus || type == kFileNone) {
             wide::CopyText(out, cap, DefaultHeaderOf(type));
         } else if (IsIo(type)) {
-            if (s < 0) wide::CopyText(out, cap, DefaultHeaderOf(type));
-            else wide::swprintf(out, cap, u"%s:%d.0", letters, s);
+            if (s < 0)
+                wide::CopyText(out, cap, DefaultHeaderOf(type));
+            else
+                wide::swprintf(out, cap, u"%s:%d.0", letters, s);
         } else if (s < 0 && f == -1) {
             wide::CopyText(out, cap, DefaultHeaderOf(type));
         } else if (s < 0) {
@@ -53,8 +57,10 @@ bool ComposeHeader(const PlcAddress& h, uint32_t letterSyntax, char16_t* out, si
     } else if (type == kFileNone) {
         wide::swprintf(out, cap, u"%s:%d", letters, e);
     } else if (IsIo(type)) {
-        if (s < 0) wide::swprintf(out, cap, u"%s:0.%d", letters, e);
-        else wide::swprintf(out, cap, u"%s:%d.%d", letters, s, e);
+        if (s < 0)
+            wide::swprintf(out, cap, u"%s:0.%d", letters, e);
+        else
+            wide::swprintf(out, cap, u"%s:%d.%d", letters, s, e);
     } else {
         wide::swprintf(out, cap, u"%s%d:%d", letters, f, e);
     }
@@ -66,10 +72,14 @@ void ComposeItem(int32_t type, const ItemRequest& item, bool prefixed, char16_t*
     const char16_t* p = PrefixOf(kind);
     const bool wordKind = kind == kKindWord || kind == kKindBcd;
     if (item.hasBit == 1) {
-        if (prefixed && kind == kKindFloat && type == kFileFloat) wide::swprintf(out, cap, u"F%d", e);
-        else if (kind == kKindFloat || (prefixed && type == kFileFloat)) wide::swprintf(out, cap, u"%d", e);
-        else if (prefixed) wide::swprintf(out, cap, u"%s%d%c%d", p, e, item.separator, b);
-        else wide::swprintf(out, cap, u"%d%c%d", e, item.separator, b);
+        if (prefixed && kind == kKindFloat && type == kFileFloat)
+            wide::swprintf(out, cap, u"F%d", e);
+        else if (kind == kKindFloat || (prefixed && type == kFileFloat))
+            wide::swprintf(out, cap, u"%d", e);
+        else if (prefixed)
+            wide::swprintf(out, cap, u"%s%d%c%d", p, e, item.separator, b);
+        else
+            wide::swprintf(out, cap, u"%d%c%d", e, item.separator, b);
         return;
     }
     switch (type) {
@@ -77,29 +87,41 @@ void ComposeItem(int32_t type, const ItemRequest& item, bool prefixed, char16_t*
         case kFileCounter:
         case kFileControl: {
             const char16_t* m = MnemonicText(type, item.mnemonic);
-            if (prefixed && wordKind) wide::swprintf(out, cap, u"%s%d.%s", p, e, m);
-            else wide::swprintf(out, cap, u"%d.%s", e, m);
+            if (prefixed && wordKind)
+                wide::swprintf(out, cap, u"%s%d.%s", p, e, m);
+            else
+                wide::swprintf(out, cap, u"%d.%s", e, m);
             return;
         }
         case kFileFloat:
-            if (prefixed && kind == kKindFloat) wide::swprintf(out, cap, u"F%d", e);
-            else wide::swprintf(out, cap, u"%d", e);
+            if (prefixed && kind == kKindFloat)
+                wide::swprintf(out, cap, u"F%d", e);
+            else
+                wide::swprintf(out, cap, u"%d", e);
             return;
         case kFileString:
-            if (prefixed && kind == kKindString) wide::swprintf(out, cap, u"S%d.%d", e, s);
-            else wide::swprintf(out, cap, u"%d.%d", e, s);
+            if (prefixed && kind == kKindString)
+                wide::swprintf(out, cap, u"S%d.%d", e, s);
+            else
+                wide::swprintf(out, cap, u"%d.%d", e, s);
             return;
         default:
-            if (prefixed && kind == kKindString) wide::swprintf(out, cap, u"S%d.%d", e, s);
-            else if (prefixed && wordKind) wide::swprintf(out, cap, u"%s%d", p, e);
-            else if (type == kFileAscii) wide::swprintf(out, cap, u"%d.%d", e, s);
-            else wide::swprintf(out, cap, u"%d", e);
+            if (prefixed && kind == kKindString)
+                wide::swprintf(out, cap, u"S%d.%d", e, s);
+            else if (prefixed && wordKind)
+                wide::swprintf(out, cap, u"%s%d", p, e);
+            else if (type == kFileAscii)
+                wide::swprintf(out, cap, u"%d.%d", e, s);
+            else
+                wide::swprintf(out, cap, u"%d", e);
             return;
     }
 }
 
 // Upper-cases the ASCII letters of a character.
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c; }
+char16_t Upper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? char16_t(c - u'a' + u'A') : c;
+}
 
 }  // namespace
 }  // namespace mira
@@ -110,22 +132,21 @@ extern "C" {
 
 MIRA_API int32_t UDrvValidHeader(char16_t* headerText) {
     if (headerText == nullptr) return 0;
-    const WorkText typed(headerText);
     PlcAddress header = FreshHeader();
-    (void)ParseHeader(&header, u"0", typed.text);
+    (void)ParseHeader(&header, u"0", headerText);
     char16_t out[kWorkChars];
-    if (ComposeHeader(header, Driver.LetterSyntax, out, kWorkChars)) CopyOut(headerText, kValidHeaderMax, out);
+    if (ComposeHeader(header, Driver.LetterSyntax, out, kWorkChars))
+        CopyOut(headerText, kValidHeaderMax, out);
     return 0;
 }
 
 MIRA_API int32_t UDrvValidAddress(const char16_t* headerText, char16_t* addressText) {
     if (addressText == nullptr) return 0;
-    const WorkText typedHeader(headerText);
-    const WorkText typedItem(addressText);
     PlcAddress header = FreshHeader();
     ItemRequest item{};
-    (void)ParseHeader(&header, Driver.EmptyText != nullptr ? Driver.EmptyText : u"", typedHeader.text);
-    (void)ParseItem(&header, &item, typedItem.text);
+    (void)ParseHeader(&header, Driver.EmptyText != nullptr ? Driver.EmptyText : u"",
+                      headerText != nullptr ? headerText : u"");
+    (void)ParseItem(&header, &item, addressText);
     char16_t out[kWorkChars];
     ComposeItem(header.fileType, item, Driver.HasTypePrefix == 1, out, kWorkChars);
     CopyOut(addressText, kValidAddressMax, out);
