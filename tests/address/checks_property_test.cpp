@@ -1,0 +1,98 @@
+// Properties over generated addresses, and texts no sheet should hold.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include "address/checks_support.h"
+#include "address/parser.h"
+
+namespace mira::test {
+namespace {
+
+// Canonical whole addresses of every file type, with bits and sub-elements.
+std::vector<std::u16string> CanonicalAddresses() {
+    std::vector<std::u16string> out;
+    for (int e : {0, 1, 57, 117, 999}) {
+        std::u16string x;
+        for (char c : std::to_string(e)) x += char16_t(c);
+        for (const char16_t* p : {u"N7:", u"N9:W", u"B3:", u"B12:B", u"S:W", u"U:W", u"I:1.", u"O:0."})
+            out.push_back(p + x);
+        out.push_back(u"N7:W" + x + u"/15");
+        out.push_back(u"B3:" + x + u"/3");
+        out.push_back(u"I:2.W" + x + u"/4");
+        out.push_back(u"T4:" + x + u".ACC");
+        out.push_back(u"T4:W" + x + u".DN");
+        out.push_back(u"C5:" + x + u".CU");
+        out.push_back(u"R6:W" + x + u".POS");
+        out.push_back(u"F8:F" + x);
+        out.push_back(u"ST11:S" + x + u".20");
+        out.push_back(u"A10:" + x + u".2");
+    }
+    return out;
+}
+
+TEST(CheckProperties, CanonicalAddressesComeBackUnchangedAndSplitFaithfully) {
+    for (uint32_t model : {500u, 5u}) {
+        for (const std::u16string& address : CanonicalAddresses()) {
+            SCOPED_TRACE(Utf8(address));
+            PrepareDriver(model);
+            EXPECT_EQ(Utf8(ValidAddressEx(address)), Utf8(address));
+            PlcAddress whole{};
+            ItemRequest wholeItem{};
+            ParseFullAddress(&whole, &wholeItem, u"1", address.c_str());
+            const HeaderAddress split = GetHeaderAddress(u"1", address, u"1", address);
+            EXPECT_EQ(Utf8(ValidHeader(split.header)), Utf8(split.header));
+            EXPECT_EQ(Utf8(ValidAddress(split.header, split.item)), Utf8(split.item));
+            PlcAddress header{};
+            ItemRequest item{};
+            EXPECT_EQ(ParseHeader(&header, u"1", split.header.c_str()), 0);
+            EXPECT_EQ(ParseItem(&header, &item, split.item.c_str()), 0);
+            EXPECT_EQ(header.fileType, whole.fileType);
+            EXPECT_EQ(header.fileNumber, whole.fileNumber);
+            EXPECT_EQ(header.elementBase + item.element, wholeItem.element);
+            EXPECT_EQ(item.hasBit, wholeItem.hasBit);
+            if (item.hasBit) {
+                EXPECT_EQ(item.bit, wholeItem.bit);
+            }
+        }
+    }
+}
+
+// Texts that end exactly at the end of their allocation, without terminator:
+// a read past the bound is caught by the sanitizer build.
+TEST(CheckBadInput, LongUnterminatedAndRandomTexts) {
+    PrepareDriver(500);
+    const size_t n = MIRA_CHECKED_TEXT_BUFFER;
+    std::unique_ptr<char16_t[]> raw(new char16_t[n]);
+    std::fill(raw.get(), raw.get() + n, u'7');
+    raw[0] = u'N';
+    EXPECT_EQ(UDrvValidString1(raw.get()), 3);
+    EXPECT_EQ(UDrvCompareAddress(u"1", raw.get(), u"1", u"N7:W0"), -1);  // names no file
+    HostBuffer header(u"", MIRA_HEADER_ADDRESS_HEADER_MAX), item(u"", MIRA_HEADER_ADDRESS_ITEM_MAX);
+    EXPECT_EQ(UDrvGetHeaderAddress(u"1", u"N7:W0", u"1", raw.get(), header.data(), item.data()), 0);
+    EXPECT_EQ(Utf8(header.Text()), "N7:0");
+    const std::u16string longText = u"N7:5" + std::u16string(4000, u' ');
+    EXPECT_EQ(Utf8(ValidHeader(longText)), "N7:0");
+    EXPECT_EQ(Utf8(ValidAddressEx(longText)), "N7:W0");
+    EXPECT_EQ(Utf8(ValidAddress(longText, u"W5" + std::u16string(3000, u'9'))),
+              "W-693125121");  // 14 digits, wrapped
+    std::mt19937 random(7);
+    for (int i = 0; i < 2000; ++i) {
+        std::u16string a, b;
+        for (int k = int(random() % 40); k > 0; --k)
+            a += char16_t(u" :./-0123456789NSTBIOUFACRWXDNE\xFF\x1234"[random() % 34]);
+        for (int k = int(random() % 40); k > 0; --k)
+            b += char16_t(u" :./-0123456789NSTBIOUFACRWXDNE\xFF\x1234"[random() % 34]);
+        ValidHeader(a);
+        ValidAddress(a, b);
+        ValidAddressEx(b);
+        const int32_t c = UDrvCompareAddress(u"1", a.c_str(), u"2", b.c_str());
+        EXPECT_TRUE(c >= -1 && c <= 1);
+        EXPECT_LE(GetHeaderAddress(u"1", a, u"1", b).result, 1);
+    }
+}
+
+}  // namespace
+}  // namespace mira::test
