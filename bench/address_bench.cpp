@@ -116,12 +116,14 @@ void BM_ValidAddressEx(benchmark::State& state) {
         const std::u16string& full = rows[i].full;
         full.copy(text, full.size());
         text[full.size()] = 0;
-        good += UDrvValidAddressEx(text) != 0 ? 1 : 0;
+        (void)UDrvValidAddressEx(text);
+        // The sheet holds canonical texts, so each should come back as it was.
+        good += full.compare(0, std::u16string::npos, text) == 0 ? 1 : 0;
         benchmark::DoNotOptimize(text);
         if (++i == rows.size()) i = 0;
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["good_pct"] = 100.0 * static_cast<double>(good) / static_cast<double>(state.iterations());
+    state.counters["unchanged_pct"] = 100.0 * static_cast<double>(good) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_ValidAddressEx);
 
