@@ -1,16 +1,18 @@
 # Three entry points:
-#   make run    builds the release preset and runs the main job
+#   make run    installs missing Debian packages, builds the release preset
+#               and reads three words from the built-in simulator with mira
 #   make bench  builds the bench preset and prints the performance table
 #   make test   installs missing Debian packages, then builds and tests the
 #               dev, asan and tsan presets
-PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev binutils
+PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev binutils
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: run test deps build-% test-% bench fuzz clean
 
-run: build-release
-	./build/release/src/cli/mira-frame 01 00 0F 00 2A 00 A2 02 07 89 00 00
+run: deps
+	$(MAKE) build-release
+	./build/release/src/cli/mira read N7:0 W0 W1 W2
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \

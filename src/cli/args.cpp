@@ -1,5 +1,6 @@
 #include "cli/args.h"
 
+#include <CLI/CLI.hpp>
 #include <cstring>
 
 namespace mira::cli {
@@ -37,24 +38,39 @@ namespace {
 struct CommandName {
     const char* name;
     Command command;
+    const char* summary;
 };
 constexpr CommandName kCommands[] = {
-    {"read", Command::Read},   {"write", Command::Write}, {"write-item", Command::WriteItem},
-    {"poll", Command::Poll},   {"listen", Command::Listen}, {"check", Command::Check},
-    {"sim", Command::Sim},     {"ports", Command::Ports},   {"help", Command::Help},
+    {"read", Command::Read, "read items"},
+    {"write", Command::Write, "write a group of items"},
+    {"write-item", Command::WriteItem, "write one item"},
+    {"poll", Command::Poll, "read again and again"},
+    {"listen", Command::Listen, "wait for unsolicited messages"},
+    {"check", Command::Check, "print canonical addresses"},
+    {"sim", Command::Sim, "run the simulator"},
+    {"ports", Command::Ports, "list serial ports"},
+    {"help", Command::Help, "the commands and options"},
 };
 
-// Options that take a value: long name, short name (0: none).
+// Options that take a value: the names CLI11 knows them by, and which
+// commands have them (null: every command).
 struct ValueOption {
-    const char* name;
-    char shortName;
+    const char* name;   // long name, the key for Apply
+    const char* names;  // as CLI11 declares it
+    const char* only;   // the one command it belongs to, or null
 };
 constexpr ValueOption kValueOptions[] = {
-    {"port", 'p'},  {"baud", 'b'},    {"parity", 'P'},  {"data-bits", 'd'}, {"stop-bits", 's'},
-    {"model", 0},   {"mode", 0},      {"station", 0},   {"dst", 0},         {"timeout", 'o'},
-    {"trace", 0},   {"every", 0},     {"count", 0},     {"address", 0},     {"listen", 0},
+    {"port", "-p,--port", nullptr},         {"baud", "-b,--baud", nullptr},
+    {"parity", "-P,--parity", nullptr},     {"data-bits", "-d,--data-bits", nullptr},
+    {"stop-bits", "-s,--stop-bits", nullptr}, {"model", "--model", nullptr},
+    {"mode", "--mode", nullptr},            {"station", "--station", nullptr},
+    {"dst", "--dst", nullptr},              {"timeout", "-o,--timeout", nullptr},
+    {"trace", "--trace", nullptr},          {"every", "--every", "poll"},
+    {"count", "--count", "poll"},           {"count", "--count", "listen"},
+    {"address", "--address", "check"},      {"listen", "--listen", "sim"},
 };
 
+// Checks and stores one option value; false with a message in *error.
 bool Apply(const std::string& name, const std::string& value, Options* o, std::string* error) {
     auto bad = [&](const char* what) {
         *error = "--" + name + ": " + what + ", got \"" + value + "\"";
@@ -103,10 +119,59 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
     return true;
 }
 
-const ValueOption* FindValueOption(const std::string& name, char shortName) {
-    for (const ValueOption& v : kValueOptions)
-        if ((!name.empty() && name == v.name) || (shortName != 0 && shortName == v.shortName)) return &v;
-    return nullptr;
+// Declares a value option on app; its value is checked and stored by Apply.
+void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
+    const std::string name = v.name;
+    app->add_option_function<std::string>(
+        v.names,
+        [name, o](const std::string& value) {
+            std::string why;
+            if (!Apply(name, value, o, &why)) throw CLI::ValidationError(why, CLI::ExitCodes::ValidationError);
+        });
+}
+
+// The operand counts of each command, after the options are taken out.
+std::string CheckOperands(const Options& o) {
+    const size_t n = o.operands.size();
+    std::string error;
+    switch (o.command) {
+        case Command::Read:
+        case Command::Poll:
+            if (n < 1) error = "expected HEADER [ITEM...]";
+            break;
+        case Command::Write:
+            if (n < 2) error = "expected HEADER ITEM=VALUE...";
+            for (size_t k = 1; k < n && error.empty(); ++k)
+                if (o.operands[k].find('=') == std::string::npos || o.operands[k][0] == '=')
+                    error = "expected ITEM=VALUE, got \"" + o.operands[k] + "\"";
+            break;
+        case Command::WriteItem:
+            if (n != 3) error = "expected HEADER ITEM VALUE";
+            break;
+        case Command::Check:
+            if (o.address.empty() ? (n < 1 || n > 2) : n != 0) error = "expected HEADER [ITEM] or --address ADDRESS";
+            break;
+        case Command::Sim:
+        case Command::Ports:
+            if (n != 0) error = "takes no operands";
+            break;
+        default:
+            break;
+    }
+    if (n > 4096 && error.empty()) error = "at most 4096 items in one request";
+    return error;
+}
+
+// CLI11's words for a missing value and a value given to a flag, in ours.
+std::string Reworded(const std::string& message) {
+    const size_t colon = message.find(": ");
+    if (colon != std::string::npos && message.find(" required ", colon) != std::string::npos &&
+        message.size() > 8 && message.compare(message.size() - 8, 8, " missing") == 0)
+        return message.substr(0, colon) + " needs a value";
+    const std::string flag = " was given a disallowed flag override";
+    if (const size_t at = message.find(flag); at != std::string::npos && at + flag.size() == message.size())
+        return "--" + message.substr(0, at) + " takes no value";
+    return message;
 }
 
 }  // namespace
@@ -114,106 +179,66 @@ const ValueOption* FindValueOption(const std::string& name, char shortName) {
 bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error) {
     *out = Options{};
     error->clear();
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i] != nullptr ? argv[i] : "";
-        if (!optionsDone && arg == "--") {
-            optionsDone = true;
-            continue;
+    CLI::App app("mira", "mira");
+    // The help text is ours (UsageText); -h anywhere asks for it.
+    app.set_help_flag("-h,--help");
+    app.require_subcommand(0, 1);
+    // Words CLI11 cannot place are collected and reported below in our terms.
+    app.allow_extras();
+    // A repeated option takes its last value, as serial tools do.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    for (const ValueOption& v : kValueOptions)
+        if (v.only == nullptr) AddValueOption(&app, v, out);
+    // Flags take no value: "--json=1" is refused rather than read as a choice.
+    app.add_flag_callback("--json", [out] { out->json = true; })->disable_flag_override();
+    CLI::Option* crc = app.add_flag_callback("--crc", [out] { out->crc = true; })->disable_flag_override();
+    CLI::Option* bcc = app.add_flag_callback("--bcc", [out] { out->crc = false; })->disable_flag_override();
+    crc->excludes(bcc);
+
+    for (const CommandName& c : kCommands) {
+        CLI::App* sub = app.add_subcommand(c.name, c.summary);
+        // The common options may follow the command and its operands.
+        sub->fallthrough();
+        sub->add_option("operands", out->operands)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        for (const ValueOption& v : kValueOptions)
+            if (v.only != nullptr && std::strcmp(v.only, c.name) == 0) AddValueOption(sub, v, out);
+        if (c.command == Command::Sim) sub->add_flag_callback("--pty", [out] { out->pty = true; })->disable_flag_override();
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        *out = Options{};
+        out->command = Command::Help;
+        return true;
+    } catch (const CLI::ParseError& e) {
+        *error = Reworded(e.what());
+        return false;
+    }
+    for (const CLI::App* sub : app.get_subcommands())
+        for (const CommandName& c : kCommands)
+            if (sub->get_name() == c.name) out->command = c.command;
+    if (!app.remaining().empty()) {
+        const std::string first = app.remaining().front();
+        if (out->command == Command::None && (first.empty() || first[0] != '-')) {
+            *error = "unknown command \"" + first + "\"";
+        } else {
+            *error = "unknown option " + first.substr(0, first.find('='));
         }
-        const bool isLong = !optionsDone && arg.size() > 2 && arg[0] == '-' && arg[1] == '-';
-        // "-5" is an operand (a value to write), not an option.
-        const bool isShort = !optionsDone && !isLong && arg.size() == 2 && arg[0] == '-' &&
-                             !(arg[1] >= '0' && arg[1] <= '9');
-        if (isLong || isShort) {
-            std::string name, value;
-            bool hasValue = false;
-            char shortName = 0;
-            if (isLong) {
-                name = arg.substr(2);
-                if (const size_t eq = name.find('='); eq != std::string::npos) {
-                    value = name.substr(eq + 1);
-                    name = name.substr(0, eq);
-                    hasValue = true;
-                }
-            } else {
-                shortName = arg[1];
-            }
-            if (name == "help" || shortName == 'h') {
-                out->command = Command::Help;
-                return true;
-            }
-            const std::string shown = isLong ? "--" + name : arg;
-            if (name == "json" || name == "crc" || name == "bcc" || name == "pty") {
-                if (hasValue) {
-                    *error = shown + " takes no value";
-                    return false;
-                }
-                if (name == "json") out->json = true;
-                if (name == "crc") out->crc = true;
-                if (name == "bcc") out->crc = false;
-                if (name == "pty") out->pty = true;
-                continue;
-            }
-            const ValueOption* option = FindValueOption(name, shortName);
-            if (option == nullptr) {
-                *error = "unknown option " + shown;
-                return false;
-            }
-            if (!hasValue) {
-                if (i + 1 >= argc || argv[i + 1] == nullptr) {
-                    *error = shown + " needs a value";
-                    return false;
-                }
-                value = argv[++i];
-            }
-            if (!Apply(option->name, value, out, error)) return false;
-            continue;
-        }
-        if (out->command == Command::None) {
-            for (const CommandName& c : kCommands)
-                if (arg == c.name) out->command = c.command;
-            if (out->command == Command::None) {
-                *error = "unknown command \"" + arg + "\"";
-                return false;
-            }
-            continue;
-        }
-        out->operands.push_back(arg);
+        return false;
     }
     if (out->command == Command::None) {
         *error = "no command given";
         return false;
     }
-    // Operand counts per command.
-    const size_t n = out->operands.size();
-    switch (out->command) {
-        case Command::Read:
-        case Command::Poll:
-            if (n < 1) *error = "expected HEADER [ITEM...]";
-            break;
-        case Command::Write:
-            if (n < 2) *error = "expected HEADER ITEM=VALUE...";
-            for (size_t k = 1; k < n && error->empty(); ++k)
-                if (out->operands[k].find('=') == std::string::npos || out->operands[k][0] == '=')
-                    *error = "expected ITEM=VALUE, got \"" + out->operands[k] + "\"";
-            break;
-        case Command::WriteItem:
-            if (n != 3) *error = "expected HEADER ITEM VALUE";
-            break;
-        case Command::Check:
-            if (out->address.empty() ? (n < 1 || n > 2) : n != 0)
-                *error = "expected HEADER [ITEM] or --address ADDRESS";
-            break;
-        case Command::Sim:
-        case Command::Ports:
-            if (n != 0) *error = "takes no operands";
-            break;
-        default:
-            break;
+    *error = CheckOperands(*out);
+    if (!error->empty()) {
+        for (const CommandName& c : kCommands)
+            if (c.command == out->command) *error = std::string(c.name) + ": " + *error;
+        return false;
     }
-    if (n > 4096 && error->empty()) *error = "at most 4096 items in one request";
-    return error->empty();
+    return true;
 }
 
 const char* UsageText() {
@@ -238,7 +263,7 @@ Options:
                         /dev/ttyUSB0, or socket://HOST:PORT   (default sim)
   -b, --baud N          19200          -P, --parity none|odd|even   none
   -d, --data-bits 7|8   8              -s, --stop-bits 1|2          1
-      --crc | --bcc     frame check (default CRC)
+      --crc | --bcc     frame check, one of them (default CRC)
       --model TEXT      controller model: SLC500, PLC5, PLC2, 500, 5, 5:1 ...
       --mode TEXT       BCD mode (default Standard)
       --station N       our own station (default 0)
@@ -246,8 +271,8 @@ Options:
   -o, --timeout T       reply time-out, such as 500ms or 2s (default 1s)
       --trace FILE|-    trace every line event to FILE or stderr
       --json            one JSON object per line
-      --every T         poll period (default 1s)
-      --count N         poll this many times
+      --every T         poll: the period (default 1s)
+      --count N         poll: this many reads; listen: this many messages
   -h, --help            this text
 
 Exit status: 0 success, 2 usage or address error, 3 no response from the

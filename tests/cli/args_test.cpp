@@ -112,6 +112,37 @@ TEST(Args, BadOptionValuesAreRefused) {
     }
 }
 
+TEST(Args, PlacementRepeatsAndConflicts) {
+    const struct {
+        std::vector<const char*> args;
+        bool ok;
+        uint32_t baud;
+        const char* error;  // a fragment of the message when refused
+    } rows[] = {
+        {{"--baud", "9600", "read", "N7:0"}, true, 9600, ""},            // before the command
+        {{"read", "N7:0", "-b9600"}, true, 9600, ""},                     // joined short form
+        {{"read", "-b", "1200", "N7:0", "--baud=4800"}, true, 4800, ""},  // the last one counts
+        {{"read", "N7:0", "--crc", "--bcc"}, false, 0, "--crc excludes --bcc"},
+        {{"read", "N7:0", "--json=1"}, false, 0, "--json takes no value"},
+        {{"read", "N7:0", "--baud"}, false, 0, "--baud needs a value"},
+        {{"read", "N7:0", "--every", "1s"}, false, 0, "unknown option --every"},  // poll's own
+        {{"poll", "N7:0", "--address", "N7:W0"}, false, 0, "unknown option --address"},
+        {{"frob", "N7:0"}, false, 0, "unknown command \"frob\""},
+        {{"write", "N7:0", "W0"}, false, 0, "write: expected ITEM=VALUE"},
+    };
+    for (const auto& row : rows) {
+        Options o;
+        std::string error;
+        ASSERT_EQ(Parse(row.args, &o, &error), row.ok) << row.args.back() << ": " << error;
+        if (row.ok) {
+            EXPECT_EQ(o.baud, row.baud);
+            EXPECT_EQ(o.operands.size(), 1u);
+        } else {
+            EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        }
+    }
+}
+
 TEST(Args, TooManyItems) {
     std::vector<const char*> args = {"read", "N7:0"};
     for (int i = 0; i < 4096; ++i) args.push_back("W0");
