@@ -38,11 +38,11 @@ DataTables MakeTables(const Options& o) {
         (void)t.AddFile({"N", kCompatFile, 4096});
     } else {
         const uint32_t ioElements = plc5 ? 256 : 32;
-        const FileSpec standard[] = {
+        const FileShape standard[] = {
             {"O", 0, ioElements}, {"I", 1, ioElements}, {"S", 2, 164}, {"B", 3, 256}, {"T", 4, 256},
             {"C", 5, 256},        {"R", 6, 256},        {"N", 7, 1000}, {"F", 8, 256},
         };
-        for (const FileSpec& s : standard) (void)t.AddFile(s);
+        for (const FileShape& s : standard) (void)t.AddFile(s);
     }
     for (const ExtraFile& e : o.extraFiles) (void)t.AddFile({e.letters, e.number, e.elements});
     return t;

@@ -157,11 +157,11 @@ DataTables::DataTables(uint16_t timerWords, uint16_t ioWordsPerSlot, bool octalI
       ioWordsPerSlot_(ioWordsPerSlot == 0 ? 1 : ioWordsPerSlot),
       octalIo_(octalIo) {}
 
-bool DataTables::AddFile(const FileSpec& spec) {
-    const uint8_t type = TypeFromLetters(spec.letters);
-    if (type == 0 || spec.elements == 0) return false;
+bool DataTables::AddFile(const FileShape& shape) {
+    const uint8_t type = TypeFromLetters(shape.letters);
+    if (type == 0 || shape.elements == 0) return false;
     DataFile f;
-    f.number = spec.number;
+    f.number = shape.number;
     f.type = type;
     switch (type) {
         case kTypeTimer: f.wordsPerElement = timerWords_; break;
@@ -173,11 +173,11 @@ bool DataTables::AddFile(const FileSpec& spec) {
         case kTypeInput: f.wordsPerElement = octalIo_ ? 1 : ioWordsPerSlot_; break;
         default: f.wordsPerElement = 1; break;
     }
-    const unsigned long total = static_cast<unsigned long>(spec.elements) * f.wordsPerElement;
+    const unsigned long total = static_cast<unsigned long>(shape.elements) * f.wordsPerElement;
     if (total > 65535) return false;
     f.words.assign(total, 0);
     for (DataFile& old : files_) {
-        if (old.number == spec.number) {
+        if (old.number == shape.number) {
             old = std::move(f);
             return true;
         }

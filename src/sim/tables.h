@@ -45,7 +45,7 @@ struct DataFile {
     void SetByte(size_t k, uint8_t value);
 };
 
-struct FileSpec {
+struct FileShape {
     std::string letters;  // N, B, T, C, R, F, ST, A (also O, I, S)
     uint16_t number = 0;
     uint32_t elements = 0;
@@ -66,9 +66,9 @@ public:
     // the timer carries its two extension words.
     explicit DataTables(uint16_t timerWords = 3, uint16_t ioWordsPerSlot = 4, bool octalIo = false);
 
-    // Adds or replaces a file; false when the spec is not valid (unknown
+    // Adds or replaces a file; false when the shape is not valid (unknown
     // letters, no elements, more than 65535 words).
-    bool AddFile(const FileSpec& spec);
+    bool AddFile(const FileShape& shape);
     DataFile* Find(uint16_t number);
     const DataFile* Find(uint16_t number) const;
     const std::vector<DataFile>& Files() const { return files_; }

@@ -17,9 +17,9 @@ struct Row {
 
 DataTables SlcTables() {
     DataTables t(3, 4, false);
-    const FileSpec files[] = {{"O", 0, 8},   {"I", 1, 8},   {"S", 2, 16}, {"B", 3, 4},  {"T", 4, 4},  {"C", 5, 4},
+    const FileShape files[] = {{"O", 0, 8},   {"I", 1, 8},   {"S", 2, 16}, {"B", 3, 4},  {"T", 4, 4},  {"C", 5, 4},
                               {"R", 6, 4},   {"N", 7, 300}, {"F", 8, 4},  {"ST", 9, 2}, {"A", 10, 4}, {"N", 11, 2}};
-    for (const FileSpec& f : files) EXPECT_TRUE(t.AddFile(f));
+    for (const FileShape& f : files) EXPECT_TRUE(t.AddFile(f));
     const char* seed =
         "N7:0=123\nN7:1=-2\nN7:299=0x55AA\nB3:1=0x8001\nT4:1.PRE=500\nT4:1.ACC=7\nT4:1.DN=1\n"
         "C5:0.PRE=9\nR6:3.LEN=4\nF8:1=2.5\nST9:1=\"ABC\"\nA10:0=\"Hi\"\nI:1.0=0x00FF\nO:0.1=3\nS:3=0x0102\n";
@@ -124,10 +124,10 @@ TEST(SimSlc, WritesAndMaskedWrite) {
 
 DataTables Plc5Tables() {
     DataTables t(5, 4, true);
-    const FileSpec files[] = {{"O", 0, 64}, {"I", 1, 64}, {"S", 2, 16}, {"B", 3, 4},   {"T", 4, 4},
+    const FileShape files[] = {{"O", 0, 64}, {"I", 1, 64}, {"S", 2, 16}, {"B", 3, 4},   {"T", 4, 4},
                               {"C", 5, 4},  {"R", 6, 4},  {"N", 7, 20}, {"F", 8, 4},   {"ST", 9, 2},
                               {"A", 10, 4}};
-    for (const FileSpec& f : files) EXPECT_TRUE(t.AddFile(f));
+    for (const FileShape& f : files) EXPECT_TRUE(t.AddFile(f));
     EXPECT_EQ(t.Seed("N7:12=1\nN7:13=2\nN7:14=3\nI:010=0x1234\nT4:1.PRE=5\nT4:1.ACC=6\nT4:1.EX1=7\n"
                      "C5:2.ACC=4\nF8:0=1.5\nST9:0=\"Hey\"\nA10:0=\"AB\"\nS:1=9\n"),
               0);
