@@ -48,6 +48,12 @@ void ClearFileFields(PlcAddress* header) {
     header->slot = -1;
 }
 
+// A text too long for the work texts names no file in either syntax.
+void RefuseWhole(PlcAddress* header) {
+    Driver.LetterSyntax = 1;
+    ClearFileFields(header);
+}
+
 // What the numeric syntax made of a text. `item` is the element text of a
 // whole address (the last number field), null when the numeric form did not
 // get far enough to have one.
@@ -189,6 +195,21 @@ int32_t DefaultKind(int32_t fileType) {
     }
 }
 
+// The opening of the letter syntax, shared by headers and whole addresses: a
+// fresh trimmed, upper-cased copy of the text and the file fields cleared.
+// Returns the first token (up to ":"), or null when there is none or a "-"
+// follows the file letters.
+char16_t* BeginLetterSyntax(PlcAddress* header, char16_t (&work)[kWorkChars], const char16_t* text,
+                            char16_t** save) {
+    Driver.LetterSyntax = 1;
+    wide::CopyText(work, kWorkChars, text);
+    TrimBlanks(work);
+    wide::wcsupr(work);
+    ClearFileFields(header);
+    char16_t* token = wide::wcstok(work, u":", save);
+    return token != nullptr && !MinusAfterLetters(token) ? token : nullptr;
+}
+
 }  // namespace
 
 void TrimBlanks(char16_t* text) {
@@ -205,8 +226,7 @@ int32_t ParseHeader(PlcAddress* header, const char16_t* stationText, const char1
     header->stationText[0] = 0;
     Driver.LetterSyntax = 0;
     if (headerText == nullptr || !Fits(headerText, kWorkChars)) {
-        Driver.LetterSyntax = 1;
-        ClearFileFields(header);
+        RefuseWhole(header);
         return MIRA_ERR_BAD_HEADER;
     }
     if (wide::wcsnicmp(headerText, u"INVALID:", 8) == 0) return MIRA_ERR_BAD_HEADER;
@@ -218,20 +238,13 @@ int32_t ParseHeader(PlcAddress* header, const char16_t* stationText, const char1
     const NumericResult numeric = ParseNumeric(header, work, tail, false);
     if (!numeric.letterSyntax) return 0;
     if (numeric.tooLong) {
-        Driver.LetterSyntax = 1;
-        ClearFileFields(header);
+        RefuseWhole(header);
         return MIRA_ERR_BAD_HEADER;
     }
 
-    Driver.LetterSyntax = 1;
-    wide::CopyText(work, kWorkChars, headerText);
-    TrimBlanks(work);
-    wide::wcsupr(work);
-    ClearFileFields(header);
-
     char16_t* save = nullptr;
-    const char16_t* token = wide::wcstok(work, u":", &save);
-    if (token == nullptr || MinusAfterLetters(token)) return MIRA_ERR_BAD_HEADER;
+    const char16_t* token = BeginLetterSyntax(header, work, headerText, &save);
+    if (token == nullptr) return MIRA_ERR_BAD_HEADER;
     const int32_t row = LookUpLetter(token);
     if (row < 0) return MIRA_ERR_BAD_HEADER;
     if (ApplyLetterRow(header, row, token) != TokenCheck::Good) return MIRA_ERR_BAD_HEADER;
@@ -350,8 +363,7 @@ void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* sta
     wide::CopyText(header->stationText, kStationChars + 1, stationText);
 
     if (addressText == nullptr || !Fits(addressText, kWorkChars)) {
-        Driver.LetterSyntax = 1;
-        ClearFileFields(header);
+        RefuseWhole(header);
         return;
     }
 
@@ -360,8 +372,7 @@ void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* sta
     wide::CopyText(work, kWorkChars, addressText);
     const NumericResult numeric = ParseNumeric(header, work, tail, true);
     if (numeric.tooLong) {
-        Driver.LetterSyntax = 1;
-        ClearFileFields(header);
+        RefuseWhole(header);
         return;
     }
     if (numeric.itemText != nullptr) {
@@ -370,15 +381,9 @@ void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* sta
     }
     if (!numeric.letterSyntax) return;
 
-    Driver.LetterSyntax = 1;
-    wide::CopyText(work, kWorkChars, addressText);
-    TrimBlanks(work);
-    wide::wcsupr(work);
-    ClearFileFields(header);
-
     char16_t* save = nullptr;
-    const char16_t* token = wide::wcstok(work, u":", &save);
-    if (token == nullptr || MinusAfterLetters(token)) return;
+    const char16_t* token = BeginLetterSyntax(header, work, addressText, &save);
+    if (token == nullptr) return;
     int32_t row = LookUpLetter(token);
     if (wide::wcsnicmp(token, u"INVALID", 7) == 0) row = kRowU;
     if (row < 0) return;
