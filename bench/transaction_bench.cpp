@@ -65,23 +65,25 @@ uint64_t Timed(F&& phase) {
     return took > peer ? took - peer : 0;
 }
 
-void ReadBench(benchmark::State& state, Family family) {
-    if (!Ensure(family, true)) return state.SkipWithError("the driver did not open on the loopback");
-    const auto count = static_cast<int32_t>(state.range(0));
-    Items items(count);
-    std::vector<HostValue> values(static_cast<size_t>(count));
+// Times start, receive and finish of one transaction per iteration;
+// prepare() runs first, untimed. start and finish take the error pointer and
+// return the call's result.
+template <class Prepare, class Start, class Finish>
+void RunTransactions(benchmark::State& state, const char* what, Prepare&& prepare, Start&& start,
+                     Finish&& finish) {
     Phases p;
     uint64_t out = 0, in = 0;
     TakeWireBytes(&out, &in);
     TakeSleptMs();
     const uint64_t allocsBefore = Allocations();
     for (auto _ : state) {
+        prepare();
         int32_t error = 0, started = 0, finished = 0;
-        const uint64_t s = Timed([&] { started = UDrvReadGroupStart(u"1", u"N7:0", items.pointers.data(), count, &error); });
+        const uint64_t s = Timed([&] { started = start(&error); });
         const uint64_t r = Timed([&] { DeliverAll(); });
-        const uint64_t f = Timed([&] { finished = UDrvReadGroupFinishExt(values.data(), 0, count, &error); });
+        const uint64_t f = Timed([&] { finished = finish(&error); });
         if (started != 1 || finished != 1 || error != 0) {
-            state.SkipWithError(("read failed, error " + std::to_string(error)).c_str());
+            state.SkipWithError((std::string(what) + " failed, error " + std::to_string(error)).c_str());
             break;
         }
         p.start += s;
@@ -93,6 +95,17 @@ void ReadBench(benchmark::State& state, Family family) {
     p.sleptMs = TakeSleptMs();
     TakeWireBytes(&p.wireOut, &p.wireIn);
     p.Report(state);
+}
+
+void ReadBench(benchmark::State& state, Family family) {
+    if (!Ensure(family, true)) return state.SkipWithError("the driver did not open on the loopback");
+    const auto count = static_cast<int32_t>(state.range(0));
+    Items items(count);
+    std::vector<HostValue> values(static_cast<size_t>(count));
+    RunTransactions(
+        state, "read", [] {},
+        [&](int32_t* error) { return UDrvReadGroupStart(u"1", u"N7:0", items.pointers.data(), count, error); },
+        [&](int32_t* error) { return UDrvReadGroupFinishExt(values.data(), 0, count, error); });
 }
 
 void BM_ReadSlc500(benchmark::State& state) { ReadBench(state, Family::Slc500); }
@@ -108,65 +121,36 @@ void BM_WriteGroupSlc500(benchmark::State& state) {
     constexpr int32_t kCount = 10;
     Items items(kCount);
     std::array<HostValueCore, kCount> values{};
-    Phases p;
-    TakeSleptMs();
-    const uint64_t allocsBefore = Allocations();
     int32_t v = 0;
-    for (auto _ : state) {
-        for (auto& value : values) {
-            value.valueType = MIRA_VALUE_INTEGER;
-            value.value.integer = ++v & 0x7FFF;
-        }
-        int32_t error = 0, started = 0, finished = 0;
-        const uint64_t s = Timed([&] {
-            started = UDrvWriteGroupStart(u"1", u"N7:0", items.pointers.data(), values.data(), kCount, &error);
-        });
-        const uint64_t r = Timed([&] { DeliverAll(); });
-        const uint64_t f = Timed([&] { finished = UDrvWriteGroupFinish(&error); });
-        if (started != 1 || finished != 1 || error != 0) {
-            state.SkipWithError(("group write failed, error " + std::to_string(error)).c_str());
-            break;
-        }
-        p.start += s;
-        p.receive += r;
-        p.finish += f;
-        state.SetIterationTime(static_cast<double>(s + r + f) * 1e-9);
-    }
-    p.allocs = Allocations() - allocsBefore;
-    p.sleptMs = TakeSleptMs();
-    TakeWireBytes(&p.wireOut, &p.wireIn);
-    p.Report(state);
+    RunTransactions(
+        state, "group write",
+        [&] {
+            for (auto& value : values) {
+                value.valueType = MIRA_VALUE_INTEGER;
+                value.value.integer = ++v & 0x7FFF;
+            }
+        },
+        [&](int32_t* error) {
+            return UDrvWriteGroupStart(u"1", u"N7:0", items.pointers.data(), values.data(), kCount, error);
+        },
+        [](int32_t* error) { return UDrvWriteGroupFinish(error); });
 }
 BENCHMARK(BM_WriteGroupSlc500)->UseManualTime();
 
 // One bit: the start reads the word and waits for it, then sends the write.
 void BM_WriteBitSlc500(benchmark::State& state) {
     if (!Ensure(Family::Slc500, true)) return state.SkipWithError("the driver did not open on the loopback");
-    Phases p;
-    TakeSleptMs();
-    const uint64_t allocsBefore = Allocations();
+    HostValueCore value{};
     int32_t bit = 0;
-    for (auto _ : state) {
-        HostValueCore value{};
-        value.valueType = MIRA_VALUE_INTEGER;
-        value.value.integer = (++bit) & 1;
-        int32_t error = 0, started = 0, finished = 0;
-        const uint64_t s = Timed([&] { started = UDrvWriteItemStart(u"1", u"N7:0", u"W5/3", &value, &error); });
-        const uint64_t r = Timed([&] { DeliverAll(); });
-        const uint64_t f = Timed([&] { finished = UDrvWriteItemFinish(&error); });
-        if (started != 1 || finished != 1 || error != 0) {
-            state.SkipWithError(("bit write failed, error " + std::to_string(error)).c_str());
-            break;
-        }
-        p.start += s;
-        p.receive += r;
-        p.finish += f;
-        state.SetIterationTime(static_cast<double>(s + r + f) * 1e-9);
-    }
-    p.allocs = Allocations() - allocsBefore;
-    p.sleptMs = TakeSleptMs();
-    TakeWireBytes(&p.wireOut, &p.wireIn);
-    p.Report(state);
+    RunTransactions(
+        state, "bit write",
+        [&] {
+            value = HostValueCore{};
+            value.valueType = MIRA_VALUE_INTEGER;
+            value.value.integer = (++bit) & 1;
+        },
+        [&](int32_t* error) { return UDrvWriteItemStart(u"1", u"N7:0", u"W5/3", &value, error); },
+        [](int32_t* error) { return UDrvWriteItemFinish(error); });
 }
 BENCHMARK(BM_WriteBitSlc500)->UseManualTime();
 
