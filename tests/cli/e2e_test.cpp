@@ -1,0 +1,397 @@
+// mira as a user runs it: against the built-in simulator, and against the
+// simulator on a pseudo-terminal for what a real line does (silence, status
+// errors, a device that vanishes, noise, unsolicited messages, Ctrl-C).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../portkit/sim_peer.h"
+
+namespace {
+
+namespace sim = mira::sim;
+using mira::test::SimPeer;
+using Clock = std::chrono::steady_clock;
+
+// A running mira: stdout and stderr through one pipe, read line by line.
+class Mira {
+public:
+    explicit Mira(const std::vector<std::string>& args) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            ::dup2(fds[1], 2);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            std::vector<char*> argv;
+            std::string path = MIRA_CLI_PATH;
+            argv.push_back(path.data());
+            std::vector<std::string> copy = args;
+            for (auto& a : copy) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(path.c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Mira() {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+
+    // The next line without its line feed; false at the end or after limit.
+    bool Line(std::string* line, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        const auto end = Clock::now() + limit;
+        for (;;) {
+            if (const size_t nl = buffer_.find('\n'); nl != std::string::npos) {
+                *line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            pollfd p{out_, POLLIN, 0};
+            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+            char chunk[512];
+            const ssize_t n = ::read(out_, chunk, sizeof chunk);
+            if (n <= 0) return false;
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    // Every remaining line, then the exit status (-1: killed or hung).
+    int Finish(std::vector<std::string>* lines = nullptr, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto end = Clock::now() + limit;
+        std::string line;
+        while (Clock::now() < end &&
+               Line(&line, std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now())))
+            if (lines != nullptr) lines->push_back(line);
+        int status = 0;
+        for (;;) {
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) break;
+            if (Clock::now() > end) {
+                ADD_FAILURE() << "mira did not end";
+                return -1;
+            }
+            ::usleep(5000);
+        }
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+
+    void Interrupt() const { ::kill(pid_, SIGINT); }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    std::string buffer_;
+};
+
+int RunMira(const std::vector<std::string>& args, std::vector<std::string>* lines, long* tookMs = nullptr) {
+    const auto start = Clock::now();
+    Mira mira(args);
+    const int status = mira.Finish(lines);
+    if (tookMs != nullptr)
+        *tookMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return status;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+bool IsTimeStamp(const std::string& t) {  // YYYY-MM-DDTHH:MM:SS.mmm
+    const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd";
+    if (t.size() != shape.size()) return false;
+    for (size_t i = 0; i < t.size(); ++i)
+        if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(t[i])) : t[i] != shape[i]) return false;
+    return true;
+}
+
+// Just enough JSON for mira's lines: an object of strings, numbers, null and
+// one nested object. Keys of the nested object come out as "error.code".
+class JsonLine {
+public:
+    explicit JsonLine(const std::string& text) : s_(text) { ok_ = Object("") && (Blank(), at_ == s_.size()); }
+    bool ok() const { return ok_; }
+    const std::map<std::string, std::string>& fields() const { return fields_; }
+    std::string operator[](const std::string& key) const {
+        const auto found = fields_.find(key);
+        return found == fields_.end() ? "<missing>" : found->second;
+    }
+
+private:
+    void Blank() {
+        while (at_ < s_.size() && s_[at_] == ' ') ++at_;
+    }
+    bool Eat(char c) {
+        Blank();
+        if (at_ >= s_.size() || s_[at_] != c) return false;
+        ++at_;
+        return true;
+    }
+    bool String(std::string* out) {
+        if (!Eat('"')) return false;
+        out->clear();
+        while (at_ < s_.size() && s_[at_] != '"') {
+            if (s_[at_] == '\\') {
+                if (++at_ >= s_.size()) return false;
+                const char e = s_[at_];
+                if (e == 'u') {
+                    if (at_ + 4 >= s_.size()) return false;
+                    out->push_back(static_cast<char>(std::stoi(s_.substr(at_ + 1, 4), nullptr, 16)));
+                    at_ += 4;
+                } else {
+                    out->push_back(e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e);
+                }
+            } else {
+                out->push_back(s_[at_]);
+            }
+            ++at_;
+        }
+        return Eat('"');
+    }
+    bool Value(const std::string& key) {
+        Blank();
+        if (at_ < s_.size() && s_[at_] == '"') {
+            std::string text;
+            if (!String(&text)) return false;
+            fields_[key] = "\"" + text + "\"";
+            return true;
+        }
+        if (at_ < s_.size() && s_[at_] == '{') return Object(key + ".");
+        const size_t start = at_;
+        while (at_ < s_.size() && std::string("-+.eE0123456789nul").find(s_[at_]) != std::string::npos) ++at_;
+        const std::string token = s_.substr(start, at_ - start);
+        if (token.empty() || (token != "null" && !(std::isdigit(static_cast<unsigned char>(token.back())))))
+            return false;
+        fields_[key] = token;
+        return true;
+    }
+    bool Object(const std::string& prefix) {
+        if (!Eat('{')) return false;
+        if (Eat('}')) return true;
+        do {
+            std::string key;
+            if (!String(&key) || !Eat(':') || !Value(prefix + key)) return false;
+        } while (Eat(','));
+        return Eat('}');
+    }
+
+    std::string s_;
+    size_t at_ = 0;
+    bool ok_ = false;
+    std::map<std::string, std::string> fields_;
+};
+
+TEST(MiraAsAUser, ReadAgainstTheBuiltInSimulatorPrintsATable) {
+    std::vector<std::string> lines;
+    ASSERT_EQ(RunMira({"read", "N7:0", "W0", "W1", "W2"}, &lines), 0);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(Words(lines[0]), (std::vector<std::string>{"ITEM", "VALUE", "QUALITY", "TIME"}));
+    const char* expected[][2] = {{"W0", "100"}, {"W1", "200"}, {"W2", "-300"}};
+    for (size_t i = 0; i < 3; ++i) {
+        const auto words = Words(lines[i + 1]);
+        ASSERT_EQ(words.size(), 4u) << lines[i + 1];
+        EXPECT_EQ(words[0], expected[i][0]);
+        EXPECT_EQ(words[1], expected[i][1]);
+        EXPECT_EQ(words[2], "192");
+        EXPECT_TRUE(IsTimeStamp(words[3])) << words[3];
+        // The columns line up under their headings.
+        EXPECT_EQ(lines[i + 1].find(words[1]), lines[0].find("VALUE")) << lines[i + 1];
+        EXPECT_EQ(lines[i + 1].find("192"), lines[0].find("QUALITY")) << lines[i + 1];
+    }
+}
+
+TEST(MiraAsAUser, JsonLinesCarryExactlyTheirFields) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::map<std::string, std::string>> rows;  // the fields each line must hold
+    } cases[] = {
+        {{"read", "--json", "N7:0", "W0", "W2"},
+         0,
+         {{{"item", "\"W0\""}, {"value", "100"}, {"quality", "192"}},
+          {{"item", "\"W2\""}, {"value", "-300"}, {"quality", "192"}}}},
+        {{"read", "--json", "F8:0", "0"}, 0, {{{"item", "\"0\""}, {"value", "3.14159"}, {"quality", "192"}}}},
+        {{"read", "--json", "ST9:0", "S0.4"}, 0, {{{"item", "\"S0.4\""}, {"value", "\"MIRA\""}, {"quality", "192"}}}},
+        {{"read", "--json", "T4:0", "0.PRE", "0.ACC"},
+         0,
+         {{{"item", "\"0.PRE\""}, {"value", "1000"}}, {{"item", "\"0.ACC\""}, {"value", "250"}}}},
+        {{"write", "--json", "N7:40", "W0=12", "W1=-3"},
+         0,
+         {{{"item", "\"W0\""}, {"value", "12"}, {"quality", "null"}},
+          {{"item", "\"W1\""}, {"value", "-3"}, {"quality", "null"}}}},
+        // An address the driver refuses: every row carries the error.
+        {{"read", "--json", "N7:0", "Q0"}, 2, {{{"item", "\"Q0\""}, {"value", "null"}, {"quality", "null"}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[2] + " " + c.args[3]);
+        std::vector<std::string> lines;
+        ASSERT_EQ(RunMira(c.args, &lines), c.status);
+        ASSERT_EQ(lines.size(), c.rows.size());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const JsonLine json(lines[i]);
+            ASSERT_TRUE(json.ok()) << lines[i];
+            for (const auto& [key, value] : c.rows[i]) EXPECT_EQ(json[key], value) << key << " in " << lines[i];
+            EXPECT_TRUE(IsTimeStamp(json["time"].substr(1, 23))) << lines[i];
+            const size_t expectedFields = c.status == 0 ? 4 : 6;  // error.code and error.message
+            EXPECT_EQ(json.fields().size(), expectedFields) << lines[i];
+            if (c.status != 0) {
+                EXPECT_NE(json["error.code"], "<missing>");
+                EXPECT_GT(json["error.message"].size(), 2u);
+            }
+        }
+    }
+}
+
+TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
+    const struct {
+        const char* what;
+        bool fault;
+        sim::FaultKind kind;
+        uint8_t sts;
+        int status;
+        const char* code;  // error.code of the JSON line
+    } rows[] = {
+        {"good", false, sim::FaultKind::NoReply, 0, 0, ""},
+        {"silent controller", true, sim::FaultKind::NoReply, 0, 3, "4097"},
+        {"NAK", true, sim::FaultKind::Nak, 0, 3, "4097"},
+        {"corrupted reply", true, sim::FaultKind::CorruptCheck, 0, 3, "4097"},
+        {"status error", true, sim::FaultKind::Status, 0x10, 5, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim::Options options;
+        options.crc = true;
+        SimPeer peer(options);
+        if (row.fault) {
+            sim::Fault fault;
+            fault.kind = row.kind;
+            fault.sts = row.sts;
+            fault.times = 0;
+            peer.sim().InjectFault(fault);
+        }
+        std::vector<std::string> lines;
+        long took = 0;
+        ASSERT_EQ(RunMira({"read", "--port", peer.port(), "-o", "300ms", "--json", "N7:0", "W0"}, &lines, &took),
+                  row.status);
+        ASSERT_EQ(lines.size(), 1u);
+        const JsonLine json(lines[0]);
+        ASSERT_TRUE(json.ok()) << lines[0];
+        if (*row.code != 0) {
+            EXPECT_EQ(json["error.code"], row.code);
+        }
+        EXPECT_EQ(json["error.code"] == "<missing>", row.status == 0) << lines[0];
+        EXPECT_LT(took, 5000);
+    }
+}
+
+TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
+    {
+        // The device goes away in the middle of a read with a long time-out.
+        sim::Options options;
+        options.crc = true;
+        SimPeer peer(options);
+        sim::Fault silent;
+        silent.kind = sim::FaultKind::NoReply;
+        peer.sim().InjectFault(silent);
+        Mira mira({"read", "--port", peer.port(), "-o", "10s", "N7:0", "W0"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the open is done
+        peer.Vanish();
+        const auto start = Clock::now();
+        std::vector<std::string> lines;
+        EXPECT_EQ(mira.Finish(&lines), 4);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+        std::string all;
+        for (const auto& l : lines) all += l + "\n";
+        EXPECT_NE(all.find("vanished"), std::string::npos) << all;
+    }
+    {
+        // A controller that floods noise: no reply can be found in it.
+        sim::Options options;
+        options.crc = true;
+        SimPeer peer(options);
+        peer.Flood(true);
+        std::vector<std::string> lines;
+        long took = 0;
+        const int status = RunMira({"read", "--port", peer.port(), "-o", "300ms", "N7:0", "W0"}, &lines, &took);
+        EXPECT_TRUE(status == 3 || status == 4 || status == 5) << status;
+        EXPECT_LT(took, 10000);
+    }
+}
+
+TEST(MiraAsAUser, PollPrintsItsStatisticsAtTheEndAndOnCtrlC) {
+    std::vector<std::string> lines;
+    ASSERT_EQ(RunMira({"poll", "--every", "10ms", "--count", "3", "N7:0", "W0"}, &lines), 0);
+    std::string all;
+    for (const auto& l : lines) all += l + "\n";
+    EXPECT_NE(all.find("3 reads, 3 good, 0 failed"), std::string::npos) << all;
+    EXPECT_NE(all.find("transaction time: min "), std::string::npos) << all;
+
+    Mira mira({"poll", "--every", "20ms", "N7:0", "W0"});
+    std::string line;
+    int rows = 0;
+    while (rows < 3 && mira.Line(&line))
+        if (line.rfind("W0 ", 0) == 0) ++rows;
+    ASSERT_EQ(rows, 3);
+    mira.Interrupt();
+    lines.clear();
+    EXPECT_EQ(mira.Finish(&lines, std::chrono::seconds(5)), 0);
+    all.clear();
+    for (const auto& l : lines) all += l + "\n";
+    EXPECT_NE(all.find(" good, 0 failed"), std::string::npos) << all;
+    EXPECT_NE(all.find("mean"), std::string::npos) << all;
+}
+
+TEST(MiraAsAUser, ListenPrintsAndAnswersAnUnsolicitedWrite) {
+    sim::Options options;
+    options.crc = true;
+    SimPeer peer(options);
+    Mira mira({"listen", "--port", peer.port(), "--count", "1", "W0", "W1"});
+    std::string line;
+    ASSERT_TRUE(mira.Line(&line));
+    EXPECT_EQ(line.rfind("listening on ", 0), 0u) << line;
+    peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22});
+    std::vector<std::string> lines;
+    ASSERT_EQ(mira.Finish(&lines), 0);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "unsolicited integer/0:7:5 from station 1");
+    EXPECT_EQ(Words(lines[2]).at(1), "W0");
+    EXPECT_EQ(Words(lines[2]).at(2), "11");
+    EXPECT_EQ(Words(lines[3]).at(2), "22");
+    const auto end = Clock::now() + std::chrono::seconds(2);
+    size_t answered = 0;
+    while (answered == 0 && Clock::now() < end) {
+        answered = peer.sim().TakeMasterReplies().size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(answered, 1u);
+
+    // Ctrl-C ends a listen that has heard nothing.
+    Mira idle({"listen", "--port", peer.port()});
+    ASSERT_TRUE(idle.Line(&line));
+    idle.Interrupt();
+    EXPECT_EQ(idle.Finish(nullptr, std::chrono::seconds(5)), 0);
+}
+
+}  // namespace

@@ -1,0 +1,492 @@
+// The driver with this Portkit on one end of a pseudo-terminal pair and the
+// simulator on the other: reads and writes of every kind in each controller
+// class and check mode, unsolicited delivery, one run over loopback TCP, and
+// the faults of a real line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "mira/mira.h"
+#include "mira/portkit_codes.h"
+#include "setup/portkit.h"
+#include "sim_peer.h"
+
+namespace {
+
+namespace sim = mira::sim;
+using mira::test::SimPeer;
+using Clock = std::chrono::steady_clock;
+
+std::u16string W(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::string Narrow(const char16_t* text, size_t limit) {
+    std::string out;
+    for (size_t i = 0; i < limit && text[i] != 0; ++i) out.push_back(text[i] < 0x80 ? static_cast<char>(text[i]) : '?');
+    return out;
+}
+
+// A value as the tests name it: the integer in decimal, a double to six
+// significant digits, a string in quotes.
+std::string Shown(uint32_t type, const MiraValue& value) {
+    char buf[64];
+    switch (type) {
+        case MIRA_VALUE_INTEGER: return std::to_string(value.integer);
+        case MIRA_VALUE_DOUBLE: std::snprintf(buf, sizeof buf, "%.6g", value.real); return buf;
+        case MIRA_VALUE_STRING: return "\"" + Narrow(value.text, 84) + "\"";
+        default: return "?";
+    }
+}
+
+struct Line {
+    const char* name;
+    const char* model;    // the driver's model text
+    sim::Family family;
+    bool crc;
+};
+
+void PrintTo(const Line& line, std::ostream* out) { *out << line.name; }
+
+sim::Options SimOptions(const Line& line) {
+    sim::Options o;
+    o.family = line.family;
+    o.crc = line.crc;
+    if (line.family != sim::Family::Plc2) o.extraFiles.push_back({"ST", 9, 8});
+    return o;
+}
+
+DriverSettings Settings(const std::string& port, const Line& line, uint32_t timeoutMs) {
+    DriverSettings s{};
+    const std::u16string name = W(port), model = W(line.model), mode = u"Standard";
+    std::copy(name.begin(), name.end(), s.portName);
+    std::copy(model.begin(), model.end(), s.ModelText);
+    std::copy(mode.begin(), mode.end(), s.ModeText);
+    s.StationText[0] = u'0';
+    s.ErrorCheckOption = line.crc ? 1 : 0;
+    s.replyTimeoutMs = timeoutMs;
+    s.TimeoutA = static_cast<uint16_t>(timeoutMs);
+    s.TimeoutB = 100;
+    return s;
+}
+
+// What the unsolicited window message hands over: the key texts, in order.
+struct Window {
+    MiraWindow record{};
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::u16string> keys;
+
+    Window() {
+        record.context = this;
+        record.post = [](void* context, uint32_t message, uintptr_t, intptr_t lParam) {
+            auto* self = static_cast<Window*>(context);
+            if (message != MIRA_WM_UNSOLICITED || lParam == 0) return;
+            std::u16string key(reinterpret_cast<const char16_t*>(lParam));
+            std::lock_guard<std::mutex> lock(self->mutex);
+            self->keys.push_back(key);
+            self->wake.notify_one();
+        };
+    }
+    bool Take(std::u16string* key, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!wake.wait_for(lock, limit, [&] { return !keys.empty(); })) return false;
+        *key = keys.front();
+        keys.pop_front();
+        return true;
+    }
+};
+
+// One open driver; closes it at the end of the test, whatever happened.
+class Session {
+public:
+    Session(const std::string& port, const Line& line, uint32_t timeoutMs = 500, Window* window = nullptr)
+        : timeoutMs_(timeoutMs) {
+        const DriverSettings s = Settings(port, line, timeoutMs);
+        char16_t version[8] = {};
+        const auto handle = window != nullptr ? reinterpret_cast<MiraWindowHandle>(&window->record) : 0;
+        open_ = UDrvOpen(handle, &s, version, &openError_) == 1 && openError_ == 0;
+    }
+    ~Session() {
+        if (open_) UDrvClose();
+    }
+    bool open() const { return open_; }
+    int32_t openError() const { return openError_; }
+
+    // A group read; the values as Shown, or the error code. *tookMs is the
+    // time from the start to the end of the finish.
+    int32_t Read(const std::string& header, const std::vector<std::string>& items, std::vector<std::string>* shown,
+                 long* tookMs = nullptr, std::vector<HostValue>* raw = nullptr) {
+        std::vector<std::u16string> texts;
+        for (const auto& item : items) texts.push_back(W(item));
+        std::vector<const char16_t*> pointers;
+        for (const auto& text : texts) pointers.push_back(text.c_str());
+        std::vector<HostValue> values(items.size());
+        const auto start = Clock::now();
+        int32_t error = 0;
+        const std::u16string head = W(header);
+        const auto count = static_cast<int32_t>(items.size());
+        if (UDrvReadGroupStart(u"1", head.c_str(), pointers.data(), count, &error) != 1) return error != 0 ? error : -1;
+        error = Await([&](int32_t* e) { return UDrvReadGroupFinishExt(values.data(), 0, count, e); });
+        if (tookMs != nullptr)
+            *tookMs = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        if (shown != nullptr) {
+            shown->clear();
+            for (const HostValue& v : values) shown->push_back(Shown(v.valueType, v.value));
+        }
+        if (raw != nullptr) *raw = values;
+        return error;
+    }
+
+    int32_t WriteGroup(const std::string& header, const std::vector<std::string>& items,
+                       const std::vector<HostValueCore>& values) {
+        std::vector<std::u16string> texts;
+        for (const auto& item : items) texts.push_back(W(item));
+        std::vector<const char16_t*> pointers;
+        for (const auto& text : texts) pointers.push_back(text.c_str());
+        std::vector<HostValueCore> copy = values;
+        int32_t error = 0;
+        const std::u16string head = W(header);
+        if (UDrvWriteGroupStart(u"1", head.c_str(), pointers.data(), copy.data(), static_cast<int32_t>(items.size()),
+                                &error) != 1)
+            return error != 0 ? error : -1;
+        return Await([](int32_t* e) { return UDrvWriteGroupFinish(e); });
+    }
+
+    int32_t WriteItem(const std::string& header, const std::string& item, HostValueCore value) {
+        int32_t error = 0;
+        const std::u16string head = W(header), text = W(item);
+        if (UDrvWriteItemStart(u"1", head.c_str(), text.c_str(), &value, &error) != 1) return error != 0 ? error : -1;
+        return Await([](int32_t* e) { return UDrvWriteItemFinish(e); });
+    }
+
+private:
+    // Calls finish until it reports the end; a guard well past the reply
+    // time-out turns a hang into a failure.
+    template <class Finish>
+    int32_t Await(Finish finish) {
+        const auto guard = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 5000);
+        int32_t error = 0;
+        while (finish(&error) == 0) {
+            if (Clock::now() > guard) {
+                ADD_FAILURE() << "the exchange did not end";
+                return -2;
+            }
+            PkYield();
+        }
+        return error;
+    }
+
+    uint32_t timeoutMs_;
+    bool open_ = false;
+    int32_t openError_ = 0;
+};
+
+HostValueCore Int(int32_t v) {
+    HostValueCore value{};
+    value.valueType = MIRA_VALUE_INTEGER;
+    value.value.integer = v;
+    return value;
+}
+HostValueCore Real(double v) {
+    HostValueCore value{};
+    value.valueType = MIRA_VALUE_DOUBLE;
+    value.value.real = v;
+    return value;
+}
+HostValueCore Text(const std::string& v) {
+    HostValueCore value{};
+    value.valueType = MIRA_VALUE_STRING;
+    const std::u16string w = W(v);
+    std::copy(w.begin(), w.end(), value.value.text);
+    return value;
+}
+
+constexpr Line kLines[] = {
+    {"Slc500Crc", "SLC500", sim::Family::Slc500, true}, {"Slc500Bcc", "SLC500", sim::Family::Slc500, false},
+    {"Plc5Crc", "PLC5", sim::Family::Plc5, true},       {"Plc5Bcc", "PLC5", sim::Family::Plc5, false},
+    {"Plc2Crc", "PLC2", sim::Family::Plc2, true},       {"Plc2Bcc", "PLC2", sim::Family::Plc2, false},
+};
+
+// What the controller holds before each test of a class.
+constexpr const char* kTables = R"(N7:0=100
+N7:1=200
+N7:2=-300
+N7:10=0x1234
+B3:0=5
+F8:0=3.14159
+F8:1=-0.5
+T4:0.PRE=1000
+T4:0.ACC=250
+T4:0.DN=1
+C5:0.PRE=10
+C5:0.ACC=3
+C5:0.CU=1
+R6:0.LEN=8
+R6:0.POS=2
+ST9:0="HELLO MIRA"
+)";
+constexpr const char* kPlc2Tables = R"(U:0=100
+U:1=200
+U:2=-300
+U:10=0x1234
+)";
+
+class EveryClass : public ::testing::TestWithParam<Line> {
+protected:
+    void SetUp() override {
+        peer = std::make_unique<SimPeer>(SimOptions(GetParam()));
+        ASSERT_FALSE(peer->port().empty());
+        ASSERT_EQ(peer->sim().Seed(plc2() ? kPlc2Tables : kTables), 0);
+        session = std::make_unique<Session>(peer->port(), GetParam());
+        ASSERT_TRUE(session->open()) << session->openError();
+    }
+    void TearDown() override {
+        session.reset();
+        peer.reset();
+    }
+    bool plc2() const { return GetParam().family == sim::Family::Plc2; }
+
+    std::unique_ptr<SimPeer> peer;
+    std::unique_ptr<Session> session;
+};
+
+struct ReadRow {
+    const char* header;
+    std::vector<std::string> items;
+    std::vector<std::string> expected;
+    bool plc2;  // a PLC-2 has one word table and no typed files
+};
+
+TEST_P(EveryClass, ReadsOfEveryKind) {
+    const ReadRow rows[] = {
+        {"N7:0", {"W0", "W1", "W2"}, {"100", "200", "-300"}, true},
+        {"N7:10", {"B0", "W0"}, {"1234", "4660"}, true},                   // BCD
+        {"N7:0", {"0/2", "0/3", "W2/15"}, {"1", "0", "1"}, true},            // bits of words
+        {"B3:0", {"0/0", "0/1", "0/2"}, {"1", "0", "1"}, false},
+        {"F8:0", {"0", "1"}, {"3.14159", "-0.5"}, false},
+        {"ST9:0", {"S0.10"}, {"\"HELLO MIRA\""}, false},
+        {"T4:0", {"0.PRE", "0.ACC", "0.DN", "0.EN"}, {"1000", "250", "1", "0"}, false},
+        {"C5:0", {"0.PRE", "0.ACC", "0.CU", "0.CD"}, {"10", "3", "1", "0"}, false},
+        {"R6:0", {"0.LEN", "0.POS"}, {"8", "2"}, false},
+    };
+    for (const ReadRow& row : rows) {
+        if (plc2() && !row.plc2) continue;
+        SCOPED_TRACE(row.header);
+        std::vector<std::string> shown;
+        std::vector<HostValue> raw;
+        ASSERT_EQ(session->Read(row.header, row.items, &shown, nullptr, &raw), 0);
+        EXPECT_EQ(shown, row.expected);
+        for (const HostValue& v : raw) EXPECT_EQ(v.quality, MIRA_QUALITY_GOOD);
+    }
+}
+
+TEST_P(EveryClass, WritesReadBack) {
+    struct GroupRow {
+        const char* header;
+        std::vector<std::string> items;
+        std::vector<HostValueCore> values;
+        std::vector<std::string> expected;
+        bool plc2;
+    };
+    const GroupRow groups[] = {
+        {"N7:20", {"W0", "W1", "W2"}, {Int(7), Int(-1), Int(32767)}, {"7", "-1", "32767"}, true},
+        {"N7:30", {"B0"}, {Int(4321)}, {"4321"}, true},  // BCD
+        {"F8:4", {"0", "1"}, {Real(2.5), Real(-1e3)}, {"2.5", "-1000"}, false},
+    };
+    for (const GroupRow& row : groups) {
+        if (plc2() && !row.plc2) continue;
+        SCOPED_TRACE(row.header);
+        ASSERT_EQ(session->WriteGroup(row.header, row.items, row.values), 0);
+        std::vector<std::string> shown;
+        ASSERT_EQ(session->Read(row.header, row.items, &shown), 0);
+        EXPECT_EQ(shown, row.expected);
+    }
+    struct ItemRow {
+        const char* header;
+        const char* item;
+        HostValueCore value;
+        std::vector<std::string> readItems;
+        std::vector<std::string> expected;  // a neighbour shows the rest of the word survived
+        bool plc2;
+    };
+    const ItemRow items[] = {
+        {"N7:1", "0/4", Int(1), {"W0"}, {"216"}, true},  // 200 with bit 4 set
+        {"N7:0", "W0/2", Int(0), {"W0"}, {"96"}, true},  // 100 with bit 2 cleared
+        {"B3:0", "0/7", Int(1), {"0/7", "0/0"}, {"1", "1"}, false},
+        {"T4:0", "0.PRE", Int(1500), {"0.PRE", "0.ACC", "0.DN"}, {"1500", "250", "1"}, false},
+        {"C5:0", "0.ACC", Int(9), {"0.ACC", "0.PRE"}, {"9", "10"}, false},
+        {"R6:0", "0.POS", Int(5), {"0.POS", "0.LEN"}, {"5", "8"}, false},
+        {"ST9:1", "S0.6", Text("MIRA 2"), {"S0.6"}, {"\"MIRA 2\""}, false},
+    };
+    for (const ItemRow& row : items) {
+        if (plc2() && !row.plc2) continue;
+        SCOPED_TRACE(std::string(row.header) + " " + row.item);
+        ASSERT_EQ(session->WriteItem(row.header, row.item, row.value), 0);
+        std::vector<std::string> shown;
+        ASSERT_EQ(session->Read(row.header, row.readItems, &shown), 0);
+        EXPECT_EQ(shown, row.expected);
+    }
+}
+
+TEST_P(EveryClass, UnsolicitedWriteIsDeliveredAndAnswered) {
+    // The path of `mira listen`: the window message carries the key, the host
+    // thread hands it back with its own items and the driver answers.
+    session.reset();
+    Window window;
+    session = std::make_unique<Session>(peer->port(), GetParam(), 500, &window);
+    ASSERT_TRUE(session->open());
+    std::u16string expectedKey;
+    if (GetParam().family == sim::Family::Slc500) {
+        peer->sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22});
+        expectedKey = u"integer/0:7:5\t1";
+    } else {
+        peer->sim().SendUnsolicitedPlc2Write(0, 80, {11, 22});
+        expectedKey = u"U:80\t1";
+    }
+    std::u16string key;
+    ASSERT_TRUE(window.Take(&key, std::chrono::seconds(3)));
+    EXPECT_EQ(key, expectedKey);
+    const size_t tab = key.find(u'\t');
+    const std::u16string header = key.substr(0, tab), station = key.substr(tab + 1);
+    const char16_t* items[] = {u"W0", u"W1"};
+    HostValueCore values[2] = {};
+    int32_t error = -1;
+    EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(), items, values, 2, &error), 1);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(Shown(values[0].valueType, values[0].value), "11");
+    EXPECT_EQ(Shown(values[1].valueType, values[1].value), "22");
+    // The controller hears the reply to its command.
+    const auto end = Clock::now() + std::chrono::seconds(2);
+    std::vector<std::vector<uint8_t>> replies;
+    while (replies.empty() && Clock::now() < end) {
+        replies = peer->sim().TakeMasterReplies();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(replies.size(), 1u);
+    ASSERT_GE(replies[0].size(), 4u);
+    EXPECT_EQ(replies[0][3], 0);  // STS: done
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, EveryClass, ::testing::ValuesIn(kLines),
+                         [](const ::testing::TestParamInfo<Line>& info) { return std::string(info.param.name); });
+
+// The faults of the line, one after another on one open driver.
+TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
+    const Line line = kLines[0];
+    SimPeer peer(SimOptions(line));
+    ASSERT_EQ(peer.sim().Seed("N7:0=100\nN7:1=200\n"), 0);
+    constexpr uint32_t kTimeout = 300;
+    Session session(peer.port(), line, kTimeout);
+    ASSERT_TRUE(session.open());
+
+    using sim::FaultKind;
+    const struct {
+        const char* what;
+        bool fault;
+        FaultKind kind;
+        uint32_t delayMs;
+        int32_t error;
+    } rows[] = {
+        {"good", false, FaultKind::CorruptCheck, 0, 0},
+        {"corrupted reply", true, FaultKind::CorruptCheck, 0, MIRA_PK_ERR_TIMEOUT},
+        {"after the corrupted reply", false, FaultKind::CorruptCheck, 0, 0},
+        {"NAK", true, FaultKind::Nak, 0, MIRA_PK_ERR_TIMEOUT},
+        {"after the NAK", false, FaultKind::CorruptCheck, 0, 0},
+        {"silent controller", true, FaultKind::NoReply, 0, MIRA_PK_ERR_TIMEOUT},
+        {"after the silence", false, FaultKind::CorruptCheck, 0, 0},
+        {"reply past the time-out", true, FaultKind::Delay, kTimeout + 300, MIRA_PK_ERR_TIMEOUT},
+        {"after the late reply", false, FaultKind::CorruptCheck, 0, 0},
+        {"and again", false, FaultKind::CorruptCheck, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.fault) {
+            sim::Fault fault;
+            fault.kind = row.kind;
+            fault.delayMs = row.delayMs;
+            peer.sim().InjectFault(fault);
+        }
+        std::vector<std::string> shown;
+        long took = 0;
+        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}, &shown, &took), row.error);
+        if (row.error == 0) {
+            EXPECT_EQ(shown, (std::vector<std::string>{"100", "200"}));
+        } else {
+            EXPECT_GE(took, static_cast<long>(kTimeout) - 10);  // not before the reply time-out
+            EXPECT_LT(took, static_cast<long>(kTimeout) + 1500);  // and not long after it
+        }
+        peer.sim().ClearFaults();
+    }
+}
+
+TEST(EndToEnd, OverTcpOnLoopback) {
+    const Line line = kLines[1];
+    SimPeer peer(SimOptions(line), SimPeer::Via::Tcp);
+    ASSERT_EQ(peer.port().rfind("socket://127.0.0.1:", 0), 0u);
+    ASSERT_EQ(peer.sim().Seed("N7:0=100\nF8:0=1.5\n"), 0);
+    Session session(peer.port(), line);
+    ASSERT_TRUE(session.open()) << session.openError();
+    std::vector<std::string> shown;
+    ASSERT_EQ(session.Read("N7:0", {"W0"}, &shown), 0);
+    EXPECT_EQ(shown, std::vector<std::string>{"100"});
+    ASSERT_EQ(session.WriteGroup("N7:5", {"W0", "W1"}, {Int(-5), Int(6)}), 0);
+    ASSERT_EQ(session.Read("N7:5", {"W0", "W1"}, &shown), 0);
+    EXPECT_EQ(shown, (std::vector<std::string>{"-5", "6"}));
+    ASSERT_EQ(session.Read("F8:0", {"0"}, &shown), 0);
+    EXPECT_EQ(shown, std::vector<std::string>{"1.5"});
+}
+
+TEST(EndToEnd, ADeviceThatVanishesMidReadEndsItAtOnce) {
+    const Line line = kLines[0];
+    SimPeer peer(SimOptions(line));
+    constexpr uint32_t kTimeout = 2000;
+    Session session(peer.port(), line, kTimeout);
+    ASSERT_TRUE(session.open());
+    sim::Fault silent;
+    silent.kind = sim::FaultKind::NoReply;
+    peer.sim().InjectFault(silent);
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        peer.Vanish();
+    });
+    long took = 0;
+    std::vector<std::string> shown;
+    EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown, &took), MIRA_PK_ERR_CLOSED);
+    unplug.join();
+    EXPECT_LT(took, static_cast<long>(kTimeout));  // the loss ends it, not the time-out
+    // Later requests fail at once with the same code.
+    EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown, &took), MIRA_PK_ERR_CLOSED);
+    EXPECT_LT(took, 500);
+}
+
+TEST(EndToEnd, ANoiseFloodEndsInATimeOutAndTheLineRecovers) {
+    const Line line = kLines[1];
+    SimPeer peer(SimOptions(line));
+    ASSERT_EQ(peer.sim().Seed("N7:0=100\n"), 0);
+    constexpr uint32_t kTimeout = 300;
+    Session session(peer.port(), line, kTimeout);
+    ASSERT_TRUE(session.open());
+    peer.Flood(true);
+    for (int i = 0; i < 3; ++i) {
+        std::vector<std::string> shown;
+        long took = 0;
+        const int32_t error = session.Read("N7:0", {"W0"}, &shown, &took);
+        EXPECT_NE(error, 0);  // a time-out, or an overflowing frame of noise
+        EXPECT_LT(took, static_cast<long>(kTimeout) + 1500);
+    }
+    peer.Flood(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<std::string> shown;
+    EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown), 0);
+    EXPECT_EQ(shown, std::vector<std::string>{"100"});
+}
+
+}  // namespace

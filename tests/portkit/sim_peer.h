@@ -1,0 +1,124 @@
+// The simulator as the far end of a real line, for the end-to-end tests: it
+// sits on the master side of a pseudo-terminal pair (the driver opens the
+// slave like any serial device) or behind a TCP listener on 127.0.0.1, and a
+// thread of its own moves the bytes. The line's own faults are played here:
+// the device vanishes, or noise floods in instead of the controller's bytes.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "sim/simulator.h"
+
+namespace mira::test {
+
+class SimPeer {
+public:
+    enum class Via { Pty, Tcp };
+
+    explicit SimPeer(const sim::Options& options, Via via = Via::Pty) : sim_(options), via_(via) {
+        if (via == Via::Pty) {
+            fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0) port_ = ::ptsname(fd_);
+        } else {
+            fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 1) == 0 &&
+                ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+                port_ = "socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        }
+        thread_ = std::thread([this] { via_ == Via::Pty ? Pump(fd_) : Serve(); });
+    }
+
+    ~SimPeer() { Vanish(); }
+
+    SimPeer(const SimPeer&) = delete;
+    SimPeer& operator=(const SimPeer&) = delete;
+
+    // The port name the driver opens: a /dev/pts path or socket://127.0.0.1:PORT.
+    const std::string& port() const { return port_; }
+    sim::Simulator& sim() { return sim_; }
+
+    // The far end goes away at once, as an unplugged adapter does.
+    void Vanish() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    // While on, a stream of noise goes to the driver instead of the
+    // controller's bytes (the controller still hears the commands).
+    void Flood(bool on) { flood_.store(on); }
+
+private:
+    // Moves bytes between fd and the simulator; returns when told to stop or
+    // when a TCP client goes.
+    void Pump(int fd) {
+        uint8_t buffer[512];
+        uint32_t noise = 0x2545F491u;
+        while (!stop_.load()) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 1) > 0) {
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sim_.FromMaster(buffer, static_cast<size_t>(n));
+                } else if (via_ == Via::Tcp && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
+                    return;
+                } else if (n < 0) {
+                    ::usleep(1000);  // a pseudo-terminal with no slave open reads EIO
+                }
+            }
+            if (flood_.load()) {
+                for (uint8_t& b : buffer) {
+                    noise ^= noise << 13;
+                    noise ^= noise >> 17;
+                    noise ^= noise << 5;
+                    b = static_cast<uint8_t>(noise);
+                }
+                if (::write(fd, buffer, sizeof buffer) < 0 && errno != EAGAIN) break;
+                (void)sim_.ToMaster(buffer, sizeof buffer);  // the controller's bytes are lost in it
+                continue;
+            }
+            for (size_t n; (n = sim_.ToMaster(buffer, sizeof buffer)) > 0;)
+                if (::write(fd, buffer, n) < 0 && errno != EAGAIN) break;
+        }
+    }
+
+    void Serve() {
+        while (!stop_.load()) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 5) <= 0) continue;
+            const int client = ::accept(fd_, nullptr, nullptr);
+            if (client < 0) continue;
+            Pump(client);
+            ::close(client);
+        }
+    }
+
+    sim::Simulator sim_;
+    Via via_;
+    int fd_ = -1;
+    std::string port_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> flood_{false};
+    std::thread thread_;
+};
+
+}  // namespace mira::test
