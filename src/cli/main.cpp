@@ -110,8 +110,6 @@ DriverSettings MakeSettings(const Options& o) {
     s.dataBits = o.dataBits;
     s.stopBits = o.stopBits;
     s.replyTimeoutMs = o.timeoutMs;
-    s.TimeoutA = static_cast<uint16_t>(std::min<uint32_t>(o.timeoutMs, 65535));
-    s.TimeoutB = 500;
     CopyWide(s.StationText, std::to_string(o.station));
     CopyWide(s.ModelText, DefaultModel(o));
     CopyWide(s.ModeText, o.mode);

@@ -55,6 +55,25 @@ void Put(T& word, V value) {
     std::atomic_ref<T>(word).store(static_cast<T>(value), std::memory_order_release);
 }
 
+// How long the channel lock may be held before the driver takes it by force,
+// when the host leaves it to us: the time the longest frame the driver
+// accepts takes on this line (512 message bytes, every one doubled as DLE,
+// plus the framing), so an incoming frame is never cut, plus a margin for
+// scheduling. Holding it for the reply time-out instead would make every
+// failed exchange wait that long a second time before the next one.
+constexpr uint32_t kLongestFrameBytes = 2 * 512 + 8;
+constexpr uint32_t kChannelMarginMs = 100;
+
+void ChooseChannelBound(const LineSettings& line, uint16_t* a, uint16_t* b) {
+    uint32_t ms = 0;
+    if (line.kind != LineKind::Simulator && line.baud > 0) {
+        const uint32_t bits = 1 + line.dataBits + (line.parity != 0 ? 1 : 0) + line.stopBits;
+        ms = (kLongestFrameBytes * bits * 1000u + line.baud - 1) / line.baud;
+    }
+    *a = static_cast<uint16_t>(std::min<uint32_t>(ms, 65535u - kChannelMarginMs));
+    *b = static_cast<uint16_t>(kChannelMarginMs);
+}
+
 uint32_t NowMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -180,6 +199,10 @@ void ReceiveLoop(Port* p) {
                     } else {
                         TraceText("Portkit: the device is gone");
                         p->gone.store(true);
+                        // Nothing can arrive any more: a sender waiting for the
+                        // channel takes it at once and meets the closed port.
+                        Put(p->port.TimeoutA, 0);
+                        Put(p->port.TimeoutB, 0);
                         FailPending(*p, MIRA_PK_ERR_CLOSED);
                     }
                     break;
@@ -235,8 +258,7 @@ PK_API generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings
     std::memcpy(p->port.portkitPrivate0, &p, sizeof p);
     p->port.RawBuffer = p->raw;
     if (settings->TimeoutA == 0 && settings->TimeoutB == 0) {
-        p->port.TimeoutA = static_cast<uint16_t>(std::min<uint32_t>(line.replyTimeoutMs, 65535));
-        p->port.TimeoutB = 500;
+        ChooseChannelBound(line, &p->port.TimeoutA, &p->port.TimeoutB);
     } else {
         p->port.TimeoutA = settings->TimeoutA;
         p->port.TimeoutB = settings->TimeoutB;

@@ -242,7 +242,7 @@ TEST(MiraAsAUser, JsonLinesCarryExactlyTheirFields) {
          {{{"item", "\"W0\""}, {"value", "12"}, {"quality", "null"}},
           {{"item", "\"W1\""}, {"value", "-3"}, {"quality", "null"}}}},
         // An address the driver refuses: every row carries the error.
-        {{"read", "--json", "N7:0", "Q0"}, 2, {{{"item", "\"Q0\""}, {"value", "null"}, {"quality", "null"}}}},
+        {{"read", "--json", "N7:0", "F0/3"}, 2, {{{"item", "\"F0/3\""}, {"value", "null"}, {"quality", "null"}}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[2] + " " + c.args[3]);

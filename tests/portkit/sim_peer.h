@@ -30,6 +30,9 @@ public:
     explicit SimPeer(const sim::Options& options, Via via = Via::Pty) : sim_(options), via_(via) {
         if (via == Via::Pty) {
             fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+            // A mira started as a child must not hold the master open too, or
+            // the device could never vanish under it.
+            if (fd_ >= 0) ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
             if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0) port_ = ::ptsname(fd_);
         } else {
             fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
