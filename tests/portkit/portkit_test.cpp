@@ -190,6 +190,9 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     SendCommand(port, kFrame);
     EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
     EXPECT_EQ(PkOutputDone(port), 1);
+    // No frame can hold the channel any more: the driver takes it at once.
+    EXPECT_EQ(Get(port->TimeoutA), 0);
+    EXPECT_EQ(Get(port->TimeoutB), 0);
 }
 
 TEST_F(PtyPort, FloodWithoutHandlerKeepsABoundedQueue) {
@@ -202,6 +205,39 @@ TEST_F(PtyPort, FloodWithoutHandlerKeepsABoundedQueue) {
     EXPECT_LE(taken, 8192u);
     EXPECT_GT(taken, 0u);
     EXPECT_EQ(b, 9);  // the newest bytes survive
+}
+
+// The channel lock lasts one longest frame at the line's speed plus 100 ms,
+// unless the host chose its own bound.
+TEST(PortkitPty, ChannelBoundFollowsTheLine) {
+    const struct {
+        uint32_t baud, parity, dataBits, stopBits;
+        uint16_t hostA, hostB;
+        uint16_t a, b;
+    } rows[] = {
+        {19200, 0, 8, 1, 0, 0, 538, 100},
+        {9600, 2, 7, 2, 0, 0, 1183, 100},
+        {115200, 0, 8, 1, 0, 0, 90, 100},
+        {110, 0, 8, 1, 0, 0, 65435, 100},  // slower than the 16-bit bound holds
+        {19200, 0, 8, 1, 1000, 500, 1000, 500},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.baud);
+        Pty pty;
+        DriverSettings s = Settings(pty.slave);
+        s.baud = r.baud;
+        s.parity = r.parity;
+        s.dataBits = r.dataBits;
+        s.stopBits = r.stopBits;
+        s.TimeoutA = r.hostA;
+        s.TimeoutB = r.hostB;
+        int32_t error = 0;
+        generic_port* port = PkPortOpen(0, &s, &error);
+        ASSERT_NE(port, nullptr) << PkLastOpenError();
+        EXPECT_EQ(Get(port->TimeoutA), r.a);
+        EXPECT_EQ(Get(port->TimeoutB), r.b);
+        EXPECT_EQ(PkPortClose(port), 1);
+    }
 }
 
 TEST(PortkitPty, CharacterFormatReachesTheDevice) {
