@@ -280,11 +280,10 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
     const int32_t length = count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
     std::memset(reply.bytes, 0, sizeof reply.bytes);
     reply.received = CopyRxData(0, length, reply.bytes);
-    // The controller's status decides before any data do. Bytes the reply did
-    // not carry read as 0, so a former reply's status is never reported; a
-    // reply too short for its data then fails the coverage check below.
-    const uint8_t status[4] = {reply.bytes[3], reply.bytes[4], reply.bytes[5], reply.bytes[6]};
-    *error = CheckReplyStatus(status);
+    // The controller's status decides before any data do, from the bytes this
+    // reply carried only; a reply too short for its data then fails the
+    // coverage check below.
+    *error = CheckMessageStatus(reply.bytes, reply.received);
     if (*error != 0) return 1;
 
     const ReplyLayout layout = LayoutOf(h.fileType, h.elementCount);

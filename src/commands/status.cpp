@@ -24,4 +24,15 @@ int32_t CheckReplyStatus(const uint8_t* sts) {
     return MIRA_ERR_CONTROLLER_STATUS;
 }
 
+int32_t CheckMessageStatus(const uint8_t* message, int32_t length) {
+    constexpr int32_t kStsAt = 3, kExtStsAt = 6;
+    if (message == nullptr || length <= kStsAt) return MIRA_ERR_CONTROLLER_STATUS;
+    if (message[kStsAt] == 0xF0 && length <= kExtStsAt) {
+        PkTrace(u"STS Error Code returned: 0xF0");
+        return MIRA_ERR_CONTROLLER_STATUS;
+    }
+    const uint8_t sts[4] = {message[kStsAt], 0, 0, length > kExtStsAt ? message[kExtStsAt] : uint8_t{0}};
+    return CheckReplyStatus(sts);
+}
+
 }  // namespace mira

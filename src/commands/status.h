@@ -8,4 +8,10 @@ namespace mira {
 // error code, writing the trace line for reported statuses.
 [[nodiscard]] int32_t CheckReplyStatus(const uint8_t* sts);
 
+// The same for a whole message of `length` bytes (DST, SRC, CMD, STS, TNS,
+// ...), reading nothing past its end. A message too short to carry its STS,
+// or an STS of 0xF0 without the EXT STS it points to, is a failure the
+// controller gave no reason for.
+[[nodiscard]] int32_t CheckMessageStatus(const uint8_t* message, int32_t length);
+
 }  // namespace mira

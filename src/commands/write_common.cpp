@@ -8,6 +8,8 @@
 #include "commands/request.h"
 #include "commands/status.h"
 #include "link/channel.h"
+#include "link/receive.h"
+#include "platform/atomic_word.h"
 #include "platform/wide.h"
 #include "setup/driver_state.h"
 #include "setup/portkit.h"
@@ -82,7 +84,16 @@ int32_t FinishWrite(int32_t* error) {
     int32_t linkError = 0;
     if (PollReply(&linkError) == 0) return 0;
     WaitOutputDrained();
-    *error = linkError != 0 ? linkError : CheckReplyStatus(&Driver.RxData[3]);
+    if (linkError != 0) {
+        *error = linkError;
+        return 1;
+    }
+    // Only the bytes this reply brought count: RxData keeps an earlier, longer
+    // reply's bytes past them.
+    uint8_t head[7] = {};
+    const uint32_t count = Load(Driver.Port->RxCount);
+    const int32_t length = CopyRxData(0, count < sizeof head ? static_cast<int32_t>(count) : 7, head);
+    *error = CheckMessageStatus(head, length);
     return 1;
 }
 

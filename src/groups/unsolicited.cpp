@@ -45,12 +45,20 @@ int32_t FindUnsolicitedSlot(const char16_t* key) {
     return -1;
 }
 
-UnsolData UnsolicitedData(const UnsolSlot& slot) {
-    // FrameLength counts the bytes after DLE STX up to the frame's end: the
-    // message, then DLE ETX and the check (one BCC byte or two CRC bytes).
+namespace {
+
+// FrameLength counts the bytes after DLE STX up to the frame's end: the
+// message, then DLE ETX and the check (one BCC byte or two CRC bytes).
+int32_t UnsolicitedMessageLength(const UnsolSlot& slot) {
     const int32_t trailer = Driver.UseCrc != 0 ? 4 : 3;
     const int32_t stored = static_cast<int32_t>(std::min<uint32_t>(slot.FrameLength, sizeof slot.FrameBytes));
-    const int32_t end = std::max(stored - trailer, 0);
+    return std::max(stored - trailer, 0);
+}
+
+}  // namespace
+
+UnsolData UnsolicitedData(const UnsolSlot& slot) {
+    const int32_t end = UnsolicitedMessageLength(slot);
     int32_t start = kPlc2DataOffset;
     // An SLC typed write carries function, byte count, file, type, element
     // and sub-element before its data; word 0 is the first data word.
@@ -105,7 +113,7 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     Driver.UnsolHeader.elementCount =
         static_cast<int32_t>(std::clamp<int64_t>(int64_t{largest} - smallest + 1, 0, INT32_MAX));
 
-    code = CheckReplyStatus(&slot.FrameBytes[3]);
+    code = CheckMessageStatus(slot.FrameBytes, UnsolicitedMessageLength(slot));
     if (code != 0) {
         *error = code;
         return 1;

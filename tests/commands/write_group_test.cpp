@@ -149,14 +149,22 @@ TEST_F(WriteGroupTest, DataOutsideTheRunIsClipped) {
 
 TEST_F(WriteGroupTest, StartSendsAndFinishTakesTheStatus) {
     if (!RoadReady()) GTEST_SKIP() << "address parser not built in";
+    // An earlier, longer reply left an EXT STS of 0x12 behind in RxData: a
+    // reply that carries no EXT STS of its own must not report it.
     const struct {
         uint8_t sts;
+        Bytes after;  // the bytes after the TNS
         int32_t code;
-    } cases[] = {{0, 0}, {0x10, MIRA_ERR_CONTROLLER_STATUS}, {0xF0, 0}};
+    } cases[] = {{0, {}, 0},
+                 {0x10, {}, MIRA_ERR_CONTROLLER_STATUS},
+                 {0xF0, {0x00}, 0},
+                 {0xF0, {0x0E}, 0x0E},
+                 {0xF0, {}, MIRA_ERR_CONTROLLER_STATUS}};
     for (const auto& c : cases) {
         requests.clear();
         Driver.TnsCounter = 0;
-        Reply(c.sts, {});
+        Driver.RxData[6] = 0x12;
+        Reply(c.sts, c.after);
         int32_t error = -1;
         ASSERT_EQ(Start(u"N7:10", {u"W0", u"W5"}, &error), 1);
         EXPECT_EQ(error, 0);

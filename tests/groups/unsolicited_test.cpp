@@ -141,6 +141,9 @@ TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
         int32_t result, code;
     } cases[] = {
         {"00 03 08 10 34 12 00 02 34 12", {u"W0"}, 1, MIRA_ERR_CONTROLLER_STATUS},
+        // STS 0xF0 whose EXT STS the message does not carry: the trailer
+        // after it is no status.
+        {"00 03 08 F0 34 12", {u"W0"}, 1, MIRA_ERR_CONTROLLER_STATUS},
         {"00 03 08 00 34 12 00 02 34 12 00 00", {u"W0", u"W2"}, 0, MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
