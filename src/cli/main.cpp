@@ -215,6 +215,30 @@ int32_t ReadOnce(const Options& o, const std::string& header, const std::vector<
     return 0;
 }
 
+bool InProcessSimulator(const Options& o) { return o.port == "sim" || o.port.rfind("sim:", 0) == 0; }
+
+// The driver numbers its transactions from 0 after every open, and a
+// controller that drops duplicate messages remembers the last command it
+// took. The first request of a run would then repeat the first request of
+// the run before (same source, command and TNS 0) and be acknowledged and
+// thrown away. One read of the header's first item spends TNS 0 whatever its
+// answer, and the requests asked for follow with fresh numbers. The
+// in-process simulator starts afresh with every run and needs none.
+//
+// Returns 0, or the code the requests asked for would meet as well: a
+// controller silent through the whole exchange (not even the DLE ACK a
+// duplicate gets), or a device that is gone. Reporting it at once spares a
+// second wait for the same silence.
+int32_t SpendFirstTransaction(const Options& o, const std::string& header, const std::string& item) {
+    if (InProcessSimulator(o)) return 0;
+    const uint64_t heard = PkReceivedBytes();
+    std::vector<Row> ignored;
+    const int32_t error = ReadOnce(o, header, {item}, &ignored);
+    if (error == MIRA_PK_ERR_CLOSED) return error;
+    if (error == MIRA_PK_ERR_TIMEOUT && PkReceivedBytes() == heard) return error;
+    return 0;
+}
+
 std::vector<std::string> ItemsOf(const Options& o) {
     std::vector<std::string> items(o.operands.begin() + 1, o.operands.end());
     if (items.empty()) items.push_back("0");
@@ -224,8 +248,14 @@ std::vector<std::string> ItemsOf(const Options& o) {
 int RunRead(const Options& o) {
     Driver driver;
     if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
+    const std::vector<std::string> items = ItemsOf(o);
     std::vector<Row> rows;
-    const int32_t error = ReadOnce(o, o.operands[0], ItemsOf(o), &rows);
+    int32_t error = SpendFirstTransaction(o, o.operands[0], items[0]);
+    if (error != 0) {
+        ErrorRows(items, error, &rows);
+    } else {
+        error = ReadOnce(o, o.operands[0], items, &rows);
+    }
     PrintRows(rows, o.json, stdout);
     return ExitCodeFor(error);
 }
@@ -235,6 +265,7 @@ int RunPoll(const Options& o) {
     if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
     CatchInterrupts();
     const std::vector<std::string> items = ItemsOf(o);
+    (void)SpendFirstTransaction(o, o.operands[0], items[0]);  // the polls count their own failures
     uint32_t reads = 0, good = 0;
     uint64_t minMs = UINT64_MAX, maxMs = 0, sumMs = 0;
     std::map<int32_t, uint32_t> errors;
@@ -349,20 +380,23 @@ int RunWrite(const Options& o, bool single) {
     const std::u16string station = ToWide(std::to_string(o.dst));
     const std::u16string head = ToWide(header);
     WideList list(items);
-    int32_t error = 0;
-    int32_t started = 0;
-    if (single) {
-        started = UDrvWriteItemStart(station.c_str(), head.c_str(), list.pointers[0], values.data(), &error);
-    } else {
-        started = UDrvWriteGroupStart(station.c_str(), head.c_str(), list.pointers.data(), values.data(),
-                                      static_cast<int32_t>(items.size()), &error);
-    }
-    if (started != 1 || error != 0) {
-        if (error == 0) error = kDriverRefused;
-    } else if (single) {
-        error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteItemFinish(e); });
-    } else {
-        error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteGroupFinish(e); });
+    // Nothing is written when the first exchange found the controller silent or gone.
+    int32_t error = SpendFirstTransaction(o, header, items[0]);
+    if (error == 0) {
+        int32_t started = 0;
+        if (single) {
+            started = UDrvWriteItemStart(station.c_str(), head.c_str(), list.pointers[0], values.data(), &error);
+        } else {
+            started = UDrvWriteGroupStart(station.c_str(), head.c_str(), list.pointers.data(), values.data(),
+                                          static_cast<int32_t>(items.size()), &error);
+        }
+        if (started != 1 || error != 0) {
+            if (error == 0) error = kDriverRefused;
+        } else if (single) {
+            error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteItemFinish(e); });
+        } else {
+            error = AwaitFinish(o, [](int32_t* e) { return UDrvWriteGroupFinish(e); });
+        }
     }
     std::vector<Row> rows;
     WrittenRows(items, texts, values, error, &rows);

@@ -106,6 +106,7 @@ struct Port {
     std::atomic<uint32_t> sendTick{0};
 };
 
+std::atomic<uint64_t> g_receivedBytes{0};
 std::mutex g_portsMutex;
 std::map<generic_port*, Port*> g_ports;  // the open ports, by the address handed out
 
@@ -188,6 +189,7 @@ void ReceiveLoop(Port* p) {
             size_t count = 0;
             switch (p->line->Read(buffer, sizeof buffer, &count, kPollMs)) {
                 case ReadResult::Bytes:
+                    g_receivedBytes.fetch_add(count, std::memory_order_relaxed);
                     Enqueue(*p, buffer, count);
                     break;
                 case ReadResult::Nothing:
@@ -408,5 +410,7 @@ PK_API const char* PkCodeText(uint32_t code) {
         default: return nullptr;
     }
 }
+
+PK_API uint64_t PkReceivedBytes() { return g_receivedBytes.load(std::memory_order_relaxed); }
 
 PK_API const char* PkLastOpenError() { return t_openError.c_str(); }

@@ -23,6 +23,11 @@ void PkTraceToCallback(PkTraceCallback callback, void* context);
 // Turns tracing off and closes a trace file.
 void PkTraceOff();
 
+// How many bytes the lines of this process have received since the library
+// was loaded. A host tells a silent controller from one that answered with
+// something, even only a DLE ACK, by the count moving.
+uint64_t PkReceivedBytes();
+
 // The meaning of a Portkit code (mira/portkit_codes.h), or null for others.
 const char* PkCodeText(uint32_t code);
 
