@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/ports.h"
 
 namespace mira::cli {
 namespace {
@@ -21,50 +22,66 @@ std::string Basename(const std::string& path) {
 
 // A USB adapter holds received bytes this many ms before passing them on;
 // -1 when the device has no such setting.
-int LatencyTimer(const std::string& tty) {
-    std::ifstream in("/sys/class/tty/" + tty + "/device/latency_timer");
+int LatencyTimer(const std::string& root, const std::string& tty) {
+    std::ifstream in(root + "/sys/class/tty/" + tty + "/device/latency_timer");
     int ms = -1;
     if (in >> ms) return ms;
-    std::ifstream usb("/sys/bus/usb-serial/devices/" + tty + "/latency_timer");
+    std::ifstream usb(root + "/sys/bus/usb-serial/devices/" + tty + "/latency_timer");
     return usb >> ms ? ms : -1;
 }
 
 }  // namespace
 
-int RunPorts(const Options&) {
+void ListPorts(const std::string& root, FILE* out) {
     std::map<std::string, std::string> stable;  // device -> /dev/serial/by-id name
-    if (DIR* dir = ::opendir("/dev/serial/by-id")) {
+    // Links resolve to real paths: compare them with the root's own.
+    std::string realRoot;
+    if (!root.empty()) {
+        char resolved[PATH_MAX];
+        realRoot = ::realpath(root.c_str(), resolved) != nullptr ? resolved : root;
+    }
+    const std::string byId = root + "/dev/serial/by-id";
+    if (DIR* dir = ::opendir(byId.c_str())) {
         while (const dirent* e = ::readdir(dir)) {
             if (e->d_name[0] == '.') continue;
-            const std::string link = std::string("/dev/serial/by-id/") + e->d_name;
+            const std::string link = byId + "/" + e->d_name;
             char target[PATH_MAX];
-            if (::realpath(link.c_str(), target) != nullptr) stable[target] = link;
+            if (::realpath(link.c_str(), target) == nullptr) continue;
+            const std::string device = target;
+            if (device.rfind(realRoot, 0) == 0) stable[device.substr(realRoot.size())] = link.substr(root.size());
         }
         ::closedir(dir);
     }
     std::map<std::string, bool> devices;
-    if (DIR* dir = ::opendir("/sys/class/tty")) {
+    const std::string ttys = root + "/sys/class/tty";
+    if (DIR* dir = ::opendir(ttys.c_str())) {
         while (const dirent* e = ::readdir(dir)) {
             const std::string name = e->d_name;
             // Only terminals backed by hardware have a device link.
-            if (::access(("/sys/class/tty/" + name + "/device").c_str(), F_OK) == 0) devices["/dev/" + name] = true;
+            if (name[0] != '.' && ::access((ttys + "/" + name + "/device").c_str(), F_OK) == 0)
+                devices["/dev/" + name] = true;
         }
         ::closedir(dir);
     }
     for (const auto& [path, stableName] : stable) devices[path] = true;
     if (devices.empty()) {
-        std::printf("no serial ports found\n");
-        return kExitOk;
+        std::fprintf(out, "no serial ports found\n");
+        return;
     }
     for (const auto& [path, unused] : devices) {
         const auto found = stable.find(path);
-        std::printf("%-16s %s\n", path.c_str(), found != stable.end() ? found->second.c_str() : "");
-        const int latency = LatencyTimer(Basename(path));
+        std::fprintf(out, "%-16s %s\n", path.c_str(), found != stable.end() ? found->second.c_str() : "");
+        const int latency = LatencyTimer(root, Basename(path));
         if (latency > 2)
-            std::printf("  warning: USB latency timer %d ms slows every exchange; set it to 1 with\n"
-                        "  echo 1 > /sys/class/tty/%s/device/latency_timer\n",
-                        latency, Basename(path).c_str());
+            std::fprintf(out,
+                         "  warning: USB latency timer %d ms slows every exchange; set it to 1 with\n"
+                         "  echo 1 > /sys/class/tty/%s/device/latency_timer\n",
+                         latency, Basename(path).c_str());
     }
+}
+
+int RunPorts(const Options&) {
+    ListPorts("", stdout);
     return kExitOk;
 }
 
