@@ -47,24 +47,16 @@ TEST_F(ReadFinish, DecodesEveryShape) {
         {false, 0, n7, 0, 1, MakeItem(kKindBcd, 0), {0x34, 0x12}, 1, 1234, nullptr, 192},
         {false, 1, n7, 0, 1, MakeItem(kKindBcd, 0), {0x34, 0x12}, 1, 234, nullptr, 1},
         {false, 0, n7, 0, 1, MakeItem(kKindWord, 0, 2, 0, 20), {0, 0x80}, 1, 1, nullptr, 192},
-        {false, 0, n7, 0, 1, MakeItem(kKindWord, 0, 2, 0, 3), {0xF7, 0xFF}, 1, 0, nullptr, 192},
-        {false, 0, t4, 0, 2, MakeItem(kKindWord, 1, 2, kTmPRE), timers, 1, 0x1234, nullptr, 192},
-        {false, 0, t4, 0, 2, MakeItem(kKindWord, 1, 2, kTmDN), timers, 1, 1, nullptr, 192},
-        {false, 0, t4, 0, 2, MakeItem(kKindWord, 0, 2, kTmACC), timers, 1, 2, nullptr, 192},
         {false, 0, t4, 0, 2, MakeItem(kKindBcd, 1, 2, kTmPRE), timers, 1, 1234, nullptr, 192},
         {false, 0, t4, 0, 1, MakeItem(kKindWord, 0, 2, kTmEX1), timers, 1, 0, nullptr, 192},
         {false, 0, c5, 0, 1, MakeItem(kKindWord, 0, 2, kCtOV), {0, 0x10, 0, 0, 0, 0}, 1, 1, nullptr, 192},
-        {false, 0, c5, 0, 1, MakeItem(kKindWord, 0, 2, kCtUN), {0, 0x10, 0, 0, 0, 0}, 1, 0, nullptr, 192},
-        {false, 0, r6, 0, 1, MakeItem(kKindWord, 0, 2, kCrPOS), {0, 0, 5, 0, 7, 0}, 1, 7, nullptr, 192},
         {false, 0, r6, 0, 1, MakeItem(kKindWord, 0, 2, kCrEM), {0, 0x10, 0, 0, 0, 0}, 1, 1, nullptr, 192},
-        {false, 0, n7, 0, 1, MakeItem(kKindString, 0, 2), {0x42, 0x41}, 3, 0, "AB", 192},
         {false, 0, n7, 0, 2, MakeItem(kKindString, 0, 3), {0x42, 0x41, 0x00, 0x43}, 3, 0, "ABC", 192},
         {false, 0, n7, 0, 2, MakeItem(kKindString, 0, 4), {0x42, 0x41, 0x44, 0}, 3, 0, "AB", 192},
         {false, 0, a9, 0, 3, MakeItem(kKindWord, 1), {1, 0, 2, 0, 0xFE, 0xFF}, 1, -2, nullptr, 192},
         {false, 0, a9, 2, 2, MakeItem(kKindString, 1, 4), {0x42, 0x41, 0x44, 0x43}, 3, 0, "ABCD", 192},
         {true, 0, n7, 0, 2, MakeItem(kKindString, 0, 2), {'X', 0, 'Y', 0}, 3, 0, "XY", 192},
         {true, 0, in, 0, 1, MakeItem(kKindWord, 0, 2, 0, 12), {0, 0x04}, 1, 1, nullptr, 192},
-        {true, 0, t4, 0, 1, MakeItem(kKindWord, 0, 2, kTmACC), {0, 0, 1, 0, 2, 0, 3, 0, 4, 0}, 1, 3, nullptr, 192},
         {true, 0, t4, 0, 1, MakeItem(kKindWord, 0, 2, kTmEX2), {0, 0, 1, 0, 2, 0, 3, 0, 4, 0}, 1, 4, nullptr, 192},
         {true, 0, a9, 0, 6, MakeItem(kKindString, 0, 5), {'h', 'e', 'l', 'l', 'o', 0}, 3, 0, "hello", 192},
     };
@@ -185,20 +177,6 @@ TEST_F(ReadFinish, ElementLimitAndPending) {
     EXPECT_EQ(v.value.integer, 7);
     EXPECT_EQ(UDrvReadGroupFinishExt(&v, 0, 2, &error), 1);  // more than were read
     EXPECT_EQ(error, MIRA_ERR_RANGE);
-}
-
-TEST_F(ReadFinish, LinkErrorResetsTheLineFourTimes) {
-    Driver.CurrentHeader = MakeHeader(kFileInteger, kRowN, 7);
-    SetStartedItemCount(1);
-    Fake().port.ErrorCode = 0x101;
-    HostValue v{};
-    int32_t error = 0;
-    ASSERT_EQ(UDrvReadGroupFinishExt(&v, 0, 1, &error), 1);
-    EXPECT_EQ(error, 0x101);
-    int enq = 0;
-    for (const Bytes& s : Fake().sends) enq += (s == Bytes{0x10, 0x05});
-    EXPECT_EQ(enq, 4);
-    EXPECT_EQ(v.quality, 0);
 }
 
 }  // namespace

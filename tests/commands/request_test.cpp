@@ -57,9 +57,6 @@ TEST_F(RequestTest, SlcReadLayouts) {
     } cases[] = {
         // N7 items W5..W9: element 5, ten bytes; element first, slot last.
         {Header(kFileInteger, kRowN, 7), 5, 10, "01 02 0F 00 00 00 A2 0A 07 89 05 00"},
-        // The escape makes the request 14 bytes.
-        {Header(kFileInteger, kRowN, 7), 256, 2, "01 02 0F 00 00 00 A2 02 07 89 FF 00 01 00"},
-        {Header(kFileInteger, kRowN, 7), 255, 2, "01 02 0F 00 00 00 A2 02 07 89 FF 00"},
         // Timers carry the slot first; a negative slot goes out as 0.
         {Header(kFileTimer, kRowT, 4), 3, 6, "01 02 0F 00 00 00 A2 06 04 86 00 03"},
         // Input file 1 with slot 2 and element 0.
@@ -97,15 +94,6 @@ TEST_F(RequestTest, OversizeRequestsAreRefusedBeforeTheTnsMoves) {
     EXPECT_EQ(Driver.TnsCounter, 0u);
 }
 
-TEST_F(RequestTest, Plc5TypedRead) {
-    Driver.ModelClass = kClassPlc5;
-    Driver.Plc5Family = 1;
-    Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
-    const Bytes msg = Take(out, BuildPlc5Read(out, Driver.CurrentHeader, 12, 3));
-    EXPECT_EQ(Hex(msg), "01 00 0F 00 00 00 68 00 00 03 00 00 24 " + Hex(Bytes{'N', '7', ':', '1', '2'}) + " 00 03 00");
-    EXPECT_EQ(msg.size(), 16u + 5u);
-}
-
 TEST_F(RequestTest, AsciiAddressTexts) {
     const struct {
         PlcAddress header;
@@ -113,7 +101,6 @@ TEST_F(RequestTest, AsciiAddressTexts) {
         int32_t element;
         const char* text;
     } cases[] = {
-        {Header(kFileInteger, kRowN, 7), 0, 12, "N7:12"},
         {Header(kFileStatus, kRowS, 2), 0, 3, "S:3"},
         {Header(kFileInput, kRowI, 1), 0, 8, "I:10.0"},
         {Header(kFileOutput, kRowO, 0), 1, 10, "O:10.0"},

@@ -22,7 +22,6 @@ TEST(CheckReplyStatus, CodesAndTraceLines) {
         {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
         {0x1A, 0x07, 256, "STS Error Code returned: 0x1A, Status Code: 0x7"},
         {0x0B, 0xFF, 256, "STS Error Code returned: 0xB, Status Code: 0xFF"},
-        {0x1B, 0x00, 256, "STS Error Code returned: 0x1B, Status Code: 0x0"},
         {0xF0, 0x0E, 14, nullptr},
         {0xF0, 0x00, 0, nullptr},
         {0xF0, 0xFF, 255, nullptr},

@@ -48,7 +48,6 @@ const StreamCase kStreams[] = {
     {"AckDuringIncoming", 2, 0, {"10 06"}, 0, 0, 0, "", false},
     {"OtherLinkByteFrees", 1, 0, {"10 41"}, 0, 0, 0, "", false},
     {"IdleNoiseKeepsSender", 1, 0, {"00 41 FF 03 02"}, 0, 0, 1, "", false},
-    {"IdleNoiseKeepsFree", 0, 0, {"00 41 FF 03 02"}, 0, 0, 0, "", false},
     {"StxInsideFrame", 1, 0, {"10 02 01 02 10 02"}, 0, 0, 0, "", true},
     {"AckThenReply", 1, 0x35, {"10 06", "F:" REPLY4}, 1, 0, 0, "10 06", false},
     {"ForeignThenReply", 1, 0x35, {"F:" FOREIGN, "F:" REPLY4}, 1, 1, 0, "10 06 10 06", false},
@@ -137,7 +136,6 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
         {kClassSlc500, "01 03 0F 00 11 00 AA 02 01 89 05 00", "integer/5:1:0\t3"},
         {kClassSlc500, "01 09 0F 00 11 00 AA 02 00 84 02 03", "status/2:0:3\t9"},
         {kClassSlc500, "01 02 0F 00 11 00 AA 02 04 86 01 02", "timer/2:4:1\t2"},
-        {kClassSlc500, "01 02 0F 00 11 00 AA 02 08 88 01 02", "control/2:8:1\t2"},
         {kClassSlc500, "01 02 0F 00 11 00 AA 02 08 83 01 02", "unknown/2:8:1\t2"},
         {kClassSlc500, "01 02 0F 00 11 00 AA 02 FF 8A FF FF", "unknown/255:255:255\t2"},
         {kClassSlc500, "01 04", "unknown/0:0:0\t4"},  // missing bytes read as 0

@@ -34,8 +34,6 @@ TEST(PortName, KindsAndParts) {
         {"sim:plc5:x", MIRA_PK_ERR_SETTINGS, LineKind::Simulator, "", 0, SimFamily::Slc500, 1},
         {"simple", 0, LineKind::Serial, "simple", 0, SimFamily::Slc500, 1},
         {"/dev/ttyUSB0", 0, LineKind::Serial, "/dev/ttyUSB0", 0, SimFamily::Slc500, 1},
-        {"/dev/serial/by-id/usb-0403_6001-if00-port0", 0, LineKind::Serial,
-         "/dev/serial/by-id/usb-0403_6001-if00-port0", 0, SimFamily::Slc500, 1},
         {"socket://127.0.0.1:4001", 0, LineKind::Tcp, "127.0.0.1", 4001, SimFamily::Slc500, 1},
         {"socket://[::1]:502", 0, LineKind::Tcp, "::1", 502, SimFamily::Slc500, 1},
         {"socket://gw.local:65535", 0, LineKind::Tcp, "gw.local", 65535, SimFamily::Slc500, 1},

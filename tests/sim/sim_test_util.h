@@ -2,8 +2,13 @@
 // a stepped clock and the bytes that come back.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/simulator.h"
@@ -69,6 +74,16 @@ inline Bytes Frame(const Bytes& msg, bool crc = false) {
 inline Bytes Cat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// Each address reads back as the text beside it.
+template <class Tables>
+void ExpectPeeks(Tables& tables, std::initializer_list<std::pair<const char*, const char*>> rows) {
+    for (const auto& [address, value] : rows) {
+        std::string v;
+        EXPECT_TRUE(tables.Peek(address, &v)) << address;
+        EXPECT_EQ(v, value) << address;
+    }
 }
 
 const Bytes kAckSeq = {0x10, 0x06};

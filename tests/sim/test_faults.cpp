@@ -24,10 +24,10 @@ Bytes WithTns(Bytes m, uint8_t tns) {
     return m;
 }
 
+// A corrupted check, a NAK and silence are played against the driver end to
+// end; here the faults whose bytes only this side can see.
 TEST(SimFaults, EachKindOnTheNextCommand) {
     const Bytes reply = Frame(kReply);
-    Bytes corrupt = reply;
-    corrupt.back() ^= 0x5A;
     Bytes dropped = reply;
     dropped.erase(dropped.begin() + static_cast<long>(dropped.size() / 2));
     Fault status;
@@ -48,11 +48,8 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
         return f;
     };
     const Row rows[] = {
-        {"corrupt check", kind(FaultKind::CorruptCheck), Cat(kAckSeq, corrupt)},
         {"drop byte", kind(FaultKind::DropByte), Cat(kAckSeq, dropped)},
         {"noise", kind(FaultKind::Noise), Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
-        {"no reply", kind(FaultKind::NoReply), kAckSeq},
-        {"nak", kind(FaultKind::Nak), kNakSeq},
         {"no ack", kind(FaultKind::NoAck), reply},
         {"status F0", status, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
         {"status 10", plain10, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
