@@ -88,6 +88,8 @@ void PostToWindow(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
     window->wake.notify_one();
 }
 
+bool InProcessSimulator(const Options& o) { return o.port == "sim" || o.port.rfind("sim:", 0) == 0; }
+
 std::string DefaultModel(const Options& o) {
     if (!o.model.empty()) return o.model;
     if (o.port.rfind("sim:plc5", 0) == 0) return "PLC5";
@@ -97,7 +99,7 @@ std::string DefaultModel(const Options& o) {
 
 // The simulator answers as the station --dst names, unless the port gives one.
 std::string PortName(const Options& o) {
-    if (o.port != "sim" && o.port.rfind("sim:", 0) != 0) return o.port;
+    if (!InProcessSimulator(o)) return o.port;
     std::string name = o.port == "sim" ? "sim:slc500" : o.port;
     if (std::count(name.begin(), name.end(), ':') == 1) name += ":" + std::to_string(std::min(o.dst, 254u));
     return name;
@@ -214,8 +216,6 @@ int32_t ReadOnce(const Options& o, const std::string& header, const std::vector<
     }
     return 0;
 }
-
-bool InProcessSimulator(const Options& o) { return o.port == "sim" || o.port.rfind("sim:", 0) == 0; }
 
 // The driver numbers its transactions from 0 after every open, and a
 // controller that drops duplicate messages remembers the last command it

@@ -276,10 +276,8 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
     }
 
     Reply reply;
-    const uint32_t count = Load(port->RxCount);
-    const int32_t length = count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
     std::memset(reply.bytes, 0, sizeof reply.bytes);
-    reply.received = CopyRxData(0, length, reply.bytes);
+    reply.received = CopyRxData(0, ReplyLength(port), reply.bytes);
     // The controller's status decides before any data do, from the bytes this
     // reply carried only; a reply too short for its data then fails the
     // coverage check below.

@@ -37,12 +37,6 @@ int32_t SendFramed(const uint8_t* message, int32_t length, bool stringRead) {
     return static_cast<int32_t>(Load(port->ErrorCode));
 }
 
-// Message bytes of the reply that HandInts last completed, within RxData.
-int32_t ReplyLength() {
-    const uint32_t n = Load(Driver.Port->RxCount);
-    return n > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(n);
-}
-
 }  // namespace
 
 int32_t TransmitRequest(const uint8_t* message, int32_t length) { return SendFramed(message, length, false); }
@@ -81,7 +75,7 @@ int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t co
         } while (PollReply(&error) == 0);
         if (error != 0) return MIRA_ERR_CONTROLLER_STATUS;
         uint8_t reply[kRxDataBytes];
-        const int32_t received = CopyRxData(0, ReplyLength(), reply);
+        const int32_t received = CopyRxData(0, ReplyLength(Driver.Port), reply);
         // A refusal is as short as a reply header: its status decides first.
         if (received < 4) return MIRA_ERR_CONTROLLER_STATUS;
         if (reply[3] != 0) return reply[3];

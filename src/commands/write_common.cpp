@@ -1,5 +1,6 @@
 #include "commands/write_common.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -9,7 +10,6 @@
 #include "commands/status.h"
 #include "link/channel.h"
 #include "link/receive.h"
-#include "platform/atomic_word.h"
 #include "platform/wide.h"
 #include "setup/driver_state.h"
 #include "setup/portkit.h"
@@ -91,8 +91,7 @@ int32_t FinishWrite(int32_t* error) {
     // Only the bytes this reply brought count: RxData keeps an earlier, longer
     // reply's bytes past them.
     uint8_t head[7] = {};
-    const uint32_t count = Load(Driver.Port->RxCount);
-    const int32_t length = CopyRxData(0, count < sizeof head ? static_cast<int32_t>(count) : 7, head);
+    const int32_t length = CopyRxData(0, std::min<int32_t>(ReplyLength(Driver.Port), sizeof head), head);
     *error = CheckMessageStatus(head, length);
     return 1;
 }

@@ -235,6 +235,11 @@ int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out) {
     return count;
 }
 
+int32_t ReplyLength(const generic_port* port) {
+    const uint32_t count = Load(port->RxCount);
+    return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
+}
+
 void ResetReceiver(generic_port* port) {
     if (port == nullptr) return;
     Store(port->RxState, StIdle);

@@ -32,6 +32,10 @@ inline constexpr int32_t kTraceBytes = 84;
 // number of bytes copied. Call only after PollReply has reported the reply.
 int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out);
 
+// The message bytes of the reply the handler last completed on port, bounded
+// by RxData.
+[[nodiscard]] int32_t ReplyLength(const generic_port* port);
+
 // Puts the receive machine back to its start before a send: RxState 0 and
 // RxCount 0. Resetting RxCount here is the way out of an overlong frame,
 // after which the handler drops every byte until the count is cleared.
