@@ -4,7 +4,7 @@
 #   make bench  builds the bench preset and prints the performance table
 #   make test   installs missing Debian packages, then builds and tests the
 #               dev, asan and tsan presets
-PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev binutils
+PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev binutils
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -3,6 +3,7 @@
 // errors, a device that vanishes, noise, unsolicited messages, Ctrl-C).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -128,11 +129,14 @@ bool IsTimeStamp(const std::string& t) {  // YYYY-MM-DDTHH:MM:SS.mmm
     return true;
 }
 
-// Just enough JSON for mira's lines: an object of strings, numbers, null and
-// one nested object. Keys of the nested object come out as "error.code".
+// One of mira's JSON lines as flat fields: a string in quotes, a number or
+// null as written; keys of the nested object come out as "error.code".
 class JsonLine {
 public:
-    explicit JsonLine(const std::string& text) : s_(text) { ok_ = Object("") && (Blank(), at_ == s_.size()); }
+    explicit JsonLine(const std::string& text) {
+        const nlohmann::json object = nlohmann::json::parse(text, nullptr, false);
+        ok_ = object.is_object() && Flatten(object, "");
+    }
     bool ok() const { return ok_; }
     const std::map<std::string, std::string>& fields() const { return fields_; }
     std::string operator[](const std::string& key) const {
@@ -141,65 +145,21 @@ public:
     }
 
 private:
-    void Blank() {
-        while (at_ < s_.size() && s_[at_] == ' ') ++at_;
-    }
-    bool Eat(char c) {
-        Blank();
-        if (at_ >= s_.size() || s_[at_] != c) return false;
-        ++at_;
-        return true;
-    }
-    bool String(std::string* out) {
-        if (!Eat('"')) return false;
-        out->clear();
-        while (at_ < s_.size() && s_[at_] != '"') {
-            if (s_[at_] == '\\') {
-                if (++at_ >= s_.size()) return false;
-                const char e = s_[at_];
-                if (e == 'u') {
-                    if (at_ + 4 >= s_.size()) return false;
-                    out->push_back(static_cast<char>(std::stoi(s_.substr(at_ + 1, 4), nullptr, 16)));
-                    at_ += 4;
-                } else {
-                    out->push_back(e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e);
-                }
+    bool Flatten(const nlohmann::json& object, const std::string& prefix) {
+        for (const auto& [key, value] : object.items()) {
+            if (value.is_object()) {
+                if (!Flatten(value, prefix + key + ".")) return false;
+            } else if (value.is_string()) {
+                fields_[prefix + key] = "\"" + value.get<std::string>() + "\"";
+            } else if (value.is_number() || value.is_null()) {
+                fields_[prefix + key] = value.dump();
             } else {
-                out->push_back(s_[at_]);
+                return false;  // mira writes no arrays or booleans
             }
-            ++at_;
         }
-        return Eat('"');
-    }
-    bool Value(const std::string& key) {
-        Blank();
-        if (at_ < s_.size() && s_[at_] == '"') {
-            std::string text;
-            if (!String(&text)) return false;
-            fields_[key] = "\"" + text + "\"";
-            return true;
-        }
-        if (at_ < s_.size() && s_[at_] == '{') return Object(key + ".");
-        const size_t start = at_;
-        while (at_ < s_.size() && std::string("-+.eE0123456789nul").find(s_[at_]) != std::string::npos) ++at_;
-        const std::string token = s_.substr(start, at_ - start);
-        if (token.empty() || (token != "null" && !(std::isdigit(static_cast<unsigned char>(token.back())))))
-            return false;
-        fields_[key] = token;
         return true;
-    }
-    bool Object(const std::string& prefix) {
-        if (!Eat('{')) return false;
-        if (Eat('}')) return true;
-        do {
-            std::string key;
-            if (!String(&key) || !Eat(':') || !Value(prefix + key)) return false;
-        } while (Eat(','));
-        return Eat('}');
     }
 
-    std::string s_;
-    size_t at_ = 0;
     bool ok_ = false;
     std::map<std::string, std::string> fields_;
 };
