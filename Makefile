@@ -1,25 +1,39 @@
-# Three entry points:
-#   make run    installs missing Debian packages, builds the release preset
-#               and reads three words from the built-in simulator with mira
-#   make bench  builds the bench preset and prints the performance table
-#   make test   installs missing Debian packages, then builds and tests the
-#               dev, asan and tsan presets
+# Entry points:
+#   make run      installs missing Debian packages, builds mira, libmira, Portkit
+#                 and the simulator (release preset, no tests) and reads three
+#                 words from the built-in simulator
+#   make test     installs missing Debian packages, then builds and tests the
+#                 dev, asan and tsan presets
+#   make bench    builds the bench preset and prints the performance table
+#   make fuzz     builds the libFuzzer targets (fuzz preset, clang)
 PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev binutils
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps build-% test-% bench fuzz clean
+.PHONY: run test deps fuzz-deps build-% test-% bench bench-build fuzz clean
 
 run: deps
-	$(MAKE) build-release
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target mira_cli
 	./build/release/src/cli/mira read N7:0 W0 W1 W2
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+# install-missing PACKAGE...: installs the packages dpkg does not know, without
+# recommended packages.
+define install-missing
+	@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
-	  $(SUDO) apt-get update -qq && $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  $(SUDO) apt-get update -qq && $(SUDO) env DEBIAN_FRONTEND=noninteractive \
+	    apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install-missing,$(PACKAGES))
+
+fuzz-deps: deps
+	$(call install-missing,$(FUZZ_PACKAGES))
 
 build-%:
 	cmake --preset $* >/dev/null
@@ -31,11 +45,17 @@ test-%: build-%
 test: deps
 	$(MAKE) test-dev test-asan test-tsan
 
+bench-build: deps
+	$(MAKE) build-bench
+
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`.
-bench: deps build-bench
+bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
+
+fuzz: fuzz-deps
+	$(MAKE) build-fuzz
 
 clean:
 	rm -rf build

@@ -171,7 +171,7 @@ void ReadsAt(uint32_t baud, int32_t words, int reads) {
     }
     std::vector<std::u16string> texts;
     for (int32_t i = 0; i < words; ++i) {
-        const std::string t = "W" + std::to_string(i);
+        const std::string t = std::string(1, 'W').append(std::to_string(i));
         texts.emplace_back(t.begin(), t.end());
     }
     std::vector<const char16_t*> items;
@@ -221,7 +221,7 @@ void ReadsAt(uint32_t baud, int32_t words, int reads) {
 // Peak resident size of a child running `mira poll`, from its rusage.
 void PollRss(const char* mira, uint32_t count) {
     std::vector<std::string> args = {mira, "poll", "--every", "1ms", "--count", std::to_string(count), "N7:0"};
-    for (int i = 0; i < 10; ++i) args.push_back("W" + std::to_string(i));
+    for (int i = 0; i < 10; ++i) args.push_back(std::string(1, 'W').append(std::to_string(i)));
     const uint64_t t0 = NowUs();
     const pid_t child = ::fork();
     if (child == 0) {

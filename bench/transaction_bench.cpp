@@ -33,7 +33,7 @@ struct Items {
     std::vector<const char16_t*> pointers;
     explicit Items(int32_t count) {
         for (int32_t i = 0; i < count; ++i) {
-            const std::string t = "W" + std::to_string(i);
+            const std::string t = std::string(1, 'W').append(std::to_string(i));
             texts.emplace_back(t.begin(), t.end());
         }
         for (const auto& t : texts) pointers.push_back(t.c_str());

@@ -101,7 +101,15 @@ std::string DefaultModel(const Options& o) {
 std::string PortName(const Options& o) {
     if (!InProcessSimulator(o)) return o.port;
     std::string name = o.port == "sim" ? "sim:slc500" : o.port;
+    // gcc 12 -Wrestrict false positive (GCC PR 105329): short literals joined to a std::string at -O3.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
     if (std::count(name.begin(), name.end(), ':') == 1) name += ":" + std::to_string(std::min(o.dst, 254u));
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     return name;
 }
 

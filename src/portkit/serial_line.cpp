@@ -39,10 +39,15 @@ public:
             *count = static_cast<size_t>(got);
             return ReadResult::Bytes;
         }
-        if (got < 0 && (errno == EAGAIN || errno == EINTR)) return ReadResult::Nothing;
-        // 0 after POLLIN (the other end of a pseudo-terminal went away) or EIO
-        // (an adapter pulled out): the device is gone.
-        return ReadResult::Closed;
+        if (got < 0) {
+            // EIO, ENXIO or ENODEV: an adapter pulled out, or the far end of a
+            // pseudo-terminal closed. Anything else passes.
+            return (errno == EIO || errno == ENXIO || errno == ENODEV) ? ReadResult::Closed : ReadResult::Nothing;
+        }
+        // A read of nothing after POLLIN is a hang-up only when poll said so: a
+        // sender's DiscardInput can empty the queue between our poll and our
+        // read, which on a busy line (noise) happens often.
+        return (p.revents & POLLHUP) != 0 ? ReadResult::Closed : ReadResult::Nothing;
     }
 
     int32_t Write(const uint8_t* bytes, size_t count) override {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,11 @@ enum class FaultKind {
     Status,        // the reply carries STS `sts` (and EXT STS `extSts` for 0xF0)
 };
 
+// The bytes a Noise fault puts on the line unless told otherwise. Built from
+// a named array, not an initialiser list: gcc 12 under ThreadSanitizer takes
+// the list's hidden backing array for uninitialised (-Wmaybe-uninitialized).
+inline constexpr uint8_t kDefaultNoise[] = {0x00, 0xFF, 0x55};
+
 struct Fault {
     FaultKind kind = FaultKind::CorruptCheck;
     uint32_t every = 1;
@@ -77,7 +83,7 @@ struct Fault {
     uint32_t delayMs = 0;
     uint8_t sts = 0;
     uint8_t extSts = 0;
-    std::vector<uint8_t> noise = {0x00, 0xFF, 0x55};
+    std::vector<uint8_t> noise{std::begin(kDefaultNoise), std::end(kDefaultNoise)};
 };
 
 // What the link has done, for tests and for `mira sim`.

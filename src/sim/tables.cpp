@@ -333,7 +333,15 @@ bool DataTables::Peek(const std::string& address, std::string* out) {
     const DataFile& f = *ref.file;
     char buf[64];
     if (ref.bit >= 0) {
+        // gcc 12 -Wrestrict false positive (GCC PR 105329): short literals joined to a std::string at -O3.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
         *out = ((f.words[ref.word] >> ref.bit) & 1) ? "1" : "0";
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
         return true;
     }
     if (f.type == kTypeFloat) {
@@ -346,7 +354,15 @@ bool DataTables::Peek(const std::string& address, std::string* out) {
         return true;
     }
     if (f.type == kTypeString) {
+        // same false positive as above (GCC PR 105329).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
         *out = "\"" + StringFromWords(&f.words[ref.word - ref.word % kStringWords]) + "\"";
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
         return true;
     }
     std::snprintf(buf, sizeof buf, "%d", static_cast<int>(static_cast<int16_t>(f.words[ref.word])));
@@ -392,7 +408,15 @@ std::string DataTables::Dump() const {
             } else if (f.type == kTypeString) {
                 std::snprintf(buf, sizeof buf, "%s%u:%zu=", letters, f.number, e);
                 out += buf;
+                // same false positive as above (GCC PR 105329).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
                 out += "\"" + StringFromWords(w) + "\"\n";
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
             } else if (f.type == kTypeTimer || f.type == kTypeCounter || f.type == kTypeControl) {
                 const SubTable t = SubNamesFor(f.type, timerWords_);
                 for (size_t i = 0; i < t.count; ++i) {

@@ -22,6 +22,7 @@ namespace {
 
 namespace sim = mira::sim;
 using mira::test::SimPeer;
+namespace bounds = mira::test::bounds;
 using Clock = std::chrono::steady_clock;
 
 // A running mira: stdout and stderr through one pipe, read line by line.
@@ -322,12 +323,17 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
         silent.kind = sim::FaultKind::NoReply;
         peer.sim().InjectFault(silent);
         Mira mira({"read", "--port", peer.port(), "-o", "10s", "N7:0", "W0"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the open is done
+        // The read's request has reached the controller: the open is over.
+        const auto opened = Clock::now() + std::chrono::milliseconds(10 * bounds::kFourResetsMs);
+        while (peer.sim().GetStats().framesReceived == 0 && Clock::now() < opened)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GT(peer.sim().GetStats().framesReceived, 0u);
         peer.Vanish();
         const auto start = Clock::now();
         std::vector<std::string> lines;
         EXPECT_EQ(mira.Finish(&lines), 4);
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+        // Once gone, the channel is taken at once: only the four resets remain.
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(bounds::kLoadFactor * bounds::kFourResetsMs + 1000));
         std::string all;
         for (const auto& l : lines) all += l + "\n";
         EXPECT_NE(all.find("vanished"), std::string::npos) << all;

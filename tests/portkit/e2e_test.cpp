@@ -170,7 +170,7 @@ private:
     // time-out turns a hang into a failure.
     template <class Finish>
     int32_t Await(Finish finish) {
-        const auto guard = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 5000);
+        const auto guard = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 2 * mira::test::bounds::kAfterTimeoutMs);
         int32_t error = 0;
         while (finish(&error) == 0) {
             if (Clock::now() > guard) {
@@ -376,10 +376,8 @@ TEST_P(EveryClass, UnsolicitedWriteIsDeliveredAndAnswered) {
 INSTANTIATE_TEST_SUITE_P(Lines, EveryClass, ::testing::ValuesIn(kLines),
                          [](const ::testing::TestParamInfo<Line>& info) { return std::string(info.param.name); });
 
-// What a failed exchange may take past its reply time-out: the hold limit of
-// the channel and the four line resets that follow a failed read, with room
-// for a loaded machine. Only a bound against hangs, never a measurement.
-constexpr long kAfterTimeoutMs = 4000;
+// Only a bound against hangs, never a measurement.
+constexpr long kAfterTimeoutMs = mira::test::bounds::kAfterTimeoutMs;
 
 // The faults of the line, one after another on one open driver.
 TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {

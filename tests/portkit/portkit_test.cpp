@@ -174,6 +174,28 @@ TEST_F(PtyPort, FloodWithoutHandlerKeepsABoundedQueue) {
     EXPECT_EQ(b, 9);  // the newest bytes survive
 }
 
+// A sender discards stale input while the receive thread may be between its
+// poll and its read: the read then finds nothing, which is not a vanished
+// device. Noise keeps input pending so the race is met again and again.
+TEST_F(PtyPort, DiscardingInputDuringANoiseFloodKeepsTheDevice) {
+    PkRegisterHandler(port, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread noise([&] {
+        const Bytes chunk(64, 0x55);
+        while (!stop.load()) {
+            (void)!write(pty.master, chunk.data(), chunk.size());
+            std::this_thread::sleep_for(100us);
+        }
+    });
+    const auto end = std::chrono::steady_clock::now() + 1500ms;
+    while (std::chrono::steady_clock::now() < end && Get(port->ErrorCode) != uint32_t(MIRA_PK_ERR_CLOSED))
+        SendCommand(port, {0x10, 0x05});  // each send discards the input first
+    stop.store(true);
+    noise.join();
+    EXPECT_NE(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
+    EXPECT_NE(Get(port->TimeoutA), 0);
+}
+
 // The channel lock lasts one longest frame at the line's speed plus 100 ms,
 // unless the host chose its own bound.
 TEST(PortkitPty, ChannelBoundFollowsTheLine) {

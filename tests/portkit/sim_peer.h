@@ -23,6 +23,24 @@
 
 namespace mira::test {
 
+// What the driver and Portkit may spend on the line besides the reply
+// time-out, from the quantities they are built of. A test bounds a run by
+// these, never by what an idle machine happened to take.
+namespace bounds {
+// One line reset: a DLE ENQ, then 30 passes of 10 ms for the answer.
+constexpr long kLineResetMs = 30 * 10;
+// A failed read ends with four of them; the open runs four too.
+constexpr long kFourResetsMs = 4 * kLineResetMs;
+// Portkit's channel bound: the longest frame the driver takes (512 message
+// bytes, all doubled, with framing: 538 ms at 19200 8N1) plus 100 ms.
+constexpr long kChannelBoundMs = 538 + 100;
+// Sleeps and thread hand-overs on a loaded 2-core machine under a sanitizer
+// take up to about twice their nominal time.
+constexpr long kLoadFactor = 2;
+// What an exchange that failed may take past its reply time-out.
+constexpr long kAfterTimeoutMs = kLoadFactor * (kChannelBoundMs + kFourResetsMs);
+}  // namespace bounds
+
 class SimPeer {
 public:
     enum class Via { Pty, Tcp };
