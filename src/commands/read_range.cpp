@@ -92,12 +92,22 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
     PlcAddress& h = Driver.CurrentHeader;
     ItemRequest* items = Driver.ItemTable;
     if (count <= 0 || count > kItemTableRows) return Fail(error, MIRA_ERR_RANGE);
+    // Numbers no request field can carry are refused before any sum of them
+    // could leave 32 bits; an item's element is an offset, so it may be
+    // negative as long as the element it names is not.
+    if (h.elementBase > kMaxFieldNumber) return Fail(error, MIRA_ERR_RANGE);
     for (int32_t i = 0; i < count; ++i) {
+        if (items[i].element < -kMaxFieldNumber || items[i].element > kMaxFieldNumber ||
+            !OctalNumbersFit(h, items[i]))
+            return Fail(error, MIRA_ERR_RANGE);
         if (items[i].size < 0) items[i].size = 0;
         if (items[i].size > kMaxStringChars) items[i].size = kMaxStringChars;
     }
 
     if (h.fileType == kFileString) {
+        // PLC-2 has no string files: its unprotected read carries neither a
+        // file nor the string's length word.
+        if (Driver.ModelClass == kClassPlc2 && !Plc5()) return Fail(error, MIRA_ERR_BAD_HEADER);
         *error = ReadStringItems(&h, items, count);
         if (*error != 0) return 0;
         g_startedItems = count;

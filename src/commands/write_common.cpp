@@ -44,12 +44,6 @@ void RequestWriter::Header(const PlcAddress& header, uint8_t command) {
     for (int32_t i = 0; i < n && i < 8; ++i) Byte(bytes[i]);
 }
 
-void RequestWriter::Element(int32_t number) {
-    uint8_t bytes[4] = {};
-    const int32_t n = PutElementNumber(bytes, number);
-    for (int32_t i = 0; i < n && i < 4; ++i) Byte(bytes[i]);
-}
-
 void RewritePairEscapes(char16_t* text, int32_t used) {
     for (int32_t j = 0; j < used; j += 2) {
         if (text[j] == u'\\' && j + 1 < used && text[j + 1] == u'0') {

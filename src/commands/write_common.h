@@ -69,8 +69,9 @@ public:
     }
     // The command header of every request; advances TnsCounter.
     void Header(const PlcAddress& header, uint8_t command);
-    // An SLC element-number field (one byte, or 0xFF low high).
-    void Element(int32_t number);
+    void Bytes(const uint8_t* bytes, int32_t count) {
+        for (int32_t i = 0; i < count; ++i) Byte(bytes[i]);
+    }
     void Text(const char* text, int32_t length) {
         for (int32_t i = 0; i < length; ++i) Byte(static_cast<uint8_t>(text[i]));
     }

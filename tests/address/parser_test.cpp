@@ -84,8 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::Values(
     HeaderRow{5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
     HeaderRow{500, u"A14:0", 0, 142, 14, -1, 0, 10, 1},
     HeaderRow{500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
-    // Numbers past 32 bits wrap as the platform's conversion does.
-    HeaderRow{500, u"N9:4294967297", 0, 137, 9, -1, 1, 0, 1},
+    // Numbers past 32 bits saturate as the platform's conversion does.
+    HeaderRow{500, u"N9:4294967297", 0, 137, 9, -1, 2147483647, 0, 1},
     // A code unit outside ASCII ends a number: "N\u00e97" is file N0.
     HeaderRow{500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1},
     HeaderRow{5, u"N\u00e97:0", 0, 137, 0, -1, 0, 0, 1},
