@@ -64,6 +64,13 @@ TEST_F(WriteItemTest, RequestBytesByClass) {
          u"\\0ABC", kSlcHead + "08 14 8D 00 00 05 00 20 00 42 41 00 43"},
         {"slc_ascii_even_terminator", kSlc, Header(kFileAscii, kRowA, 9), Item(kKindString, 1, 10), Words(0),
          u"ABCD", kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
+        {"slc_timer_element_255", kSlc, Header(kFileTimer, kRowT, 255, 85), Item(kKindWord, 0),
+         Element(1, 2, 3), u"", kSlcHead + "06 FF FF 00 86 00 FF FF 00 01 00 02 00 03 00"},
+        {"slc_file_263_element_256", kSlc, Header(kFileInteger, kRowN, 263, 256), Item(kKindWord, 0), Words(9),
+         u"", kSlcHead + "02 FF 07 01 89 FF 00 01 00 09 00"},
+        // A header that names no element addresses from element 0, as reads do.
+        {"slc_header_without_element", kSlc, Header(kFileInteger, kRowN, 7, -1), Item(kKindWord, 2), Words(9),
+         u"", kSlcHead + "02 07 89 02 00 09 00"},
         {"plc2_bit_set", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 4, 2, 9), Words(1), u"",
          "01 00 05 00 00 00 08 00 00 00 09 00 02 00"},
         {"plc2_bit_clear", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 4, 2, 9), Words(0), u"",
@@ -115,6 +122,10 @@ TEST_F(WriteItemTest, RefusalsBuildNothing) {
         {"element_past_16_bits", kSlc, Header(kFileInteger, kRowN, 7, 70000), Item(kKindWord, 0),
          MIRA_ERR_RANGE},
         {"plc5_ascii_past_count_byte", kPlc5, Header(kFileAscii, kRowA, 9), Item(kKindString, 0, 200),
+         MIRA_ERR_RANGE},
+        {"file_past_16_bits", kSlc, Header(kFileInteger, kRowN, 65543), Item(kKindWord, 0), MIRA_ERR_RANGE},
+        {"plc2_slot", kPlc2, Header(kFileInput, kRowI, 1, 0, 3), Item(kKindWord, 0), MIRA_ERR_RANGE},
+        {"plc2_byte_address_past_16_bits", kPlc2, Header(kFileNone, kRowU, -1, 32768), Item(kKindWord, 0),
          MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
