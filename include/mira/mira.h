@@ -73,6 +73,9 @@ enum {
                                       /* it is not allowed                            */
     MIRA_ERR_RANGE = -39,             /* range too large                              */
     MIRA_ERR_GROUP_WRITE_TCC = -40,   /* group write to a timer, counter or control   */
+    MIRA_ERR_NOTHING_OUTSTANDING = -50, /* a finish with no request of its own out:  */
+                                      /* no start, its start failed, or the finish   */
+                                      /* that ended the exchange was already called  */
     MIRA_ERR_CONTROLLER_STATUS = 256, /* controller status error, failed string read  */
     MIRA_ERR_ODD_ASCII_START = 257,   /* PLC-5 ASCII group write at an odd byte       */
     MIRA_ERR_NO_UNSOLICITED = 280,    /* no stored unsolicited frame; every discard   */

@@ -85,10 +85,13 @@ bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* h
 }
 
 int32_t StartedItemCount() { return g_startedItems; }
-void SetStartedItemCount(int32_t count) { g_startedItems = count; }
+void SetStartedItemCount(int32_t count) {
+    g_startedItems = count;
+    Driver.Outstanding = count > 0 ? kReadExchange : kNoExchange;
+}
 
 int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
-    g_startedItems = 0;
+    SetStartedItemCount(0);
     PlcAddress& h = Driver.CurrentHeader;
     ItemRequest* items = Driver.ItemTable;
     if (count <= 0 || count > kItemTableRows) return Fail(error, MIRA_ERR_RANGE);
@@ -110,7 +113,7 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
         if (Driver.ModelClass == kClassPlc2 && !Plc5()) return Fail(error, MIRA_ERR_BAD_HEADER);
         *error = ReadStringItems(&h, items, count);
         if (*error != 0) return 0;
-        g_startedItems = count;
+        SetStartedItemCount(count);
         return 1;
     }
 
@@ -158,7 +161,7 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
     if (length < 0) return Fail(error, length);
     *error = TransmitRequest(message, length);
     if (*error != 0) return 0;
-    g_startedItems = count;
+    SetStartedItemCount(count);
     return 1;
 }
 

@@ -74,9 +74,16 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
     return code == 0 ? 1 : 0;
 }
 
-int32_t FinishWrite(int32_t* error) {
+int32_t FinishWrite(int32_t* error, uint32_t exchange) {
+    // The last reply's status stays in RxData: without a write of its own
+    // outstanding the finish would report it as this write's.
+    if (Driver.Port != nullptr && Driver.Outstanding != exchange) {
+        *error = MIRA_ERR_NOTHING_OUTSTANDING;
+        return 1;
+    }
     int32_t linkError = 0;
     if (PollReply(&linkError) == 0) return 0;
+    Driver.Outstanding = kNoExchange;
     WaitOutputDrained();
     if (linkError != 0) {
         *error = linkError;

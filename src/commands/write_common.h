@@ -107,7 +107,9 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
 
 // The finish both writes share: 0 while the reply is outstanding; 1 when the
 // exchange is over, with *error the link error or the reply's status code.
-int32_t FinishWrite(int32_t* error);
+// `exchange` is the Outstanding kind of the finish's own start; with another
+// (or none) the call ends at once with MIRA_ERR_NOTHING_OUTSTANDING.
+int32_t FinishWrite(int32_t* error, uint32_t exchange);
 
 // True when the driver is open: the port and the tables exist.
 bool DriverTablesReady();

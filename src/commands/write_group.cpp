@@ -289,6 +289,7 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
     int32_t ignored = 0;
     if (error == nullptr) error = &ignored;
     *error = 0;
+    Driver.Outstanding = kNoExchange;
     if (!DriverTablesReady()) {
         *error = MIRA_PK_ERR_CLOSED;
         return 0;
@@ -319,12 +320,14 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
         *error = code;
         return 0;
     }
-    return SendWriteRequest(message, length, error);
+    const int32_t sent = SendWriteRequest(message, length, error);
+    if (sent != 0) Driver.Outstanding = kGroupWriteExchange;
+    return sent;
 }
 
 MIRA_API int32_t UDrvWriteGroupFinish(int32_t* error) {
     int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored);
+    return FinishWrite(error != nullptr ? error : &ignored, kGroupWriteExchange);
 }
 
 }  // extern "C"

@@ -421,14 +421,18 @@ MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* 
     int32_t ignored = 0;
     if (error == nullptr) error = &ignored;
     *error = 0;
+    Driver.Outstanding = kNoExchange;
     const int32_t code = StartItemWrite(stationRef, headerText, itemText, valueRecord, error);
     *error = code;
+    // The read before a bit or sub-element write has ended by now; what is
+    // outstanding is this write, or nothing.
+    Driver.Outstanding = code == 0 ? kItemWriteExchange : kNoExchange;
     return code == 0 ? 1 : 0;
 }
 
 MIRA_API int32_t UDrvWriteItemFinish(int32_t* error) {
     int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored);
+    return FinishWrite(error != nullptr ? error : &ignored, kItemWriteExchange);
 }
 
 }  // extern "C"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "commands/write_support.h"
 
 namespace mira::test {
@@ -192,6 +194,39 @@ TEST_F(WriteItemTest, SubElementIsReadAndWrittenWhole) {
     EXPECT_EQ(Start(u"U:4", u"W0", 1, &error), 0);
     EXPECT_EQ(error, MIRA_ERR_BAD_HEADER);
     EXPECT_TRUE(requests.empty());
+}
+
+// A finish whose own start sent nothing ends at once with a code of its own,
+// never with the status or the values of the last reply, another start's or
+// the one a finish already took.
+TEST_F(WriteItemTest, FinishWithNothingOutstanding) {
+    if (!RoadReady()) GTEST_SKIP() << "address parser not built in";
+    HostValue v{};
+    static const char16_t* const kItems[] = {u"W0"};
+    const std::function<int32_t(int32_t*)> starts[] = {
+        [](int32_t* e) { return UDrvReadGroupStart(u"1", u"N7:0", kItems, 1, e); },
+        [&](int32_t* e) { return UDrvWriteGroupStart(u"1", u"N7:0", kItems, &value, 1, e); },
+        [&](int32_t* e) { return Start(u"N7:0", u"W0", 5, e); },
+    };
+    const std::function<int32_t(int32_t*)> finishes[] = {
+        [&](int32_t* e) { return UDrvReadGroupFinishExt(&v, 0, 1, e); },
+        [](int32_t* e) { return UDrvWriteGroupFinish(e); },
+        [](int32_t* e) { return UDrvWriteItemFinish(e); },
+    };
+    for (size_t k = 0; k < 3; ++k) {
+        int32_t error = 0;
+        EXPECT_EQ(finishes[k](&error), 1) << k;
+        EXPECT_EQ(error, MIRA_ERR_NOTHING_OUTSTANDING) << k;
+        Reply(0, {0x2A, 0x00});
+        ASSERT_EQ(starts[k](&error), 1) << k;
+        Fake().Pump();
+        EXPECT_EQ(finishes[k](&error), 1) << k;
+        EXPECT_EQ(error, 0) << k;
+        v = HostValue{};
+        EXPECT_EQ(finishes[k](&error), 1) << k;
+        EXPECT_EQ(error, MIRA_ERR_NOTHING_OUTSTANDING) << k;
+        EXPECT_EQ(v.quality, 0) << k;
+    }
 }
 
 }  // namespace
