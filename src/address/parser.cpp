@@ -34,6 +34,31 @@ bool Fits(const char16_t* text, size_t capacity) {
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
+// Set when a header text names a negative file number, slot or element.
+// The records keep -1 for "none named", so such a number would be read as
+// none (element 0, slot 0) or go out as another byte; ParseHeader refuses it.
+bool g_negativeNumber = false;
+
+// A number field of a header text.
+int32_t HeaderNumber(const char16_t* text) {
+    const int32_t n = wtol(text);
+    if (n < 0) g_negativeNumber = true;
+    return n;
+}
+
+// True when the text, white space at both ends aside, is not empty and holds
+// printable ASCII only. Anything else (a control character, a digit of
+// another script) would be read as a number it does not show.
+bool PrintableAscii(const char16_t* text, size_t limit) {
+    size_t begin = 0, end = wide::wcsnlen(text, limit);
+    while (begin < end && wide::IsSpace(text[begin])) ++begin;
+    while (end > begin && wide::IsSpace(text[end - 1])) --end;
+    if (begin == end) return false;
+    for (size_t i = begin; i < end; ++i)
+        if (text[i] < 0x20 || text[i] > 0x7E) return false;
+    return true;
+}
+
 // Copies at most count characters and terminates; dest holds count + 1.
 void CopyPrefix(char16_t* dest, const char16_t* source, size_t count) {
     size_t n = 0;
@@ -107,19 +132,19 @@ NumericResult ParseNumeric(PlcAddress* header, char16_t* work, char16_t (&tail)[
     if (char16_t* second = wide::wcschr(tail, u':')) {
         *second = 0;
         if (!typeWordGiven) result.letterSyntax = true;
-        header->slot = wtol(first);
-        header->fileNumber = wtol(tail);
+        header->slot = HeaderNumber(first);
+        header->fileNumber = HeaderNumber(tail);
         if (wholeAddress)
             result.itemText = second + 1;
         else
-            header->elementBase = wtol(second + 1);
+            header->elementBase = HeaderNumber(second + 1);
     } else {
         header->slot = 0;
-        header->fileNumber = wtol(first);
+        header->fileNumber = HeaderNumber(first);
         if (wholeAddress)
             result.itemText = tail;
         else
-            header->elementBase = wtol(tail);
+            header->elementBase = HeaderNumber(tail);
     }
     return result;
 }
@@ -161,11 +186,11 @@ TokenCheck ApplyLetterRow(PlcAddress* header, int32_t row, const char16_t* token
             return TokenCheck::Good;
         case kRowST:
             if (length < 3) return TokenCheck::Refused;
-            header->fileNumber = wtol(token + 2);
+            header->fileNumber = HeaderNumber(token + 2);
             return TokenCheck::Good;
         default:
             if (length < 2) return TokenCheck::Refused;
-            header->fileNumber = wtol(token + 1);
+            header->fileNumber = HeaderNumber(token + 1);
             return TokenCheck::Good;
     }
 }
@@ -222,7 +247,11 @@ void TrimBlanks(char16_t* text) {
     while (n > 0 && wide::IsSpace(text[n - 1])) text[--n] = 0;
 }
 
-int32_t ParseHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
+namespace {
+
+// The header parse proper; ParseHeader adds the refusals of texts it would
+// misread, after the fields are set as the address checks rely on.
+int32_t ReadHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
     header->stationText[0] = 0;
     Driver.LetterSyntax = 0;
     if (headerText == nullptr || !Fits(headerText, kWorkChars)) {
@@ -260,17 +289,40 @@ int32_t ParseHeader(PlcAddress* header, const char16_t* stationText, const char1
         char16_t* pieceSave = nullptr;
         const char16_t* slotText = wide::wcstok(element, u".", &pieceSave);
         if (slotText == nullptr) return MIRA_ERR_BAD_HEADER;
-        header->slot = wtol(slotText);
+        header->slot = HeaderNumber(slotText);
         const char16_t* elementText = wide::wcstok(nullptr, u".", &pieceSave);
         if (elementText == nullptr) return MIRA_ERR_BAD_HEADER;
-        header->elementBase = wtol(elementText);
+        header->elementBase = HeaderNumber(elementText);
     } else {
-        header->elementBase = wtol(element);
+        header->elementBase = HeaderNumber(element);
     }
     return 0;
 }
 
+int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText);
+
+}  // namespace
+
+int32_t ParseHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
+    g_negativeNumber = false;
+    const int32_t code = ReadHeader(header, stationText, headerText);
+    if (code != 0) return code;
+    if (g_negativeNumber || !PrintableAscii(headerText, kWorkChars)) return MIRA_ERR_BAD_HEADER;
+    return 0;
+}
+
 int32_t ParseItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText) {
+    const int32_t code = ReadItem(header, item, itemText);
+    if (code != 0) return code;
+    // An empty item, or one with characters it cannot show, would be read
+    // as element 0 (or a number other than the one the host sees).
+    if (itemText == nullptr || !PrintableAscii(itemText, kItemChars)) return MIRA_ERR_BAD_MNEMONIC;
+    return 0;
+}
+
+namespace {
+
+int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText) {
     item->mnemonic = 0;
     item->kind = 0;
     item->element = 0;
@@ -351,6 +403,8 @@ int32_t ParseItem(const PlcAddress* header, ItemRequest* item, const char16_t* i
             return 0;
     }
 }
+
+}  // namespace
 
 void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
                       const char16_t* addressText) {

@@ -1,7 +1,10 @@
 #include "cli/args.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <cstring>
+
+#include "cli/values.h"
 
 namespace mira::cli {
 
@@ -159,6 +162,32 @@ std::string CheckOperands(const Options& o) {
             break;
     }
     if (n > 4096 && error.empty()) error = "at most 4096 items in one request";
+    if (!error.empty()) return error;
+
+    // The address texts the command hands the driver: a header first where
+    // the command takes one, then items (of write, the part before '=').
+    auto check = [&](const char* what, const std::string& text) {
+        const std::string problem = AddressTextProblem(text);
+        if (!error.empty() || problem.empty()) return;
+        std::string shown;
+        for (char ch : text) {
+            const auto c = static_cast<unsigned char>(ch);
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            shown += (c < 0x20 || c > 0x7E) ? std::string(buf) : std::string(1, ch);
+        }
+        error = std::string(what) + " \"" + shown + "\" " + problem;
+    };
+    const bool hasHeader = o.command == Command::Read || o.command == Command::Poll || o.command == Command::Write ||
+                           o.command == Command::WriteItem || (o.command == Command::Check && o.address.empty());
+    if (o.command == Command::Sim || o.command == Command::Ports) return error;
+    if (o.command == Command::Check && !o.address.empty()) check("address", o.address);
+    for (size_t k = 0; k < n; ++k) {
+        if (o.command == Command::WriteItem && k == 2) break;  // the value
+        const std::string& text = o.operands[k];
+        if (hasHeader && k == 0) check("header", text);
+        else check("item", o.command == Command::Write ? text.substr(0, text.find('=')) : text);
+    }
     return error;
 }
 

@@ -119,6 +119,7 @@ std::string DescribeCode(int32_t code) {
         case MIRA_ERR_BAD_HEADER: return "the header names no valid file";
         case MIRA_ERR_RANGE: return "range too large";
         case MIRA_ERR_GROUP_WRITE_TCC: return "group write to a timer, counter or control file";
+        case MIRA_ERR_NOTHING_OUTSTANDING: return "a finish with no request of its own outstanding";
         // 256 is also Portkit's overflow code (0x100): one code, both meanings.
         case MIRA_ERR_CONTROLLER_STATUS: return "controller status error, or a received frame of more than 511 bytes";
         case MIRA_ERR_ODD_ASCII_START: return "PLC-5 ASCII group write at an odd byte";

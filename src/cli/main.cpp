@@ -23,6 +23,7 @@
 #include "cli/commands.h"
 #include "cli/format.h"
 #include "cli/output.h"
+#include "cli/values.h"
 #include "mira/mira.h"
 #include "mira/portkit_codes.h"
 #include "portkit/portkit_host.h"
@@ -309,43 +310,28 @@ int RunPoll(const Options& o) {
     return good > 0 || reads == 0 ? kExitOk : ExitCodeFor(lastError);
 }
 
-// The host value for a write, typed as the driver types the item.
+// The checks of texts and values need only the model settings. A block that
+// Portkit refuses at once (speed 1) applies them without opening a line.
+void ApplyModelOnly(const Options& o) {
+    Options settingsOnly = o;
+    settingsOnly.baud = 1;
+    DriverSettings settings = MakeSettings(settingsOnly);
+    char16_t version[8] = {};
+    int32_t error = 0;
+    if (UDrvOpen(0, &settings, version, &error) == 1) UDrvClose();
+}
+
+// The host value for a write, typed as the driver types the item and
+// refused when it does not fit the item (the driver would send another).
 bool MakeValue(const std::string& header, const std::string& item, const std::string& text, HostValueCore* value,
                std::string* why) {
-    *value = HostValueCore{};
     const std::u16string h = ToWide(header), i = ToWide(item);
     const int32_t type = UDrvGetType(h.c_str(), i.c_str());
-    if (type == 3) {
-        const std::u16string w = ToWide(text);
-        if (w.size() > 82) {
-            *why = "a string of at most 82 characters";
-            return false;
-        }
-        value->valueType = MIRA_VALUE_STRING;
-        std::copy(w.begin(), w.end(), value->value.text);
-        value->value.text[w.size()] = 0;
-        return true;
-    }
-    errno = 0;
-    char* end = nullptr;
-    if (type == 2) {
-        const double d = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != 0 || errno != 0 || !std::isfinite(d)) {
-            *why = "a number";
-            return false;
-        }
-        value->valueType = MIRA_VALUE_DOUBLE;
-        value->value.real = d;
-        return true;
-    }
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || errno != 0 || v < INT32_MIN || v > INT32_MAX) {
-        *why = "a whole number";
-        return false;
-    }
-    value->valueType = MIRA_VALUE_INTEGER;
-    value->value.integer = static_cast<int32_t>(v);
-    return true;
+    char16_t canonical[MIRA_CHECKED_TEXT_BUFFER] = {};
+    std::copy(i.begin(), i.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(i.size(), MIRA_MAX_CHECKED_TEXT)),
+              canonical);
+    UDrvValidAddress(h.c_str(), canonical);
+    return MakeHostValue(RuleFor(type, ToUtf8(canonical, MIRA_CHECKED_TEXT_BUFFER)), text, value, why);
 }
 
 void WrittenRows(const std::vector<std::string>& items, const std::vector<std::string>& texts,
@@ -363,8 +349,6 @@ void WrittenRows(const std::vector<std::string>& items, const std::vector<std::s
 }
 
 int RunWrite(const Options& o, bool single) {
-    Driver driver;
-    if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
     const std::string& header = o.operands[0];
     std::vector<std::string> items, texts;
     if (single) {
@@ -377,6 +361,9 @@ int RunWrite(const Options& o, bool single) {
             texts.push_back(o.operands[k].substr(eq + 1));
         }
     }
+    // Values are checked before the line is opened: one that does not fit
+    // its item never goes near it.
+    ApplyModelOnly(o);
     std::vector<HostValueCore> values(items.size());
     for (size_t k = 0; k < items.size(); ++k) {
         std::string why;
@@ -385,6 +372,8 @@ int RunWrite(const Options& o, bool single) {
             return kExitUsage;
         }
     }
+    Driver driver;
+    if (const int rc = driver.Open(o, nullptr); rc != kExitOk) return rc;
     const std::u16string station = ToWide(std::to_string(o.dst));
     const std::u16string head = ToWide(header);
     WideList list(items);
@@ -469,14 +458,7 @@ int RunListen(const Options& o) {
 }
 
 int RunCheck(const Options& o) {
-    // The checks need only the model settings. A block that Portkit refuses
-    // at once (speed 1) applies them without opening a line.
-    Options settingsOnly = o;
-    settingsOnly.baud = 1;
-    DriverSettings settings = MakeSettings(settingsOnly);
-    char16_t version[8] = {};
-    int32_t error = 0;
-    if (UDrvOpen(0, &settings, version, &error) == 1) UDrvClose();
+    ApplyModelOnly(o);
 
     std::vector<Row> rows;
     auto add = [&](const std::string& typed, const char16_t* canonical) {

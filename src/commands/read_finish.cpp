@@ -239,6 +239,12 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
         *error = MIRA_PK_ERR_CLOSED;
         return 1;
     }
+    // RxData and ReplyReady keep the last reply until the next send: without
+    // a read of its own outstanding the finish would decode it again.
+    if (Driver.Outstanding != kReadExchange) {
+        *error = MIRA_ERR_NOTHING_OUTSTANDING;
+        return 1;
+    }
     int32_t pollError = 0;
     if (PollReply(&pollError) == 0) return 0;
     if (pollError != 0) {
@@ -322,7 +328,9 @@ MIRA_API int32_t UDrvReadGroupFinishExt(HostValue* values, int32_t, int32_t item
     int32_t ignored = 0;
     int32_t* code = error != nullptr ? error : &ignored;
     *code = 0;
-    return mira::Finish(values, itemCount, code);
+    const int32_t done = mira::Finish(values, itemCount, code);
+    if (done != 0) mira::Driver.Outstanding = mira::kNoExchange;
+    return done;
 }
 
 }  // extern "C"

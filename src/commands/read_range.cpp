@@ -85,22 +85,35 @@ bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* h
 }
 
 int32_t StartedItemCount() { return g_startedItems; }
-void SetStartedItemCount(int32_t count) { g_startedItems = count; }
+void SetStartedItemCount(int32_t count) {
+    g_startedItems = count;
+    Driver.Outstanding = count > 0 ? kReadExchange : kNoExchange;
+}
 
 int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
-    g_startedItems = 0;
+    SetStartedItemCount(0);
     PlcAddress& h = Driver.CurrentHeader;
     ItemRequest* items = Driver.ItemTable;
     if (count <= 0 || count > kItemTableRows) return Fail(error, MIRA_ERR_RANGE);
+    // Numbers no request field can carry are refused before any sum of them
+    // could leave 32 bits; an item's element is an offset, so it may be
+    // negative as long as the element it names is not.
+    if (h.elementBase > kMaxFieldNumber) return Fail(error, MIRA_ERR_RANGE);
     for (int32_t i = 0; i < count; ++i) {
+        if (items[i].element < -kMaxFieldNumber || items[i].element > kMaxFieldNumber ||
+            !OctalNumbersFit(h, items[i]))
+            return Fail(error, MIRA_ERR_RANGE);
         if (items[i].size < 0) items[i].size = 0;
         if (items[i].size > kMaxStringChars) items[i].size = kMaxStringChars;
     }
 
     if (h.fileType == kFileString) {
+        // PLC-2 has no string files: its unprotected read carries neither a
+        // file nor the string's length word.
+        if (Driver.ModelClass == kClassPlc2 && !Plc5()) return Fail(error, MIRA_ERR_BAD_HEADER);
         *error = ReadStringItems(&h, items, count);
         if (*error != 0) return 0;
-        g_startedItems = count;
+        SetStartedItemCount(count);
         return 1;
     }
 
@@ -148,7 +161,7 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
     if (length < 0) return Fail(error, length);
     *error = TransmitRequest(message, length);
     if (*error != 0) return 0;
-    g_startedItems = count;
+    SetStartedItemCount(count);
     return 1;
 }
 

@@ -38,6 +38,7 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error);
 
 // The number of items the last successful start read (0 before any). The
 // finish decodes no more rows than that, so it never reports stale rows.
+// Setting a count above 0 marks a read outstanding (Outstanding), 0 none.
 int32_t StartedItemCount();
 void SetStartedItemCount(int32_t count);
 

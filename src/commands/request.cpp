@@ -2,6 +2,7 @@
 #include "commands/request.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "address/tables.h"
 #include "platform/atomic_word.h"
@@ -46,35 +47,50 @@ int32_t PutCommandHeader(uint8_t* out, const PlcAddress& header, uint8_t command
     return 6;
 }
 
-int32_t PutElementNumber(uint8_t* out, int32_t element) {
-    if (element < 0) element = 0;
-    if (element <= 255) {
-        out[0] = static_cast<uint8_t>(element);
+int32_t PutSlcNumber(uint8_t* out, int32_t number) {
+    if (number < 0 || number > kMaxFieldNumber) return 0;
+    // 0xFF opens the three-byte form, so 255 itself must take that form too.
+    if (number < 0xFF) {
+        out[0] = static_cast<uint8_t>(number);
         return 1;
     }
     out[0] = 0xFF;
-    out[1] = Low(element);
-    out[2] = High(element);
+    out[1] = Low(number);
+    out[2] = High(number);
     return 3;
 }
 
 int32_t PutSlcAddress(uint8_t* out, PlcAddress* header, int32_t element) {
-    int32_t n = 0;
-    out[n++] = Low(header->fileNumber);
-    out[n++] = Low(header->fileType);
     if (header->slot < 0) header->slot = 0;
     // Input, output and the three-word structures carry the slot (or the
     // structure's sub-element) first.
     const bool slotFirst = header->fileNumber == 0 || header->fileNumber == 1 || header->fileType == kFileTimer ||
                            header->fileType == kFileCounter || header->fileType == kFileControl;
-    if (slotFirst) {
-        out[n++] = Low(header->slot);
-        n += PutElementNumber(out + n, element);
-    } else {
-        n += PutElementNumber(out + n, element);
-        out[n++] = Low(header->slot);
+    uint8_t bytes[kMaxSlcAddressBytes];
+    int32_t n = 0;
+    int32_t field = PutSlcNumber(bytes, header->fileNumber);
+    if (field == 0 || header->fileType < 0 || header->fileType > 0xFF) return MIRA_ERR_RANGE;
+    n += field;
+    bytes[n++] = Low(header->fileType);
+    for (const int32_t number : {slotFirst ? header->slot : element, slotFirst ? element : header->slot}) {
+        field = PutSlcNumber(bytes + n, number);
+        if (field == 0) return MIRA_ERR_RANGE;
+        n += field;
     }
+    for (int32_t i = 0; i < n; ++i) out[i] = bytes[i];
     return n;
+}
+
+int32_t CheckDestination(const PlcAddress& header) {
+    if (header.station < 0 || header.station > 0xFF) return MIRA_ERR_RANGE;
+    if (Driver.ModelClass == kClassSlc500 && Driver.Plc5Family == 0) return 0;
+    // PLC-2 and PLC-5 requests have no slot field: a slot would be dropped
+    // and the request would name slot 0.
+    if (header.slot > 0) return MIRA_ERR_RANGE;
+    // The PLC-5 address text prints the file number itself; a number past
+    // 16 bits can only be one saturated from a longer text.
+    if (Driver.Plc5Family == 1 && header.fileNumber > kMaxFieldNumber) return MIRA_ERR_RANGE;
+    return 0;
 }
 
 int32_t FormatAsciiAddress(char* text, int32_t capacity, int32_t element) {
@@ -134,6 +150,19 @@ int32_t OctalDigitsToValue(int32_t n) {
     return value;
 }
 
+bool IsOctalDigits(int32_t n) {
+    if (n < 0) return false;
+    for (; n > 0; n /= 10)
+        if (n % 10 > 7) return false;
+    return true;
+}
+
+bool OctalNumbersFit(const PlcAddress& header, const ItemRequest& item) {
+    if (Driver.OctalIo != 1 || (header.fileType != kFileInput && header.fileType != kFileOutput)) return true;
+    const int32_t base = header.elementBase < 0 ? 0 : header.elementBase;
+    return IsOctalDigits(base) && IsOctalDigits(item.element) && (item.hasBit == 0 || IsOctalDigits(item.bit));
+}
+
 int32_t ValueToOctalDigits(int32_t value) {
     if (value <= 0) return 0;
     // The digits of a large value exceed 32 bits; accumulate wide and keep
@@ -150,6 +179,7 @@ int32_t ValueToOctalDigits(int32_t value) {
 
 int32_t BuildPlc2Read(uint8_t* out, const PlcAddress& header, int32_t byteAddress, int32_t byteCount) {
     if (byteAddress < 0 || byteAddress > 0xFFFF || byteCount < 0 || byteCount > 255) return MIRA_ERR_RANGE;
+    if (CheckDestination(header) != 0) return MIRA_ERR_RANGE;
     int32_t n = PutCommandHeader(out, header, ReadCommandByte());
     out[n++] = Low(byteAddress);
     out[n++] = High(byteAddress);
@@ -158,16 +188,21 @@ int32_t BuildPlc2Read(uint8_t* out, const PlcAddress& header, int32_t byteAddres
 }
 
 int32_t BuildSlcRead(uint8_t* out, PlcAddress* header, int32_t element, int32_t byteCount) {
-    if (element < 0 || element > 0xFFFF || byteCount < 0 || byteCount > 255) return MIRA_ERR_RANGE;
+    if (byteCount < 0 || byteCount > 255 || CheckDestination(*header) != 0) return MIRA_ERR_RANGE;
+    // The address fields first, so that a refused one leaves the TNS alone.
+    uint8_t address[kMaxSlcAddressBytes];
+    const int32_t addressBytes = PutSlcAddress(address, header, element);
+    if (addressBytes < 0) return addressBytes;
     int32_t n = PutCommandHeader(out, *header, ReadCommandByte());
     out[n++] = 0xA2;
     out[n++] = static_cast<uint8_t>(byteCount);
-    n += PutSlcAddress(out + n, header, element);
+    for (int32_t i = 0; i < addressBytes; ++i) out[n++] = address[i];
     return n;
 }
 
 int32_t BuildPlc5Read(uint8_t* out, const PlcAddress& header, int32_t element, int32_t count) {
-    if (element < 0 || count < 1 || count > 0xFFFF) return MIRA_ERR_RANGE;
+    if (element < 0 || element > kMaxFieldNumber || count < 1 || count > 0xFFFF) return MIRA_ERR_RANGE;
+    if (CheckDestination(header) != 0) return MIRA_ERR_RANGE;
     int32_t n = PutCommandHeader(out, header, ReadCommandByte());
     out[n++] = 0x68;
     out[n++] = 0x00;  // packet offset

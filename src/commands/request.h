@@ -26,16 +26,31 @@ uint8_t WriteCommandByte();  // 0x0F, or 0x08 for PLC-2
 // high 0) and advances TnsCounter. Returns 6.
 int32_t PutCommandHeader(uint8_t* out, const PlcAddress& header, uint8_t command);
 
-// The element-number field of SLC 500 requests: one byte up to 255, else
-// 0xFF, low, high. Returns the bytes written (1 or 3). A negative number is
-// written as 0 so that the field never starts with a stray escape byte; the
-// builders refuse such elements before they get here.
-int32_t PutElementNumber(uint8_t* out, int32_t element);
+// The largest number an address field can carry: the SLC 500 three-byte
+// form, the PLC-2 byte address, the PLC-5 element and file numbers.
+inline constexpr int32_t kMaxFieldNumber = 0xFFFF;
+inline constexpr int32_t kMaxSlcAddressBytes = 10;
+
+// One SLC 500 number field (file number, element, sub-element or slot):
+// 0..254 as one byte, 255..65535 as 0xFF, low, high (a lone 0xFF opens the
+// three-byte form, so 255 is FF FF 00). Returns the bytes written (1 or 3),
+// or 0 with nothing written for a number no field can carry (negative or
+// above 65535).
+int32_t PutSlcNumber(uint8_t* out, int32_t number);
 
 // The SLC 500 address fields: file number, file type and the two number
 // fields (slot and element) in the order the file type needs. A negative
-// slot is set to 0 in the header itself. Returns the bytes written (4 or 6).
+// slot (none named) is set to 0 in the header itself. Returns the bytes
+// written (4 to kMaxSlcAddressBytes), or MIRA_ERR_RANGE with nothing written
+// when a number does not fit its field.
 int32_t PutSlcAddress(uint8_t* out, PlcAddress* header, int32_t element);
+
+// 0 when a request of the current controller class can name the header's
+// station and file as its text does, else MIRA_ERR_RANGE: the station must
+// fit the DST byte; PLC-2 and PLC-5 requests carry no slot, so a slot above
+// 0 is refused there; a PLC-5 file number must lie within 0..65535. Every
+// builder asks before the TNS moves.
+int32_t CheckDestination(const PlcAddress& header);
 
 // The PLC-5 ASCII logical address: 0x00 '$', the text of FormatAsciiAddress
 // for `element`, 0x00. Returns the bytes written.
@@ -50,11 +65,20 @@ int32_t FormatAsciiAddress(char* text, int32_t capacity, int32_t element);
 // value: 17 -> 15 and back. 0 for values of 0 or less.
 int32_t OctalDigitsToValue(int32_t n);
 int32_t ValueToOctalDigits(int32_t value);
+// True when n is 0 or more and its decimal digits are octal digits (0..7): an
+// octal element or bit number the conversions carry as the host wrote it.
+bool IsOctalDigits(int32_t n);
+// With octal I/O numbering (OctalIo, input and output files): true when the
+// header's element and the item's element and bit are octal numbers, which
+// the conversions carry to the address the host wrote (18 would become 20,
+// and a negative offset 0). Always true otherwise.
+bool OctalNumbersFit(const PlcAddress& header, const ItemRequest& item);
 
 // The three read requests. byteCount must fit the one-byte size field
-// (0..255) and element numbers must lie in 0..65535 (PLC-2: byte addresses
-// in 0..65535); otherwise MIRA_ERR_RANGE is returned and nothing is built
-// (TnsCounter is not advanced).
+// (0..255), element numbers must lie in 0..65535 (PLC-2: byte addresses in
+// 0..65535), the SLC file number and slot must fit their fields and the
+// header must pass CheckDestination; otherwise MIRA_ERR_RANGE is returned and
+// nothing is built (TnsCounter is not advanced).
 int32_t BuildPlc2Read(uint8_t* out, const PlcAddress& header, int32_t byteAddress, int32_t byteCount);
 int32_t BuildSlcRead(uint8_t* out, PlcAddress* header, int32_t element, int32_t byteCount);
 // PLC-5 typed read of `count` elements from `element` (as the address text

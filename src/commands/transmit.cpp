@@ -81,10 +81,13 @@ int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t co
         if (reply[3] != 0) return reply[3];
         if (received < 8) return MIRA_ERR_CONTROLLER_STATUS;
 
-        // The length byte is the controller's word; bound it by the slot
-        // (two bytes stay for the pad and the terminator) and by what the
-        // reply really carried.
+        // The length byte is the length of the controller's whole string,
+        // which may be longer than the characters the request asked for:
+        // those are what the reply carries and what the item shows. Bound
+        // by the slot too (two bytes stay for the pad and the terminator),
+        // and by what the reply really carried below.
         int32_t l = plc5 ? reply[7] : reply[6];
+        if (l > item.size) l = item.size;
         if (l > kStringSlotBytes - 2) l = kStringSlotBytes - 2;
         const int32_t copy = (l % 2 == 1) ? l + 1 : l;
         if (8 + copy > received) return MIRA_ERR_CONTROLLER_STATUS;

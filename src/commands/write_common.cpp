@@ -44,12 +44,6 @@ void RequestWriter::Header(const PlcAddress& header, uint8_t command) {
     for (int32_t i = 0; i < n && i < 8; ++i) Byte(bytes[i]);
 }
 
-void RequestWriter::Element(int32_t number) {
-    uint8_t bytes[4] = {};
-    const int32_t n = PutElementNumber(bytes, number);
-    for (int32_t i = 0; i < n && i < 4; ++i) Byte(bytes[i]);
-}
-
 void RewritePairEscapes(char16_t* text, int32_t used) {
     for (int32_t j = 0; j < used; j += 2) {
         if (text[j] == u'\\' && j + 1 < used && text[j + 1] == u'0') {
@@ -80,9 +74,16 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
     return code == 0 ? 1 : 0;
 }
 
-int32_t FinishWrite(int32_t* error) {
+int32_t FinishWrite(int32_t* error, uint32_t exchange) {
+    // The last reply's status stays in RxData: without a write of its own
+    // outstanding the finish would report it as this write's.
+    if (Driver.Port != nullptr && Driver.Outstanding != exchange) {
+        *error = MIRA_ERR_NOTHING_OUTSTANDING;
+        return 1;
+    }
     int32_t linkError = 0;
     if (PollReply(&linkError) == 0) return 0;
+    Driver.Outstanding = kNoExchange;
     WaitOutputDrained();
     if (linkError != 0) {
         *error = linkError;

@@ -69,8 +69,9 @@ public:
     }
     // The command header of every request; advances TnsCounter.
     void Header(const PlcAddress& header, uint8_t command);
-    // An SLC element-number field (one byte, or 0xFF low high).
-    void Element(int32_t number);
+    void Bytes(const uint8_t* bytes, int32_t count) {
+        for (int32_t i = 0; i < count; ++i) Byte(bytes[i]);
+    }
     void Text(const char* text, int32_t length) {
         for (int32_t i = 0; i < length; ++i) Byte(static_cast<uint8_t>(text[i]));
     }
@@ -106,7 +107,9 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
 
 // The finish both writes share: 0 while the reply is outstanding; 1 when the
 // exchange is over, with *error the link error or the reply's status code.
-int32_t FinishWrite(int32_t* error);
+// `exchange` is the Outstanding kind of the finish's own start; with another
+// (or none) the call ends at once with MIRA_ERR_NOTHING_OUTSTANDING.
+int32_t FinishWrite(int32_t* error, uint32_t exchange);
 
 // True when the driver is open: the port and the tables exist.
 bool DriverTablesReady();

@@ -171,9 +171,11 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
         for (int32_t i = 0; i < count; ++i)
             if (items[i].kind == kKindString) return MIRA_ERR_GROUP_WRITE_BIT;
     }
-    const int64_t base = header.elementBase;
-    if (first < 0 || last - first >= 2 * kStagingWords || base < 0 || base + last > 2 * kMaxAddress)
-        return MIRA_ERR_RANGE;
+    // A header that names no element addresses from element 0, as the reads do.
+    const int64_t base = header.elementBase < 0 ? 0 : header.elementBase;
+    if (first < 0 || last - first >= 2 * kStagingWords || base + last > 2 * kMaxAddress) return MIRA_ERR_RANGE;
+    for (int32_t i = 0; i < count; ++i)
+        if (!OctalNumbersFit(header, items[i])) return MIRA_ERR_RANGE;
 
     int32_t runFirst = static_cast<int32_t>(first);
     int32_t runLast = static_cast<int32_t>(last);
@@ -208,6 +210,15 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     if (plc5 && fileType == kFileAscii && byteCount > 255) return MIRA_ERR_RANGE;
     const int64_t address = plc2 ? 2 * start : start;
     if (address < 0 || address > kMaxAddress) return MIRA_ERR_RANGE;
+
+    if (CheckDestination(header) != 0) return MIRA_ERR_RANGE;
+    // The SLC address fields before the header, so a refusal leaves the TNS.
+    uint8_t slcAddress[kMaxSlcAddressBytes];
+    int32_t slcAddressBytes = 0;
+    if (!plc5 && !plc2) {
+        slcAddressBytes = PutSlcAddress(slcAddress, &header, static_cast<int32_t>(address));
+        if (slcAddressBytes < 0) return MIRA_ERR_RANGE;
+    }
 
     header.startElement = static_cast<int32_t>(start);
     header.elementCount = elements;
@@ -258,15 +269,7 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     } else {
         w.Byte(0xAA);
         w.Byte(static_cast<uint32_t>(byteCount));
-        w.Byte(static_cast<uint32_t>(header.fileNumber));
-        w.Byte(static_cast<uint32_t>(fileType));
-        if (header.fileNumber == 0 || header.fileNumber == 1) {
-            w.Byte(static_cast<uint32_t>(header.slot));
-            w.Element(static_cast<int32_t>(address));
-        } else {
-            w.Element(static_cast<int32_t>(address));
-            w.Byte(static_cast<uint32_t>(header.slot));
-        }
+        w.Bytes(slcAddress, slcAddressBytes);
         for (int32_t k = 0; k < words; ++k) w.Word(staging.Get(k));
     }
     if (!w.ok()) return MIRA_ERR_RANGE;
@@ -286,6 +289,7 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
     int32_t ignored = 0;
     if (error == nullptr) error = &ignored;
     *error = 0;
+    Driver.Outstanding = kNoExchange;
     if (!DriverTablesReady()) {
         *error = MIRA_PK_ERR_CLOSED;
         return 0;
@@ -316,12 +320,14 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
         *error = code;
         return 0;
     }
-    return SendWriteRequest(message, length, error);
+    const int32_t sent = SendWriteRequest(message, length, error);
+    if (sent != 0) Driver.Outstanding = kGroupWriteExchange;
+    return sent;
 }
 
 MIRA_API int32_t UDrvWriteGroupFinish(int32_t* error) {
     int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored);
+    return FinishWrite(error != nullptr ? error : &ignored, kGroupWriteExchange);
 }
 
 }  // extern "C"

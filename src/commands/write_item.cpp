@@ -37,6 +37,11 @@ bool IsElementFile(int32_t fileType) {
     return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
 }
 
+// A header that names no element addresses from element 0, as the reads do.
+int64_t ElementBase(const PlcAddress& header) {
+    return header.elementBase < 0 ? 0 : header.elementBase;
+}
+
 int32_t ParseHeaderAndItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText) {
     const int32_t code = ParseWriteHeader(stationRef, headerText);
     if (code != 0) return code;
@@ -131,7 +136,7 @@ int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w)
     const ItemRequest& item = Driver.ItemTable[0];
     const int32_t fileType = header.fileType;
     const bool element3 = IsElementFile(fileType);
-    int64_t e = int64_t{item.element} + header.elementBase;
+    int64_t e = int64_t{item.element} + ElementBase(header);
     if (element3) e *= 3;
     if (e < 0 || e > kMaxAddress) return MIRA_ERR_RANGE;
     int32_t byteCount = 2;
@@ -143,20 +148,14 @@ int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w)
         byteCount = 4;
     else if (item.kind == kKindString)
         byteCount = SlcStringBytes(value, item.size, fileType);
-    if (header.slot < 0) header.slot = 0;
+    uint8_t address[kMaxSlcAddressBytes];
+    const int32_t addressBytes = PutSlcAddress(address, &header, static_cast<int32_t>(e));
+    if (addressBytes < 0) return MIRA_ERR_RANGE;
 
     w.Header(header, 0x0F);
     w.Byte(0xAA);
     w.Byte(static_cast<uint32_t>(byteCount));
-    w.Byte(static_cast<uint32_t>(header.fileNumber));
-    w.Byte(static_cast<uint32_t>(fileType));
-    if (header.fileNumber == 0 || header.fileNumber == 1 || element3) {
-        w.Byte(static_cast<uint32_t>(header.slot));
-        w.Element(static_cast<int32_t>(e));
-    } else {
-        w.Element(static_cast<int32_t>(e));
-        w.Byte(static_cast<uint32_t>(header.slot));
-    }
+    w.Bytes(address, addressBytes);
     if (element3) {
         for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
     } else if (item.hasBit != 0) {
@@ -176,7 +175,7 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
     PlcAddress& header = Driver.CurrentHeader;
     ItemRequest& item = Driver.ItemTable[0];
     const int32_t fileType = header.fileType;
-    int64_t e = int64_t{item.element} + header.elementBase;
+    int64_t e = int64_t{item.element} + ElementBase(header);
     if (Driver.OctalIo != 0 && IsIoFile(fileType)) {
         e = ValueToOctalDigits(OctalDigitsToValue(header.elementBase) + OctalDigitsToValue(item.element));
         item.element = OctalDigitsToValue(item.element);
@@ -242,7 +241,7 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
 int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
     const PlcAddress& header = Driver.CurrentHeader;
     const ItemRequest& item = Driver.ItemTable[0];
-    const int64_t a = (int64_t{item.element} + header.elementBase) * 2;
+    const int64_t a = (int64_t{item.element} + ElementBase(header)) * 2;
     if (a < 0 || a + 1 > kMaxAddress) return MIRA_ERR_RANGE;
     if (item.hasBit != 0) {
         const uint32_t mask = (item.bit >= 0 && item.bit < 32) ? (1u << item.bit) : 0u;
@@ -298,6 +297,7 @@ int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* me
     const ItemRequest& item = Driver.ItemTable[0];
     const int32_t fileType = Driver.CurrentHeader.fileType;
     *length = 0;
+    if (CheckDestination(Driver.CurrentHeader) != 0) return MIRA_ERR_RANGE;
     RequestWriter w(message, kMaxRequestBytes);
     int32_t code = 0;
     if (Driver.Plc5Family != 0) {
@@ -333,6 +333,7 @@ int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, c
 
     ItemRequest item = Driver.ItemTable[0];
     const int32_t fileType = Driver.CurrentHeader.fileType;
+    if (!OctalNumbersFit(Driver.CurrentHeader, item)) return MIRA_ERR_RANGE;
     ItemWords words;
     switch (item.kind) {
         case kKindBcd:
@@ -420,14 +421,18 @@ MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* 
     int32_t ignored = 0;
     if (error == nullptr) error = &ignored;
     *error = 0;
+    Driver.Outstanding = kNoExchange;
     const int32_t code = StartItemWrite(stationRef, headerText, itemText, valueRecord, error);
     *error = code;
+    // The read before a bit or sub-element write has ended by now; what is
+    // outstanding is this write, or nothing.
+    Driver.Outstanding = code == 0 ? kItemWriteExchange : kNoExchange;
     return code == 0 ? 1 : 0;
 }
 
 MIRA_API int32_t UDrvWriteItemFinish(int32_t* error) {
     int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored);
+    return FinishWrite(error != nullptr ? error : &ignored, kItemWriteExchange);
 }
 
 }  // extern "C"

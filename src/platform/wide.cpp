@@ -30,13 +30,17 @@ int32_t wtol(const char16_t* text) {
         negative = (*p == u'-');
         ++p;
     }
-    uint32_t value = 0;
+    // Accumulated wide and held at the first value past the 32-bit range, so
+    // that a long number saturates rather than wrapping into another one.
+    constexpr int64_t kLimit = int64_t{INT32_MAX} + 1;
+    int64_t value = 0;
     while (*p >= u'0' && *p <= u'9') {
-        value = value * 10u + static_cast<uint32_t>(*p - u'0');
+        if (value < kLimit) value = value * 10 + (*p - u'0');
         ++p;
     }
-    if (negative) value = 0u - value;
-    return static_cast<int32_t>(value);
+    if (value > kLimit) value = kLimit;
+    if (negative) return static_cast<int32_t>(-value);
+    return value >= kLimit ? INT32_MAX : static_cast<int32_t>(value);
 }
 
 static char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }

@@ -17,8 +17,9 @@ size_t wcslen(const char16_t* text);
 size_t wcsnlen(const char16_t* text, size_t limit);
 
 // Decimal conversion: leading white space, an optional sign, then digits up
-// to the first other character. No digits gives 0. Values past 32 bits wrap
-// as the platform's conversion does (the digits are accumulated modulo 2^32).
+// to the first other character. No digits gives 0. Values past 32 bits
+// saturate at INT32_MAX or INT32_MIN, as the platform's conversion does with
+// its 32-bit long, so a long number never wraps into a small one.
 int32_t wtol(const char16_t* text);
 
 // Upper-cases the ASCII letters a-z in place; returns text.

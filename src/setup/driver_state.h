@@ -60,8 +60,17 @@ struct DriverState {
     const char16_t* EmptyText;
     uint8_t HasTypePrefix;
     uint32_t LetterSyntax;
+    uint32_t Outstanding;        // the exchange a finish may take (host thread only)
 };
 static_assert(std::is_standard_layout_v<DriverState>);
+
+// Values of Outstanding: a start that sent its request sets its kind, every
+// start clears it on entry, and the finish that ends the exchange clears it,
+// so that no finish reports a reply its own start did not ask for.
+inline constexpr uint32_t kNoExchange = 0;
+inline constexpr uint32_t kReadExchange = 1;
+inline constexpr uint32_t kGroupWriteExchange = 2;
+inline constexpr uint32_t kItemWriteExchange = 3;
 
 // Model classes.
 inline constexpr uint32_t kClassPlc2 = 2;

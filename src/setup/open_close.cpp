@@ -78,6 +78,7 @@ MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* setting
         return 0;
     }
     ApplySettings(window, settings, versionText, error);
+    Driver.Outstanding = kNoExchange;
 
     Driver.Port = PkPortOpen(window, settings, error);
     if (Driver.Port == nullptr || *error != 0) return 0;
@@ -109,6 +110,7 @@ MIRA_API int32_t UDrvClose(void) {
         Driver.GroupTable = nullptr;
     }
     ReleaseTables();
+    Driver.Outstanding = kNoExchange;
     generic_port* port = Driver.Port;
     if (port == nullptr) return 0;  // never opened, or closed already
     const int32_t result = PkPortClose(port);

@@ -64,8 +64,8 @@ TEST(ValidAddress, RewritesEachItem) {
         {u"N7:0", u"  w5  ", u"W5"}, {u"N7:0", u"", u"0"}, {u"N7:0", u"W", u"W0"}, {u"N7:0", u"5/", u"5/0"},
         {u"N7:0", u"/3", u"0/3"}, {u"T4:0", u" 2 . dn", u"0.DN"},
         // Read from 15 characters; the number wraps as the platform's conversion does.
-        {u"N7:0", u"12345678901234567", u"1942892530"},
-        {u"N7:0", u"W2147483648/999", u"W-2147483648/999"},
+        {u"N7:0", u"12345678901234567", u"2147483647"},
+        {u"N7:0", u"W2147483648/999", u"W2147483647/999"},
     };
     for (const ItemRow& row : rows) {
         SCOPED_TRACE(Utf8(row.header) + " " + Utf8(row.typed));
@@ -171,7 +171,7 @@ TEST(ValidAddressEx, RewritesEachAddress) {
         {500, u"  n7:w5  ", u"N7:W5"}, {500, u"t4:2.acc", u"T4:2.ACC"}, {500, u"N7::5", u"N7:5"},
         {500, u"N7:", u"N7:W0"}, {500, u":N7:5", u"N7:5"}, {500, u"i:1.3/4", u"I:1.W3/4"}, {500, u"   ", u"N7:W0"},
         {500, u"N3:5", u"N3:5"}, {500, u"N -2147483648:W2147483648/2147483648",
-                                  u"N-2147483648:W-2147483648/214"},
+                                  u"N-2147483648:W2147483647/214"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(Utf8(row.typed));

@@ -84,11 +84,20 @@ INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::Values(
     HeaderRow{5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
     HeaderRow{500, u"A14:0", 0, 142, 14, -1, 0, 10, 1},
     HeaderRow{500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
-    // Numbers past 32 bits wrap as the platform's conversion does.
-    HeaderRow{500, u"N9:4294967297", 0, 137, 9, -1, 1, 0, 1},
+    // Numbers past 32 bits saturate as the platform's conversion does.
+    HeaderRow{500, u"N9:4294967297", 0, 137, 9, -1, 2147483647, 0, 1},
     // A code unit outside ASCII ends a number: "N\u00e97" is file N0.
     HeaderRow{500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1},
-    HeaderRow{5, u"N\u00e97:0", 0, 137, 0, -1, 0, 0, 1},
+    HeaderRow{5, u"N\u00e97:0", -37, 137, 0, -1, 0, 0, 1},
+    // A negative number or a character outside printable ASCII would be read
+    // as another address: refused, the fields left as the checks expect.
+    HeaderRow{5, u"N7:-1", -37, 137, 7, -1, -1, 0, 1},
+    HeaderRow{500, u"7:-3", -37, 137, 7, 0, -3, U, 0},
+    HeaderRow{500, u"timer/1:-4:0", -37, 134, -4, 1, 0, U, 0},
+    HeaderRow{500, u"I:-1.0", -37, 140, 1, -1, 0, 2, 1},
+    HeaderRow{5, u"N -7:0", -37, 137, -7, -1, 0, 0, 1},
+    HeaderRow{500, u"N7:\u0663", -37, 137, 7, -1, 0, 0, 1},
+    HeaderRow{500, u"N7:1\u0001", -37, 137, 7, -1, 1, 0, 1},
     HeaderRow{500, u"\u00c97:0", -37, -1, -1, -1, -1, U, 1},
     HeaderRow{500, u"X7:0", -37, -1, -1, -1, -1, U, 1},
     HeaderRow{500, u"", -37, -1, -1, -1, -1, U, 1},
@@ -180,7 +189,10 @@ INSTANTIATE_TEST_SUITE_P(Texts, ItemParse, ::testing::Values(
     ItemRow{144, u"7", -37, 0, 0, 0, 0, -3, 0, u'?', 0},
     ItemRow{144, u"W7", 0, 0, 7, 2, 0, -3, 0, u'?', 1},
     ItemRow{-1, u"7", 0, 4, 7, 2, 0, -3, 0, u'?', 0},
-    ItemRow{137, u"", 0, 0, 0, 2, 0, -3, 0, u'?', 0},
+    ItemRow{137, u"", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
+    ItemRow{137, u" \t ", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
+    ItemRow{137, u"W\u0663", -34, 0, 0, 2, 0, -3, 0, u'?', 1},
+    ItemRow{137, u"W1\u0007", -34, 0, 1, 2, 0, -3, 0, u'?', 1},
     // Only the first 15 characters count: the "/9" is cut off.
     ItemRow{137, u"W00000000000001/9", 0, 0, 1, 2, 0, -3, 0, u'?', 1},
     // Without a prefix the element text is cut to 14 characters: bit 0, not 9.
@@ -190,7 +202,7 @@ TEST(ItemParse, NullTextIsAnEmptyItem) {
     PlcAddress h{};
     h.fileType = kFileInteger;
     ItemRequest item{};
-    EXPECT_EQ(ParseItem(&h, &item, nullptr), 0);
+    EXPECT_EQ(ParseItem(&h, &item, nullptr), -34);
     EXPECT_EQ(item.element, 0);
 }
 

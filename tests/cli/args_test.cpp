@@ -41,6 +41,13 @@ TEST(Args, CommandsAndOperands) {
         {{"--help"}, true, Command::Help, 0},
         {{"read", "-h"}, true, Command::Help, 0},
         {{"help"}, true, Command::Help, 0},
+        // Address texts the driver would misread; a write-item value is no address.
+        {{"read", "N7:0", ""}, false, Command::Read, 0},
+        {{"read", "N7:\x01", "W0"}, false, Command::Read, 0},
+        {{"write", "N7:0", "W\xD9\xA3=5"}, false, Command::Write, 0},
+        {{"listen", "W0\t"}, false, Command::Listen, 0},
+        {{"check", "--address", "N7:W\x7F"}, false, Command::Check, 0},
+        {{"write-item", "N7:0", "S0.4", "\x01"}, true, Command::WriteItem, 3},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.args.empty() ? "(none)" : row.args[0]);

@@ -3,6 +3,7 @@
 #include "cli/args.h"
 #include "cli/format.h"
 #include "cli/output.h"
+#include "cli/values.h"
 #include "mira/portkit_codes.h"
 
 namespace mira::cli {
@@ -85,6 +86,35 @@ TEST(Format, CodesAndExitStatus) {
     for (const auto& row : rows) {
         EXPECT_EQ(ExitCodeFor(row.code), row.exit) << row.code;
         EXPECT_NE(DescribeCode(row.code).find(row.fragment), std::string::npos) << DescribeCode(row.code);
+    }
+}
+
+TEST(Values, RuleOfEachItemAndWhatFitsIt) {
+    using K = ValueRule::Kind;
+    const struct {
+        int32_t type;
+        const char* canonical;
+        const char* text;
+        bool ok;
+        K kind;
+    } rows[] = {
+        {1, "W5", "32767", true, K::Word},       {1, "W5", "-32769", false, K::Word},
+        {1, "W5", "70000", false, K::Word},      {1, "W5", "1.5", false, K::Word},
+        {1, "B5", "9999", true, K::Bcd},         {1, "B5", "-1", false, K::Bcd},
+        {1, "5/3", "1", true, K::Bit},           {1, "5.3", "2", false, K::Bit},
+        {1, "0.DN", "0", true, K::Bit},          {1, "B0.PRE", "10000", false, K::Bcd},
+        {1, "0.ACC", "-5", true, K::Word},       {2, "F0", "3.4e38", true, K::Float},
+        {2, "F0", "1e39", false, K::Float},      {2, "F0", "inf", false, K::Float},
+        {3, "S0.4", "ABCD", true, K::String},    {3, "S0.4", "ABCDE", false, K::String},
+        {3, "0.2", "\xE2\x82\xAC", false, K::String},  // no 8-bit character
+    };
+    for (const auto& row : rows) {
+        const ValueRule rule = RuleFor(row.type, row.canonical);
+        EXPECT_EQ(rule.kind, row.kind) << row.canonical;
+        HostValueCore value;
+        std::string why;
+        EXPECT_EQ(MakeHostValue(rule, row.text, &value, &why), row.ok) << row.canonical << " " << row.text;
+        EXPECT_EQ(why.empty(), row.ok) << why;
     }
 }
 

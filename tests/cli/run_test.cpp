@@ -38,6 +38,17 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         {"read N7:0 --port sim:plc9", 2, "plc9"},
         // A start the driver refuses is the request's fault, never the line's.
         {"read ZZ:0", 2, "error -"},
+        // Values that do not fit their item, and texts the driver would
+        // misread, are refused before the line opens.
+        {"write N7:0 W0=70000", 2, "W0: expected a whole number from -32768 to 32767"},
+        {"write N7:0 W1=-32769", 2, "-32768 to 32767"},
+        {"write N7:0 B0=10000", 2, "0 to 9999"},
+        {"write F8:0 F0=1e39", 2, "single precision"},
+        {"write-item ST9:0 S0.4 ABCDEFGHIJ", 2, "at most 4 characters"},
+        {"write-item B3:0 0/3 2", 2, "0 or 1"},
+        {"write-item T4:0 0.DN 5", 2, "0 or 1"},
+        {"read N7:0 ''", 2, "item \"\" is empty"},
+        {"read N7:0 \"$(printf 'W\\001')\"", 2, "outside printable ASCII"},
     };
     for (const auto& row : rows) {
         const Result r = RunMira(row.args);

@@ -75,6 +75,9 @@ TEST_F(ReadExchange, StringItemsOneRequestEach) {
     const StringCase cases[] = {
         {500, 0, {3, 0, 0x42, 0x41, 0x7A, 0x43}, 0, {0x42, 0x41, 0, 0x43, 0, 0xEE}},
         {5, 0, {0x00, 3, 'X', 'Y', 'Z', 0x55}, 0, {'X', 'Y', 'Z', 0, 0xEE}},
+        // A longer string than asked for: the characters asked for, cut at the size.
+        {500, 0, {4, 0, 'I', 'M', 'A', 'R'}, 0, {'I', 'M', 0, 'R', 0, 0xEE}},
+        {5, 0, {0x00, 5, 'H', 'E', 'L', 'L', 'O'}, 0, {'H', 'E', 'L', 0, 0xEE}},
         {500, 0, {255, 0, 0x42, 0x41}, 256, {0xEE}},  // a length the reply does not carry
         {500, 0xF0, {0x06}, 0xF0, {0xEE}},            // a refusal carries no string
     };
@@ -105,6 +108,12 @@ TEST_F(ReadExchange, StringReadRefusals) {
     Driver.ItemTable[0] = MakeItem(kKindWord, 0);
     EXPECT_EQ(ReadStringItems(&Driver.CurrentHeader, Driver.ItemTable, 1), MIRA_ERR_BAD_MNEMONIC);
     EXPECT_EQ(ReadStringItems(&Driver.CurrentHeader, Driver.ItemTable, 256), MIRA_ERR_RANGE);
+    // PLC-2 has no string files: its read reply would carry no length word.
+    Driver.ModelClass = kClassPlc2;
+    Driver.ItemTable[0] = MakeItem(kKindString, 0, 2);
+    int32_t error = 0;
+    EXPECT_EQ(StartRead(1, kMaxTextReadElements, &error), 0);
+    EXPECT_EQ(error, MIRA_ERR_BAD_HEADER);
     EXPECT_TRUE(Fake().sends.empty());
 }
 

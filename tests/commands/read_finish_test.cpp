@@ -126,9 +126,11 @@ TEST_F(ReadFinish, StringFileSlotsInBothByteOrders) {
     EXPECT_EQ(Text(v[0]), std::string(83, 'Z'));  // bounded by the value field
     EXPECT_EQ(Text(v[1]), "ABC");
     Plc5();
+    SetStartedItemCount(2);  // each finish takes the read of one start
     ASSERT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);
     EXPECT_EQ(Text(v[1]), "BA");
     Driver.ItemTable[1].kind = kKindWord;
+    SetStartedItemCount(2);
     ASSERT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);
     EXPECT_EQ(error, MIRA_ERR_BAD_MNEMONIC);
 }
@@ -184,6 +186,7 @@ TEST_F(ReadFinish, ElementLimitAndPending) {
     ASSERT_EQ(UDrvReadGroupFinishExt(&v, 0, 1, &error), 1);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(v.value.integer, 7);
+    SetStartedItemCount(1);
     EXPECT_EQ(UDrvReadGroupFinishExt(&v, 0, 2, &error), 1);  // more than were read
     EXPECT_EQ(error, MIRA_ERR_RANGE);
 }

@@ -24,6 +24,7 @@ TEST_F(ReadTexts, RequestsPerClassFromTexts) {
         {500, u"F8:0", {u"F0"}, "01 00 0F 00 00 00 A2 08 08 8A 00 00", 0, 2},
         {2, u"T4:2", {u"0.DN", u"1.PRE"}, "01 00 01 00 00 00 06 00 0C", 0, 2},
         {500, u"N7:256", {u"W0", u"W6"}, "01 00 0F 00 00 00 A2 0E 07 89 FF 00 01 00", 0, 7},
+        {500, u"N263:255", {u"W0"}, "01 00 0F 00 00 00 A2 02 FF 07 01 89 FF FF 00 00", 0, 1},
         {5, u"N7:0", {u"12", u"14"}, nullptr, 12, 3},
     };
     for (const auto& c : cases) {
@@ -62,6 +63,13 @@ TEST_F(ReadTexts, RefusedTextsSendNothing) {
         {u"N7:0", {u"F1/3"}, -1, MIRA_ERR_BAD_MNEMONIC},    // nor a bit of a float
         {u"N7:0", {u"W-3"}, -1, MIRA_ERR_RANGE},            // before the file's first element
         {u"N7:0", {u"W0", u"W128"}, -1, MIRA_ERR_RANGE},    // 129 elements
+        // Numbers past what a field carries, saturated, never wrap to N7:1.
+        {u"N7:4294967297", {u"W0"}, -1, MIRA_ERR_RANGE},
+        {u"N7:0", {u"W4294967297"}, -1, MIRA_ERR_RANGE},
+        {u"N65543:0", {u"W0"}, -1, MIRA_ERR_RANGE},
+        {u"N7:-1", {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
+        {u"N7:0", {u""}, -1, MIRA_ERR_BAD_MNEMONIC},
+        {u"N7:0", {u"W\u0661"}, -1, MIRA_ERR_BAD_MNEMONIC},
     };
     for (const auto& c : cases) {
         SetUp();

@@ -36,17 +36,6 @@ protected:
     uint8_t out[kMaxRequestBytes]{};
 };
 
-TEST_F(RequestTest, ElementNumberEscape) {
-    const struct {
-        int32_t element;
-        const char* bytes;
-    } cases[] = {{0, "00"}, {254, "FE"}, {255, "FF"}, {256, "FF 00 01"}, {0x1234, "FF 34 12"}, {-1, "00"}};
-    for (const auto& c : cases) {
-        uint8_t b[3]{};
-        EXPECT_EQ(Hex(Take(b, PutElementNumber(b, c.element))), c.bytes) << c.element;
-    }
-}
-
 TEST_F(RequestTest, SlcReadLayouts) {
     Driver.ModelClass = kClassSlc500;
     Driver.LocalStation = 0x102;  // only the low byte goes out
@@ -62,6 +51,14 @@ TEST_F(RequestTest, SlcReadLayouts) {
         // Input file 1 with slot 2 and element 0.
         {Header(kFileInput, kRowI, 1, 2), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C 02 00"},
         {Header(kFileOutput, kRowO, 0, 1), 300, 2, "01 02 0F 00 00 00 A2 02 00 8B 01 FF 2C 01"},
+        // Every number field: one byte below 255; from 255 on 0xFF, low, high
+        // (a lone FF would open the three-byte form).
+        {Header(kFileInteger, kRowN, 254), 254, 2, "01 02 0F 00 00 00 A2 02 FE 89 FE 00"},
+        {Header(kFileInteger, kRowN, 255), 255, 2, "01 02 0F 00 00 00 A2 02 FF FF 00 89 FF FF 00 00"},
+        {Header(kFileInteger, kRowN, 263), 256, 2, "01 02 0F 00 00 00 A2 02 FF 07 01 89 FF 00 01 00"},
+        {Header(kFileInteger, kRowN, 65535), 65535, 2, "01 02 0F 00 00 00 A2 02 FF FF FF 89 FF FF FF 00"},
+        {Header(kFileTimer, kRowT, 4), 255, 6, "01 02 0F 00 00 00 A2 06 04 86 00 FF FF 00"},
+        {Header(kFileInput, kRowI, 1, 255), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C FF FF 00 00"},
     };
     for (const auto& c : cases) {
         Driver.TnsCounter = 0;
@@ -75,7 +72,7 @@ TEST_F(RequestTest, SlcReadLayouts) {
 TEST_F(RequestTest, Plc2ReadByteAddress) {
     Driver.ModelClass = kClassPlc2;
     PlcAddress h = Header(kFileInteger, kRowN, 7);
-    h.station = 0x0203;
+    h.station = 3;
     Driver.TnsCounter = 0x1FF;
     EXPECT_EQ(Hex(Take(out, BuildPlc2Read(out, h, 10, 10))), "03 00 01 00 FF 00 0A 00 0A");
     EXPECT_EQ(Hex(Take(out, BuildPlc2Read(out, h, 0x1234, 255))), "03 00 01 00 00 00 34 12 FF");
@@ -91,6 +88,36 @@ TEST_F(RequestTest, OversizeRequestsAreRefusedBeforeTheTnsMoves) {
     EXPECT_EQ(BuildPlc2Read(out, h, -2, 2), MIRA_ERR_RANGE);
     EXPECT_EQ(BuildPlc5Read(out, h, 0, 0), MIRA_ERR_RANGE);
     EXPECT_EQ(BuildPlc5Read(out, h, -1, 1), MIRA_ERR_RANGE);
+    EXPECT_EQ(BuildPlc5Read(out, h, 0x10000, 1), MIRA_ERR_RANGE);
+    EXPECT_EQ(Driver.TnsCounter, 0u);
+}
+
+// A number no field can carry never goes out as another address: a file
+// number or slot past 16 bits, a station past one byte, and on PLC-2 and
+// PLC-5, whose requests have no slot field, any slot.
+TEST_F(RequestTest, AddressesNoFieldCarriesAreRefused) {
+    const struct {
+        uint32_t model;
+        PlcAddress header;
+        int32_t station;
+    } cases[] = {
+        {kClassSlc500, Header(kFileInteger, kRowN, 65536), 1}, {kClassSlc500, Header(kFileInteger, kRowN, -1), 1},
+        {kClassSlc500, Header(kFileInput, kRowI, 1, 65536), 1}, {kClassSlc500, Header(kFileInteger, kRowN, 7), 256},
+        {kClassSlc500, Header(kFileInteger, kRowN, 7), -1},     {kClassPlc2, Header(kFileInput, kRowI, 1, 1), 1},
+        {kClassPlc2, Header(kFileInteger, kRowN, 7), 257},      {kClassPlc5, Header(kFileInput, kRowI, 1, 2), 1},
+        {kClassPlc5, Header(kFileInteger, kRowN, 65536), 1},
+    };
+    for (const auto& c : cases) {
+        Driver.ModelClass = c.model;
+        Driver.Plc5Family = c.model == kClassPlc5 ? 1 : 0;
+        PlcAddress h = c.header;
+        h.station = c.station;
+        Driver.CurrentHeader = h;
+        const int32_t n = c.model == kClassSlc500 ? BuildSlcRead(out, &h, 0, 2)
+                          : c.model == kClassPlc2 ? BuildPlc2Read(out, h, 0, 2)
+                                                  : BuildPlc5Read(out, h, 0, 1);
+        EXPECT_EQ(n, MIRA_ERR_RANGE) << c.model << " file " << c.header.fileNumber << " slot " << c.header.slot;
+    }
     EXPECT_EQ(Driver.TnsCounter, 0u);
 }
 

@@ -81,6 +81,15 @@ TEST_F(WriteGroupTest, RequestBytesByClass) {
          kSlcHead + "0C 07 89 00 00 42 41 20 00 00 43 00 00 00 00 00 00", 0, 6},
         {"string_escape_ends_pair", kSlcAlt, Header(kFileInteger, kRowN, 7), {S(0, 4, u"A\\0B")},
          kSlcHead + "04 07 89 00 00 00 41 42 20", 0, 2},
+        // Number fields from 255 on take the three-byte form; 254 stays one byte.
+        {"file_and_element_254", kSlc, Header(kFileInteger, kRowN, 254, 254), {W(0, 5)},
+         kSlcHead + "02 FE 89 FE 00 05 00", 254, 1},
+        {"file_and_element_255", kSlc, Header(kFileInteger, kRowN, 255, 255), {W(0, 5)},
+         kSlcHead + "02 FF FF 00 89 FF FF 00 00 05 00", 255, 1},
+        {"file_263_element_65535", kSlc, Header(kFileInteger, kRowN, 263, 65535), {W(0, 5)},
+         kSlcHead + "02 FF 07 01 89 FF FF FF 00 05 00", 65535, 1},
+        {"input_slot_256", kSlc, Header(kFileInput, kRowI, 1, 0, 256), {W(0, 1)},
+         kSlcHead + "02 01 8C FF 00 01 00 01 00", 0, 1},
         {"plc2_byte_address", kPlc2, Header(kFileNone, kRowU, -1, 8), {W(0, 0x1234), W(1, 0x5678)},
          "01 00 08 00 00 00 10 00 34 12 78 56", 8, 2},
         {"plc5_integers", kPlc5, Header(kFileInteger, kRowN, 7, 12), {W(0, 1), W(2, 2)},
@@ -124,6 +133,10 @@ TEST_F(WriteGroupTest, RefusalsBuildNothing) {
         {"negative_element", kSlc, Header(kFileInteger, kRowN, 7), {W(-1, 1)}, MIRA_ERR_RANGE},
         {"element_past_32_bits", kSlc, Header(kFileInteger, kRowN, 7), {F(0x40000000, 1.0)}, MIRA_ERR_RANGE},
         {"no_items", kSlc, Header(kFileInteger, kRowN, 7), {}, MIRA_ERR_RANGE},
+        {"file_past_16_bits", kSlc, Header(kFileInteger, kRowN, 65536), {W(0, 1)}, MIRA_ERR_RANGE},
+        {"slot_past_16_bits", kSlc, Header(kFileInput, kRowI, 1, 0, 65536), {W(0, 1)}, MIRA_ERR_RANGE},
+        {"plc5_slot", kPlc5, Header(kFileInput, kRowI, 1, 0, 1), {W(0, 1)}, MIRA_ERR_RANGE},
+        {"plc5_octal_digit_8", kPlc5Octal, Header(kFileInput, kRowI, 1, 10), {W(8, 1)}, MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
         Driver.TnsCounter = 7;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "commands/write_support.h"
 
 namespace mira::test {
@@ -64,6 +66,13 @@ TEST_F(WriteItemTest, RequestBytesByClass) {
          u"\\0ABC", kSlcHead + "08 14 8D 00 00 05 00 20 00 42 41 00 43"},
         {"slc_ascii_even_terminator", kSlc, Header(kFileAscii, kRowA, 9), Item(kKindString, 1, 10), Words(0),
          u"ABCD", kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
+        {"slc_timer_element_255", kSlc, Header(kFileTimer, kRowT, 255, 85), Item(kKindWord, 0),
+         Element(1, 2, 3), u"", kSlcHead + "06 FF FF 00 86 00 FF FF 00 01 00 02 00 03 00"},
+        {"slc_file_263_element_256", kSlc, Header(kFileInteger, kRowN, 263, 256), Item(kKindWord, 0), Words(9),
+         u"", kSlcHead + "02 FF 07 01 89 FF 00 01 00 09 00"},
+        // A header that names no element addresses from element 0, as reads do.
+        {"slc_header_without_element", kSlc, Header(kFileInteger, kRowN, 7, -1), Item(kKindWord, 2), Words(9),
+         u"", kSlcHead + "02 07 89 02 00 09 00"},
         {"plc2_bit_set", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 4, 2, 9), Words(1), u"",
          "01 00 05 00 00 00 08 00 00 00 09 00 02 00"},
         {"plc2_bit_clear", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 4, 2, 9), Words(0), u"",
@@ -115,6 +124,10 @@ TEST_F(WriteItemTest, RefusalsBuildNothing) {
         {"element_past_16_bits", kSlc, Header(kFileInteger, kRowN, 7, 70000), Item(kKindWord, 0),
          MIRA_ERR_RANGE},
         {"plc5_ascii_past_count_byte", kPlc5, Header(kFileAscii, kRowA, 9), Item(kKindString, 0, 200),
+         MIRA_ERR_RANGE},
+        {"file_past_16_bits", kSlc, Header(kFileInteger, kRowN, 65543), Item(kKindWord, 0), MIRA_ERR_RANGE},
+        {"plc2_slot", kPlc2, Header(kFileInput, kRowI, 1, 0, 3), Item(kKindWord, 0), MIRA_ERR_RANGE},
+        {"plc2_byte_address_past_16_bits", kPlc2, Header(kFileNone, kRowU, -1, 32768), Item(kKindWord, 0),
          MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
@@ -181,6 +194,39 @@ TEST_F(WriteItemTest, SubElementIsReadAndWrittenWhole) {
     EXPECT_EQ(Start(u"U:4", u"W0", 1, &error), 0);
     EXPECT_EQ(error, MIRA_ERR_BAD_HEADER);
     EXPECT_TRUE(requests.empty());
+}
+
+// A finish whose own start sent nothing ends at once with a code of its own,
+// never with the status or the values of the last reply, another start's or
+// the one a finish already took.
+TEST_F(WriteItemTest, FinishWithNothingOutstanding) {
+    if (!RoadReady()) GTEST_SKIP() << "address parser not built in";
+    HostValue v{};
+    static const char16_t* const kItems[] = {u"W0"};
+    const std::function<int32_t(int32_t*)> starts[] = {
+        [](int32_t* e) { return UDrvReadGroupStart(u"1", u"N7:0", kItems, 1, e); },
+        [&](int32_t* e) { return UDrvWriteGroupStart(u"1", u"N7:0", kItems, &value, 1, e); },
+        [&](int32_t* e) { return Start(u"N7:0", u"W0", 5, e); },
+    };
+    const std::function<int32_t(int32_t*)> finishes[] = {
+        [&](int32_t* e) { return UDrvReadGroupFinishExt(&v, 0, 1, e); },
+        [](int32_t* e) { return UDrvWriteGroupFinish(e); },
+        [](int32_t* e) { return UDrvWriteItemFinish(e); },
+    };
+    for (size_t k = 0; k < 3; ++k) {
+        int32_t error = 0;
+        EXPECT_EQ(finishes[k](&error), 1) << k;
+        EXPECT_EQ(error, MIRA_ERR_NOTHING_OUTSTANDING) << k;
+        Reply(0, {0x2A, 0x00});
+        ASSERT_EQ(starts[k](&error), 1) << k;
+        Fake().Pump();
+        EXPECT_EQ(finishes[k](&error), 1) << k;
+        EXPECT_EQ(error, 0) << k;
+        v = HostValue{};
+        EXPECT_EQ(finishes[k](&error), 1) << k;
+        EXPECT_EQ(error, MIRA_ERR_NOTHING_OUTSTANDING) << k;
+        EXPECT_EQ(v.quality, 0) << k;
+    }
 }
 
 }  // namespace

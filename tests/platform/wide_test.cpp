@@ -17,6 +17,9 @@ TEST(Wtol, ReadsBlanksSignAndDigits) {
         {u"42", 42},      {u"  \t7x", 7}, {u"-15", -15}, {u"+3", 3}, {u"", 0},
         {u"abc", 0},      {u"-", 0},      {u"- 4", 0},   {u"0012", 12},
         {u"2147483647", 2147483647},      {u"12 34", 12},
+        // Past 32 bits the number saturates instead of wrapping into another.
+        {u"2147483648", 2147483647},      {u"4294967297", 2147483647}, {u" +99999999999x", 2147483647},
+        {u"-2147483648", -2147483647 - 1}, {u"-2147483649", -2147483647 - 1}, {u"-4294967297", -2147483647 - 1},
     };
     for (const auto& c : cases) EXPECT_EQ(wtol(c.text), c.value) << std::u16string(c.text).size();
 }
