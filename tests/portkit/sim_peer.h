@@ -70,6 +70,14 @@ public:
     // controller's bytes (the controller still hears the commands).
     void Flood(bool on) { flood_.store(on); }
 
+    // While on, every byte the driver sends comes straight back to it, as on
+    // a two-wire adapter that hears itself; the controller hears them only
+    // when it is on the line.
+    void Echo(bool on, bool controller) {
+        echo_.store(on);
+        deaf_.store(on && !controller);
+    }
+
 private:
     // Moves bytes between fd and the simulator; returns when told to stop or
     // when a TCP client goes.
@@ -81,7 +89,8 @@ private:
             if (::poll(&p, 1, 1) > 0) {
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
                 if (n > 0) {
-                    sim_.FromMaster(buffer, static_cast<size_t>(n));
+                    if (echo_.load() && ::write(fd, buffer, static_cast<size_t>(n)) < 0 && errno != EAGAIN) break;
+                    if (!deaf_.load()) sim_.FromMaster(buffer, static_cast<size_t>(n));
                 } else if (via_ == Via::Tcp && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
                     return;
                 } else if (n < 0) {
@@ -121,6 +130,7 @@ private:
     std::string port_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> flood_{false};
+    std::atomic<bool> echo_{false}, deaf_{false};
     std::thread thread_;
 };
 
