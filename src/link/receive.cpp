@@ -115,7 +115,12 @@ void StoreUnsolicited(generic_port* port) {
     if (length > 0) std::memcpy(slot->FrameBytes, port->RawBuffer + 2, static_cast<size_t>(length));
     slot->FrameLength = static_cast<uint32_t>(length);
     StoreRelease(slot->InUse, 1u);
-    PostMessageW(Driver.NotifyWindow, kUnsolicitedMessage, 0, reinterpret_cast<intptr_t>(slot->KeyText));
+    // Queued only: the host hears of the frame once HandInts is done with
+    // this byte, after the DLE ACK. A window that cannot take the message
+    // (its queue is full) leaves the frame stored under its key.
+    const MiraWindowHandle window = Driver.NotifyWindow;
+    if (!PostMessageW(window, kUnsolicitedMessage, 0, reinterpret_cast<intptr_t>(slot->KeyText)) && window != 0)
+        PkTrace(u"Window message not posted: the window's queue is full.");
 }
 
 // FNV-1a over the length and the message bytes; never 0, which marks an
@@ -257,6 +262,31 @@ void OnCheck(generic_port* port, uint8_t byte) {
     Store(Driver.ForeignFrameSeen, 0u);
 }
 
+// One received byte through the machine.
+void TakeByte(generic_port* port, uint8_t byte) {
+    if (Load(port->RxCount) >= static_cast<uint32_t>(kRxDataBytes)) {
+        Store(port->ErrorCode, kOverflowError);
+        return;
+    }
+    switch (Load(port->RxState)) {
+        case StIdle: OnIdle(port, byte); break;
+        case StDle: OnDle(port, byte); break;
+        case StData:
+            if (byte == kDLE)
+                Store(port->RxState, StDataDle);
+            else
+                AppendMessageByte(port, byte);
+            break;
+        case StDataDle: OnDataDle(port, byte); break;
+        case StCrcFirst:
+            Driver.RxCrcLow = byte;
+            Store(port->RxState, StCheck);
+            break;
+        case StCheck: OnCheck(port, byte); break;
+        default: break;  // a state outside the machine: the byte is dropped
+    }
+}
+
 }  // namespace
 
 uint8_t RxByte(int32_t index) {
@@ -299,27 +329,10 @@ MIRA_API void HandInts(generic_port* port) {
     if (port == nullptr) return;
     uint8_t byte = 0;
     if (PkReceiveByte(port, &byte) == 0) return;
-    if (Load(port->RxCount) >= static_cast<uint32_t>(kRxDataBytes)) {
-        Store(port->ErrorCode, kOverflowError);
-        return;
-    }
-    switch (Load(port->RxState)) {
-        case StIdle: OnIdle(port, byte); break;
-        case StDle: OnDle(port, byte); break;
-        case StData:
-            if (byte == kDLE)
-                Store(port->RxState, StDataDle);
-            else
-                AppendMessageByte(port, byte);
-            break;
-        case StDataDle: OnDataDle(port, byte); break;
-        case StCrcFirst:
-            Driver.RxCrcLow = byte;
-            Store(port->RxState, StCheck);
-            break;
-        case StCheck: OnCheck(port, byte); break;
-        default: break;  // a state outside the machine: the byte is dropped
-    }
+    TakeByte(port, byte);
+    // What this byte posted reaches the host's window only now, after its
+    // DLE ACK went out, as a posted message waits in the window's queue.
+    ReleasePostedMessages();
 }
 
 }  // extern "C"

@@ -87,7 +87,7 @@ TEST_P(StreamTest, HandlesTheLinkEvents) {
     const auto& port = Fake().port;
     EXPECT_EQ(port.ReplyReady, c.ready);
     EXPECT_EQ(SlotsInUse(), c.slots);
-    EXPECT_EQ(posts_, c.slots);
+    EXPECT_EQ(Posts(), c.slots);
     EXPECT_EQ(Driver.ChannelBusy, c.busyAfter);
     EXPECT_EQ(Hex(Fake().AllSent()), c.sent);
     EXPECT_EQ(port.RxState, StIdle);
@@ -163,14 +163,16 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
         EXPECT_EQ(test::Narrow(slot.KeyText), r.key);
         EXPECT_EQ(Fake().TraceLines().back(), r.key);
         EXPECT_EQ(Hex(Bytes(slot.FrameBytes, slot.FrameBytes + slot.FrameLength - 3)), r.message);
+        EXPECT_EQ(Posts(), 1);
         EXPECT_EQ(lastKey_, reinterpret_cast<intptr_t>(slot.KeyText));
+        EXPECT_EQ(sentAtPost_, 1u) << "the DLE ACK leaves before the host hears of the frame";
     }
 }
 
 TEST_F(StreamTest, FullSlotTableDropsTheFrame) {
     for (int i = 0; i < kUnsolSlotCount + 2; ++i) Fake().Feed(Frame(FromHex("01 02 08 00 11 00 00 00")));
     EXPECT_EQ(SlotsInUse(), kUnsolSlotCount);
-    EXPECT_EQ(posts_, kUnsolSlotCount);
+    EXPECT_EQ(Posts(), kUnsolSlotCount);
     EXPECT_EQ(Fake().sends.size(), kUnsolSlotCount + 2u);  // all acknowledged
     Store(Driver.UnsolSlots[7].InUse, 0u);
     Fake().Feed(Frame(FromHex("01 09 08 00 11 00 00 00")));

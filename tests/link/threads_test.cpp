@@ -70,7 +70,7 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
     }
     feeder.join();
     EXPECT_EQ(foreignSeen, foreignSent);
-    EXPECT_EQ(posts_, foreignSent);
+    EXPECT_EQ(Posts(), foreignSent);
 }
 
 }  // namespace
