@@ -119,7 +119,8 @@ void StoreUnsolicited(generic_port* port) {
     // this byte, after the DLE ACK. A window that cannot take the message
     // (its queue is full) leaves the frame stored under its key.
     const MiraWindowHandle window = Driver.NotifyWindow;
-    if (!PostMessageW(window, kUnsolicitedMessage, 0, reinterpret_cast<intptr_t>(slot->KeyText)) && window != 0)
+    const auto key = reinterpret_cast<intptr_t>(slot->KeyText);
+    if (!PostMessageW(window, kUnsolicitedMessage, 0, key) && window != 0)
         PkTrace(u"Window message not posted: the window's queue is full.");
 }
 
@@ -129,7 +130,8 @@ template <class ByteAt>
 uint32_t Fingerprint(int32_t length, ByteAt byteAt) {
     uint32_t h = 2166136261u;
     const auto mix = [&h](uint8_t b) { h = (h ^ b) * 16777619u; };
-    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<uint8_t>(static_cast<uint32_t>(length) >> shift));
+    const auto counted = static_cast<uint32_t>(length);
+    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<uint8_t>(counted >> shift));
     for (int32_t i = 0; i < length; ++i) mix(byteAt(i));
     return h != 0 ? h : 1;
 }
@@ -310,7 +312,8 @@ void NoteSentMessage(const uint8_t* message, int32_t length, bool request) {
     if (length < 0) length = 0;
     if (request) Store(Driver.RequestCommand, length > 2 ? message[2] : 0u);
     const uint32_t next = Load(Driver.SentPrintNext);
-    StoreRelease(Driver.SentPrints[next % kSentPrintCount], Fingerprint(length, [message](int32_t i) { return message[i]; }));
+    const uint32_t print = Fingerprint(length, [message](int32_t i) { return message[i]; });
+    StoreRelease(Driver.SentPrints[next % kSentPrintCount], print);
     Store(Driver.SentPrintNext, (next + 1) % kSentPrintCount);
 }
 

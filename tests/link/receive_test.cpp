@@ -60,7 +60,8 @@ const StreamCase kStreams[] = {
     // Our TNS without the reply bit: a command of the controller's, no reply.
     {"CommandWithOurTnsIsNoReply", 1, 0x35, {"F:01 00 0F 00 34 12 A2 02"}, 0, 1, 1, "10 06", false},
     {"OwnRequestEchoed", 0, 0x35, {"E:" REQUEST}, 0, 0, 1, "10 06", false},
-    {"EchoAndEchoedAckThenReply", 0, 0x35, {"E:" REQUEST, "10 06", "F:" REPLY4}, 1, 0, 0, "10 06 10 06", false},
+    {"EchoAndEchoedAckThenReply", 0, 0x35, {"E:" REQUEST, "10 06", "F:" REPLY4}, 1, 0, 0, "10 06 10 06",
+     false},
 };
 
 class StreamTest : public test::LinkFixture,

@@ -89,8 +89,9 @@ private:
             if (::poll(&p, 1, 1) > 0) {
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
                 if (n > 0) {
-                    if (echo_.load() && ::write(fd, buffer, static_cast<size_t>(n)) < 0 && errno != EAGAIN) break;
-                    if (!deaf_.load()) sim_.FromMaster(buffer, static_cast<size_t>(n));
+                    const auto count = static_cast<size_t>(n);
+                    if (echo_.load() && ::write(fd, buffer, count) < 0 && errno != EAGAIN) break;
+                    if (!deaf_.load()) sim_.FromMaster(buffer, count);
                 } else if (via_ == Via::Tcp && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
                     return;
                 } else if (n < 0) {
