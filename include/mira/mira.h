@@ -24,8 +24,9 @@
  * Thread safety
  *   The UDrv functions must be called from one host thread, one call at a
  *   time. HandInts is called by Portkit from its receive thread, once per
- *   received byte. The unsolicited-message callback (MiraWindow) runs on that
- *   receive thread: it must copy the key text and return quickly.
+ *   received byte. The unsolicited-message callback (MiraWindow) runs on a
+ *   thread of the driver's window bridge: it must copy the key text, return
+ *   quickly and never wait for the host thread.
  *
  * Windows
  *   On Windows the window handle given to UDrvOpen is an HWND. Elsewhere it is
@@ -104,7 +105,12 @@ enum {
  *
  * To receive message 0x600 a host fills a MiraWindow and passes its address,
  * cast to MiraWindowHandle, to UDrvOpen. The record must outlive the driver's
- * open period. post is called on Portkit's receive thread.
+ * open period. Like a posted message on Windows, the message waits in a
+ * queue: post is called on the bridge's own thread, after the driver has sent
+ * the frame's DLE ACK, one message at a time in the order they were posted.
+ * UDrvClose delivers every message still queued before it returns. At most
+ * 64 messages wait at once; a frame that finds the queue full stays stored
+ * under its key without a message (a trace line says so).
  * ------------------------------------------------------------------------- */
 typedef struct MiraWindow {
     void (*post)(void *context, uint32_t message, uintptr_t wParam, intptr_t lParam);

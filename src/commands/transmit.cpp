@@ -24,6 +24,7 @@ int32_t SendFramed(const uint8_t* message, int32_t length, bool stringRead) {
     EncodeFrame(message, length, frame, &frameLength);
 
     TakeChannel();
+    NoteSentMessage(message, length, true);
     Store(port->ReplyPending, 0);
     ResetReceiver(port);
     if (stringRead) {

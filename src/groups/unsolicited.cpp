@@ -9,6 +9,7 @@
 #include "commands/decode.h"
 #include "commands/status.h"
 #include "link/frame.h"
+#include "link/receive.h"
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "setup/driver_state.h"
@@ -150,6 +151,7 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     uint8_t frame[FrameCapacity(6)];
     int32_t frameLength = 0;
     EncodeFrame(reply, 6, frame, &frameLength);
+    NoteSentMessage(reply, 6, false);
     PkSend(Driver.Port, frame, frameLength);
 
     // The key goes first: once InUse is 0 the receive thread may refill it.

@@ -20,6 +20,8 @@ namespace mira {
 namespace {
 
 constexpr uint32_t kOverflowError = MIRA_PK_ERR_OVERFLOW;
+// A reply carries its command's CMD byte with this bit set.
+constexpr uint32_t kReplyBit = 0x40;
 
 // Names of the SLC file types a key text can carry, by type code 0x84..0x89.
 constexpr const char16_t* kFileTypeNames[] = {u"status",  u"bit",     u"timer",
@@ -113,7 +115,34 @@ void StoreUnsolicited(generic_port* port) {
     if (length > 0) std::memcpy(slot->FrameBytes, port->RawBuffer + 2, static_cast<size_t>(length));
     slot->FrameLength = static_cast<uint32_t>(length);
     StoreRelease(slot->InUse, 1u);
-    PostMessageW(Driver.NotifyWindow, kUnsolicitedMessage, 0, reinterpret_cast<intptr_t>(slot->KeyText));
+    // Queued only: the host hears of the frame once HandInts is done with
+    // this byte, after the DLE ACK. A window that cannot take the message
+    // (its queue is full) leaves the frame stored under its key.
+    const MiraWindowHandle window = Driver.NotifyWindow;
+    const auto key = reinterpret_cast<intptr_t>(slot->KeyText);
+    if (!PostMessageW(window, kUnsolicitedMessage, 0, key) && window != 0)
+        PkTrace(u"Window message not posted: the window's queue is full.");
+}
+
+// FNV-1a over the length and the message bytes; never 0, which marks an
+// entry with no message.
+template <class ByteAt>
+uint32_t Fingerprint(int32_t length, ByteAt byteAt) {
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](uint8_t b) { h = (h ^ b) * 16777619u; };
+    const auto counted = static_cast<uint32_t>(length);
+    for (int shift = 0; shift < 32; shift += 8) mix(static_cast<uint8_t>(counted >> shift));
+    for (int32_t i = 0; i < length; ++i) mix(byteAt(i));
+    return h != 0 ? h : 1;
+}
+
+// The frame just completed is one of the messages we sent last, handed back
+// by the line.
+bool IsOwnEcho(const generic_port* port) {
+    const uint32_t print = Fingerprint(ReplyLength(port), [](int32_t i) { return RxByte(i); });
+    for (uint32_t& sent : Driver.SentPrints)
+        if (LoadAcquire(sent) == print) return true;
+    return false;
 }
 
 bool CheckPasses(uint8_t byte) {
@@ -194,20 +223,34 @@ void OnDataDle(generic_port* port, uint8_t byte) {
     }
 }
 
+// A frame whose check passed: our own echo, the awaited reply, or a frame
+// to store as unsolicited.
+void HandOn(generic_port* port) {
+    const bool senderWaits = Load(Driver.ChannelBusy) == 1;
+    if (IsOwnEcho(port)) {
+        PkTrace(u"Own frame echoed by the line: dropped.");
+        // A waiting sender keeps the channel for the controller's reply.
+        if (senderWaits) Store(Driver.ForeignFrameSeen, 1u);
+        return;
+    }
+    if (senderWaits) {
+        // The awaited reply answers our last request: its TNS, and its
+        // command byte with the reply bit, so that a command of the
+        // controller's that happens to carry our TNS stays a command.
+        const uint8_t tns = static_cast<uint8_t>(Load(Driver.TnsCounter) - 1u);
+        const bool answersRequest = Load(Driver.RxData[2]) == (Load(Driver.RequestCommand) | kReplyBit);
+        if (answersRequest && (Load(Driver.RxData[5]) == tns || Load(Driver.RxData[4]) == tns)) {
+            StoreRelease(port->ReplyReady, 1u);
+            return;
+        }
+        Store(Driver.ForeignFrameSeen, 1u);
+    }
+    StoreUnsolicited(port);
+}
+
 void OnCheck(generic_port* port, uint8_t byte) {
     TraceReceived(port);
-    if (CheckPasses(byte)) {
-        bool reply = false;
-        if (Load(Driver.ChannelBusy) == 1) {
-            const uint8_t tns = static_cast<uint8_t>(Load(Driver.TnsCounter) - 1u);
-            reply = Load(Driver.RxData[5]) == tns || Load(Driver.RxData[4]) == tns;
-            if (reply)
-                StoreRelease(port->ReplyReady, 1u);
-            else
-                Store(Driver.ForeignFrameSeen, 1u);
-        }
-        if (!reply) StoreUnsolicited(port);
-    }
+    if (CheckPasses(byte)) HandOn(port);
     // Every complete frame is acknowledged; the send clears ReplyReady, which
     // the waiting sender still has to see.
     const uint32_t ready = LoadAcquire(port->ReplyReady);
@@ -221,40 +264,8 @@ void OnCheck(generic_port* port, uint8_t byte) {
     Store(Driver.ForeignFrameSeen, 0u);
 }
 
-}  // namespace
-
-uint8_t RxByte(int32_t index) {
-    if (index < 0 || index >= kRxDataBytes) return 0;
-    return Load(Driver.RxData[index]);
-}
-
-int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out) {
-    if (first < 0 || count <= 0 || first >= kRxDataBytes) return 0;
-    if (count > kRxDataBytes - first) count = kRxDataBytes - first;
-    for (int32_t i = 0; i < count; ++i) out[i] = Load(Driver.RxData[first + i]);
-    return count;
-}
-
-int32_t ReplyLength(const generic_port* port) {
-    const uint32_t count = Load(port->RxCount);
-    return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
-}
-
-void ResetReceiver(generic_port* port) {
-    if (port == nullptr) return;
-    Store(port->RxState, StIdle);
-    Store(port->RxCount, 0u);
-}
-
-}  // namespace mira
-
-extern "C" {
-
-MIRA_API void HandInts(generic_port* port) {
-    using namespace mira;
-    if (port == nullptr) return;
-    uint8_t byte = 0;
-    if (PkReceiveByte(port, &byte) == 0) return;
+// One received byte through the machine.
+void TakeByte(generic_port* port, uint8_t byte) {
     if (Load(port->RxCount) >= static_cast<uint32_t>(kRxDataBytes)) {
         Store(port->ErrorCode, kOverflowError);
         return;
@@ -276,6 +287,55 @@ MIRA_API void HandInts(generic_port* port) {
         case StCheck: OnCheck(port, byte); break;
         default: break;  // a state outside the machine: the byte is dropped
     }
+}
+
+}  // namespace
+
+uint8_t RxByte(int32_t index) {
+    if (index < 0 || index >= kRxDataBytes) return 0;
+    return Load(Driver.RxData[index]);
+}
+
+int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out) {
+    if (first < 0 || count <= 0 || first >= kRxDataBytes) return 0;
+    if (count > kRxDataBytes - first) count = kRxDataBytes - first;
+    for (int32_t i = 0; i < count; ++i) out[i] = Load(Driver.RxData[first + i]);
+    return count;
+}
+
+int32_t ReplyLength(const generic_port* port) {
+    const uint32_t count = Load(port->RxCount);
+    return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
+}
+
+void NoteSentMessage(const uint8_t* message, int32_t length, bool request) {
+    if (length < 0) length = 0;
+    if (request) Store(Driver.RequestCommand, length > 2 ? message[2] : 0u);
+    const uint32_t next = Load(Driver.SentPrintNext);
+    const uint32_t print = Fingerprint(length, [message](int32_t i) { return message[i]; });
+    StoreRelease(Driver.SentPrints[next % kSentPrintCount], print);
+    Store(Driver.SentPrintNext, (next + 1) % kSentPrintCount);
+}
+
+void ResetReceiver(generic_port* port) {
+    if (port == nullptr) return;
+    Store(port->RxState, StIdle);
+    Store(port->RxCount, 0u);
+}
+
+}  // namespace mira
+
+extern "C" {
+
+MIRA_API void HandInts(generic_port* port) {
+    using namespace mira;
+    if (port == nullptr) return;
+    uint8_t byte = 0;
+    if (PkReceiveByte(port, &byte) == 0) return;
+    TakeByte(port, byte);
+    // What this byte posted reaches the host's window only now, after its
+    // DLE ACK went out, as a posted message waits in the window's queue.
+    ReleasePostedMessages();
 }
 
 }  // extern "C"

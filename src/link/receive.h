@@ -36,6 +36,13 @@ int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out);
 // by RxData.
 [[nodiscard]] int32_t ReplyLength(const generic_port* port);
 
+// Remembers a message the driver is about to send, so that the receive
+// handler knows it again when a line that echoes every byte (a two-wire
+// adapter) hands it back; the echo is acknowledged and dropped, never taken
+// as a reply or a controller's command. A request also names the command
+// byte its reply must carry, with 0x40 set. Call before the send.
+void NoteSentMessage(const uint8_t* message, int32_t length, bool request);
+
 // Puts the receive machine back to its start before a send: RxState 0 and
 // RxCount 0. Resetting RxCount here is the way out of an overlong frame,
 // after which the handler drops every byte until the count is cleared.

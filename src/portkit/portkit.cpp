@@ -91,6 +91,10 @@ struct Port {
     std::unique_ptr<Line> line;
     std::atomic<PkReceiveHandler> handler{nullptr};
 
+    // Held across a send's trace line and its write, so that the trace shows
+    // the receive thread's DLE ACK and the host's request in the order they
+    // went out on the line.
+    std::mutex sendMutex;
     std::mutex queueMutex;
     uint8_t queue[kQueueCapacity]{};
     size_t queueHead = 0, queueCount = 0;
@@ -341,6 +345,7 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
         // again with the next exchange.
         if (Get(p->port.RxCount) >= 512) Put(p->port.RxCount, 0);
     }
+    std::lock_guard<std::mutex> order(p->sendMutex);
     if (TraceOn()) {
         char line[kTxTraceCapacity];
         FormatTx(bytes, count, line);

@@ -17,6 +17,8 @@ inline constexpr int32_t kStringSlotCount = 255;
 inline constexpr int32_t kStringSlotBytes = 90;
 inline constexpr int32_t kGroupHandles = 16384;
 inline constexpr int32_t kRxDataBytes = 512;
+// The frames sent last whose echo the receive handler knows again.
+inline constexpr int32_t kSentPrintCount = 4;
 
 // One stored unsolicited frame (1160 bytes).
 struct UnsolSlot {
@@ -61,6 +63,9 @@ struct DriverState {
     uint8_t HasTypePrefix;
     uint32_t LetterSyntax;
     uint32_t Outstanding;        // the exchange a finish may take (host thread only)
+    uint32_t RequestCommand;                 // CMD of the last request; its reply carries it with 0x40
+    uint32_t SentPrints[kSentPrintCount];    // fingerprints of the last messages sent, 0 = none
+    uint32_t SentPrintNext;                  // the entry the next send overwrites
 };
 static_assert(std::is_standard_layout_v<DriverState>);
 

@@ -8,6 +8,7 @@
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "platform/wide.h"
+#include "platform/window.h"
 #include "setup/driver_state.h"
 
 namespace mira {
@@ -52,6 +53,7 @@ bool AllocateTables() {
 }
 
 void FailOpen(int32_t* error) {
+    StopWindowBridge();
     ReleaseTables();
     std::free(Driver.GroupTable);
     Driver.GroupTable = nullptr;
@@ -86,7 +88,8 @@ MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* setting
     static constexpr uint8_t kWakeByte[] = {0x00};
     PkSend(Driver.Port, kWakeByte, 1);
 
-    if (!AllocateTables()) {
+    // A window is told of unsolicited frames through the bridge's own thread.
+    if (!AllocateTables() || (window != 0 && !StartWindowBridge())) {
         FailOpen(error);
         return 0;
     }
@@ -109,6 +112,9 @@ MIRA_API int32_t UDrvClose(void) {
         std::free(Driver.GroupTable);
         Driver.GroupTable = nullptr;
     }
+    // Every message still queued for the window is delivered while the key
+    // texts it points to are still in the slot table.
+    StopWindowBridge();
     ReleaseTables();
     Driver.Outstanding = kNoExchange;
     generic_port* port = Driver.Port;

@@ -128,6 +128,8 @@ TEST_F(UnsolicitedTest, Plc2WriteIsDeliveredAndAnswered) {
     EXPECT_EQ(Driver.ChannelBusy, 0u);
     EXPECT_EQ(slots[2].InUse, 0u);
     EXPECT_EQ(slots[2].KeyText[0], 0);
+    Fake().Feed(Fake().sends[0]);  // an echoing line hands the answer back: not a command to store
+    EXPECT_TRUE(std::none_of(slots.begin(), slots.end(), [](const UnsolSlot& s) { return s.InUse != 0; }));
     EXPECT_EQ(Process(u"U:512", {u"W0"}, &error), 0);
     EXPECT_EQ(error, MIRA_ERR_NO_UNSOLICITED);
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "link/frame.h"
+#include "platform/window.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 
@@ -17,6 +18,9 @@ class LinkFixture : public ::testing::Test {
 protected:
     static constexpr size_t kGuard = 64, kTable = sizeof(UnsolSlot) * kUnsolSlotCount;
     void SetUp() override {
+        FlushWindowMessages();  // nothing from an earlier row may reach a fresh fake
+        ASSERT_TRUE(StartWindowBridge());
+        posts_ = 0;
         ResetDriverState();
         ResetFake();
         Driver.Port = &Fake().port;
@@ -25,15 +29,23 @@ protected:
         Driver.UnsolSlots = reinterpret_cast<UnsolSlot*>(store_ + kGuard);
         window_ = {[](void* c, uint32_t msg, uintptr_t, intptr_t key) {
                        auto* self = static_cast<LinkFixture*>(c);
-                       if (msg == 0x600) self->lastKey_ = key, ++self->posts_;
+                       if (msg != 0x600) return;
+                       std::lock_guard lock(Fake().mutex);
+                       self->lastKey_ = key, ++self->posts_, self->sentAtPost_ = Fake().sends.size();
                    },
                    this};
         Driver.NotifyWindow = reinterpret_cast<MiraWindowHandle>(&window_);
     }
     void TearDown() override {
+        StopWindowBridge();
         for (size_t i = 0; i < kGuard; ++i)
             ASSERT_TRUE(store_[i] == 0xA5 && store_[kGuard + kTable + i] == 0xA5) << "write outside the slots";
         ResetDriverState();
+    }
+    // The messages the window got, once the bridge has delivered all.
+    int Posts() {
+        FlushWindowMessages();
+        return posts_;
     }
     int SlotsInUse() const {
         int n = 0;
@@ -51,6 +63,7 @@ protected:
     MiraWindow window_{};
     std::atomic<int> posts_{0};
     std::atomic<intptr_t> lastKey_{0};
+    std::atomic<size_t> sentAtPost_{0};  // sends the port had seen when the host heard of a frame
 };
 
 }  // namespace mira::test

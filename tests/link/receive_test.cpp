@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/request.h"
 #include "link_fixture.h"
 #include "platform/atomic_word.h"
 
@@ -17,7 +18,8 @@ using test::FromHex;
 using test::Hex;
 
 // A stream of link events: "F:" a good frame of the message, "B:" the same
-// with a broken check, anything else raw bytes. Every row runs in both modes.
+// with a broken check, "E:" the message sent as a request and its frame
+// echoed back by the line, anything else raw bytes. Every row runs in both modes.
 struct StreamCase {
     const char* name;
     uint32_t busy, tns;
@@ -32,6 +34,7 @@ struct StreamCase {
 #define REPLY4 "01 00 4F 00 34 12 AA BB"  // TNS low byte in RxData[4]
 #define REPLY5 "01 00 4F 00 99 34"        // ... in RxData[5]
 #define FOREIGN "01 02 08 00 77 00 00 02 01 00"
+#define REQUEST "01 00 0F 00 34 00 A2 02 07 89 00 00"  // its reply is CMD 0x4F
 
 const StreamCase kStreams[] = {
     {"ReplyTnsInByte4", 1, 0x35, {"F:" REPLY4}, 1, 0, 0, "10 06", false},
@@ -54,6 +57,11 @@ const StreamCase kStreams[] = {
     // The error frees the channel, so the reply arrives as an incoming frame.
     {"ProtocolErrorThenFrame", 1, 0x35, {"10 02 01 10 41", "F:" REPLY4}, 0, 1, 0, "10 06", true},
     {"BadThenGoodFrame", 0, 0, {"B:" FOREIGN, "F:" FOREIGN}, 0, 1, 0, "10 06 10 06", false},
+    // Our TNS without the reply bit: a command of the controller's, no reply.
+    {"CommandWithOurTnsIsNoReply", 1, 0x35, {"F:01 00 0F 00 34 12 A2 02"}, 0, 1, 1, "10 06", false},
+    {"OwnRequestEchoed", 0, 0x35, {"E:" REQUEST}, 0, 0, 1, "10 06", false},
+    {"EchoAndEchoedAckThenReply", 0, 0x35, {"E:" REQUEST, "10 06", "F:" REPLY4}, 1, 0, 0, "10 06 10 06",
+     false},
 };
 
 class StreamTest : public test::LinkFixture,
@@ -64,8 +72,15 @@ TEST_P(StreamTest, HandlesTheLinkEvents) {
     Driver.UseCrc = crc;
     Driver.ChannelBusy = c.busy;
     Driver.TnsCounter = c.tns;
+    Driver.RequestCommand = 0x0F;  // the replies of the table answer CMD 0x0F
+    int echoes = 0;
     for (const std::string& p : c.pieces) {
         Bytes bytes = FromHex(p.substr(p[1] == ':' ? 2 : 0));
+        if (p[0] == 'E') {
+            ++echoes;
+            (void)TransmitRequest(bytes.data(), static_cast<int32_t>(bytes.size()));
+            Fake().sends.clear();
+        }
         if (p[1] == ':') bytes = Frame(bytes);
         if (p[0] == 'B') bytes.back() ^= 1;
         Fake().Feed(bytes);
@@ -73,13 +88,14 @@ TEST_P(StreamTest, HandlesTheLinkEvents) {
     const auto& port = Fake().port;
     EXPECT_EQ(port.ReplyReady, c.ready);
     EXPECT_EQ(SlotsInUse(), c.slots);
-    EXPECT_EQ(posts_, c.slots);
+    EXPECT_EQ(Posts(), c.slots);
     EXPECT_EQ(Driver.ChannelBusy, c.busyAfter);
     EXPECT_EQ(Hex(Fake().AllSent()), c.sent);
     EXPECT_EQ(port.RxState, StIdle);
     EXPECT_EQ(Driver.ForeignFrameSeen, 0u);
     const auto lines = Fake().TraceLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "ERROR OF PROTOCOL."), c.protocolError ? 1 : 0);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Own frame echoed by the line: dropped."), echoes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::Combine(::testing::ValuesIn(kStreams), ::testing::Values(0u, 1u)),
@@ -148,14 +164,16 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
         EXPECT_EQ(test::Narrow(slot.KeyText), r.key);
         EXPECT_EQ(Fake().TraceLines().back(), r.key);
         EXPECT_EQ(Hex(Bytes(slot.FrameBytes, slot.FrameBytes + slot.FrameLength - 3)), r.message);
+        EXPECT_EQ(Posts(), 1);
         EXPECT_EQ(lastKey_, reinterpret_cast<intptr_t>(slot.KeyText));
+        EXPECT_EQ(sentAtPost_, 1u) << "the DLE ACK leaves before the host hears of the frame";
     }
 }
 
 TEST_F(StreamTest, FullSlotTableDropsTheFrame) {
     for (int i = 0; i < kUnsolSlotCount + 2; ++i) Fake().Feed(Frame(FromHex("01 02 08 00 11 00 00 00")));
     EXPECT_EQ(SlotsInUse(), kUnsolSlotCount);
-    EXPECT_EQ(posts_, kUnsolSlotCount);
+    EXPECT_EQ(Posts(), kUnsolSlotCount);
     EXPECT_EQ(Fake().sends.size(), kUnsolSlotCount + 2u);  // all acknowledged
     Store(Driver.UnsolSlots[7].InUse, 0u);
     Fake().Feed(Frame(FromHex("01 09 08 00 11 00 00 00")));

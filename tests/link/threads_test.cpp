@@ -23,6 +23,7 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
     constexpr int kRounds = 150;
     std::atomic<int> requested{0};
     int foreignSent = 0, foreignSeen = 0;
+    Driver.RequestCommand = 0x0F;  // the command every round sends
     std::thread feeder([&] {
         for (int t = 0; t < kRounds; ++t) {
             while (requested.load(std::memory_order_acquire) <= t) std::this_thread::yield();
@@ -69,7 +70,7 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
     }
     feeder.join();
     EXPECT_EQ(foreignSeen, foreignSent);
-    EXPECT_EQ(posts_, foreignSent);
+    EXPECT_EQ(Posts(), foreignSent);
 }
 
 }  // namespace

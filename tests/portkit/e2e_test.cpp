@@ -430,6 +430,51 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
     }
 }
 
+// A two-wire adapter hands the driver back every byte it sends. With no
+// controller behind it no read may show a good value and no write may succeed;
+// with one, the exchanges work as on any line and none of our own frames is
+// announced as a controller's command.
+TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
+    constexpr uint32_t kTimeout = 300;
+    for (const Line& line : {kLines[0], kLines[5]}) {
+        SCOPED_TRACE(line.name);
+        SimPeer peer(SimOptions(line));
+        ASSERT_EQ(peer.sim().Seed(line.family == sim::Family::Plc2 ? kPlc2Tables : kTables), 0);
+        peer.Echo(true, false);
+        Window window;
+        Session session(peer.port(), line, kTimeout, &window);
+        ASSERT_TRUE(session.open());
+        std::vector<HostValue> raw;
+        EXPECT_EQ(session.Read("N7:0", {"W0"}, nullptr, nullptr, &raw), MIRA_PK_ERR_TIMEOUT);
+        EXPECT_NE(raw[0].quality, MIRA_QUALITY_GOOD);
+        EXPECT_EQ(session.WriteGroup("N7:0", {"W0"}, {Int(5)}), MIRA_PK_ERR_TIMEOUT);
+        EXPECT_EQ(session.WriteItem("N7:0", "0/4", Int(1)), MIRA_PK_ERR_TIMEOUT);
+
+        peer.Echo(true, true);
+        std::vector<std::string> shown;
+        ASSERT_EQ(session.WriteGroup("N7:1", {"W0"}, {Int(5)}), 0);
+        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}, &shown), 0);
+        EXPECT_EQ(shown, (std::vector<std::string>{"100", "5"}));
+        if (line.family == sim::Family::Slc500)
+            peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11});
+        else
+            peer.sim().SendUnsolicitedPlc2Write(0, 80, {11});
+        std::u16string key;
+        ASSERT_TRUE(window.Take(&key, std::chrono::seconds(3)));
+        const std::u16string header = key.substr(0, key.find(u'\t'));
+        const char16_t* items[] = {u"W0"};
+        HostValueCore value{};
+        int32_t error = -1;
+        EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"1", items, &value, 1, &error), 1);
+        // The answer's echo arrives within a receive poll (10 ms) of the
+        // controller hearing it; 300 ms is room for a loaded machine.
+        const auto end = Clock::now() + std::chrono::seconds(2);
+        while (peer.sim().TakeMasterReplies().empty() && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_FALSE(window.Take(&key, std::chrono::milliseconds(300))) << "our own answer was announced";
+    }
+}
+
 TEST(EndToEnd, OverTcpOnLoopback) {
     const Line line = kLines[1];
     SimPeer peer(SimOptions(line), SimPeer::Via::Tcp);

@@ -382,12 +382,30 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
     ASSERT_NE(port, nullptr);
     const Bytes big(100, 0xAB);
     PkSend(port, big.data(), 100);
+    // The receive thread's DLE ACK and the host's request race for the line:
+    // the Tx lines show them in the order the peer got them.
+    Put(port->ReplyPending, 1);
+    constexpr int kRacing = 400;  // per thread; 800 bytes stay within the pty's buffer
+    auto sendMany = [port](uint8_t b) {
+        for (int i = 0; i < kRacing; ++i) PkSend(port, &b, 1);
+    };
+    std::thread other(sendMany, uint8_t{0xB2});
+    sendMany(0xA1);
+    other.join();
     PkPortClose(port);
     PkTraceOff();
     PkTrace(u"after");
+    Bytes wire(2 * kRacing + 100);
+    for (size_t got = 0; got < wire.size();) {
+        const ssize_t n = read(pty.master, wire.data() + got, wire.size() - got);
+        ASSERT_GT(n, 0);
+        got += size_t(n);
+    }
 
     std::lock_guard<std::mutex> lock(g_traceMutex);
-    ASSERT_EQ(g_traces.size(), 3u);
+    ASSERT_EQ(g_traces.size(), 3u + 2 * kRacing);
+    for (size_t i = 0; i < 2 * kRacing; ++i)
+        ASSERT_EQ(g_traces[3 + i].substr(13), wire[100 + i] == 0xA1 ? "Tx:A1 " : "Tx:B2 ") << "send " << i;
     for (const auto& line : g_traces) EXPECT_TRUE(IsStamped(line)) << line;
     EXPECT_EQ(g_traces[0].substr(13), "Rx:10 06 ");
     EXPECT_EQ(g_traces[1].substr(13), "caf??");

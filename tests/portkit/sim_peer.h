@@ -88,6 +88,14 @@ public:
     // controller's bytes (the controller still hears the commands).
     void Flood(bool on) { flood_.store(on); }
 
+    // While on, every byte the driver sends comes straight back to it, as on
+    // a two-wire adapter that hears itself; the controller hears them only
+    // when it is on the line.
+    void Echo(bool on, bool controller) {
+        echo_.store(on);
+        deaf_.store(on && !controller);
+    }
+
 private:
     // Moves bytes between fd and the simulator; returns when told to stop or
     // when a TCP client goes.
@@ -99,7 +107,9 @@ private:
             if (::poll(&p, 1, 1) > 0) {
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
                 if (n > 0) {
-                    sim_.FromMaster(buffer, static_cast<size_t>(n));
+                    const auto count = static_cast<size_t>(n);
+                    if (echo_.load() && ::write(fd, buffer, count) < 0 && errno != EAGAIN) break;
+                    if (!deaf_.load()) sim_.FromMaster(buffer, count);
                 } else if (via_ == Via::Tcp && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
                     return;
                 } else if (n < 0) {
@@ -139,6 +149,7 @@ private:
     std::string port_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> flood_{false};
+    std::atomic<bool> echo_{false}, deaf_{false};
     std::thread thread_;
 };
 
