@@ -327,21 +327,19 @@ bool DataTables::Poke(const std::string& address, const std::string& rawValue) {
     return true;
 }
 
+// gcc 12 at -O3 reports a false -Wrestrict (GCC PR 105329) where short literals
+// are joined to a std::string in Peek and Dump.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
 bool DataTables::Peek(const std::string& address, std::string* out) {
     WordRef ref;
     if (!Resolve(address, &ref)) return false;
     const DataFile& f = *ref.file;
     char buf[64];
     if (ref.bit >= 0) {
-        // gcc 12 -Wrestrict false positive (GCC PR 105329): short literals joined to a std::string at -O3.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-#endif
         *out = ((f.words[ref.word] >> ref.bit) & 1) ? "1" : "0";
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
         return true;
     }
     if (f.type == kTypeFloat) {
@@ -354,15 +352,7 @@ bool DataTables::Peek(const std::string& address, std::string* out) {
         return true;
     }
     if (f.type == kTypeString) {
-        // same false positive as above (GCC PR 105329).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-#endif
         *out = "\"" + StringFromWords(&f.words[ref.word - ref.word % kStringWords]) + "\"";
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
         return true;
     }
     std::snprintf(buf, sizeof buf, "%d", static_cast<int>(static_cast<int16_t>(f.words[ref.word])));
@@ -408,15 +398,7 @@ std::string DataTables::Dump() const {
             } else if (f.type == kTypeString) {
                 std::snprintf(buf, sizeof buf, "%s%u:%zu=", letters, f.number, e);
                 out += buf;
-                // same false positive as above (GCC PR 105329).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-#endif
                 out += "\"" + StringFromWords(w) + "\"\n";
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
             } else if (f.type == kTypeTimer || f.type == kTypeCounter || f.type == kTypeControl) {
                 const SubTable t = SubNamesFor(f.type, timerWords_);
                 for (size_t i = 0; i < t.count; ++i) {
@@ -445,5 +427,8 @@ std::string DataTables::Dump() const {
     }
     return out;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 }  // namespace mira::sim
