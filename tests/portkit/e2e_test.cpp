@@ -528,8 +528,10 @@ TEST(EndToEnd, ANoiseFloodEndsInATimeOutAndTheLineRecovers) {
         EXPECT_NE(error, 0);  // a time-out, or an overflowing frame of noise
         EXPECT_LT(took, static_cast<long>(kTimeout) + kAfterTimeoutMs);
     }
+    // What noise is still on its way in is handed through HandInts within
+    // one line reset's time, twice over for a loaded machine.
     peer.Flood(false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(mira::test::bounds::kLoadFactor * mira::test::bounds::kLineResetMs));
     std::vector<std::string> shown;
     EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown), 0);
     EXPECT_EQ(shown, std::vector<std::string>{"100"});

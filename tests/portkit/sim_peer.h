@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -37,8 +38,11 @@ constexpr long kChannelBoundMs = 538 + 100;
 // Sleeps and thread hand-overs on a loaded 2-core machine under a sanitizer
 // take up to about twice their nominal time.
 constexpr long kLoadFactor = 2;
-// What an exchange that failed may take past its reply time-out.
-constexpr long kAfterTimeoutMs = kLoadFactor * (kChannelBoundMs + kFourResetsMs);
+// What an exchange that failed may take past its reply time-out. Every wait
+// for the channel may run to its bound, since a frame begun and never ended
+// (a DLE STX in noise) holds it: the wait before the request and the one in
+// each of the four resets.
+constexpr long kAfterTimeoutMs = kLoadFactor * (5 * kChannelBoundMs + kFourResetsMs);
 }  // namespace bounds
 
 class SimPeer {
@@ -86,7 +90,13 @@ public:
 
     // While on, a stream of noise goes to the driver instead of the
     // controller's bytes (the controller still hears the commands).
-    void Flood(bool on) { flood_.store(on); }
+    // Turning it off returns once the pump has written its last noise (or
+    // after a second, should the pump have stopped).
+    void Flood(bool on) {
+        flood_.store(on);
+        for (int i = 0; i < 1000 && !on && flooding_.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 
     // While on, every byte the driver sends comes straight back to it, as on
     // a two-wire adapter that hears itself; the controller hears them only
@@ -116,7 +126,8 @@ private:
                     ::usleep(1000);  // a pseudo-terminal with no slave open reads EIO
                 }
             }
-            if (flood_.load()) {
+            flooding_.store(flood_.load());
+            if (flooding_.load()) {
                 for (uint8_t& b : buffer) {
                     noise ^= noise << 13;
                     noise ^= noise >> 17;
@@ -148,7 +159,7 @@ private:
     int fd_ = -1;
     std::string port_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> flood_{false};
+    std::atomic<bool> flood_{false}, flooding_{false};
     std::atomic<bool> echo_{false}, deaf_{false};
     std::thread thread_;
 };
