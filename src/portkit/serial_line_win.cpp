@@ -1,8 +1,8 @@
 // A COM port through the Win32 communications API: a DCB for the speed and
-// character format, COMMTIMEOUTS under which a read ends as soon as a byte is
-// in, and overlapped I/O, so that the receive thread's pending read and a
-// sender's write never wait for each other as they would on a handle opened
-// for synchronous I/O.
+// character format, and overlapped I/O, so that the receive thread's wait for
+// bytes and a sender's write never hold each other up as they would on a
+// handle opened for synchronous I/O. A read takes only the bytes the input
+// queue holds; the wait for more is WaitCommEvent on EV_RXCHAR.
 #include <cstring>
 
 #include "mira/portkit_codes.h"
@@ -12,46 +12,58 @@
 namespace mira::portkit {
 namespace {
 
-// How long one read stays pending when nothing arrives. The receive thread
-// looks at its port more often than that (its own wait is shorter); the read
-// simply stays pending across those looks.
-constexpr DWORD kReadTotalMs = 100;
 // A write that has not gone out in this time has met a stuck line.
 constexpr DWORD kWriteBoundMs = 3000;
+// How long closing waits for the receive thread's WaitCommEvent to end.
+constexpr DWORD kEndWaitMs = 1000;
 
 class SerialLine final : public Line {
 public:
     explicit SerialLine(HANDLE handle) : handle_(handle) {
         readOv_.hEvent = readDone_.Handle();
+        waitOv_.hEvent = arrived_.Handle();
         writeOv_.hEvent = writeDone_.Handle();
     }
 
     ~SerialLine() override {
-        if (pending_) {
-            // The read's OVERLAPPED must outlive it: cancel and wait it out.
-            ::CancelIoEx(handle_, &readOv_);
-            DWORD ignored = 0;
-            ::GetOverlappedResult(handle_, &readOv_, &ignored, TRUE);
+        // The wait's OVERLAPPED must outlive it. A new event mask ends a
+        // pending WaitCommEvent at once; closing the handle ends it too.
+        if (waiting_) {
+            ::SetCommMask(handle_, 0);
+            ::CancelIoEx(handle_, &waitOv_);
+            waiting_ = !arrived_.Wait(kEndWaitMs);
         }
         ::CloseHandle(handle_);
+        if (waiting_) arrived_.Wait(kEndWaitMs);
     }
 
-    bool Ready() const { return readDone_.Valid() && writeDone_.Valid(); }
+    bool Ready() const { return readDone_.Valid() && arrived_.Valid() && writeDone_.Valid(); }
 
     ReadResult Read(uint8_t* out, size_t capacity, size_t* count, uint32_t waitMs) override {
         *count = 0;
-        if (!pending_) {
-            readDone_.Reset();
-            DWORD got = 0;
-            if (::ReadFile(handle_, buffer_, sizeof buffer_, &got, &readOv_)) return Copy(got, out, capacity, count);
-            if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
-            pending_ = true;
+        DWORD waiting = 0;
+        if (!InQueue(&waiting)) return ReadResult::Closed;
+        if (waiting == 0) {
+            if (!waiting_) {
+                arrived_.Reset();
+                if (!::WaitCommEvent(handle_, &events_, &waitOv_)) {
+                    if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
+                    waiting_ = true;
+                }
+            }
+            // A byte that came in just before the wait started may not
+            // raise the event: the input queue tells.
+            if (!InQueue(&waiting)) return ReadResult::Closed;
+            if (waiting == 0 && waiting_) {
+                if (!arrived_.Wait(waitMs)) return ReadResult::Nothing;
+                waiting_ = false;
+                DWORD ignored = 0;
+                if (!::GetOverlappedResult(handle_, &waitOv_, &ignored, FALSE)) return Failed(::GetLastError());
+                if (!InQueue(&waiting)) return ReadResult::Closed;
+            }
+            if (waiting == 0) return ReadResult::Nothing;
         }
-        if (!readDone_.Wait(waitMs)) return ReadResult::Nothing;
-        pending_ = false;
-        DWORD got = 0;
-        if (!::GetOverlappedResult(handle_, &readOv_, &got, FALSE)) return Failed(::GetLastError());
-        return Copy(got, out, capacity, count);
+        return Take(waiting, out, capacity, count);
     }
 
     int32_t Write(const uint8_t* bytes, size_t count) override {
@@ -87,12 +99,27 @@ public:
     void DiscardInput() override { ::PurgeComm(handle_, PURGE_RXCLEAR); }
 
 private:
-    ReadResult Copy(DWORD got, uint8_t* out, size_t capacity, size_t* count) {
-        // The buffer is no larger than what the receive thread asks for.
-        const size_t n = got < capacity ? got : capacity;
-        std::memcpy(out, buffer_, n);
-        *count = n;
-        return n > 0 ? ReadResult::Bytes : ReadResult::Nothing;
+    // How many received bytes wait in the driver's input queue.
+    bool InQueue(DWORD* waiting) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(handle_, &errors, &status)) return false;
+        *waiting = status.cbInQue;
+        return true;
+    }
+
+    // Reads bytes known to be waiting, so the read ends at once whatever a
+    // driver makes of the read time-outs.
+    ReadResult Take(DWORD waiting, uint8_t* out, size_t capacity, size_t* count) {
+        readDone_.Reset();
+        DWORD got = 0;
+        const DWORD ask = static_cast<DWORD>(waiting < capacity ? waiting : capacity);
+        if (!::ReadFile(handle_, out, ask, &got, &readOv_)) {
+            if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError());
+            if (!::GetOverlappedResult(handle_, &readOv_, &got, TRUE)) return Failed(::GetLastError());
+        }
+        *count = got;
+        return got > 0 ? ReadResult::Bytes : ReadResult::Nothing;
     }
 
     // A read cut short by a purge passes; anything else means the device is
@@ -116,10 +143,10 @@ private:
     }
 
     HANDLE handle_;
-    win::Event readDone_, writeDone_;
-    OVERLAPPED readOv_{}, writeOv_{};
-    bool pending_ = false;  // the receive thread's read is outstanding
-    uint8_t buffer_[512]{};
+    win::Event readDone_, arrived_, writeDone_;
+    OVERLAPPED readOv_{}, waitOv_{}, writeOv_{};
+    DWORD events_ = 0;
+    bool waiting_ = false;  // the receive thread's WaitCommEvent is outstanding
     win::Lock writeLock_;
 };
 
@@ -179,15 +206,12 @@ std::unique_ptr<Line> OpenSerial(const LineSettings& s, int32_t* code, std::stri
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
     if (!::SetCommState(handle, &dcb)) return fail(MIRA_PK_ERR_SETTINGS, win::ErrorText(::GetLastError()));
-    // MAXDWORD, MAXDWORD, n: a read returns at once with the bytes waiting,
-    // else with the first byte to arrive, else empty after n ms.
+    // MAXDWORD, 0, 0: a read returns at once with the bytes waiting, if any.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = kWriteBoundMs;
-    if (!::SetCommTimeouts(handle, &timeouts)) return fail(MIRA_PK_ERR_SETTINGS, win::ErrorText(::GetLastError()));
+    if (!::SetCommTimeouts(handle, &timeouts) || !::SetCommMask(handle, EV_RXCHAR))
+        return fail(MIRA_PK_ERR_SETTINGS, win::ErrorText(::GetLastError()));
     ::PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     auto line = std::make_unique<SerialLine>(handle);
     if (!line->Ready()) {
