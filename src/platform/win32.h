@@ -83,12 +83,14 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-// The system's text for an error code, without the trailing line break.
+// The system's text for an error code, without its closing full stop and line
+// break, so that it reads as the Linux strerror texts do.
 inline std::string ErrorText(DWORD code) {
     char buffer[256] = {};
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
                              sizeof buffer, nullptr);
-    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ')) --n;
+    while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
+        --n;
     if (n == 0) return "error " + std::to_string(code);
     return std::string(buffer, n);
 }
