@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -472,48 +473,60 @@ int RunListen(const Options& o) {
     return kExitOk;
 }
 
+// The checks rewrite a host's text in place, into a buffer of their size.
+std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
+    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
+    const std::u16string w = ToWide(text);
+    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
+              buffer);
+    check(buffer);
+    return ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
+}
+
 int RunCheck(const Options& o) {
     ApplyModelOnly(o);
-
+    struct Text {
+        CheckedText kind;
+        std::string typed;
+        std::function<std::string(const std::string&)> check;
+    };
+    std::vector<Text> texts;
+    if (!o.address.empty()) {
+        texts.push_back({CheckedText::Address, o.address,
+                         [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); }});
+    } else {
+        texts.push_back({CheckedText::Header, o.operands[0],
+                         [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidHeader(b); }); }});
+        const std::u16string header = ToWide(o.operands[0]);
+        if (o.operands.size() > 1)
+            texts.push_back({CheckedText::Item, o.operands[1], [header](const std::string& t) {
+                                 return Checked(t, [&](char16_t* b) { UDrvValidAddress(header.c_str(), b); });
+                             }});
+    }
     std::vector<Row> rows;
-    auto add = [&](const std::string& typed, const char16_t* canonical) {
+    bool invalid = false;
+    for (const Text& t : texts) {
         Row row;
-        row.item = typed;
-        row.value = ToUtf8(canonical, MIRA_CHECKED_TEXT_BUFFER);
+        row.item = t.typed;
+        row.value = t.check(t.typed);
         row.jsonValue = JsonString(row.value);
         row.time = NowText();
-        rows.push_back(row);
-    };
-    auto fill = [](char16_t* buffer, const std::string& text) {
-        const std::u16string w = ToWide(text);
-        const size_t n = std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT);
-        std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), buffer);
-        buffer[n] = 0;
-    };
-    char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {};
-    char16_t item[MIRA_CHECKED_TEXT_BUFFER] = {};
-    if (!o.address.empty()) {
-        fill(item, o.address);
-        UDrvValidAddressEx(item);
-        add(o.address, item);
-    } else {
-        fill(header, o.operands[0]);
-        char16_t typedHeader[MIRA_CHECKED_TEXT_BUFFER];
-        std::copy(std::begin(header), std::end(header), typedHeader);
-        UDrvValidHeader(header);
-        add(o.operands[0], header);
-        if (o.operands.size() > 1) {
-            fill(item, o.operands[1]);
-            UDrvValidAddress(typedHeader, item);
-            add(o.operands[1], item);
+        if (ReplacedByDefault(t.kind, t.typed, row.value, t.check)) {
+            row.note = "replaced by the default: names no valid address";
+            invalid = true;
+        } else if (row.value != t.typed) {
+            row.note = "canonical form";
         }
+        rows.push_back(row);
     }
     if (o.json) {
         PrintRows(rows, true, stdout);
     } else {
-        for (const Row& row : rows) std::printf("%-20s %s\n", row.item.c_str(), row.value.c_str());
+        std::vector<std::vector<std::string>> lines = {{"TEXT", "CANONICAL", "NOTE"}};
+        for (const Row& row : rows) lines.push_back({Printable(row.item), Printable(row.value), row.note});
+        PrintTable(lines, stdout);
     }
-    return kExitOk;
+    return invalid ? kExitInvalid : kExitOk;
 }
 
 }  // namespace
