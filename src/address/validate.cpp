@@ -124,13 +124,8 @@ char16_t Upper(char16_t c) {
 }
 
 }  // namespace
-}  // namespace mira
 
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvValidHeader(char16_t* headerText) {
+int32_t ValidHeader(char16_t* headerText) {
     if (headerText == nullptr) return 0;
     PlcAddress header = FreshHeader();
     (void)ParseHeader(&header, u"0", headerText);
@@ -140,7 +135,7 @@ MIRA_API int32_t UDrvValidHeader(char16_t* headerText) {
     return 0;
 }
 
-MIRA_API int32_t UDrvValidAddress(const char16_t* headerText, char16_t* addressText) {
+int32_t ValidAddress(const char16_t* headerText, char16_t* addressText) {
     if (addressText == nullptr) return 0;
     PlcAddress header = FreshHeader();
     ItemRequest item{};
@@ -156,7 +151,17 @@ MIRA_API int32_t UDrvValidAddress(const char16_t* headerText, char16_t* addressT
 // The model table holds "5x" in small letters while the text is compared
 // upper-cased; the settings accept "5X" for it, so both cases are accepted
 // here too: every row is compared in capital letters.
-MIRA_API int32_t UDrvValidString1(const char16_t* text) {
+int32_t ValueTypeOf(const char16_t* headerText, const char16_t* addressText) {
+    // A blank station: the type does not depend on it. The parsers' results
+    // are not examined, only the kind the item ends with.
+    PlcAddress header = FreshHeader();
+    ItemRequest item{};
+    (void)ParseHeader(&header, u" ", headerText);
+    (void)ParseItem(&header, &item, addressText);
+    return item.kind == kKindFloat ? MIRA_VALUE_DOUBLE : item.kind == kKindString ? MIRA_VALUE_STRING : MIRA_VALUE_INTEGER;
+}
+
+int32_t ValidString1(const char16_t* text) {
     if (text != nullptr && wide::wcsnlen(text, kWorkChars) >= kWorkChars) return 3;  // no model is that long
     const WorkText typed(text);
     for (const char16_t* row : ModelNameTable) {
@@ -167,4 +172,4 @@ MIRA_API int32_t UDrvValidString1(const char16_t* text) {
     return 3;
 }
 
-}  // extern "C"
+}  // namespace mira

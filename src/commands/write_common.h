@@ -98,8 +98,9 @@ inline uint8_t CharByte(const char16_t* text, int32_t j, int32_t used) {
 }
 
 // Reads the station text of stationRef through Portkit and parses the
-// header text into CurrentHeader; the parser's code, or 0.
-[[nodiscard]] int32_t ParseWriteHeader(const char16_t* stationRef, const char16_t* headerText);
+// header text into CurrentHeader (a read's or a write's); the parser's code,
+// or 0.
+[[nodiscard]] int32_t ParseCurrentHeader(const char16_t* stationRef, const char16_t* headerText);
 
 // Sends a built request; the port's ErrorCode (0: sent) goes to *error and
 // the start's result (1 sent, 0 not) is returned.
@@ -110,8 +111,5 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
 // `exchange` is the Outstanding kind of the finish's own start; with another
 // (or none) the call ends at once with MIRA_ERR_NOTHING_OUTSTANDING.
 int32_t FinishWrite(int32_t* error, uint32_t exchange);
-
-// True when the driver is open: the port and the tables exist.
-bool DriverTablesReady();
 
 }  // namespace mira

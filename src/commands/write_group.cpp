@@ -277,28 +277,13 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     return 0;
 }
 
-}  // namespace mira
-
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t* headerText,
-                                     const char16_t* const* itemTexts, HostValueCore* values,
-                                     int32_t itemCount, int32_t* error) {
-    int32_t ignored = 0;
-    if (error == nullptr) error = &ignored;
-    *error = 0;
-    Driver.Outstanding = kNoExchange;
-    if (!DriverTablesReady()) {
-        *error = MIRA_PK_ERR_CLOSED;
-        return 0;
-    }
+int32_t StartGroupWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* const* itemTexts,
+                        HostValueCore* values, int32_t itemCount, int32_t* error) {
     if (itemCount < 1 || itemCount > kItemTableRows || itemTexts == nullptr || values == nullptr) {
         *error = MIRA_ERR_RANGE;
         return 0;
     }
-    int32_t code = ParseWriteHeader(stationRef, headerText);
+    int32_t code = ParseCurrentHeader(stationRef, headerText);
     if (code != 0) {
         *error = code;
         return 0;
@@ -325,9 +310,4 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
     return sent;
 }
 
-MIRA_API int32_t UDrvWriteGroupFinish(int32_t* error) {
-    int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored, kGroupWriteExchange);
-}
-
-}  // extern "C"
+}  // namespace mira

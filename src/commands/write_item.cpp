@@ -8,6 +8,7 @@
 #include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
+#include "commands/read_start.h"
 #include "commands/request.h"
 #include "commands/write_common.h"
 #include "mira/portkit_codes.h"
@@ -43,7 +44,7 @@ int64_t ElementBase(const PlcAddress& header) {
 }
 
 int32_t ParseHeaderAndItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText) {
-    const int32_t code = ParseWriteHeader(stationRef, headerText);
+    const int32_t code = ParseCurrentHeader(stationRef, headerText);
     if (code != 0) return code;
     return ParseItem(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
 }
@@ -66,9 +67,9 @@ bool CutAtSeparator(const char16_t* itemText, char16_t* out, bool keepSeparator)
 int32_t ReadBack(const char16_t* stationRef, const char16_t* headerText, const char16_t* const* texts,
                  int32_t count, HostValue* results) {
     int32_t error = 0;
-    if (UDrvReadGroupStart(stationRef, headerText, texts, count, &error) == 0)
+    if (StartTextRead(stationRef, headerText, texts, count, &error) == 0)
         return error != 0 ? error : MIRA_ERR_CONTROLLER_STATUS;
-    for (int32_t polls = 0; UDrvReadGroupFinishExt(results, 0, count, &error) == 0; ++polls) {
+    for (int32_t polls = 0; FinishRead(results, count, &error) == 0; ++polls) {
         if (polls >= kMaxReadPolls) return MIRA_PK_ERR_TIMEOUT;
         Sleep(10);
     }
@@ -316,15 +317,10 @@ int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* me
     return 0;
 }
 
-}  // namespace mira
-
-using namespace mira;
-
 namespace {
 
-int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
-                       HostValueCore* value, int32_t* error) {
-    if (!DriverTablesReady()) return MIRA_PK_ERR_CLOSED;
+int32_t WriteItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
+                  HostValueCore* value, int32_t* error) {
     if (itemText == nullptr) return MIRA_ERR_BAD_MNEMONIC;
     if (value == nullptr) return MIRA_ERR_RANGE;
     int32_t code = ParseHeaderAndItem(stationRef, headerText, itemText);
@@ -414,15 +410,9 @@ int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, c
 
 }  // namespace
 
-extern "C" {
-
-MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* headerText,
-                                    const char16_t* itemText, HostValueCore* valueRecord, int32_t* error) {
-    int32_t ignored = 0;
-    if (error == nullptr) error = &ignored;
-    *error = 0;
-    Driver.Outstanding = kNoExchange;
-    const int32_t code = StartItemWrite(stationRef, headerText, itemText, valueRecord, error);
+int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
+                       HostValueCore* value, int32_t* error) {
+    const int32_t code = WriteItem(stationRef, headerText, itemText, value, error);
     *error = code;
     // The read before a bit or sub-element write has ended by now; what is
     // outstanding is this write, or nothing.
@@ -430,9 +420,4 @@ MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* 
     return code == 0 ? 1 : 0;
 }
 
-MIRA_API int32_t UDrvWriteItemFinish(int32_t* error) {
-    int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored, kItemWriteExchange);
-}
-
-}  // extern "C"
+}  // namespace mira

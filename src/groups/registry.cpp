@@ -56,13 +56,7 @@ GroupRecord* Build(const char16_t* stationRef, const char16_t* headerText, const
 
 GroupRecord* FindGroup(int32_t handle) { return ValidHandle(handle) ? Driver.GroupTable[handle] : nullptr; }
 
-}  // namespace mira
-
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvAddGroup(int32_t groupHandle, const char16_t* stationRef, const char16_t* headerText,
+int32_t AddGroup(int32_t groupHandle, const char16_t* stationRef, const char16_t* headerText,
                               const char16_t* const* itemTexts, int32_t itemCount) {
     if (!ValidHandle(groupHandle)) return 0;
     Release(groupHandle);
@@ -75,12 +69,12 @@ MIRA_API int32_t UDrvAddGroup(int32_t groupHandle, const char16_t* stationRef, c
     return 1;
 }
 
-MIRA_API void UDrvRemoveGroup(int32_t groupNumber) {
+void RemoveGroup(int32_t groupNumber) {
     if (ValidHandle(groupNumber)) Release(groupNumber);
 }
 
-MIRA_API void UDrvRemoveAllGroups(void) {
-    for (int32_t handle = 0; handle < kGroupHandles; ++handle) UDrvRemoveGroup(handle);
+void RemoveAllGroups() {
+    for (int32_t handle = 0; handle < kGroupHandles; ++handle) RemoveGroup(handle);
 }
 
-}  // extern "C"
+}  // namespace mira

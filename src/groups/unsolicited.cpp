@@ -80,10 +80,6 @@ UnsolData UnsolicitedData(const UnsolSlot& slot) {
     return data;
 }
 
-}  // namespace mira
-
-using namespace mira;
-
 namespace {
 
 int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* stationRef,
@@ -162,15 +158,8 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
 
 }  // namespace
 
-extern "C" {
-
-MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t, const char16_t* headerText,
-                                                   const char16_t* stationRef,
-                                                   const char16_t* const* itemTexts, HostValueCore* values,
-                                                   int32_t itemCount, int32_t* error) {
-    int32_t ignored = 0;
-    if (error == nullptr) error = &ignored;
-    *error = 0;
+int32_t ProcessUnsolicited(const char16_t* headerText, const char16_t* stationRef, const char16_t* const* itemTexts,
+                           HostValueCore* values, int32_t itemCount, int32_t* error) {
     const int32_t slotIndex = FindUnsolicitedSlot(headerText);
     if (itemCount == 0 && values == nullptr) {
         if (slotIndex >= 0) StoreRelease(Driver.UnsolSlots[slotIndex].InUse, 0);
@@ -189,4 +178,4 @@ MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t, const char16_t* head
     return Deliver(slotIndex, headerText, stationRef, itemTexts, values, itemCount, error);
 }
 
-}  // extern "C"
+}  // namespace mira

@@ -323,13 +323,7 @@ void ResetReceiver(generic_port* port) {
     Store(port->RxCount, 0u);
 }
 
-}  // namespace mira
-
-extern "C" {
-
-MIRA_API void HandInts(generic_port* port) {
-    using namespace mira;
-    if (port == nullptr) return;
+void ReceiveWaitingByte(generic_port* port) {
     uint8_t byte = 0;
     if (PkReceiveByte(port, &byte) == 0) return;
     TakeByte(port, byte);
@@ -338,4 +332,4 @@ MIRA_API void HandInts(generic_port* port) {
     ReleasePostedMessages();
 }
 
-}  // extern "C"
+}  // namespace mira

@@ -85,6 +85,9 @@ inline constexpr uint32_t kClassSlc500 = 500;
 // The one instance every exported function works on.
 extern DriverState Driver;
 
+// True from a successful UDrvOpen to UDrvClose: the port and the tables exist.
+inline bool DriverIsOpen() { return Driver.Port != nullptr && Driver.ItemTable != nullptr; }
+
 // The values DriverState holds before the first UDrvOpen.
 DriverState InitialDriverState();
 
