@@ -38,12 +38,6 @@ void StagingWords::PutByte(int32_t position, uint8_t byte) {
         words_[slot] = static_cast<uint16_t>((words_[slot] & 0x00FFu) | (byte << 8));
 }
 
-void RequestWriter::Header(const PlcAddress& header, uint8_t command) {
-    uint8_t bytes[8] = {};
-    const int32_t n = PutCommandHeader(bytes, header, command);
-    for (int32_t i = 0; i < n && i < 8; ++i) Byte(bytes[i]);
-}
-
 void RewritePairEscapes(char16_t* text, int32_t used) {
     for (int32_t j = 0; j < used; j += 2) {
         if (text[j] == u'\\' && j + 1 < used && text[j + 1] == u'0') {

@@ -8,6 +8,7 @@
 #include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
+#include "link/pccc.h"
 #include "commands/read_start.h"
 #include "commands/request.h"
 #include "commands/write_common.h"
@@ -20,7 +21,6 @@ namespace mira {
 namespace {
 
 constexpr int64_t kMaxAddress = 0xFFFF;
-constexpr int32_t kAddressTextCapacity = 24;
 // Item texts handed to the read before a write, mnemonic included.
 constexpr int32_t kReadTextCapacity = 64;
 // The read before a write ends through Portkit's reply time-out; this bound
@@ -153,8 +153,8 @@ int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w)
     const int32_t addressBytes = PutSlcAddress(address, &header, static_cast<int32_t>(e));
     if (addressBytes < 0) return MIRA_ERR_RANGE;
 
-    w.Header(header, 0x0F);
-    w.Byte(0xAA);
+    PutCommandHeader(w, header, pccc::kCmdTyped);
+    w.Byte(pccc::kFncSlcProtectedWrite);
     w.Byte(static_cast<uint32_t>(byteCount));
     w.Bytes(address, addressBytes);
     if (element3) {
@@ -193,37 +193,17 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
     const int32_t stringBytes = isString ? Plc5StringBytes(value, item.size, fileType, bytes) : 0;
     if (stringBytes < 0) return MIRA_ERR_RANGE;
 
-    char text[kAddressTextCapacity] = {};
-    const int32_t textLength = FormatAsciiAddress(text, kAddressTextCapacity, static_cast<int32_t>(e));
-    w.Header(header, 0x0F);
-    w.Byte(0x67);
-    w.Byte(0x00);
-    w.Byte(0x00);
-    w.Word(static_cast<uint16_t>(total));
-    w.Byte(0x00);
-    w.Byte(0x24);
-    w.Text(text, std::clamp(textLength, 0, kAddressTextCapacity - 1));
-    w.Byte(0x00);
+    PutPlc5WriteHead(w, header, total, static_cast<int32_t>(e));
+    PutPlc5DataType(w, fileType, 1);
     switch (fileType) {
         case kFileTimer:
-            for (uint8_t b : {0x99, 0x09, 0x0C, 0x59, 0x0A}) w.Byte(b);
             for (int32_t k : {0, 1, 3, 2, 4}) w.Word(words.element[k]);
             return 0;
         case kFileCounter:
         case kFileControl:
-            for (uint8_t b : {0x99, 0x09, 0x07}) w.Byte(b);
-            w.Byte(fileType == kFileCounter ? 0x66 : 0x76);
             for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
             return 0;
-        case kFileFloat:
-            for (uint8_t b : {0x99, 0x09, 0x06, 0x94, 0x08}) w.Byte(b);
-            break;
-        case kFileString:
-        case kFileAscii:
-            w.Byte(0x39);
-            break;
         default:
-            for (uint8_t b : {0x99, 0x09, 0x03, 0x42}) w.Byte(b);
             break;
     }
     if (item.kind == kKindFloat && item.hasBit == 0) {
@@ -249,7 +229,7 @@ int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
         const uint8_t low = static_cast<uint8_t>(mask & 0xFFu);
         const uint8_t high = static_cast<uint8_t>((mask >> 8) & 0xFFu);
         const bool set = words.w > 0;
-        w.Header(header, 0x05);
+        PutCommandHeader(w, header, pccc::kCmdUnprotectedBitWrite);
         w.Word(static_cast<uint16_t>(a));
         w.Byte(set ? low : 0);
         w.Byte(set ? 0 : low);
@@ -258,7 +238,7 @@ int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
         w.Byte(set ? 0 : high);
         return 0;
     }
-    w.Header(header, 0x08);
+    PutCommandHeader(w, header, pccc::kCmdUnprotectedWrite);
     w.Word(static_cast<uint16_t>(a));
     w.Word(LowWord(words.w));
     if (item.kind == kKindFloat) w.Word(words.h);

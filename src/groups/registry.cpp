@@ -37,7 +37,7 @@ GroupRecord* Build(const char16_t* stationRef, const char16_t* headerText, const
         record->itemCount = itemCount;
     }
     const char16_t* station = stationRef != nullptr ? stationRef : u"";
-    const int32_t parsed = headerText != nullptr ? ParseHeader(&record->header, station, headerText) : -37;
+    const int32_t parsed = headerText != nullptr ? ParseHeader(&record->header, station, headerText) : MIRA_ERR_BAD_HEADER;
     // The field holds 80 characters and its terminator, so the copy read
     // back at every scan is always a terminated text.
     wide::CopyText(record->header.stationText, 81, station);

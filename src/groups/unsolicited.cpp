@@ -9,6 +9,7 @@
 #include "commands/decode.h"
 #include "commands/status.h"
 #include "link/frame.h"
+#include "link/pccc.h"
 #include "link/receive.h"
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
@@ -63,8 +64,8 @@ UnsolData UnsolicitedData(const UnsolSlot& slot) {
     int32_t start = kPlc2DataOffset;
     // An SLC typed write carries function, byte count, file, type, element
     // and sub-element before its data; word 0 is the first data word.
-    if (Driver.ModelClass == kClassSlc500 && end > 6 && slot.FrameBytes[2] == 0x0F &&
-        slot.FrameBytes[6] == 0xAA) {
+    if (Driver.ModelClass == kClassSlc500 && end > 6 && slot.FrameBytes[2] == pccc::kCmdTyped &&
+        slot.FrameBytes[6] == pccc::kFncSlcProtectedWrite) {
         int32_t pos = 8;
         bool ok = SkipNumberField(slot.FrameBytes, end, &pos);
         ++pos;  // file type
@@ -139,7 +140,7 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     const uint8_t reply[6] = {
         static_cast<uint8_t>(Driver.UnsolHeader.station & 0xFF),
         static_cast<uint8_t>(Driver.LocalStation & 0xFFu),
-        static_cast<uint8_t>(slot.FrameBytes[2] | 0x40u),
+        static_cast<uint8_t>(slot.FrameBytes[2] | pccc::kReplyBit),
         0x00,
         slot.FrameBytes[4],
         slot.FrameBytes[5],

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "link/frame.h"
+#include "link/pccc.h"
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "platform/wide.h"
@@ -20,8 +21,7 @@ namespace mira {
 namespace {
 
 constexpr uint32_t kOverflowError = MIRA_PK_ERR_OVERFLOW;
-// A reply carries its command's CMD byte with this bit set.
-constexpr uint32_t kReplyBit = 0x40;
+constexpr uint32_t kReplyBit = pccc::kReplyBit;
 
 // Names of the SLC file types a key text can carry, by type code 0x84..0x89.
 constexpr const char16_t* kFileTypeNames[] = {u"status",  u"bit",     u"timer",
