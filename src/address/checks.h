@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
 #include "mira/mira.h"
 
 namespace mira {

@@ -1,2 +1,2 @@
-target_sources(mira_objs PRIVATE
+target_sources(${MIRA_LAYER} PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/entry_points.cpp)

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
 
 namespace mira {
 

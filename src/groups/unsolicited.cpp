@@ -147,7 +147,7 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     };
     uint8_t frame[FrameCapacity(6)];
     int32_t frameLength = 0;
-    EncodeFrame(reply, 6, frame, &frameLength);
+    EncodeDriverFrame(reply, 6, frame, &frameLength);
     NoteSentMessage(reply, 6, false);
     PkSend(Driver.Port, frame, frameLength);
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "address/records.h"
+#include "setup/records.h"
 #include "mira/mira.h"
 #include "setup/portkit.h"
 

@@ -18,7 +18,7 @@ using ReadExchange = ReadFixture;
 Bytes Answer(const Bytes& message) {
     uint8_t frame[2 * kRxDataBytes + 6];
     int32_t n = 0;
-    EncodeFrame(message.data(), int32_t(message.size()), frame, &n);
+    EncodeDriverFrame(message.data(), int32_t(message.size()), frame, &n);
     // Sized first, then filled: gcc 12 at -O2 misreads an insert after a braced list as out of bounds.
     Bytes out(static_cast<size_t>(n) + 2);
     out[0] = 0x10;
