@@ -148,7 +148,7 @@ bool IsOwnEcho(const generic_port* port) {
 bool CheckPasses(uint8_t byte) {
     if (Driver.UseCrc != 0) {
         Driver.RxCrcHigh = byte;
-        return Driver.RxCrcLow == (Driver.RxCrc & 0xFFu) && byte == (Driver.RxCrc >> 8);
+        return Driver.RxCrcLow == (Driver.RxCrc & 0xFFu) && Driver.RxCrcHigh == (Driver.RxCrc >> 8);
     }
     Driver.RxBcc = (0u - Driver.RxBcc) & 0xFFu;
     return byte == Driver.RxBcc;
