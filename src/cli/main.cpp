@@ -29,7 +29,7 @@
 #include "mira/mira.h"
 #include "mira/portkit_codes.h"
 #include "portkit/portkit_host.h"
-#include "setup/portkit.h"
+#include "mira/portkit.h"
 
 namespace mira::cli {
 namespace {
