@@ -23,7 +23,7 @@ void EncodeFrameBench(benchmark::State& state, uint32_t useCrc) {
     std::vector<uint8_t> out(static_cast<size_t>(mira::FrameCapacity(static_cast<int32_t>(message.size()))));
     int32_t length = 0;
     for (auto _ : state) {
-        mira::EncodeFrame(message.data(), static_cast<int32_t>(message.size()), out.data(), &length);
+        mira::EncodeDriverFrame(message.data(), static_cast<int32_t>(message.size()), out.data(), &length);
         benchmark::DoNotOptimize(out.data());
         benchmark::DoNotOptimize(length);
     }

@@ -36,7 +36,7 @@ void HandIntsBench(benchmark::State& state, bool crc, bool trace) {
         const auto message = ReplyMessage(static_cast<uint16_t>(0x100 + i), words);
         std::vector<uint8_t> frame(static_cast<size_t>(FrameCapacity(static_cast<int32_t>(message.size()))));
         int32_t length = 0;
-        EncodeFrame(message.data(), static_cast<int32_t>(message.size()), frame.data(), &length);
+        EncodeDriverFrame(message.data(), static_cast<int32_t>(message.size()), frame.data(), &length);
         frame.resize(static_cast<size_t>(length));
         frames.push_back(frame);
         tns.push_back(static_cast<uint16_t>(0x100 + i));

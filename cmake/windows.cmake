@@ -20,8 +20,9 @@ add_dependencies(portkit_ordinals portkit_ordinals_implib)
 
 # mira.dll: the 21 names of mira.def, and Portkit imported by ordinal.
 function(mira_windows_driver target)
-  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/exports/mira.def)
-  target_link_libraries(${target} PRIVATE portkit_ordinals)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/exports/mira.def
+                                   ${CMAKE_SOURCE_DIR}/src/platform/dll_main_win.cpp)
+  target_link_libraries(${target} PRIVATE portkit_ordinals mira_driver_flags mira_warnings)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME mira)
 endfunction()
 

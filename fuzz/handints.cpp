@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t message[] = {0x01, 0x02, 0x08, 0x00, 0x11, 0x00, 0x10, 0x02};
     uint8_t frame[FrameCapacity(sizeof message)];
     int32_t length = 0;
-    EncodeFrame(message, sizeof message, frame, &length);
+    EncodeDriverFrame(message, sizeof message, frame, &length);
     test::Fake().Feed(test::Bytes(frame, frame + length));
     if (Driver.UnsolSlots[0].InUse != 1 || Driver.UnsolSlots[0].FrameBytes[7] != 0x02) std::abort();
     CheckGuards();

@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (message.size() > 511) message.resize(511);
             std::vector<uint8_t> frame(size_t(FrameCapacity(int32_t(message.size()))));
             int32_t n = 0;
-            EncodeFrame(message.data(), int32_t(message.size()), frame.data(), &n);
+            EncodeDriverFrame(message.data(), int32_t(message.size()), frame.data(), &n);
             out.insert(out.end(), frame.begin(), frame.begin() + n);
         } else {
             out.insert(out.end(), reply.begin(), reply.end());

@@ -17,9 +17,8 @@
  *   Each finish takes only the reply of its own kind of start (read, group
  *   write, item write) that returned 1 and was not finished yet; otherwise it
  *   returns 1 at once with MIRA_ERR_NOTHING_OUTSTANDING and touches no value.
- *   The codes are listed under "Error codes" below; positive codes other than
- *   those named are the controller's extended status (STS 0xF0) or a
- *   Portkit ErrorCode (see mira/portkit_codes.h).
+ *   The codes are listed in mira/errors.h; positive codes other than those
+ *   named there are the controller's extended status (STS 0xF0).
  *
  * Thread safety
  *   The UDrv functions must be called from one host thread, one call at a
@@ -39,6 +38,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "errors.h"
 
 #ifdef __cplusplus
 #define MIRA_STATIC_ASSERT static_assert
@@ -69,34 +70,7 @@ typedef char16_t mira_char;
 extern "C" {
 #endif
 
-/* ---------------------------------------------------------------------------
- * Error codes a host sees.
- * ------------------------------------------------------------------------- */
-enum {
-    MIRA_OK = 0,
-    MIRA_ERR_BAD_MNEMONIC = -34,      /* bad or missing mnemonic or separator; an    */
-                                      /* item text that is empty or holds characters */
-                                      /* outside printable ASCII                     */
-    MIRA_ERR_BAD_HEADER = -37,        /* header names no valid file; item under U:   */
-                                      /* without a type letter; file type 144 where  */
-                                      /* it is not allowed; a header naming a        */
-                                      /* negative number or holding characters       */
-                                      /* outside printable ASCII; a string file on   */
-                                      /* PLC-2                                        */
-    MIRA_ERR_RANGE = -39,             /* range too large, or an address no request   */
-                                      /* field carries: a file number, element or    */
-                                      /* slot above 65535, a station above 255, a    */
-                                      /* slot on PLC-2 or PLC-5, an octal I/O number */
-                                      /* with a digit 8 or 9; nothing is sent        */
-    MIRA_ERR_GROUP_WRITE_TCC = -40,   /* group write to a timer, counter or control   */
-    MIRA_ERR_NOTHING_OUTSTANDING = -50, /* a finish with no request of its own out:  */
-                                      /* no start, its start failed, or the finish   */
-                                      /* that ended the exchange was already called  */
-    MIRA_ERR_CONTROLLER_STATUS = 256, /* controller status error, failed string read  */
-    MIRA_ERR_ODD_ASCII_START = 257,   /* PLC-5 ASCII group write at an odd byte       */
-    MIRA_ERR_NO_UNSOLICITED = 280,    /* no stored unsolicited frame; every discard   */
-    MIRA_ERR_GROUP_WRITE_BIT = 32001  /* group write of a bit item or a string file   */
-};
+/* Error codes a host sees: mira/errors.h, the one list of them. */
 
 /* The window message announcing a stored unsolicited frame (WM_USER + 0x200).
  * lParam is the address of the slot's key text, valid until the host consumes

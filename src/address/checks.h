@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
 #include "mira/mira.h"
 
 namespace mira {
@@ -55,5 +55,22 @@ const char16_t* LettersFor(const PlcAddress& header, uint32_t letterSyntax);
 
 // The letters of the FileLetterTable row of a file type, or u"".
 const char16_t* LettersOfType(int32_t fileType);
+
+// The checks behind the exported address functions (mira.h documents each);
+// none touches the line or the driver's records.
+int32_t ValidHeader(char16_t* headerText);
+int32_t ValidAddress(const char16_t* headerText, char16_t* addressText);
+int32_t ValidString1(const char16_t* text);
+int32_t CompareAddress(const char16_t* stationA, const char16_t* addressA, const char16_t* stationB,
+                       const char16_t* addressB);
+int32_t GetHeaderAddress(const char16_t* stationA, const char16_t* addressA, const char16_t* stationB,
+                         const char16_t* addressB, char16_t* headerText, char16_t* itemText);
+int32_t ValidAddressEx(char16_t* text);
+
+// The value type of an item text under a header text (MIRA_VALUE_DOUBLE for
+// a float, MIRA_VALUE_STRING for a string, MIRA_VALUE_INTEGER otherwise),
+// parsed into records of its own: a read or write in progress keeps its
+// header and items, and the driver need not be open.
+int32_t ValueTypeOf(const char16_t* headerText, const char16_t* addressText);
 
 }  // namespace mira

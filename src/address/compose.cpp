@@ -136,13 +136,8 @@ bool FitsOneRead(const Parsed& a, const Parsed& b) {
 }
 
 }  // namespace
-}  // namespace mira
 
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvCompareAddress(const char16_t* stationA, const char16_t* addressA,
+int32_t CompareAddress(const char16_t* stationA, const char16_t* addressA,
                                     const char16_t* stationB, const char16_t* addressB) {
     const Parsed a = Parse(stationA, addressA);
     const Parsed b = Parse(stationB, addressB);
@@ -160,7 +155,7 @@ MIRA_API int32_t UDrvCompareAddress(const char16_t* stationA, const char16_t* ad
     return 0;
 }
 
-MIRA_API int32_t UDrvGetHeaderAddress(const char16_t* stationA, const char16_t* addressA,
+int32_t GetHeaderAddress(const char16_t* stationA, const char16_t* addressA,
                                       const char16_t* stationB, const char16_t* addressB,
                                       char16_t* headerText, char16_t* itemText) {
     const Parsed a = Parse(stationA, addressA);
@@ -173,4 +168,4 @@ MIRA_API int32_t UDrvGetHeaderAddress(const char16_t* stationA, const char16_t* 
     return FitsOneRead(a, b) ? 1 : 0;
 }
 
-}  // extern "C"
+}  // namespace mira

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
 
 namespace mira {
 

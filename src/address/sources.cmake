@@ -1,4 +1,4 @@
-target_sources(mira_objs PRIVATE
+target_sources(${MIRA_LAYER} PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/parser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/checks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/validate.cpp

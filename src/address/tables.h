@@ -128,8 +128,5 @@ constexpr const char16_t* PrefixOf(int32_t kind) {
     return (kind >= 0 && kind < int32_t(TypePrefixTable.size())) ? TypePrefixTable[kind] : u"";
 }
 
-// Model texts UDrvValidString1 accepts.
-inline constexpr std::array<const char16_t*, 10> ModelNameTable{
-    u"2", u"5", u"5x", u"500", u"PLC2", u"PLC5", u"PLC5 WITH I/O OCTAL", u"SLC500", u"5:0", u"5:1"};
 
 }  // namespace mira

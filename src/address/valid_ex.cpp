@@ -179,17 +179,12 @@ bool Compose(const char16_t* typed, char16_t* out, size_t cap) {
 }
 
 }  // namespace
-}  // namespace mira
 
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvValidAddressEx(char16_t* text) {
+int32_t ValidAddressEx(char16_t* text) {
     if (text == nullptr) return 0;
     char16_t out[kWorkChars];
     if (Compose(text, out, kWorkChars)) CopyOut(text, kValidAddressExMax, out);
     return 0;
 }
 
-}  // extern "C"
+}  // namespace mira

@@ -124,13 +124,8 @@ char16_t Upper(char16_t c) {
 }
 
 }  // namespace
-}  // namespace mira
 
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvValidHeader(char16_t* headerText) {
+int32_t ValidHeader(char16_t* headerText) {
     if (headerText == nullptr) return 0;
     PlcAddress header = FreshHeader();
     (void)ParseHeader(&header, u"0", headerText);
@@ -140,11 +135,11 @@ MIRA_API int32_t UDrvValidHeader(char16_t* headerText) {
     return 0;
 }
 
-MIRA_API int32_t UDrvValidAddress(const char16_t* headerText, char16_t* addressText) {
+int32_t ValidAddress(const char16_t* headerText, char16_t* addressText) {
     if (addressText == nullptr) return 0;
     PlcAddress header = FreshHeader();
     ItemRequest item{};
-    (void)ParseHeader(&header, Driver.EmptyText != nullptr ? Driver.EmptyText : u"",
+    (void)ParseHeader(&header, u"",
                       headerText != nullptr ? headerText : u"");
     (void)ParseItem(&header, &item, addressText);
     char16_t out[kWorkChars];
@@ -153,18 +148,32 @@ MIRA_API int32_t UDrvValidAddress(const char16_t* headerText, char16_t* addressT
     return 0;
 }
 
-// The model table holds "5x" in small letters while the text is compared
-// upper-cased; the settings accept "5X" for it, so both cases are accepted
-// here too: every row is compared in capital letters.
-MIRA_API int32_t UDrvValidString1(const char16_t* text) {
+int32_t ValueTypeOf(const char16_t* headerText, const char16_t* addressText) {
+    // A blank station: the type does not depend on it. The parsers' results
+    // are not examined, only the kind the item ends with.
+    PlcAddress header = FreshHeader();
+    ItemRequest item{};
+    (void)ParseHeader(&header, u" ", headerText);
+    (void)ParseItem(&header, &item, addressText);
+    return item.kind == kKindFloat ? MIRA_VALUE_DOUBLE : item.kind == kKindString ? MIRA_VALUE_STRING : MIRA_VALUE_INTEGER;
+}
+
+// The settings accept "5X" and "5x" alike for the table's "5X" row (they
+// upper-case the text), so every row is compared here in capital letters.
+int32_t ValidString1(const char16_t* text) {
     if (text != nullptr && wide::wcsnlen(text, kWorkChars) >= kWorkChars) return 3;  // no model is that long
     const WorkText typed(text);
-    for (const char16_t* row : ModelNameTable) {
+    // Every row of the model table in any case; a row whose number after
+    // ':' chooses octal I/O also with ":0" or ":1".
+    for (const PlcModel& row : PlcModelTable) {
         size_t i = 0;
-        while (row[i] != 0 && Upper(typed.text[i]) == Upper(row[i])) ++i;
-        if (row[i] == 0 && typed.text[i] == 0) return 0;
+        while (row.text[i] != 0 && Upper(typed.text[i]) == Upper(row.text[i])) ++i;
+        if (row.text[i] != 0) continue;
+        const char16_t* rest = typed.text + i;
+        if (rest[0] == 0) return 0;
+        if (row.octalFromSuffix && rest[0] == u':' && (rest[1] == u'0' || rest[1] == u'1') && rest[2] == 0) return 0;
     }
     return 3;
 }
 
-}  // extern "C"
+}  // namespace mira

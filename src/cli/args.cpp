@@ -1,6 +1,7 @@
 #include "cli/args.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -42,17 +43,26 @@ struct CommandName {
     const char* name;
     Command command;
     const char* summary;
+    const char* operands;  // what the operands are, for the command's help
 };
 constexpr CommandName kCommands[] = {
-    {"read", Command::Read, "read items"},
-    {"write", Command::Write, "write a group of items"},
-    {"write-item", Command::WriteItem, "write one item"},
-    {"poll", Command::Poll, "read again and again"},
-    {"listen", Command::Listen, "wait for unsolicited messages"},
-    {"check", Command::Check, "print canonical addresses"},
-    {"sim", Command::Sim, "run the simulator"},
-    {"ports", Command::Ports, "list serial ports"},
-    {"help", Command::Help, "the commands and options"},
+    {"read", Command::Read, "read items under a header, in one request",
+     "HEADER [ITEM...]: N7:0 W0 W1; no item reads the header's element"},
+    {"write", Command::Write, "write a group of items in one request", "HEADER ITEM=VALUE...: N7:10 W0=5 W1=-7"},
+    {"write-item", Command::WriteItem, "write one item: a bit, a timer, counter or control part, a string",
+     "HEADER ITEM VALUE: B3:0 0/3 1"},
+    {"poll", Command::Poll, "read again and again; Ctrl-C ends and prints the statistics",
+     "HEADER [ITEM...], as for read"},
+    {"listen", Command::Listen, "print and answer the controller's unsolicited writes",
+     "[ITEM...]: the items of each message (none: word 0, W0 under a U: key)"},
+    {"check", Command::Check,
+     "print the canonical texts and say which changed; exit 1 when a text names no valid address",
+     "HEADER [ITEM], or none with --address ADDRESS"},
+    {"sim", Command::Sim, "run the simulator on a pseudo-terminal (--pty) or a TCP port (--listen PORT)",
+     "HEADER ITEM=VALUE... after --unsolicited PERIOD: the controller's own write, sent every PERIOD"},
+    {"ports", Command::Ports, "list serial ports and their stable names", "none"},
+    {"help", Command::Help, "the commands and options; help COMMAND or help addresses for more",
+     "[COMMAND | addresses]"},
 };
 
 // Options that take a value: the names CLI11 knows them by, and which
@@ -71,7 +81,26 @@ constexpr ValueOption kValueOptions[] = {
     {"trace", "--trace", nullptr},          {"every", "--every", "poll"},
     {"count", "--count", "poll"},           {"count", "--count", "listen"},
     {"address", "--address", "check"},      {"listen", "--listen", "sim"},
+    {"seed", "--seed", "sim"},              {"dump", "--dump", "sim"},
+    {"unsolicited", "--unsolicited", "sim"},
 };
+
+// What each option of one command is, for that command's help.
+const char* OptionHelp(const std::string& name) {
+    if (name == "every") return "T: the period (default 1s)";
+    if (name == "count") return "N: this many, then end (default: until Ctrl-C)";
+    if (name == "address") return "ADDRESS: check one whole address (N7:W5, T4:2.ACC)";
+    if (name == "listen") return "PORT: serve a TCP port instead of a pseudo-terminal";
+    if (name == "seed") return "FILE: lines of address=value (N7:0=123) to start from";
+    if (name == "dump") return "FILE: the tables as address=value lines, written on exit";
+    if (name == "unsolicited") return "PERIOD: send the write of the operands every PERIOD (1s, 500ms)";
+    return "";
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 // Checks and stores one option value; false with a message in *error.
 bool Apply(const std::string& name, const std::string& value, Options* o, std::string* error) {
@@ -82,6 +111,8 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
     if (name == "port") {
         if (value.empty() || value.size() > 127) return bad("a port name of 1 to 127 characters");
         o->port = value;
+        // The simulator's names take any case, as --model does.
+        if (Lower(value.substr(0, 4)) == "sim:" || Lower(value) == "sim") o->port = Lower(value);
     } else if (name == "baud") {
         if (!ParseUnsigned(value, 1, 4000000, &o->baud)) return bad("a baud rate");
     } else if (name == "parity") {
@@ -97,8 +128,9 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
         if (value.empty() || value.size() > 80) return bad("a model text of 1 to 80 characters");
         o->model = value;
     } else if (name == "mode") {
-        if (value.size() > 80) return bad("a mode text of at most 80 characters");
-        o->mode = value;
+        if (Lower(value) == "standard") o->mode = "Standard";
+        else if (Lower(value) == "nonstandard") o->mode = "Nonstandard";
+        else return bad("Standard or Nonstandard (any case)");
     } else if (name == "station") {
         if (!ParseUnsigned(value, 0, 254, &o->station)) return bad("a station number 0 to 254");
     } else if (name == "dst") {
@@ -118,6 +150,11 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
         o->address = value;
     } else if (name == "listen") {
         if (!ParseUnsigned(value, 1, 65535, &o->listenPort)) return bad("a TCP port 1 to 65535");
+    } else if (name == "seed" || name == "dump") {
+        if (value.empty()) return bad("a file name");
+        (name == "seed" ? o->seed : o->dump) = value;
+    } else if (name == "unsolicited") {
+        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms or 1s");
     }
     return true;
 }
@@ -130,7 +167,8 @@ void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
         [name, o](const std::string& value) {
             std::string why;
             if (!Apply(name, value, o, &why)) throw CLI::ValidationError(why, CLI::ExitCodes::ValidationError);
-        });
+        },
+        OptionHelp(name));
 }
 
 // The operand counts of each command, after the options are taken out.
@@ -144,9 +182,6 @@ std::string CheckOperands(const Options& o) {
             break;
         case Command::Write:
             if (n < 2) error = "expected HEADER ITEM=VALUE...";
-            for (size_t k = 1; k < n && error.empty(); ++k)
-                if (o.operands[k].find('=') == std::string::npos || o.operands[k][0] == '=')
-                    error = "expected ITEM=VALUE, got \"" + o.operands[k] + "\"";
             break;
         case Command::WriteItem:
             if (n != 3) error = "expected HEADER ITEM VALUE";
@@ -155,13 +190,22 @@ std::string CheckOperands(const Options& o) {
             if (o.address.empty() ? (n < 1 || n > 2) : n != 0) error = "expected HEADER [ITEM] or --address ADDRESS";
             break;
         case Command::Sim:
+            if (o.unsolicitedMs == 0 ? n != 0 : n < 2) error = "expected HEADER ITEM=VALUE... after --unsolicited PERIOD";
+            break;
         case Command::Ports:
             if (n != 0) error = "takes no operands";
+            break;
+        case Command::Help:
+            if (n > 1) error = "expected [COMMAND | addresses]";
             break;
         default:
             break;
     }
     if (n > 4096 && error.empty()) error = "at most 4096 items in one request";
+    if (o.command == Command::Write || o.command == Command::Sim)
+        for (size_t k = 1; k < n && error.empty(); ++k)
+            if (o.operands[k].find('=') == std::string::npos || o.operands[k][0] == '=')
+                error = "expected ITEM=VALUE, got \"" + o.operands[k] + "\"";
     if (!error.empty()) return error;
 
     // The address texts the command hands the driver: a header first where
@@ -180,7 +224,7 @@ std::string CheckOperands(const Options& o) {
     };
     const bool hasHeader = o.command == Command::Read || o.command == Command::Poll || o.command == Command::Write ||
                            o.command == Command::WriteItem || (o.command == Command::Check && o.address.empty());
-    if (o.command == Command::Sim || o.command == Command::Ports) return error;
+    if (o.command == Command::Sim || o.command == Command::Ports || o.command == Command::Help) return error;
     if (o.command == Command::Check && !o.address.empty()) check("address", o.address);
     for (size_t k = 0; k < n; ++k) {
         if (o.command == Command::WriteItem && k == 2) break;  // the value
@@ -203,12 +247,8 @@ std::string Reworded(const std::string& message) {
     return message;
 }
 
-}  // namespace
-
-bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error) {
-    *out = Options{};
-    error->clear();
-    CLI::App app("mira", "mira");
+// Declares mira's command line on app, storing what it parses into *out.
+void Declare(CLI::App& app, Options* out) {
     // The help text is ours (UsageText); -h anywhere asks for it.
     app.set_help_flag("-h,--help");
     app.require_subcommand(0, 1);
@@ -229,17 +269,36 @@ bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* err
         CLI::App* sub = app.add_subcommand(c.name, c.summary);
         // The common options may follow the command and its operands.
         sub->fallthrough();
-        sub->add_option("operands", out->operands)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        sub->set_help_flag("-h,--help", "this help");
+        sub->add_option("operands", out->operands, c.operands)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         for (const ValueOption& v : kValueOptions)
             if (v.only != nullptr && std::strcmp(v.only, c.name) == 0) AddValueOption(sub, v, out);
-        if (c.command == Command::Sim) sub->add_flag_callback("--pty", [out] { out->pty = true; })->disable_flag_override();
+        if (c.command == Command::Sim)
+            sub->add_flag_callback("--pty", [out] { out->pty = true; }, "on a pseudo-terminal (the default)")
+                ->disable_flag_override();
+        if (c.command != Command::Help && c.command != Command::Ports)
+            sub->footer(std::string("The common options (port, line, model, --json ...): mira --help.") +
+                        (c.command == Command::Sim || c.command == Command::Listen ? "" : "\nAddresses and limits: mira help addresses."));
     }
+}
 
+}  // namespace
+
+bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error) {
+    *out = Options{};
+    error->clear();
+    CLI::App app("mira", "mira");
+    Declare(app, out);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
+        // -h after a command asks for that command's help.
+        std::string topic;
+        for (const CommandName& c : kCommands)
+            if (c.command != Command::Help && app.got_subcommand(c.name)) topic = c.name;
         *out = Options{};
         out->command = Command::Help;
+        out->helpTopic = topic;
         return true;
     } catch (const CLI::ParseError& e) {
         *error = Reworded(e.what());
@@ -262,12 +321,70 @@ bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* err
         return false;
     }
     *error = CheckOperands(*out);
+    if (error->empty() && out->command == Command::Help && !out->operands.empty()) {
+        out->helpTopic = out->operands[0];
+        if (HelpText(out->helpTopic).empty()) *error = "no help on \"" + out->helpTopic + "\"";
+    }
     if (!error->empty()) {
         for (const CommandName& c : kCommands)
             if (c.command == out->command) *error = std::string(c.name) + ": " + *error;
         return false;
     }
     return true;
+}
+
+namespace {
+
+// Addresses as the driver reads them, per controller class, and what one
+// request can carry.
+constexpr const char* kAddressHelp = R"(Addresses
+
+A read or write names a HEADER (a file and its first element) and ITEMs,
+each an offset from that element, with a type letter where it matters.
+Letters and mnemonics take any case.
+
+HEADER
+  N7:0      integer file 7 from element 0; B3:0 bit, T4:0 timer, C5:0 counter,
+            R6:0 control, F8:0 float, ST9:0 string, A10:0 ASCII file
+  S:0       the status file
+  I:1.0     input slot 1 from word 0; O:0.0 output (slots on SLC 500 only)
+  U:0       PLC-2 memory from word 0 (U:40 is word 40)
+  7:0, integer/7:0, timer/1:4:0   the numeric form: [type word/] [slot:] file:element
+ITEM
+  W5 or 5   word 5 after the header's element
+  B5        word 5 read and written as four BCD digits
+  F5 or 5   float 5, under an F header
+  5/3, 5.3  bit 3 of word 5 (B3:0 0/37 is bit 37 of the file)
+  0.PRE     a part of timer 0: EN TT DN PRE ACC; of a counter: CU CD DN OV UN
+            UA PRE ACC; of a control: EN EU DN EM ER UL IN FD LEN POS
+  S0.10     string 0, its first 10 characters (S0 alone: 2)
+  Under a U: header every item needs its type letter: W40, not 40.
+
+By class (--model)
+  SLC500, 500         files, elements and slots up to 65535
+  PLC5, 5, 5:0, 5:1   no slots; 5:1 and "PLC5 WITH I/O OCTAL" number I/O
+                      words and bits in octal (no digit 8 or 9)
+  PLC2, 2             U: addresses; no string files
+
+What one read carries (more is refused with -39, range too large)
+  127 words (W0 to W126 under one header), 62 floats, 41 timer, counter or
+  control elements; strings are read one request per item, up to 82
+  characters each.
+
+mira check HEADER [ITEM] prints the canonical form of what you typed.
+)";
+
+}  // namespace
+
+std::string HelpText(const std::string& topic) {
+    if (topic.empty()) return UsageText();
+    if (topic == "addresses") return kAddressHelp;
+    Options unused;
+    CLI::App app("mira", "mira");
+    Declare(app, &unused);
+    for (const CommandName& c : kCommands)
+        if (topic == c.name) return app.get_subcommand(c.name)->help("mira");
+    return "";
 }
 
 const char* UsageText() {
@@ -285,7 +402,11 @@ Commands:
   check --address ADDRESS          print the canonical whole address
   sim                              run the simulator on a pseudo-terminal
                                    (--pty) or a TCP port (--listen PORT)
-  ports                            list serial ports
+  sim ... --unsolicited PERIOD HEADER ITEM=VALUE...
+                                   and send the controller's own write
+                                   every PERIOD; --seed FILE, --dump FILE
+  ports                            list serial ports (--json: JSON lines)
+  help [COMMAND | addresses]       a command's help; the address syntax
 
 Options:
   -p, --port NAME       sim, sim:slc500, sim:plc5, sim:plc2, a device such as
@@ -294,7 +415,7 @@ Options:
   -d, --data-bits 7|8   8              -s, --stop-bits 1|2          1
       --crc | --bcc     frame check, one of them (default CRC)
       --model TEXT      controller model: SLC500, PLC5, PLC2, 500, 5, 5:1 ...
-      --mode TEXT       BCD mode (default Standard)
+      --mode TEXT       BCD mode: Standard (default) or Nonstandard
       --station N       our own station (default 0)
       --dst N           the controller's station (default 1)
   -o, --timeout T       reply time-out, such as 500ms or 2s (default 1s)
@@ -304,8 +425,9 @@ Options:
       --count N         poll: this many reads; listen: this many messages
   -h, --help            this text
 
-Exit status: 0 success, 2 usage or address error, 3 no response from the
-controller, 4 other communication error, 5 controller status error.
+Exit status: 0 success, 1 check: a text names no valid address, 2 usage or
+address error, 3 no response from the controller, 4 other communication
+error (also frames the controller refused with NAK), 5 controller status.
 )";
 }
 

@@ -31,11 +31,19 @@ struct Options {
     std::string address;      // check --address
     bool pty = false;         // sim: on a pseudo-terminal (the default)
     uint32_t listenPort = 0;  // sim: on this TCP port instead
+    std::string seed;         // sim: FILE of address=value lines to start from
+    std::string dump;         // sim: FILE the tables are written to on exit
+    uint32_t unsolicitedMs = 0;  // sim: period of the controller's own write (operands)
+    std::string helpTopic;    // help: "", a command name or "addresses"
 };
+
+// The model texts the driver knows (UDrvValidString1), for messages.
+inline constexpr const char* kModelTexts = "SLC500, 500, PLC5, 5, 5:0, 5:1, \"PLC5 WITH I/O OCTAL\", PLC2, 2 (any case)";
 
 // Exit codes, also documented in the README.
 enum ExitCode : int {
     kExitOk = 0,
+    kExitInvalid = 1,      // check: a text named no valid address
     kExitUsage = 2,        // bad command line or address text
     kExitNoResponse = 3,   // the controller did not answer in time
     kExitComm = 4,         // any other communication failure
@@ -53,5 +61,9 @@ bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t
 
 // The usage text, for --help and after usage errors.
 const char* UsageText();
+
+// The help of one topic: a command (from its CLI11 declaration) or
+// "addresses"; "" for an unknown topic.
+std::string HelpText(const std::string& topic);
 
 }  // namespace mira::cli

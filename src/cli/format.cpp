@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 #include "cli/args.h"
 #include "mira/portkit_codes.h"
@@ -136,6 +137,73 @@ std::string DescribeCode(int32_t code) {
         }
     }
     return "error " + std::to_string(code);
+}
+
+const char* StsMeaning(uint8_t sts) {
+    // The low nibble holds local errors, the high nibble remote ones.
+    static const char* const kLocal[16] = {
+        nullptr, "destination node is out of buffer space", "cannot guarantee delivery: the link layer timed out or got a NAK",
+        "duplicate token holder detected", "local port is disconnected", "application layer timed out waiting for a response",
+        "duplicate node detected", "station is off-line", "hardware fault"};
+    static const char* const kRemote[16] = {
+        nullptr, "illegal command or format", "host has a problem and will not communicate",
+        "remote node host is missing, disconnected or shut down", "host could not complete the function: hardware fault",
+        "addressing problem or memory protect rungs", "function not allowed: command protection selection",
+        "processor is in program mode", "compatibility mode file missing or communication zone problem",
+        "remote node cannot buffer the command", "wait ACK (buffer full)", "remote node problem due to download",
+        "wait ACK (buffer full)", nullptr, nullptr, "error code in the EXT STS byte"};
+    return (sts & 0x0F) != 0 ? kLocal[sts & 0x0F] : kRemote[sts >> 4];
+}
+
+const char* ExtStsMeaning(uint8_t extSts) {
+    static const char* const kExt[] = {
+        nullptr, "a field has an illegal value", "fewer levels in the address than the minimum",
+        "more levels in the address than the system supports", "symbol not found", "symbol of improper format",
+        "address does not point to something usable", "file is the wrong size",
+        "cannot complete the request: the situation changed since the command started", "data or file is too large",
+        "transaction size plus word address is too large", "access denied: improper privilege",
+        "condition cannot be generated: resource not available", "condition already exists: resource already available",
+        "command cannot be executed", "histogram overflow", "no access", "illegal data type",
+        "invalid parameter or invalid data", "address reference exists to a deleted area",
+        "command execution failure for an unknown reason", "data conversion error",
+        "scanner cannot communicate with the rack adapter", "adapter cannot communicate with the module",
+        "module response was not valid", "duplicated label", "file is open: another node owns it",
+        "another node is the program owner"};
+    return extSts < std::size(kExt) ? kExt[extSts] : nullptr;
+}
+
+namespace {
+
+std::string StatusText(const char* name, uint8_t value, const char* meaning) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%s 0x%02X: %s", name, static_cast<unsigned>(value),
+                  meaning != nullptr ? meaning : "no meaning in the PCCC status tables");
+    return buf;
+}
+
+}  // namespace
+
+Failure Explain(int32_t code, const LineObservation& seen) {
+    const bool statusCode = code == MIRA_ERR_CONTROLLER_STATUS || (code > 0 && code < 256);
+    if (statusCode && seen.reply && seen.sts != 0) {
+        std::string text = seen.sts == 0xF0 ? StatusText("EXT STS", seen.extSts, ExtStsMeaning(seen.extSts))
+                                            : StatusText("STS", seen.sts, StsMeaning(seen.sts));
+        // The usual answer of a controller to a request of another family.
+        if (seen.sts == 0x10) text += "; is --model right?";
+        return {text, kExitStatus};
+    }
+    if (code > 0 && code < 256) return {StatusText("EXT STS", static_cast<uint8_t>(code), ExtStsMeaning(static_cast<uint8_t>(code))), kExitStatus};
+    // A time-out, or a string read that ended without a reply to decode.
+    if (code == MIRA_PK_ERR_TIMEOUT || (code == MIRA_ERR_CONTROLLER_STATUS && !seen.reply)) {
+        if (seen.naks > 0)
+            return {"no reply: the controller refused " + std::to_string(seen.naks) +
+                        " frame(s) with DLE NAK, likely a frame-check mismatch; is --crc or --bcc right?",
+                    kExitComm};
+        if (code == MIRA_ERR_CONTROLLER_STATUS && seen.bytes > 511)
+            return {"a received frame of more than 511 bytes", kExitComm};
+        return {DescribeCode(MIRA_PK_ERR_TIMEOUT), kExitNoResponse};
+    }
+    return {DescribeCode(code), ExitCodeFor(code)};
 }
 
 int ExitCodeFor(int32_t code) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/line_watch.h"
 #include "mira/mira.h"
 
 namespace mira::cli {
@@ -32,5 +33,20 @@ std::string DescribeCode(int32_t code);
 
 // The exit status that a failed exchange with this code earns (args.h).
 int ExitCodeFor(int32_t code);
+
+// The meanings of a controller's STS and EXT STS bytes, from the public PCCC
+// status tables; null for a value the tables leave unused.
+const char* StsMeaning(uint8_t sts);
+const char* ExtStsMeaning(uint8_t extSts);
+
+// A failed exchange explained by what the line showed: the controller's
+// status where a reply carried one, a likely frame-check mismatch where the
+// controller answered with DLE NAK, silence where a string read heard
+// nothing. The exit status follows the cause, for word and string reads alike.
+struct Failure {
+    std::string message;
+    int exit = 0;
+};
+Failure Explain(int32_t code, const LineObservation& seen);
 
 }  // namespace mira::cli

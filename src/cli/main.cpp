@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -22,12 +23,13 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/format.h"
+#include "cli/line_watch.h"
 #include "cli/output.h"
 #include "cli/values.h"
 #include "mira/mira.h"
 #include "mira/portkit_codes.h"
 #include "portkit/portkit_host.h"
-#include "setup/portkit.h"
+#include "mira/portkit.h"
 
 namespace mira::cli {
 namespace {
@@ -185,13 +187,17 @@ int32_t AwaitFinish(const Options& o, Finish finish) {
     return error;
 }
 
+// The exit status of a command whose last exchange ended with this code.
+int ExitFor(int32_t code) { return Explain(code, Observed()).exit; }
+
 void ErrorRows(const std::vector<std::string>& items, int32_t code, std::vector<Row>* rows) {
+    const std::string message = Explain(code, Observed()).message;
     for (const auto& item : items) {
         Row row;
         row.item = item;
         row.time = NowText();
         row.errorCode = code;
-        row.errorMessage = DescribeCode(code);
+        row.errorMessage = message;
         rows->push_back(row);
     }
 }
@@ -205,6 +211,7 @@ int32_t ReadOnce(const Options& o, const std::string& header, const std::vector<
     std::vector<HostValue> values(items.size());
     int32_t error = 0;
     const auto count = static_cast<int32_t>(items.size());
+    BeginExchange();
     if (UDrvReadGroupStart(station.c_str(), head.c_str(), list.pointers.data(), count, &error) != 1 || error != 0) {
         if (error == 0) error = kDriverRefused;
     } else {
@@ -244,7 +251,9 @@ int32_t SpendFirstTransaction(const Options& o, const std::string& header, const
     std::vector<Row> ignored;
     const int32_t error = ReadOnce(o, header, {item}, &ignored);
     if (error == MIRA_PK_ERR_CLOSED) return error;
-    if (error == MIRA_PK_ERR_TIMEOUT && PkReceivedBytes() == heard) return error;
+    // A string read that heard nothing fails with 256: the same silence.
+    const bool silent = error == MIRA_PK_ERR_TIMEOUT || error == MIRA_ERR_CONTROLLER_STATUS;
+    if (silent && PkReceivedBytes() == heard) return error;
     return 0;
 }
 
@@ -266,7 +275,7 @@ int RunRead(const Options& o) {
         error = ReadOnce(o, o.operands[0], items, &rows);
     }
     PrintRows(rows, o.json, stdout);
-    return ExitCodeFor(error);
+    return ExitFor(error);
 }
 
 int RunPoll(const Options& o) {
@@ -307,7 +316,7 @@ int RunPoll(const Options& o) {
         std::fprintf(out, "transaction time: min %llu ms, mean %.1f ms, max %llu ms\n",
                      static_cast<unsigned long long>(minMs), static_cast<double>(sumMs) / good,
                      static_cast<unsigned long long>(maxMs));
-    return good > 0 || reads == 0 ? kExitOk : ExitCodeFor(lastError);
+    return good > 0 || reads == 0 ? kExitOk : ExitFor(lastError);
 }
 
 // The checks of texts and values need only the model settings. A block that
@@ -343,7 +352,7 @@ void WrittenRows(const std::vector<std::string>& items, const std::vector<std::s
         row.jsonValue = FormatValue(values[k].valueType, values[k].value, true);
         row.time = NowText();
         row.errorCode = error;
-        if (error != 0) row.errorMessage = DescribeCode(error);
+        if (error != 0) row.errorMessage = Explain(error, Observed()).message;
         rows->push_back(row);
     }
 }
@@ -380,6 +389,7 @@ int RunWrite(const Options& o, bool single) {
     // Nothing is written when the first exchange found the controller silent or gone.
     int32_t error = SpendFirstTransaction(o, header, items[0]);
     if (error == 0) {
+        BeginExchange();
         int32_t started = 0;
         if (single) {
             started = UDrvWriteItemStart(station.c_str(), head.c_str(), list.pointers[0], values.data(), &error);
@@ -398,7 +408,7 @@ int RunWrite(const Options& o, bool single) {
     std::vector<Row> rows;
     WrittenRows(items, texts, values, error, &rows);
     PrintRows(rows, o.json, stdout);
-    return ExitCodeFor(error);
+    return ExitFor(error);
 }
 
 int RunListen(const Options& o) {
@@ -406,8 +416,6 @@ int RunListen(const Options& o) {
     Driver driver;
     if (const int rc = driver.Open(o, &window); rc != kExitOk) return rc;
     CatchInterrupts();
-    const std::vector<std::string> items = o.operands.empty() ? std::vector<std::string>{"0"} : o.operands;
-    WideList list(items);
     if (!o.json) std::fprintf(stdout, "listening on %s; Ctrl-C ends\n", o.port.c_str());
     std::fflush(stdout);
     uint32_t handled = 0;
@@ -423,6 +431,12 @@ int RunListen(const Options& o) {
         const size_t tab = key.find(u'\t');
         const std::u16string header = key.substr(0, tab);
         const std::u16string station = tab == std::u16string::npos ? u"0" : key.substr(tab + 1);
+        // With no items, word 0 of the message: "W0" under a "U:" key, where
+        // an item needs its type letter, "0" under a numeric one.
+        const bool uKey = header.size() >= 2 && (header[0] == u'U' || header[0] == u'u') && header[1] == u':';
+        const std::vector<std::string> items =
+            !o.operands.empty() ? o.operands : std::vector<std::string>{uKey ? "W0" : "0"};
+        WideList list(items);
         std::vector<HostValueCore> values(items.size());
         int32_t error = 0;
         const int32_t delivered = UDrvProcessUnsolicitedReadMessage(
@@ -441,6 +455,10 @@ int RunListen(const Options& o) {
             row.item = keyText + " " + items[k];
             row.time = NowText();
             if (delivered == 1 && error == 0) {
+                // The message's words come unsigned; read shows them signed.
+                if (values[k].valueType == MIRA_VALUE_INTEGER && values[k].value.integer > 32767 &&
+                    values[k].value.integer <= 65535)
+                    values[k].value.integer -= 65536;
                 row.value = FormatValue(values[k].valueType, values[k].value, false);
                 row.jsonValue = FormatValue(values[k].valueType, values[k].value, true);
                 row.quality = MIRA_QUALITY_GOOD;
@@ -457,48 +475,60 @@ int RunListen(const Options& o) {
     return kExitOk;
 }
 
+// The checks rewrite a host's text in place, into a buffer of their size.
+std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
+    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
+    const std::u16string w = ToWide(text);
+    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
+              buffer);
+    check(buffer);
+    return ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
+}
+
 int RunCheck(const Options& o) {
     ApplyModelOnly(o);
-
+    struct Text {
+        CheckedText kind;
+        std::string typed;
+        std::function<std::string(const std::string&)> check;
+    };
+    std::vector<Text> texts;
+    if (!o.address.empty()) {
+        texts.push_back({CheckedText::Address, o.address,
+                         [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); }});
+    } else {
+        texts.push_back({CheckedText::Header, o.operands[0],
+                         [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidHeader(b); }); }});
+        const std::u16string header = ToWide(o.operands[0]);
+        if (o.operands.size() > 1)
+            texts.push_back({CheckedText::Item, o.operands[1], [header](const std::string& t) {
+                                 return Checked(t, [&](char16_t* b) { UDrvValidAddress(header.c_str(), b); });
+                             }});
+    }
     std::vector<Row> rows;
-    auto add = [&](const std::string& typed, const char16_t* canonical) {
+    bool invalid = false;
+    for (const Text& t : texts) {
         Row row;
-        row.item = typed;
-        row.value = ToUtf8(canonical, MIRA_CHECKED_TEXT_BUFFER);
+        row.item = t.typed;
+        row.value = t.check(t.typed);
         row.jsonValue = JsonString(row.value);
         row.time = NowText();
-        rows.push_back(row);
-    };
-    auto fill = [](char16_t* buffer, const std::string& text) {
-        const std::u16string w = ToWide(text);
-        const size_t n = std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT);
-        std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), buffer);
-        buffer[n] = 0;
-    };
-    char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {};
-    char16_t item[MIRA_CHECKED_TEXT_BUFFER] = {};
-    if (!o.address.empty()) {
-        fill(item, o.address);
-        UDrvValidAddressEx(item);
-        add(o.address, item);
-    } else {
-        fill(header, o.operands[0]);
-        char16_t typedHeader[MIRA_CHECKED_TEXT_BUFFER];
-        std::copy(std::begin(header), std::end(header), typedHeader);
-        UDrvValidHeader(header);
-        add(o.operands[0], header);
-        if (o.operands.size() > 1) {
-            fill(item, o.operands[1]);
-            UDrvValidAddress(typedHeader, item);
-            add(o.operands[1], item);
+        if (ReplacedByDefault(t.kind, t.typed, row.value, t.check)) {
+            row.note = "replaced by the default: names no valid address";
+            invalid = true;
+        } else if (row.value != t.typed) {
+            row.note = "canonical form";
         }
+        rows.push_back(row);
     }
     if (o.json) {
         PrintRows(rows, true, stdout);
     } else {
-        for (const Row& row : rows) std::printf("%-20s %s\n", row.item.c_str(), row.value.c_str());
+        std::vector<std::vector<std::string>> lines = {{"TEXT", "CANONICAL", "NOTE"}};
+        for (const Row& row : rows) lines.push_back({Printable(row.item), Printable(row.value), row.note});
+        PrintTable(lines, stdout);
     }
-    return kExitOk;
+    return invalid ? kExitInvalid : kExitOk;
 }
 
 }  // namespace
@@ -510,11 +540,17 @@ int Run(int argc, const char* const* argv) {
         std::fprintf(stderr, "mira: %s\nRun \"mira --help\" for the commands and options.\n", error.c_str());
         return kExitUsage;
     }
+    // The driver takes any model text and reads an unknown one as SLC 500;
+    // mira refuses it instead, with the texts the driver knows.
+    if (!o.model.empty() && UDrvValidString1(ToWide(o.model).c_str()) != 0) {
+        std::fprintf(stderr, "mira: --model: one of %s, got \"%s\"\n", kModelTexts, o.model.c_str());
+        return kExitUsage;
+    }
     if (o.command == Command::Help) {
-        std::fputs(UsageText(), stdout);
+        std::fputs(HelpText(o.helpTopic).c_str(), stdout);
         return kExitOk;
     }
-    if (!o.trace.empty() && PkTraceToFile(o.trace.c_str()) == 0) {
+    if (!WatchLine(o.trace)) {
         std::fprintf(stderr, "mira: cannot write the trace to %s: %s\n", o.trace.c_str(), std::strerror(errno));
         return kExitUsage;
     }
@@ -530,7 +566,7 @@ int Run(int argc, const char* const* argv) {
         case Command::Ports: rc = RunPorts(o); break;
         default: break;
     }
-    PkTraceOff();
+    StopWatching();
     return rc;
 }
 

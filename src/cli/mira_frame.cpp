@@ -8,8 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/frame.h"
-#include "setup/driver_state.h"
+#include "mira/df1_frame.h"
 
 namespace {
 
@@ -54,10 +53,9 @@ int main(int argc, char** argv) {
         std::fputs("mira-frame: a DF1 message holds at most 511 bytes\n", stderr);
         return 2;
     }
-    mira::Driver.UseCrc = crc ? 1 : 0;
     std::vector<uint8_t> frame(static_cast<size_t>(mira::FrameCapacity(static_cast<int32_t>(message.size()))));
     int32_t length = 0;
-    mira::EncodeFrame(message.data(), static_cast<int32_t>(message.size()), frame.data(), &length);
+    mira::EncodeFrame(message.data(), static_cast<int32_t>(message.size()), crc, frame.data(), &length);
     for (int32_t i = 0; i < length; ++i) std::printf(i ? " %02X" : "%02X", frame[static_cast<size_t>(i)]);
     std::printf("\n");
     return 0;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/format.h"
 #include "cli/ports.h"
 
 namespace mira::cli {
@@ -32,7 +33,7 @@ int LatencyTimer(const std::string& root, const std::string& tty) {
 
 }  // namespace
 
-void ListPorts(const std::string& root, FILE* out) {
+void ListPorts(const std::string& root, FILE* out, bool json) {
     std::map<std::string, std::string> stable;  // device -> /dev/serial/by-id name
     // Links resolve to real paths: compare them with the root's own.
     std::string realRoot;
@@ -65,13 +66,23 @@ void ListPorts(const std::string& root, FILE* out) {
     }
     for (const auto& [path, stableName] : stable) devices[path] = true;
     if (devices.empty()) {
-        std::fprintf(out, "no serial ports found\n");
+        if (!json) std::fprintf(out, "no serial ports found\n");
         return;
     }
     for (const auto& [path, unused] : devices) {
         const auto found = stable.find(path);
-        std::fprintf(out, "%-16s %s\n", path.c_str(), found != stable.end() ? found->second.c_str() : "");
         const int latency = LatencyTimer(root, Basename(path));
+        if (json) {
+            std::fprintf(out, "{\"port\":%s,\"stable\":%s,\"latency_ms\":%s}\n", JsonString(path).c_str(),
+                         found != stable.end() ? JsonString(found->second).c_str() : "null",
+                         latency >= 0 ? std::to_string(latency).c_str() : "null");
+            continue;
+        }
+        if (found != stable.end()) {
+            std::fprintf(out, "%-16s %s\n", path.c_str(), found->second.c_str());
+        } else {
+            std::fprintf(out, "%s\n", path.c_str());
+        }
         if (latency > 2)
             std::fprintf(out,
                          "  warning: USB latency timer %d ms slows every exchange; set it to 1 with\n"
@@ -80,8 +91,8 @@ void ListPorts(const std::string& root, FILE* out) {
     }
 }
 
-int RunPorts(const Options&) {
-    ListPorts("", stdout);
+int RunPorts(const Options& o) {
+    ListPorts("", stdout, o.json);
     return kExitOk;
 }
 

@@ -12,11 +12,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "cli/args.h"
 #include "cli/commands.h"
 
 #if MIRA_HAVE_SIM
+#include "sim/samples.h"
 #include "sim/simulator.h"
 #endif
 
@@ -58,6 +64,56 @@ bool Pump(int fd, sim::Simulator& simulator, const std::atomic<bool>& stop) {
     return true;
 }
 
+// The words of ITEM=VALUE operands (W3=5 or 3=5, offsets from the header),
+// which must follow one another; false with the reason in *why.
+bool UnsolicitedWords(const std::vector<std::string>& operands, uint32_t* first, std::vector<uint16_t>* words,
+                      std::string* why) {
+    std::map<uint32_t, uint16_t> byOffset;
+    for (size_t k = 1; k < operands.size(); ++k) {
+        const std::string& pair = operands[k];
+        const size_t eq = pair.find('=');
+        std::string item = pair.substr(0, eq);
+        if (!item.empty() && (item[0] == 'W' || item[0] == 'w')) item.erase(0, 1);
+        uint32_t offset = 0;
+        if (!ParseUnsigned(item, 0, 119, &offset) || byOffset.count(offset) != 0) {
+            *why = "an item W0 to W119, each once, got \"" + pair.substr(0, eq) + "\"";
+            return false;
+        }
+        const std::string text = pair.substr(eq + 1);
+        char* end = nullptr;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != 0 || value < -32768 || value > 65535) {
+            *why = "a word from -32768 to 65535, got \"" + text + "\"";
+            return false;
+        }
+        byOffset[offset] = static_cast<uint16_t>(value);
+    }
+    *first = byOffset.begin()->first;
+    for (const auto& [offset, value] : byOffset) {
+        if (offset != *first + words->size()) {
+            *why = "items that follow one another (W0 W1 W2)";
+            return false;
+        }
+        words->push_back(value);
+    }
+    return true;
+}
+
+// What the link did, printed when the simulator ends.
+void PrintCounts(const sim::Stats& s) {
+    std::printf(
+        "counts: %u frames received (%u bad checks, %u garbled), %u commands executed (%u duplicates, %u for "
+        "other stations), %u ACK and %u NAK sent, %u ENQ received; %u frames sent (%u retransmissions, %u "
+        "abandoned), %u ENQ sent, %u ACK and %u NAK received, %u replies to the controller's own commands\n",
+        s.framesReceived, s.badChecks, s.garbled, s.commands, s.duplicates, s.otherStation, s.acksSent, s.naksSent,
+        s.enqsReceived, s.framesSent, s.retransmissions, s.abandoned, s.enqsSent, s.acksReceived, s.naksReceived,
+        s.masterReplies);
+    std::fflush(stdout);
+}
+
+// Serves fd or the TCP port until stop; returns the exit status.
+int Serve(const Options& o, sim::Simulator& simulator, const sim::Options& options, const std::atomic<bool>& stop);
+
 }  // namespace
 
 int RunSim(const Options& o, const std::atomic<bool>& stop) {
@@ -65,7 +121,52 @@ int RunSim(const Options& o, const std::atomic<bool>& stop) {
     options.family = FamilyOf(o);
     options.station = static_cast<uint8_t>(o.dst > 254 ? 1 : o.dst);
     options.crc = o.crc;
+    sim::AddSampleFiles(&options);
     sim::Simulator simulator(options);
+    (void)simulator.Seed(sim::SampleTables(options.family));
+    if (!o.seed.empty()) {
+        std::ifstream in(o.seed);
+        std::stringstream text;
+        text << in.rdbuf();
+        const int bad = in ? simulator.Seed(text.str()) : -1;
+        if (bad != 0) {
+            if (bad < 0) std::fprintf(stderr, "mira sim: cannot read %s\n", o.seed.c_str());
+            else std::fprintf(stderr, "mira sim: %s line %d: expected ADDRESS=VALUE of a file the controller has\n", o.seed.c_str(), bad);
+            return kExitUsage;
+        }
+    }
+    if (o.unsolicitedMs != 0) {
+        uint32_t first = 0;
+        std::vector<uint16_t> words;
+        std::string why;
+        if (!UnsolicitedWords(o.operands, &first, &words, &why)) {
+            std::fprintf(stderr, "mira sim: --unsolicited: expected %s\n", why.c_str());
+            return kExitUsage;
+        }
+        // The write goes to our own station, as --station names it for the host.
+        if (!simulator.SetPeriodicWrite(static_cast<uint8_t>(o.station), o.operands[0], first, words, o.unsolicitedMs)) {
+            std::fprintf(stderr, "mira sim: --unsolicited: %s names no words of this %s controller%s\n",
+                         o.operands[0].c_str(), FamilyName(options.family),
+                         options.family == sim::Family::Slc500 ? "" : " (use U:n)");
+            return kExitUsage;
+        }
+    }
+    const int rc = Serve(o, simulator, options, stop);
+    PrintCounts(simulator.GetStats());
+    if (!o.dump.empty()) {
+        std::ofstream out(o.dump);
+        out << simulator.Dump();
+        if (!out) {
+            std::fprintf(stderr, "mira sim: cannot write %s\n", o.dump.c_str());
+            return rc == kExitOk ? kExitComm : rc;
+        }
+    }
+    return rc;
+}
+
+namespace {
+
+int Serve(const Options& o, sim::Simulator& simulator, const sim::Options& options, const std::atomic<bool>& stop) {
     const char* check = o.crc ? "CRC" : "BCC";
     if (o.listenPort == 0) {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -116,6 +217,8 @@ int RunSim(const Options& o, const std::atomic<bool>& stop) {
     ::close(server);
     return kExitOk;
 }
+
+}  // namespace
 
 #else
 

@@ -1,6 +1,7 @@
 #include "cli/values.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
@@ -131,6 +132,27 @@ std::string AddressTextProblem(const std::string& text) {
         if (c < 0x20 || c > 0x7E) return "holds a character outside printable ASCII";
     }
     return "";
+}
+
+bool ReplacedByDefault(CheckedText kind, const std::string& typed, const std::string& canonical,
+                       const std::function<std::string(const std::string&)>& check) {
+    if (canonical == typed) return false;
+    // The element is the last number; of a whole address, one after its ':'
+    // and not an I/O slot with nothing after it (I:1.).
+    const size_t colon = typed.find(':');
+    const size_t from = kind == CheckedText::Address ? (colon == std::string::npos ? typed.size() : colon) : 0;
+    size_t end = typed.size();
+    while (end > from && !std::isdigit(static_cast<unsigned char>(typed[end - 1]))) --end;
+    size_t begin = end;
+    while (begin > from && std::isdigit(static_cast<unsigned char>(typed[begin - 1]))) --begin;
+    if (begin == end || (kind == CheckedText::Address && typed.back() == '.')) {
+        if (kind != CheckedText::Header) return true;
+        std::string upper = typed;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return canonical == "N7:0" && upper != "N";
+    }
+    const std::string other = typed.substr(begin, end - begin) == "7" ? "8" : "7";
+    return check(typed.substr(0, begin) + other + typed.substr(end)) == canonical;
 }
 
 }  // namespace mira::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "mira/mira.h"
@@ -28,5 +29,17 @@ bool MakeHostValue(const ValueRule& rule, const std::string& text, HostValueCore
 // fine: it must not be empty and must hold printable ASCII only, so that the
 // driver reads the number the user sees.
 std::string AddressTextProblem(const std::string& text);
+
+// The kinds of text mira check hands the driver's checks.
+enum class CheckedText { Header, Item, Address };
+
+// Whether a check wrote its default in place of typed because typed names
+// no valid address, rather than typed's canonical form. The checks never say
+// so; a default ignores the number that names the element, so rewriting typed
+// with that number changed (check) gives the same text again. A text without
+// such a number gets the default when it is an item or a whole address, or a
+// header that names no file ("N7:0" for anything but N).
+bool ReplacedByDefault(CheckedText kind, const std::string& typed, const std::string& canonical,
+                       const std::function<std::string(const std::string&)>& check);
 
 }  // namespace mira::cli

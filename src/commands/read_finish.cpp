@@ -235,10 +235,6 @@ void DecodeItem(const Reply& reply, int32_t fileType, int32_t start, const ItemR
 
 int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
     generic_port* port = Driver.Port;
-    if (port == nullptr || Driver.ItemTable == nullptr) {
-        *error = MIRA_PK_ERR_CLOSED;
-        return 1;
-    }
     // RxData and ReplyReady keep the last reply until the next send: without
     // a read of its own outstanding the finish would decode it again.
     if (Driver.Outstanding != kReadExchange) {
@@ -320,17 +316,11 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
 }
 
 }  // namespace
-}  // namespace mira
 
-extern "C" {
-
-MIRA_API int32_t UDrvReadGroupFinishExt(HostValue* values, int32_t, int32_t itemCount, int32_t* error) {
-    int32_t ignored = 0;
-    int32_t* code = error != nullptr ? error : &ignored;
-    *code = 0;
-    const int32_t done = mira::Finish(values, itemCount, code);
-    if (done != 0) mira::Driver.Outstanding = mira::kNoExchange;
+int32_t FinishRead(HostValue* values, int32_t itemCount, int32_t* error) {
+    const int32_t done = Finish(values, itemCount, error);
+    if (done != 0) Driver.Outstanding = kNoExchange;
     return done;
 }
 
-}  // extern "C"
+}  // namespace mira

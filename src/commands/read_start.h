@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
+#include "mira/mira.h"
 
 namespace mira {
 
@@ -35,6 +36,22 @@ bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* h
 // Returns 1 when the request went out (or the strings were read), else 0
 // with *error set.
 int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error);
+
+// UDrvReadGroupStart on an open driver: parses the header and item texts
+// into CurrentHeader and ItemTable and starts their read. 1 when the request
+// went out (or the strings were read), else 0 with *error set.
+[[nodiscard]] int32_t StartTextRead(const char16_t* stationRef, const char16_t* headerText,
+                                    const char16_t* const* itemTexts, int32_t itemCount, int32_t* error);
+
+// UDrvReadGroupStartEx2 on an open driver, for a registered group: refreshes
+// the group's station through Portkit, copies its header and items into
+// CurrentHeader and ItemTable and starts their read, as StartTextRead.
+[[nodiscard]] int32_t StartGroupRead(PlcAddress& groupHeader, const ItemRequest* items, int32_t itemCount,
+                                     int32_t* error);
+
+// UDrvReadGroupFinishExt on an open driver: 0 while the reply is out, 1 when
+// the read is over, with the values written or *error set.
+[[nodiscard]] int32_t FinishRead(HostValue* values, int32_t itemCount, int32_t* error);
 
 // The number of items the last successful start read (0 before any). The
 // finish decodes no more rows than that, so it never reports stale rows.

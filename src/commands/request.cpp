@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "address/tables.h"
+#include "link/pccc.h"
 #include "platform/atomic_word.h"
 #include "setup/driver_state.h"
 
@@ -30,21 +31,20 @@ const char16_t* HeaderLetters(const PlcAddress& header) {
 
 }  // namespace
 
-uint8_t ReadCommandByte() { return TypedCommands() ? 0x0F : 0x01; }
-uint8_t WriteCommandByte() { return TypedCommands() ? 0x0F : 0x08; }
+uint8_t ReadCommandByte() { return TypedCommands() ? pccc::kCmdTyped : pccc::kCmdUnprotectedRead; }
+uint8_t WriteCommandByte() { return TypedCommands() ? pccc::kCmdTyped : pccc::kCmdUnprotectedWrite; }
 
-int32_t PutCommandHeader(uint8_t* out, const PlcAddress& header, uint8_t command) {
+void PutCommandHeader(RequestWriter& w, const PlcAddress& header, uint8_t command) {
     // The receive handler matches the reply against TnsCounter - 1, so the
     // counter moves on before the request can leave.
     const uint32_t tns = Load(Driver.TnsCounter);
     StoreRelease(Driver.TnsCounter, tns + 1);
-    out[0] = Low(header.station);
-    out[1] = static_cast<uint8_t>(Driver.LocalStation & 0xFF);
-    out[2] = command;
-    out[3] = 0;
-    out[4] = static_cast<uint8_t>(tns & 0xFF);
-    out[5] = 0;
-    return 6;
+    w.Byte(Low(header.station));
+    w.Byte(Driver.LocalStation & 0xFF);
+    w.Byte(command);
+    w.Byte(pccc::kStsOk);
+    w.Byte(tns & 0xFF);
+    w.Byte(0);
 }
 
 int32_t PutSlcNumber(uint8_t* out, int32_t number) {
@@ -127,15 +127,49 @@ int32_t FormatAsciiAddress(char* text, int32_t capacity, int32_t element) {
     return written < capacity ? written : capacity - 1;
 }
 
-int32_t PutPlc5Address(uint8_t* out, int32_t element) {
+void PutPlc5Address(RequestWriter& w, int32_t element) {
     char text[kAsciiAddressCapacity];
     const int32_t length = FormatAsciiAddress(text, kAsciiAddressCapacity, element);
-    int32_t n = 0;
-    out[n++] = 0x00;
-    out[n++] = '$';
-    for (int32_t i = 0; i < length; ++i) out[n++] = static_cast<uint8_t>(text[i]);
-    out[n++] = 0x00;
-    return n;
+    w.Bytes(pccc::kPlc5AddressOpen, sizeof pccc::kPlc5AddressOpen);
+    w.Text(text, length);
+    w.Byte(0x00);
+}
+
+void PutPlc5WriteHead(RequestWriter& w, const PlcAddress& header, int32_t total, int32_t element) {
+    PutCommandHeader(w, header, pccc::kCmdTyped);
+    w.Byte(pccc::kFncPlc5TypedWrite);
+    w.Word(0);  // packet offset
+    w.Word(static_cast<uint16_t>(total));
+    PutPlc5Address(w, element);
+}
+
+void PutPlc5DataType(RequestWriter& w, int32_t fileType, int32_t count) {
+    switch (fileType) {
+        case kFileString:
+        case kFileAscii:
+            w.Byte(pccc::kPlc5Characters);
+            return;
+        case kFileTimer:
+            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
+            w.Bytes(pccc::kPlc5TimerType, sizeof pccc::kPlc5TimerType);
+            return;
+        case kFileCounter:
+        case kFileControl:
+            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
+            w.Byte(pccc::kPlc5StructureSize);
+            w.Byte(fileType == kFileCounter ? pccc::kPlc5CounterType : pccc::kPlc5ControlType);
+            return;
+        case kFileFloat:
+            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
+            w.Byte(static_cast<uint32_t>(4 * count + 2));
+            w.Bytes(pccc::kPlc5FloatType, sizeof pccc::kPlc5FloatType);
+            return;
+        default:
+            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
+            w.Byte(static_cast<uint32_t>(2 * count + 1));
+            w.Byte(pccc::kPlc5IntegerType);
+            return;
+    }
 }
 
 int32_t OctalDigitsToValue(int32_t n) {
@@ -180,11 +214,11 @@ int32_t ValueToOctalDigits(int32_t value) {
 int32_t BuildPlc2Read(uint8_t* out, const PlcAddress& header, int32_t byteAddress, int32_t byteCount) {
     if (byteAddress < 0 || byteAddress > 0xFFFF || byteCount < 0 || byteCount > 255) return MIRA_ERR_RANGE;
     if (CheckDestination(header) != 0) return MIRA_ERR_RANGE;
-    int32_t n = PutCommandHeader(out, header, ReadCommandByte());
-    out[n++] = Low(byteAddress);
-    out[n++] = High(byteAddress);
-    out[n++] = static_cast<uint8_t>(byteCount);
-    return n;
+    RequestWriter w(out, kMaxRequestBytes);
+    PutCommandHeader(w, header, ReadCommandByte());
+    w.Word(static_cast<uint16_t>(byteAddress));
+    w.Byte(static_cast<uint32_t>(byteCount));
+    return w.Result();
 }
 
 int32_t BuildSlcRead(uint8_t* out, PlcAddress* header, int32_t element, int32_t byteCount) {
@@ -193,26 +227,25 @@ int32_t BuildSlcRead(uint8_t* out, PlcAddress* header, int32_t element, int32_t 
     uint8_t address[kMaxSlcAddressBytes];
     const int32_t addressBytes = PutSlcAddress(address, header, element);
     if (addressBytes < 0) return addressBytes;
-    int32_t n = PutCommandHeader(out, *header, ReadCommandByte());
-    out[n++] = 0xA2;
-    out[n++] = static_cast<uint8_t>(byteCount);
-    for (int32_t i = 0; i < addressBytes; ++i) out[n++] = address[i];
-    return n;
+    RequestWriter w(out, kMaxRequestBytes);
+    PutCommandHeader(w, *header, ReadCommandByte());
+    w.Byte(pccc::kFncSlcProtectedRead);
+    w.Byte(static_cast<uint32_t>(byteCount));
+    w.Bytes(address, addressBytes);
+    return w.Result();
 }
 
 int32_t BuildPlc5Read(uint8_t* out, const PlcAddress& header, int32_t element, int32_t count) {
     if (element < 0 || element > kMaxFieldNumber || count < 1 || count > 0xFFFF) return MIRA_ERR_RANGE;
     if (CheckDestination(header) != 0) return MIRA_ERR_RANGE;
-    int32_t n = PutCommandHeader(out, header, ReadCommandByte());
-    out[n++] = 0x68;
-    out[n++] = 0x00;  // packet offset
-    out[n++] = 0x00;
-    out[n++] = Low(count);  // total transaction
-    out[n++] = High(count);
-    n += PutPlc5Address(out + n, element);
-    out[n++] = Low(count);  // size
-    out[n++] = High(count);
-    return n;
+    RequestWriter w(out, kMaxRequestBytes);
+    PutCommandHeader(w, header, ReadCommandByte());
+    w.Byte(pccc::kFncPlc5TypedRead);
+    w.Word(0);  // packet offset
+    w.Word(static_cast<uint16_t>(count));  // total transaction
+    PutPlc5Address(w, element);
+    w.Word(static_cast<uint16_t>(count));  // size
+    return w.Result();
 }
 
 }  // namespace mira

@@ -1,13 +1,15 @@
 // PCCC request building shared by reads and writes, and the send sequence.
 //
-// Every builder writes into a caller's buffer of at least kMaxRequestBytes
-// and returns the number of bytes written, or a negative host error code
-// when the request cannot be expressed (nothing is sent then).
+// Every builder writes through a RequestWriter into a caller's buffer of
+// kMaxRequestBytes and returns the number of bytes written, or a negative
+// host error code when the request cannot be expressed (nothing is sent
+// then).
 #pragma once
 
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
+#include "mira/mira.h"
 
 namespace mira {
 
@@ -18,13 +20,47 @@ inline constexpr int32_t kMaxFrameBytes = 2 * kMaxRequestBytes + 6;
 // Room for an ASCII logical address text, terminator included.
 inline constexpr int32_t kAsciiAddressCapacity = 48;
 
+// A bounded request buffer. Appends past the capacity are dropped and
+// remembered, so a builder checks ok() once at the end.
+class RequestWriter {
+public:
+    RequestWriter(uint8_t* out, int32_t capacity) : out_(out), capacity_(capacity) {}
+    void Byte(uint32_t b) {
+        if (size_ < capacity_)
+            out_[size_++] = static_cast<uint8_t>(b & 0xFFu);
+        else
+            overflow_ = true;
+    }
+    void Word(uint16_t w) {
+        Byte(w);
+        Byte(w >> 8u);
+    }
+    void Bytes(const uint8_t* bytes, int32_t count) {
+        for (int32_t i = 0; i < count; ++i) Byte(bytes[i]);
+    }
+    void Text(const char* text, int32_t length) {
+        for (int32_t i = 0; i < length; ++i) Byte(static_cast<uint8_t>(text[i]));
+    }
+    int32_t size() const { return size_; }
+    bool ok() const { return !overflow_; }
+    // The bytes written, or MIRA_ERR_RANGE when the request ran past the
+    // buffer (it is then never sent).
+    int32_t Result() const { return overflow_ ? MIRA_ERR_RANGE : size_; }
+
+private:
+    uint8_t* out_;
+    int32_t capacity_;
+    int32_t size_ = 0;
+    bool overflow_ = false;
+};
+
 // CMD bytes by controller: typed commands for SLC 500 and PLC-5.
 uint8_t ReadCommandByte();   // 0x0F, or 0x01 for PLC-2
 uint8_t WriteCommandByte();  // 0x0F, or 0x08 for PLC-2
 
 // Writes the six-byte command header (DST, SRC, CMD, STS 0, TNS low, TNS
-// high 0) and advances TnsCounter. Returns 6.
-int32_t PutCommandHeader(uint8_t* out, const PlcAddress& header, uint8_t command);
+// high 0) and advances TnsCounter.
+void PutCommandHeader(RequestWriter& w, const PlcAddress& header, uint8_t command);
 
 // The largest number an address field can carry: the SLC 500 three-byte
 // form, the PLC-2 byte address, the PLC-5 element and file numbers.
@@ -53,8 +89,18 @@ int32_t PutSlcAddress(uint8_t* out, PlcAddress* header, int32_t element);
 int32_t CheckDestination(const PlcAddress& header);
 
 // The PLC-5 ASCII logical address: 0x00 '$', the text of FormatAsciiAddress
-// for `element`, 0x00. Returns the bytes written.
-int32_t PutPlc5Address(uint8_t* out, int32_t element);
+// for `element`, 0x00.
+void PutPlc5Address(RequestWriter& w, int32_t element);
+
+// The PLC-5 typed write up to its type-and-size bytes, for the group write
+// and the item write alike: the command header, FNC 0x67, packet offset 0,
+// the total transaction and the address of `element`.
+void PutPlc5WriteHead(RequestWriter& w, const PlcAddress& header, int32_t total, int32_t element);
+
+// The PLC-5 type-and-size bytes before typed-write data of a file type:
+// `count` integers or floats, one timer, counter or control, or, for string
+// and ASCII files, the character form (its byte count is the caller's).
+void PutPlc5DataType(RequestWriter& w, int32_t fileType, int32_t count);
 
 // Writes the 8-bit ASCII logical address of `element` in CurrentHeader's file
 // (N7:12, I:10.0, S:3); returns its length without the terminator. `capacity`

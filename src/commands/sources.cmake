@@ -1,4 +1,4 @@
-target_sources(mira_objs PRIVATE
+target_sources(${MIRA_LAYER} PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/status.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/request.cpp

@@ -1,6 +1,7 @@
 // The controller's status byte of a reply, turned into the host's error code.
 #include "commands/status.h"
 
+#include "link/pccc.h"
 #include "platform/wide.h"
 #include "setup/portkit.h"
 
@@ -11,8 +12,8 @@ int32_t CheckReplyStatus(const uint8_t* sts) {
     // EXT STS (or the secondary status) sits right after the TNS, three
     // bytes on from STS.
     const uint8_t extended = sts[3];
-    if (status == 0x00) return 0;
-    if (status == 0xF0) return extended;
+    if (status == pccc::kStsOk) return 0;
+    if (status == pccc::kStsExtended) return extended;
 
     char16_t line[65];
     if (status == 0x0B || status == 0x1A || status == 0x1B)
@@ -27,7 +28,7 @@ int32_t CheckReplyStatus(const uint8_t* sts) {
 int32_t CheckMessageStatus(const uint8_t* message, int32_t length) {
     constexpr int32_t kStsAt = 3, kExtStsAt = 6;
     if (message == nullptr || length <= kStsAt) return MIRA_ERR_CONTROLLER_STATUS;
-    if (message[kStsAt] == 0xF0 && length <= kExtStsAt) {
+    if (message[kStsAt] == pccc::kStsExtended && length <= kExtStsAt) {
         PkTrace(u"STS Error Code returned: 0xF0");
         return MIRA_ERR_CONTROLLER_STATUS;
     }

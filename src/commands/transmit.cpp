@@ -21,7 +21,7 @@ int32_t SendFramed(const uint8_t* message, int32_t length, bool stringRead) {
     if (length > kMaxRequestBytes) length = kMaxRequestBytes;
     uint8_t frame[kMaxFrameBytes];
     int32_t frameLength = 0;
-    EncodeFrame(message, length, frame, &frameLength);
+    EncodeDriverFrame(message, length, frame, &frameLength);
 
     TakeChannel();
     NoteSentMessage(message, length, true);

@@ -38,12 +38,6 @@ void StagingWords::PutByte(int32_t position, uint8_t byte) {
         words_[slot] = static_cast<uint16_t>((words_[slot] & 0x00FFu) | (byte << 8));
 }
 
-void RequestWriter::Header(const PlcAddress& header, uint8_t command) {
-    uint8_t bytes[8] = {};
-    const int32_t n = PutCommandHeader(bytes, header, command);
-    for (int32_t i = 0; i < n && i < 8; ++i) Byte(bytes[i]);
-}
-
 void RewritePairEscapes(char16_t* text, int32_t used) {
     for (int32_t j = 0; j < used; j += 2) {
         if (text[j] == u'\\' && j + 1 < used && text[j + 1] == u'0') {
@@ -56,11 +50,7 @@ void RewritePairEscapes(char16_t* text, int32_t used) {
     }
 }
 
-bool DriverTablesReady() {
-    return Driver.Port != nullptr && Driver.ItemTable != nullptr;
-}
-
-int32_t ParseWriteHeader(const char16_t* stationRef, const char16_t* headerText) {
+int32_t ParseCurrentHeader(const char16_t* stationRef, const char16_t* headerText) {
     char16_t station[kStationChars + 1] = {};
     PkStationText(Driver.Port, stationRef != nullptr ? stationRef : u"", station, kStationChars);
     station[kStationChars] = 0;
@@ -77,7 +67,7 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
 int32_t FinishWrite(int32_t* error, uint32_t exchange) {
     // The last reply's status stays in RxData: without a write of its own
     // outstanding the finish would report it as this write's.
-    if (Driver.Port != nullptr && Driver.Outstanding != exchange) {
+    if (Driver.Outstanding != exchange) {
         *error = MIRA_ERR_NOTHING_OUTSTANDING;
         return 1;
     }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "address/records.h"
+#include "setup/records.h"
 #include "mira/mira.h"
 
 namespace mira {
@@ -52,39 +52,6 @@ private:
     uint16_t words_[kStagingWords] = {};
 };
 
-// A bounded request buffer. Appends past the capacity are dropped and
-// remembered, so a builder checks ok() once at the end.
-class RequestWriter {
-public:
-    RequestWriter(uint8_t* out, int32_t capacity) : out_(out), capacity_(capacity) {}
-    void Byte(uint32_t b) {
-        if (size_ < capacity_)
-            out_[size_++] = static_cast<uint8_t>(b & 0xFFu);
-        else
-            overflow_ = true;
-    }
-    void Word(uint16_t w) {
-        Byte(w);
-        Byte(w >> 8u);
-    }
-    // The command header of every request; advances TnsCounter.
-    void Header(const PlcAddress& header, uint8_t command);
-    void Bytes(const uint8_t* bytes, int32_t count) {
-        for (int32_t i = 0; i < count; ++i) Byte(bytes[i]);
-    }
-    void Text(const char* text, int32_t length) {
-        for (int32_t i = 0; i < length; ++i) Byte(static_cast<uint8_t>(text[i]));
-    }
-    int32_t size() const { return size_; }
-    bool ok() const { return !overflow_; }
-
-private:
-    uint8_t* out_;
-    int32_t capacity_;
-    int32_t size_ = 0;
-    bool overflow_ = false;
-};
-
 // Rewrites the "\0" escapes of a host text for the paired character layout
 // (two characters per word, the first in the high byte): a pair that begins
 // with backslash and '0' becomes 0x00 0x20; a pair whose second character is
@@ -98,8 +65,9 @@ inline uint8_t CharByte(const char16_t* text, int32_t j, int32_t used) {
 }
 
 // Reads the station text of stationRef through Portkit and parses the
-// header text into CurrentHeader; the parser's code, or 0.
-[[nodiscard]] int32_t ParseWriteHeader(const char16_t* stationRef, const char16_t* headerText);
+// header text into CurrentHeader (a read's or a write's); the parser's code,
+// or 0.
+[[nodiscard]] int32_t ParseCurrentHeader(const char16_t* stationRef, const char16_t* headerText);
 
 // Sends a built request; the port's ErrorCode (0: sent) goes to *error and
 // the start's result (1 sent, 0 not) is returned.
@@ -110,8 +78,5 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
 // `exchange` is the Outstanding kind of the finish's own start; with another
 // (or none) the call ends at once with MIRA_ERR_NOTHING_OUTSTANDING.
 int32_t FinishWrite(int32_t* error, uint32_t exchange);
-
-// True when the driver is open: the port and the tables exist.
-bool DriverTablesReady();
 
 }  // namespace mira

@@ -8,6 +8,7 @@
 #include "address/tables.h"
 #include "commands/decode.h"
 #include "commands/request.h"
+#include "link/pccc.h"
 #include "commands/write_common.h"
 #include "mira/portkit_codes.h"
 #include "setup/driver_state.h"
@@ -20,7 +21,6 @@ namespace {
 constexpr int64_t kMaxAddress = 0xFFFF;
 
 // Longest PLC-5 address text (ST65535:65535 and the like) plus terminator.
-constexpr int32_t kAddressTextCapacity = 24;
 
 bool IsIoFile(int32_t fileType) {
     return fileType == kFileOutput || fileType == kFileInput;
@@ -228,46 +228,28 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     for (int32_t i = 0; i < count; ++i) StageItem(staging, items[i], values[i], runFirst);
 
     RequestWriter w(message, kMaxRequestBytes);
-    w.Header(header, plc2 ? 0x08 : 0x0F);
     if (plc5) {
-        char text[kAddressTextCapacity] = {};
         int32_t element = static_cast<int32_t>(address);
         if (Driver.OctalIo != 0 && IsIoFile(fileType))
             element = ValueToOctalDigits(OctalDigitsToValue(header.elementBase) + runFirst);
-        const int32_t textLength = FormatAsciiAddress(text, kAddressTextCapacity, element);
-        w.Byte(0x67);
-        w.Byte(0x00);
-        w.Byte(0x00);
-        w.Word(static_cast<uint16_t>(elements));
-        w.Byte(0x00);
-        w.Byte(0x24);
-        w.Text(text, std::clamp(textLength, 0, kAddressTextCapacity - 1));
-        w.Byte(0x00);
+        PutPlc5WriteHead(w, header, elements, element);
+        PutPlc5DataType(w, fileType, fileType == kFileFloat ? elements : words);
         if (fileType == kFileAscii) {
-            w.Byte(0x39);
             w.Byte(static_cast<uint32_t>(byteCount));
             for (int32_t b = 0; b < byteCount; ++b) {
                 const uint16_t word = staging.Get(b / 2);
                 w.Byte(b % 2 == 0 ? word : word >> 8u);
             }
         } else {
-            w.Byte(0x99);
-            w.Byte(0x09);
-            if (fileType == kFileFloat) {
-                w.Byte(static_cast<uint32_t>(4 * elements + 2));
-                w.Byte(0x94);
-                w.Byte(0x08);
-            } else {
-                w.Byte(static_cast<uint32_t>(2 * words + 1));
-                w.Byte(0x42);
-            }
             for (int32_t k = 0; k < words; ++k) w.Word(staging.Get(k));
         }
     } else if (plc2) {
+        PutCommandHeader(w, header, pccc::kCmdUnprotectedWrite);
         w.Word(static_cast<uint16_t>(address));
         for (int32_t k = 0; k < words; ++k) w.Word(staging.Get(k));
     } else {
-        w.Byte(0xAA);
+        PutCommandHeader(w, header, pccc::kCmdTyped);
+        w.Byte(pccc::kFncSlcProtectedWrite);
         w.Byte(static_cast<uint32_t>(byteCount));
         w.Bytes(slcAddress, slcAddressBytes);
         for (int32_t k = 0; k < words; ++k) w.Word(staging.Get(k));
@@ -277,28 +259,13 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     return 0;
 }
 
-}  // namespace mira
-
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t* headerText,
-                                     const char16_t* const* itemTexts, HostValueCore* values,
-                                     int32_t itemCount, int32_t* error) {
-    int32_t ignored = 0;
-    if (error == nullptr) error = &ignored;
-    *error = 0;
-    Driver.Outstanding = kNoExchange;
-    if (!DriverTablesReady()) {
-        *error = MIRA_PK_ERR_CLOSED;
-        return 0;
-    }
+int32_t StartGroupWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* const* itemTexts,
+                        HostValueCore* values, int32_t itemCount, int32_t* error) {
     if (itemCount < 1 || itemCount > kItemTableRows || itemTexts == nullptr || values == nullptr) {
         *error = MIRA_ERR_RANGE;
         return 0;
     }
-    int32_t code = ParseWriteHeader(stationRef, headerText);
+    int32_t code = ParseCurrentHeader(stationRef, headerText);
     if (code != 0) {
         *error = code;
         return 0;
@@ -325,9 +292,4 @@ MIRA_API int32_t UDrvWriteGroupStart(const char16_t* stationRef, const char16_t*
     return sent;
 }
 
-MIRA_API int32_t UDrvWriteGroupFinish(int32_t* error) {
-    int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored, kGroupWriteExchange);
-}
-
-}  // extern "C"
+}  // namespace mira

@@ -16,4 +16,11 @@ namespace mira {
 [[nodiscard]] int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message,
                                       int32_t* length);
 
+// UDrvWriteGroupStart on an open driver: parses the texts into CurrentHeader
+// and ItemTable, builds the request and sends it. 1 when it went out, else
+// 0 with *error set.
+[[nodiscard]] int32_t StartGroupWrite(const char16_t* stationRef, const char16_t* headerText,
+                                      const char16_t* const* itemTexts, HostValueCore* values, int32_t itemCount,
+                                      int32_t* error);
+
 }  // namespace mira

@@ -8,6 +8,8 @@
 #include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
+#include "link/pccc.h"
+#include "commands/read_start.h"
 #include "commands/request.h"
 #include "commands/write_common.h"
 #include "mira/portkit_codes.h"
@@ -19,7 +21,6 @@ namespace mira {
 namespace {
 
 constexpr int64_t kMaxAddress = 0xFFFF;
-constexpr int32_t kAddressTextCapacity = 24;
 // Item texts handed to the read before a write, mnemonic included.
 constexpr int32_t kReadTextCapacity = 64;
 // The read before a write ends through Portkit's reply time-out; this bound
@@ -43,7 +44,7 @@ int64_t ElementBase(const PlcAddress& header) {
 }
 
 int32_t ParseHeaderAndItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText) {
-    const int32_t code = ParseWriteHeader(stationRef, headerText);
+    const int32_t code = ParseCurrentHeader(stationRef, headerText);
     if (code != 0) return code;
     return ParseItem(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
 }
@@ -66,9 +67,9 @@ bool CutAtSeparator(const char16_t* itemText, char16_t* out, bool keepSeparator)
 int32_t ReadBack(const char16_t* stationRef, const char16_t* headerText, const char16_t* const* texts,
                  int32_t count, HostValue* results) {
     int32_t error = 0;
-    if (UDrvReadGroupStart(stationRef, headerText, texts, count, &error) == 0)
+    if (StartTextRead(stationRef, headerText, texts, count, &error) == 0)
         return error != 0 ? error : MIRA_ERR_CONTROLLER_STATUS;
-    for (int32_t polls = 0; UDrvReadGroupFinishExt(results, 0, count, &error) == 0; ++polls) {
+    for (int32_t polls = 0; FinishRead(results, count, &error) == 0; ++polls) {
         if (polls >= kMaxReadPolls) return MIRA_PK_ERR_TIMEOUT;
         Sleep(10);
     }
@@ -152,8 +153,8 @@ int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w)
     const int32_t addressBytes = PutSlcAddress(address, &header, static_cast<int32_t>(e));
     if (addressBytes < 0) return MIRA_ERR_RANGE;
 
-    w.Header(header, 0x0F);
-    w.Byte(0xAA);
+    PutCommandHeader(w, header, pccc::kCmdTyped);
+    w.Byte(pccc::kFncSlcProtectedWrite);
     w.Byte(static_cast<uint32_t>(byteCount));
     w.Bytes(address, addressBytes);
     if (element3) {
@@ -192,37 +193,17 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
     const int32_t stringBytes = isString ? Plc5StringBytes(value, item.size, fileType, bytes) : 0;
     if (stringBytes < 0) return MIRA_ERR_RANGE;
 
-    char text[kAddressTextCapacity] = {};
-    const int32_t textLength = FormatAsciiAddress(text, kAddressTextCapacity, static_cast<int32_t>(e));
-    w.Header(header, 0x0F);
-    w.Byte(0x67);
-    w.Byte(0x00);
-    w.Byte(0x00);
-    w.Word(static_cast<uint16_t>(total));
-    w.Byte(0x00);
-    w.Byte(0x24);
-    w.Text(text, std::clamp(textLength, 0, kAddressTextCapacity - 1));
-    w.Byte(0x00);
+    PutPlc5WriteHead(w, header, total, static_cast<int32_t>(e));
+    PutPlc5DataType(w, fileType, 1);
     switch (fileType) {
         case kFileTimer:
-            for (uint8_t b : {0x99, 0x09, 0x0C, 0x59, 0x0A}) w.Byte(b);
             for (int32_t k : {0, 1, 3, 2, 4}) w.Word(words.element[k]);
             return 0;
         case kFileCounter:
         case kFileControl:
-            for (uint8_t b : {0x99, 0x09, 0x07}) w.Byte(b);
-            w.Byte(fileType == kFileCounter ? 0x66 : 0x76);
             for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
             return 0;
-        case kFileFloat:
-            for (uint8_t b : {0x99, 0x09, 0x06, 0x94, 0x08}) w.Byte(b);
-            break;
-        case kFileString:
-        case kFileAscii:
-            w.Byte(0x39);
-            break;
         default:
-            for (uint8_t b : {0x99, 0x09, 0x03, 0x42}) w.Byte(b);
             break;
     }
     if (item.kind == kKindFloat && item.hasBit == 0) {
@@ -248,7 +229,7 @@ int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
         const uint8_t low = static_cast<uint8_t>(mask & 0xFFu);
         const uint8_t high = static_cast<uint8_t>((mask >> 8) & 0xFFu);
         const bool set = words.w > 0;
-        w.Header(header, 0x05);
+        PutCommandHeader(w, header, pccc::kCmdUnprotectedBitWrite);
         w.Word(static_cast<uint16_t>(a));
         w.Byte(set ? low : 0);
         w.Byte(set ? 0 : low);
@@ -257,7 +238,7 @@ int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
         w.Byte(set ? 0 : high);
         return 0;
     }
-    w.Header(header, 0x08);
+    PutCommandHeader(w, header, pccc::kCmdUnprotectedWrite);
     w.Word(static_cast<uint16_t>(a));
     w.Word(LowWord(words.w));
     if (item.kind == kKindFloat) w.Word(words.h);
@@ -316,15 +297,10 @@ int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* me
     return 0;
 }
 
-}  // namespace mira
-
-using namespace mira;
-
 namespace {
 
-int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
-                       HostValueCore* value, int32_t* error) {
-    if (!DriverTablesReady()) return MIRA_PK_ERR_CLOSED;
+int32_t WriteItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
+                  HostValueCore* value, int32_t* error) {
     if (itemText == nullptr) return MIRA_ERR_BAD_MNEMONIC;
     if (value == nullptr) return MIRA_ERR_RANGE;
     int32_t code = ParseHeaderAndItem(stationRef, headerText, itemText);
@@ -414,15 +390,9 @@ int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, c
 
 }  // namespace
 
-extern "C" {
-
-MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* headerText,
-                                    const char16_t* itemText, HostValueCore* valueRecord, int32_t* error) {
-    int32_t ignored = 0;
-    if (error == nullptr) error = &ignored;
-    *error = 0;
-    Driver.Outstanding = kNoExchange;
-    const int32_t code = StartItemWrite(stationRef, headerText, itemText, valueRecord, error);
+int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText,
+                       HostValueCore* value, int32_t* error) {
+    const int32_t code = WriteItem(stationRef, headerText, itemText, value, error);
     *error = code;
     // The read before a bit or sub-element write has ended by now; what is
     // outstanding is this write, or nothing.
@@ -430,9 +400,4 @@ MIRA_API int32_t UDrvWriteItemStart(const char16_t* stationRef, const char16_t* 
     return code == 0 ? 1 : 0;
 }
 
-MIRA_API int32_t UDrvWriteItemFinish(int32_t* error) {
-    int32_t ignored = 0;
-    return FinishWrite(error != nullptr ? error : &ignored, kItemWriteExchange);
-}
-
-}  // extern "C"
+}  // namespace mira

@@ -29,4 +29,10 @@ struct ItemWords {
 int32_t MnemonicWord(int32_t fileType, int32_t mnemonic);
 int32_t MnemonicBit(int32_t fileType, int32_t mnemonic);
 
+// UDrvWriteItemStart on an open driver: a bit or a timer, counter or control
+// sub-element is read first (a whole read, to its end), then the write goes
+// out. 1 when it did, else 0 with *error set.
+[[nodiscard]] int32_t StartItemWrite(const char16_t* stationRef, const char16_t* headerText,
+                                     const char16_t* itemText, HostValueCore* value, int32_t* error);
+
 }  // namespace mira

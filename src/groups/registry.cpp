@@ -37,7 +37,7 @@ GroupRecord* Build(const char16_t* stationRef, const char16_t* headerText, const
         record->itemCount = itemCount;
     }
     const char16_t* station = stationRef != nullptr ? stationRef : u"";
-    const int32_t parsed = headerText != nullptr ? ParseHeader(&record->header, station, headerText) : -37;
+    const int32_t parsed = headerText != nullptr ? ParseHeader(&record->header, station, headerText) : MIRA_ERR_BAD_HEADER;
     // The field holds 80 characters and its terminator, so the copy read
     // back at every scan is always a terminated text.
     wide::CopyText(record->header.stationText, 81, station);
@@ -56,13 +56,7 @@ GroupRecord* Build(const char16_t* stationRef, const char16_t* headerText, const
 
 GroupRecord* FindGroup(int32_t handle) { return ValidHandle(handle) ? Driver.GroupTable[handle] : nullptr; }
 
-}  // namespace mira
-
-using namespace mira;
-
-extern "C" {
-
-MIRA_API int32_t UDrvAddGroup(int32_t groupHandle, const char16_t* stationRef, const char16_t* headerText,
+int32_t AddGroup(int32_t groupHandle, const char16_t* stationRef, const char16_t* headerText,
                               const char16_t* const* itemTexts, int32_t itemCount) {
     if (!ValidHandle(groupHandle)) return 0;
     Release(groupHandle);
@@ -75,12 +69,12 @@ MIRA_API int32_t UDrvAddGroup(int32_t groupHandle, const char16_t* stationRef, c
     return 1;
 }
 
-MIRA_API void UDrvRemoveGroup(int32_t groupNumber) {
+void RemoveGroup(int32_t groupNumber) {
     if (ValidHandle(groupNumber)) Release(groupNumber);
 }
 
-MIRA_API void UDrvRemoveAllGroups(void) {
-    for (int32_t handle = 0; handle < kGroupHandles; ++handle) UDrvRemoveGroup(handle);
+void RemoveAllGroups() {
+    for (int32_t handle = 0; handle < kGroupHandles; ++handle) RemoveGroup(handle);
 }
 
-}  // extern "C"
+}  // namespace mira

@@ -1,3 +1,3 @@
-target_sources(mira_objs PRIVATE
+target_sources(${MIRA_LAYER} PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/unsolicited.cpp)

@@ -9,6 +9,7 @@
 #include "commands/decode.h"
 #include "commands/status.h"
 #include "link/frame.h"
+#include "link/pccc.h"
 #include "link/receive.h"
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
@@ -63,8 +64,8 @@ UnsolData UnsolicitedData(const UnsolSlot& slot) {
     int32_t start = kPlc2DataOffset;
     // An SLC typed write carries function, byte count, file, type, element
     // and sub-element before its data; word 0 is the first data word.
-    if (Driver.ModelClass == kClassSlc500 && end > 6 && slot.FrameBytes[2] == 0x0F &&
-        slot.FrameBytes[6] == 0xAA) {
+    if (Driver.ModelClass == kClassSlc500 && end > 6 && slot.FrameBytes[2] == pccc::kCmdTyped &&
+        slot.FrameBytes[6] == pccc::kFncSlcProtectedWrite) {
         int32_t pos = 8;
         bool ok = SkipNumberField(slot.FrameBytes, end, &pos);
         ++pos;  // file type
@@ -79,10 +80,6 @@ UnsolData UnsolicitedData(const UnsolSlot& slot) {
             static_cast<uint32_t>(slot.FrameBytes[start + 2 * k] | (slot.FrameBytes[start + 2 * k + 1] << 8));
     return data;
 }
-
-}  // namespace mira
-
-using namespace mira;
 
 namespace {
 
@@ -143,14 +140,14 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     const uint8_t reply[6] = {
         static_cast<uint8_t>(Driver.UnsolHeader.station & 0xFF),
         static_cast<uint8_t>(Driver.LocalStation & 0xFFu),
-        static_cast<uint8_t>(slot.FrameBytes[2] | 0x40u),
+        static_cast<uint8_t>(slot.FrameBytes[2] | pccc::kReplyBit),
         0x00,
         slot.FrameBytes[4],
         slot.FrameBytes[5],
     };
     uint8_t frame[FrameCapacity(6)];
     int32_t frameLength = 0;
-    EncodeFrame(reply, 6, frame, &frameLength);
+    EncodeDriverFrame(reply, 6, frame, &frameLength);
     NoteSentMessage(reply, 6, false);
     PkSend(Driver.Port, frame, frameLength);
 
@@ -162,15 +159,8 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
 
 }  // namespace
 
-extern "C" {
-
-MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t, const char16_t* headerText,
-                                                   const char16_t* stationRef,
-                                                   const char16_t* const* itemTexts, HostValueCore* values,
-                                                   int32_t itemCount, int32_t* error) {
-    int32_t ignored = 0;
-    if (error == nullptr) error = &ignored;
-    *error = 0;
+int32_t ProcessUnsolicited(const char16_t* headerText, const char16_t* stationRef, const char16_t* const* itemTexts,
+                           HostValueCore* values, int32_t itemCount, int32_t* error) {
     const int32_t slotIndex = FindUnsolicitedSlot(headerText);
     if (itemCount == 0 && values == nullptr) {
         if (slotIndex >= 0) StoreRelease(Driver.UnsolSlots[slotIndex].InUse, 0);
@@ -189,4 +179,4 @@ MIRA_API int32_t UDrvProcessUnsolicitedReadMessage(int32_t, const char16_t* head
     return Deliver(slotIndex, headerText, stationRef, itemTexts, values, itemCount, error);
 }
 
-}  // extern "C"
+}  // namespace mira

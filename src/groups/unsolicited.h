@@ -24,4 +24,11 @@ struct UnsolData {
 };
 UnsolData UnsolicitedData(const UnsolSlot& slot);
 
+// UDrvProcessUnsolicitedReadMessage: hands the words of the frame stored
+// under headerText to the host as values, answers the controller and frees
+// the slot; with itemCount 0 and values null the frame is discarded (0, 280).
+[[nodiscard]] int32_t ProcessUnsolicited(const char16_t* headerText, const char16_t* stationRef,
+                                         const char16_t* const* itemTexts, HostValueCore* values,
+                                         int32_t itemCount, int32_t* error);
+
 }  // namespace mira

@@ -1,6 +1,4 @@
-#include "link/frame.h"
-
-#include "setup/driver_state.h"
+#include "mira/df1_frame.h"
 
 namespace mira {
 
@@ -10,8 +8,7 @@ void CrcStep(uint16_t* crc, uint8_t byte) {
     *crc = c;
 }
 
-void EncodeFrame(const uint8_t* message, int32_t length, uint8_t* out, int32_t* outLength) {
-    const bool useCrc = Driver.UseCrc != 0;
+void EncodeFrame(const uint8_t* message, int32_t length, bool useCrc, uint8_t* out, int32_t* outLength) {
     int32_t w = 0;
     out[w++] = kDLE;
     out[w++] = kSTX;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "link/frame.h"
+#include "link/pccc.h"
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "platform/wide.h"
@@ -20,8 +21,7 @@ namespace mira {
 namespace {
 
 constexpr uint32_t kOverflowError = MIRA_PK_ERR_OVERFLOW;
-// A reply carries its command's CMD byte with this bit set.
-constexpr uint32_t kReplyBit = 0x40;
+constexpr uint32_t kReplyBit = pccc::kReplyBit;
 
 // Names of the SLC file types a key text can carry, by type code 0x84..0x89.
 constexpr const char16_t* kFileTypeNames[] = {u"status",  u"bit",     u"timer",
@@ -148,7 +148,7 @@ bool IsOwnEcho(const generic_port* port) {
 bool CheckPasses(uint8_t byte) {
     if (Driver.UseCrc != 0) {
         Driver.RxCrcHigh = byte;
-        return Driver.RxCrcLow == (Driver.RxCrc & 0xFFu) && byte == (Driver.RxCrc >> 8);
+        return Driver.RxCrcLow == (Driver.RxCrc & 0xFFu) && Driver.RxCrcHigh == (Driver.RxCrc >> 8);
     }
     Driver.RxBcc = (0u - Driver.RxBcc) & 0xFFu;
     return byte == Driver.RxBcc;
@@ -323,13 +323,7 @@ void ResetReceiver(generic_port* port) {
     Store(port->RxCount, 0u);
 }
 
-}  // namespace mira
-
-extern "C" {
-
-MIRA_API void HandInts(generic_port* port) {
-    using namespace mira;
-    if (port == nullptr) return;
+void ReceiveWaitingByte(generic_port* port) {
     uint8_t byte = 0;
     if (PkReceiveByte(port, &byte) == 0) return;
     TakeByte(port, byte);
@@ -338,4 +332,4 @@ MIRA_API void HandInts(generic_port* port) {
     ReleasePostedMessages();
 }
 
-}  // extern "C"
+}  // namespace mira

@@ -1,4 +1,4 @@
-// The receive side of the DF1 link. HandInts itself is exported (mira.h).
+// The receive side of the DF1 link, behind the exported HandInts.
 #pragma once
 
 #include <cstdint>
@@ -47,5 +47,9 @@ void NoteSentMessage(const uint8_t* message, int32_t length, bool request);
 // RxCount 0. Resetting RxCount here is the way out of an overlong frame,
 // after which the handler drops every byte until the count is cleared.
 void ResetReceiver(generic_port* port);
+
+// Takes the byte that waits on port, if any, through the receive machine,
+// then hands the window what it posted. What Portkit's calls of HandInts run.
+void ReceiveWaitingByte(generic_port* port);
 
 }  // namespace mira

@@ -1,4 +1,4 @@
-target_sources(mira_objs PRIVATE
+target_sources(${MIRA_LAYER} PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/channel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/frame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/receive.cpp)

@@ -56,9 +56,14 @@ public:
             if (!InQueue(&waiting)) return ReadResult::Closed;
             if (waiting == 0 && waiting_) {
                 if (!arrived_.Wait(waitMs)) return ReadResult::Nothing;
-                waiting_ = false;
                 DWORD ignored = 0;
-                if (!::GetOverlappedResult(handle_, &waitOv_, &ignored, FALSE)) return Failed(::GetLastError());
+                if (!::GetOverlappedResult(handle_, &waitOv_, &ignored, FALSE)) {
+                    // Wine may set the event a moment before the wait's result.
+                    if (::GetLastError() == ERROR_IO_INCOMPLETE) return ReadResult::Nothing;
+                    waiting_ = false;
+                    return Failed(::GetLastError());
+                }
+                waiting_ = false;
                 if (!InQueue(&waiting)) return ReadResult::Closed;
             }
             if (waiting == 0) return ReadResult::Nothing;

@@ -7,6 +7,7 @@
 #include "mira/portkit_codes.h"
 #include "portkit/line.h"
 #if MIRA_HAVE_SIM
+#include "sim/samples.h"
 #include "sim/simulator.h"
 #endif
 
@@ -14,31 +15,10 @@ namespace mira::portkit {
 #if MIRA_HAVE_SIM
 namespace {
 
-// What the built-in controller holds when it starts, so that a first read
-// shows values rather than a table of zeros. Each family seeds what it has.
-constexpr const char* kSampleTables = R"(N7:0=100
-N7:1=200
-N7:2=-300
-N7:3=4660
-B3:0=5
-F8:0=3.14159
-T4:0.PRE=1000
-T4:0.ACC=250
-C5:0.PRE=10
-C5:0.ACC=3
-R6:0.LEN=8
-ST9:0="MIRA"
-)";
-constexpr const char* kSamplePlc2 = R"(U:0=100
-U:1=200
-U:2=-300
-U:3=4660
-)";
-
 class SimLine final : public Line {
 public:
     explicit SimLine(const sim::Options& options) : sim_(options) {
-        (void)sim_.Seed(options.family == sim::Family::Plc2 ? kSamplePlc2 : kSampleTables);
+        (void)sim_.Seed(sim::SampleTables(options.family));
     }
 
     ReadResult Read(uint8_t* out, size_t capacity, size_t* count, uint32_t waitMs) override {
@@ -70,7 +50,7 @@ std::unique_ptr<Line> OpenSimulator(const LineSettings& s, int32_t* code, std::s
                                                    : sim::Family::Slc500;
     options.station = s.simStation;
     options.crc = s.crc;
-    if (s.family != SimFamily::Plc2) options.extraFiles.push_back({"ST", 9, 16});  // for the sample text
+    sim::AddSampleFiles(&options);
     std::unique_ptr<Line> line(new (std::nothrow) SimLine(options));
     if (!line) {
         *code = MIRA_PK_ERR_RESOURCES;

@@ -7,7 +7,6 @@ DriverState InitialDriverState() {
     s.ModelClass = kClassPlc2;
     s.NonStandardBcd = 1;
     s.AltAddressMode = 1;
-    s.EmptyText = u"";
     s.HasTypePrefix = 1;
     return s;
 }

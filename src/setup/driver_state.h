@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <type_traits>
 
-#include "address/records.h"
+#include "setup/records.h"
 #include "mira/mira.h"
 #include "setup/portkit.h"
 
@@ -59,7 +60,6 @@ struct DriverState {
     GroupRecord** GroupTable;    // kGroupHandles entries
     PlcAddress CurrentHeader;
     PlcAddress UnsolHeader;
-    const char16_t* EmptyText;
     uint8_t HasTypePrefix;
     uint32_t LetterSyntax;
     uint32_t Outstanding;        // the exchange a finish may take (host thread only)
@@ -85,6 +85,9 @@ inline constexpr uint32_t kClassSlc500 = 500;
 // The one instance every exported function works on.
 extern DriverState Driver;
 
+// True from a successful UDrvOpen to UDrvClose: the port and the tables exist.
+inline bool DriverIsOpen() { return Driver.Port != nullptr && Driver.ItemTable != nullptr; }
+
 // The values DriverState holds before the first UDrvOpen.
 DriverState InitialDriverState();
 
@@ -105,5 +108,20 @@ struct PlcModel {
     uint32_t octalIo;
     bool octalFromSuffix;  // the number after ':' decides OctalIo
 };
+
+// The model table, read by the settings and by the model-text check.
+// Searched in order; the first row equal to the prepared model text wins.
+// "5X" is the model text "5x" as the upper-casing leaves it, so a user who
+// types either form gets the PLC-5 settings that row was meant to give.
+inline constexpr std::array<PlcModel, 8> PlcModelTable{{
+    {u"2", kClassPlc2, 0, 0, false},
+    {u"5", kClassPlc5, 1, 0, true},
+    {u"5X", kClassPlc5, 1, 0, false},
+    {u"500", kClassSlc500, 0, 0, false},
+    {u"PLC2", kClassPlc2, 0, 0, false},
+    {u"PLC5", kClassPlc5, 1, 0, false},
+    {u"PLC5 WITH I/O OCTAL", kClassPlc5, 1, 1, false},
+    {u"SLC500", kClassSlc500, 0, 0, false},
+}};
 
 }  // namespace mira

@@ -2,9 +2,8 @@
 // receive handler and the line reset, and their release in a fixed order.
 #include <cstdlib>
 
-#include "address/parser.h"
-#include "address/tables.h"
-#include "link/channel.h"
+#include "setup/open_close.h"
+
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "platform/wide.h"
@@ -16,7 +15,6 @@ namespace {
 
 constexpr int32_t kItemRecordBytes = 28;
 constexpr int32_t kUnsolSlotBytes = 1160;
-constexpr int kOpenResets = 4;
 
 static_assert(sizeof(ItemRequest) == kItemRecordBytes);
 static_assert(sizeof(UnsolSlot) == kUnsolSlotBytes);
@@ -63,22 +61,9 @@ void FailOpen(int32_t* error) {
 }
 
 }  // namespace
-}  // namespace mira
 
-extern "C" {
-
-MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* settings, char16_t* versionText,
-                          int32_t* error) {
-    using namespace mira;
-    int32_t localError = 0;
-    if (error == nullptr) error = &localError;
-    char16_t localVersion[5];
-    if (versionText == nullptr) versionText = localVersion;
-    if (settings == nullptr) {
-        wide::CopyText(versionText, 5, u"10.3");
-        *error = MIRA_PK_ERR_SETTINGS;
-        return 0;
-    }
+int32_t OpenDriver(MiraWindowHandle window, const DriverSettings* settings, char16_t* versionText,
+                   int32_t* error, PkReceiveHandler handler) {
     ApplySettings(window, settings, versionText, error);
     Driver.Outstanding = kNoExchange;
 
@@ -93,7 +78,7 @@ MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* setting
         FailOpen(error);
         return 0;
     }
-    PkRegisterHandler(Driver.Port, HandInts);
+    PkRegisterHandler(Driver.Port, handler);
     for (int32_t i = 0; i < kUnsolSlotCount; ++i) StoreRelease(Driver.UnsolSlots[i].InUse, 0u);
 
     Driver.GroupTable = static_cast<GroupRecord**>(std::calloc(kGroupHandles, sizeof(GroupRecord*)));
@@ -101,13 +86,10 @@ MIRA_API int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* setting
         FailOpen(error);
         return 0;
     }
-    for (int i = 0; i < kOpenResets; ++i) ResetLine();
     return 1;
 }
 
-MIRA_API int32_t UDrvClose(void) {
-    using namespace mira;
-    UDrvRemoveAllGroups();
+int32_t CloseDriver() {
     if (Driver.GroupTable != nullptr) {
         std::free(Driver.GroupTable);
         Driver.GroupTable = nullptr;
@@ -124,16 +106,4 @@ MIRA_API int32_t UDrvClose(void) {
     return result;
 }
 
-MIRA_API int32_t UDrvGetType(const char16_t* headerText, const char16_t* addressText) {
-    using namespace mira;
-    // A blank station: the type does not depend on it. The parsers' results
-    // are not examined, only the kind the item ends with. Before the driver
-    // is open there is no ItemTable, so a record of our own stands in.
-    ItemRequest local{};
-    ItemRequest* item = Driver.ItemTable != nullptr ? &Driver.ItemTable[0] : &local;
-    (void)ParseHeader(&Driver.CurrentHeader, u" ", headerText);
-    (void)ParseItem(&Driver.CurrentHeader, item, addressText);
-    return item->kind == kKindFloat ? 2 : item->kind == kKindString ? 3 : 1;
-}
-
-}  // extern "C"
+}  // namespace mira

@@ -7,19 +7,6 @@
 namespace mira {
 namespace {
 
-// Searched in order; the first row equal to the prepared model text wins.
-// "5X" is the model text "5x" as the upper-casing leaves it, so a user who
-// types either form gets the PLC-5 settings that row was meant to give.
-constexpr std::array<PlcModel, 8> PlcModelTable{{
-    {u"2", kClassPlc2, 0, 0, false},
-    {u"5", kClassPlc5, 1, 0, true},
-    {u"5X", kClassPlc5, 1, 0, false},
-    {u"500", kClassSlc500, 0, 0, false},
-    {u"PLC2", kClassPlc2, 0, 0, false},
-    {u"PLC5", kClassPlc5, 1, 0, false},
-    {u"PLC5 WITH I/O OCTAL", kClassPlc5, 1, 1, false},
-    {u"SLC500", kClassSlc500, 0, 0, false},
-}};
 constexpr PlcModel kNoRowMatches{u"", kClassSlc500, 0, 0, false};
 
 // A text field of the settings block is 82 code units; the host may leave it

@@ -1,5 +1,6 @@
 #include "sim/simulator.h"
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -348,19 +349,17 @@ void Simulator::SendUnsolicited(const std::vector<uint8_t>& message) {
     impl_->QueueOwn(message);
 }
 
-void Simulator::SendUnsolicitedPlc2Write(uint8_t dst, uint16_t byteAddress, const std::vector<uint16_t>& words) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    std::vector<uint8_t> m = impl_->OwnHeader(dst, 0x08);
-    m.push_back(static_cast<uint8_t>(byteAddress & 0xFF));
-    m.push_back(static_cast<uint8_t>(byteAddress >> 8));
-    for (size_t i = 0; i < words.size() && i < 120; ++i) {
-        m.push_back(static_cast<uint8_t>(words[i] & 0xFF));
-        m.push_back(static_cast<uint8_t>(words[i] >> 8));
+namespace {
+
+constexpr size_t kMaxOwnWords = 120;
+
+void PutWords(std::vector<uint8_t>* m, const std::vector<uint16_t>& words) {
+    for (size_t i = 0; i < words.size() && i < kMaxOwnWords; ++i) {
+        m->push_back(static_cast<uint8_t>(words[i] & 0xFF));
+        m->push_back(static_cast<uint8_t>(words[i] >> 8));
     }
-    impl_->QueueOwn(std::move(m));
 }
 
-namespace {
 void PutNumber(std::vector<uint8_t>* m, uint16_t v) {
     if (v < 0xFF) {
         m->push_back(static_cast<uint8_t>(v));
@@ -370,24 +369,74 @@ void PutNumber(std::vector<uint8_t>* m, uint16_t v) {
     m->push_back(static_cast<uint8_t>(v & 0xFF));
     m->push_back(static_cast<uint8_t>(v >> 8));
 }
+
+// The data of a PLC-2 style write (CMD 0x08) and of a protected typed
+// logical write with three address fields (CMD 0x0F, function 0xAA).
+void PutPlc2Write(std::vector<uint8_t>* m, uint16_t byteAddress, const std::vector<uint16_t>& words) {
+    m->push_back(static_cast<uint8_t>(byteAddress & 0xFF));
+    m->push_back(static_cast<uint8_t>(byteAddress >> 8));
+    PutWords(m, words);
+}
+
+void PutTypedWrite(std::vector<uint8_t>* m, uint16_t file, uint8_t typeCode, uint16_t element, uint16_t subElement,
+                   const std::vector<uint16_t>& words) {
+    m->push_back(0xAA);
+    m->push_back(static_cast<uint8_t>(std::min(words.size(), kMaxOwnWords) * 2));
+    PutNumber(m, file);
+    m->push_back(typeCode);
+    PutNumber(m, element);
+    PutNumber(m, subElement);
+    PutWords(m, words);
+}
+
 }  // namespace
+
+void Simulator::SendUnsolicitedPlc2Write(uint8_t dst, uint16_t byteAddress, const std::vector<uint16_t>& words) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    std::vector<uint8_t> m = impl_->OwnHeader(dst, 0x08);
+    PutPlc2Write(&m, byteAddress, words);
+    impl_->QueueOwn(std::move(m));
+}
 
 void Simulator::SendUnsolicitedTypedWrite(uint8_t dst, uint16_t file, uint8_t typeCode, uint16_t element,
                                           uint16_t subElement, const std::vector<uint16_t>& words) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     std::vector<uint8_t> m = impl_->OwnHeader(dst, 0x0F);
-    const size_t n = words.size() < 120 ? words.size() : 120;
-    m.push_back(0xAA);
-    m.push_back(static_cast<uint8_t>(n * 2));
-    PutNumber(&m, file);
-    m.push_back(typeCode);
-    PutNumber(&m, element);
-    PutNumber(&m, subElement);
-    for (size_t i = 0; i < n; ++i) {
-        m.push_back(static_cast<uint8_t>(words[i] & 0xFF));
-        m.push_back(static_cast<uint8_t>(words[i] >> 8));
-    }
+    PutTypedWrite(&m, file, typeCode, element, subElement, words);
     impl_->QueueOwn(std::move(m));
+}
+
+bool Simulator::SetPeriodicWrite(uint8_t dst, const std::string& address, uint32_t offset,
+                                 const std::vector<uint16_t>& words, uint32_t periodMs) {
+    if (words.empty() || words.size() > kMaxOwnWords || periodMs == 0) return false;
+    std::vector<uint8_t> m;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        // The TNS is filled in at each sending.
+        m = {dst, impl_->options.station, 0x08, 0x00, 0x00, 0x00};
+        if (impl_->options.family != Family::Slc500) {
+            const bool u = address.size() > 2 && (address[0] == 'U' || address[0] == 'u') && address[1] == ':';
+            uint32_t word = 0;
+            for (size_t i = 2; u && i < address.size() && word <= 0xFFFF; ++i) {
+                if (address[i] < '0' || address[i] > '9') return false;
+                word = word * 10 + static_cast<uint32_t>(address[i] - '0');
+            }
+            const uint64_t last = uint64_t(word) + offset + words.size();
+            if (!u || last > 0x8000) return false;  // byte addresses are 16 bits
+            PutPlc2Write(&m, static_cast<uint16_t>((word + offset) * 2), words);
+        } else {
+            WordRef ref;
+            if (!impl_->tables.Resolve(address, &ref) || ref.bit >= 0) return false;
+            const size_t first = ref.word + offset;
+            if (first + words.size() > ref.file->words.size()) return false;
+            m[2] = 0x0F;
+            const uint16_t per = ref.file->wordsPerElement;
+            PutTypedWrite(&m, ref.file->number, ref.file->type, static_cast<uint16_t>(first / per),
+                          static_cast<uint16_t>(first % per), words);
+        }
+    }
+    SetPeriodicUnsolicited(m, periodMs);
+    return true;
 }
 
 void Simulator::SetPeriodicUnsolicited(const std::vector<uint8_t>& message, uint32_t periodMs) {

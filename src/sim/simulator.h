@@ -134,6 +134,14 @@ public:
     // Sends `message` again every periodMs (its TNS renewed each time);
     // a period of 0 stops it.
     void SetPeriodicUnsolicited(const std::vector<uint8_t>& message, uint32_t periodMs);
+    // Writes `words` to station `dst` every periodMs, as the controller's own
+    // write of its table from `address` plus `offset` words: on SLC 500 a
+    // protected typed logical write of that file (N7:0, T4:1.ACC), on PLC-5
+    // and PLC-2 a PLC-2 style unprotected write of word n of U:n. False, and
+    // nothing sent, for an address the controller does not have, a bit, or
+    // words running past the file or beyond one message (120).
+    bool SetPeriodicWrite(uint8_t dst, const std::string& address, uint32_t offset,
+                          const std::vector<uint16_t>& words, uint32_t periodMs);
     // The master's replies to the controller's own commands, oldest first;
     // taking them empties the list.
     std::vector<std::vector<uint8_t>> TakeMasterReplies();

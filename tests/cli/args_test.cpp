@@ -83,16 +83,6 @@ TEST(Args, CommonOptionsLongShortAndEquals) {
     EXPECT_EQ(o.trace, "-");
     EXPECT_TRUE(o.json);
     ASSERT_EQ(o.operands.size(), 1u);
-
-    Options d;
-    ASSERT_TRUE(Parse({"read", "N7:0"}, &d, &error));
-    EXPECT_EQ(d.port, "sim");
-    EXPECT_EQ(d.baud, 19200u);
-    EXPECT_EQ(d.parity, 0u);
-    EXPECT_EQ(d.dataBits, 8u);
-    EXPECT_EQ(d.stopBits, 1u);
-    EXPECT_TRUE(d.crc);
-    EXPECT_EQ(d.dst, 1u);
 }
 
 TEST(Args, BadOptionValuesAreRefused) {

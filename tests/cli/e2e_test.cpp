@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -258,7 +259,8 @@ TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
     } rows[] = {
         {"good", false, sim::FaultKind::NoReply, 0, 0, ""},
         {"silent controller", true, sim::FaultKind::NoReply, 0, 3, "4097"},
-        {"NAK", true, sim::FaultKind::Nak, 0, 3, "4097"},
+        // Refused frames: no reply, but the controller is there.
+        {"NAK", true, sim::FaultKind::Nak, 0, 4, "4097"},
         {"corrupted reply", true, sim::FaultKind::CorruptCheck, 0, 3, "4097"},
         {"status error", true, sim::FaultKind::Status, 0x10, 5, ""},
     };
@@ -304,14 +306,20 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
         const int fd = ::mkstemp(trace);
         ASSERT_GE(fd, 0);
         ::close(fd);
-        std::vector<std::string> lines;
-        EXPECT_EQ(RunMira({"read", "--port", ::ptsname(master), "-o", "300ms", "--trace", trace, "N7:0", "W0"}, &lines),
-                  3);
-        std::ifstream in(trace);
-        int frames = 0;
-        for (std::string line; std::getline(in, line);) frames += line.find("Tx:10 02") != std::string::npos;
-        EXPECT_EQ(frames, 1);
-        ::unlink(trace);
+        // A string read is read alone; into silence it fails as a word read does.
+        for (const char* item : {"W0", "S0.4"}) {
+            std::vector<std::string> lines;
+            const char* header = item[0] == 'W' ? "N7:0" : "ST9:0";
+            EXPECT_EQ(RunMira({"read", "--port", ::ptsname(master), "-o", "300ms", "--trace", trace, header, item}, &lines),
+                      3);
+            ASSERT_FALSE(lines.empty());
+            EXPECT_NE(lines.back().find("no reply within the reply time-out"), std::string::npos) << lines.back();
+            std::ifstream in(trace);
+            int frames = 0;
+            for (std::string line; std::getline(in, line);) frames += line.find("Tx:10 02") != std::string::npos;
+            EXPECT_EQ(frames, 1) << item;
+            ::unlink(trace);
+        }
         ::close(master);
     }
     {
@@ -404,6 +412,59 @@ TEST(MiraAsAUser, ListenPrintsAndAnswersAnUnsolicitedWrite) {
     ASSERT_TRUE(idle.Line(&line));
     idle.Interrupt();
     EXPECT_EQ(idle.Finish(nullptr, std::chrono::seconds(5)), 0);
+}
+
+// mira sim as a controller of its own: sample tables and a seed file, the
+// controller's write every period, which mira listen prints and answers with
+// its default item (W0 under a U: key) and words signed, and on Ctrl-C the
+// counts and the dump of the tables.
+TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
+    const struct {
+        std::vector<std::string> options;  // of both, then sim's own
+        const char* seed;
+        const char* value;
+    } cases[] = {
+        {{"--unsolicited", "1s", "N7:0", "W0=5"}, "N7:9=123\n", "5"},
+        {{"--model", "plc2", "--unsolicited", "1s", "U:3", "W0=-5"}, "U:9=123\n", "-5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        char seed[] = "/tmp/mira-seed-XXXXXX";
+        const int fd = ::mkstemp(seed);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, c.seed, std::strlen(c.seed)), static_cast<ssize_t>(std::strlen(c.seed)));
+        ::close(fd);
+        const std::string dump = std::string(seed) + ".dump";
+        std::vector<std::string> simArgs = {"sim", "--pty", "--seed", seed, "--dump", dump};
+        simArgs.insert(simArgs.end(), c.options.begin(), c.options.end());
+        Mira simulator(simArgs);
+        std::string line;
+        ASSERT_TRUE(simulator.Line(&line));
+        const std::string port = Words(line).back();
+        std::vector<std::string> listen = {"listen", "--port", port, "--count", "1"};
+        if (c.options[0] == "--model") listen.insert(listen.end(), c.options.begin(), c.options.begin() + 2);
+        std::vector<std::string> lines;
+        ASSERT_EQ(RunMira(listen, &lines), 0);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(Words(lines.back()).at(2), c.value) << lines.back();
+        if (c.options[0] != "--model") {
+            ASSERT_EQ(RunMira({"read", "--port", port, "--json", "N7:0", "W0", "W9"}, &lines), 0);
+            EXPECT_EQ(JsonLine(lines[lines.size() - 2])["value"], "100");  // the sample tables
+            EXPECT_EQ(JsonLine(lines.back())["value"], "123");           // and the seed
+        }
+        simulator.Interrupt();
+        lines.clear();
+        ASSERT_EQ(simulator.Finish(&lines, std::chrono::seconds(5)), 0);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind("counts: ", 0), 0u) << lines.back();
+        EXPECT_EQ(lines.back().find(" 0 replies to the controller's own commands"), std::string::npos) << lines.back();
+        std::ifstream in(dump);
+        std::stringstream tables;
+        tables << in.rdbuf();
+        EXPECT_NE(tables.str().find("9=123\n"), std::string::npos) << tables.str();
+        ::unlink(seed);
+        ::unlink(dump.c_str());
+    }
 }
 
 }  // namespace

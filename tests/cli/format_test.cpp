@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "cli/args.h"
 #include "cli/format.h"
+#include "cli/line_watch.h"
 #include "cli/output.h"
 #include "cli/values.h"
 #include "mira/portkit_codes.h"
@@ -44,23 +48,51 @@ TEST(Format, FileTimes) {
     EXPECT_EQ(FormatFileTime({0, 0}), "1970-01-01T00:00:00.000");
 }
 
-TEST(Format, Values) {
-    MiraValue v{};
-    v.integer = -5;
-    EXPECT_EQ(FormatValue(MIRA_VALUE_INTEGER, v, true), "-5");
-    v.real = 1.5;
-    EXPECT_EQ(FormatValue(MIRA_VALUE_DOUBLE, v, true), "1.5");
-    v.real = 1.0 / 0.0;
-    EXPECT_EQ(FormatValue(MIRA_VALUE_DOUBLE, v, true), "null");
-    MiraValue t{};
-    const std::u16string text = u"HI \"X\"";
-    std::copy(text.begin(), text.end(), t.text);
-    EXPECT_EQ(FormatValue(MIRA_VALUE_STRING, t, false), "HI \"X\"");
-    EXPECT_EQ(FormatValue(MIRA_VALUE_STRING, t, true), "\"HI \\\"X\\\"\"");
+TEST(Format, StringValueStopsAtTheFieldsEnd) {
     MiraValue full{};
-    for (auto& c : full.text) c = u'A';  // no terminator: stops at the field's end
+    for (auto& c : full.text) c = u'A';  // no terminator
     EXPECT_EQ(FormatValue(MIRA_VALUE_STRING, full, false).size(), 84u);
-    EXPECT_EQ(FormatValue(99, v, true), "null");
+    EXPECT_EQ(FormatValue(99, full, true), "null");
+}
+
+TEST(Format, FailuresExplainedByWhatTheLineShowed) {
+    auto reply = [](uint8_t sts, uint8_t ext) {
+        LineObservation seen;
+        seen.reply = true;
+        seen.sts = sts;
+        seen.extSts = ext;
+        return seen;
+    };
+    LineObservation naks, silent, flood;
+    naks.naks = 3;
+    naks.bytes = 6;
+    flood.bytes = 600;
+    const struct {
+        int32_t code;
+        LineObservation seen;
+        int exit;
+        const char* message;
+    } rows[] = {
+        {MIRA_ERR_CONTROLLER_STATUS, reply(0x10, 0), kExitStatus, "STS 0x10: illegal command or format; is --model right?"},
+        {MIRA_ERR_CONTROLLER_STATUS, reply(0x50, 0), kExitStatus, "STS 0x50: addressing problem"},
+        {MIRA_ERR_CONTROLLER_STATUS, reply(0x02, 0), kExitStatus, "STS 0x02: cannot guarantee delivery"},
+        {MIRA_ERR_CONTROLLER_STATUS, reply(0xE0, 0), kExitStatus, "STS 0xE0: no meaning"},
+        {6, reply(0xF0, 6), kExitStatus, "EXT STS 0x06: address does not point to something usable"},
+        {0x10, reply(0x10, 0), kExitStatus, "STS 0x10"},  // a string read hands on the STS itself
+        {0x11, silent, kExitStatus, "EXT STS 0x11: illegal data type"},
+        {0x99, silent, kExitStatus, "EXT STS 0x99: no meaning"},
+        {MIRA_PK_ERR_TIMEOUT, naks, kExitComm, "refused 3 frame(s) with DLE NAK, likely a frame-check mismatch"},
+        {MIRA_ERR_CONTROLLER_STATUS, naks, kExitComm, "frame-check mismatch"},
+        {MIRA_ERR_CONTROLLER_STATUS, silent, kExitNoResponse, "no reply within the reply time-out"},
+        {MIRA_ERR_CONTROLLER_STATUS, flood, kExitComm, "more than 511 bytes"},
+        {MIRA_PK_ERR_TIMEOUT, silent, kExitNoResponse, "no reply"},
+        {MIRA_ERR_BAD_HEADER, silent, kExitUsage, "no valid file"},
+    };
+    for (const auto& row : rows) {
+        const Failure f = Explain(row.code, row.seen);
+        EXPECT_EQ(f.exit, row.exit) << row.code << " " << f.message;
+        EXPECT_NE(f.message.find(row.message), std::string::npos) << f.message;
+    }
 }
 
 TEST(Format, CodesAndExitStatus) {
@@ -118,20 +150,57 @@ TEST(Values, RuleOfEachItemAndWhatFitsIt) {
     }
 }
 
-TEST(Output, JsonRowsHaveExactlyTheFields) {
-    Row good;
-    good.item = "W0";
-    good.jsonValue = "42";
-    good.quality = 192;
-    good.time = "2026-12-07T03:04:05.678";
-    EXPECT_EQ(RowJson(good), R"({"item":"W0","value":42,"quality":192,"time":"2026-12-07T03:04:05.678"})");
-    Row bad;
-    bad.item = "W\"1";
-    bad.time = "t";
-    bad.errorCode = 257;
-    bad.errorMessage = "odd";
-    EXPECT_EQ(RowJson(bad),
-              R"({"item":"W\"1","value":null,"quality":null,"time":"t","error":{"code":257,"message":"odd"}})");
+TEST(Output, DisplayWidthAndEscapes) {
+    const struct {
+        std::string text;
+        size_t width;
+        std::string shown;
+    } rows[] = {
+        {"W0", 2, "W0"},
+        {"caf\xC3\xA9", 4, "caf\xC3\xA9"},                  // one column for a two-byte letter
+        {"e\xCC\x81", 1, "e\xCC\x81"},                      // a combining accent takes none
+        {"\xE6\xB8\xA9\xE5\xBA\xA6", 4, "\xE6\xB8\xA9\xE5\xBA\xA6"},  // wide characters take two
+        {"a\tb\x01\x7F", 5, "a\\tb\\x01\\x7F"},
+        {"\xC2\x85", 1, "\\u0085"},
+        {"\xC3", 1, "\xC3"},                                 // cut short
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DisplayWidth(row.text), row.width) << row.text;
+        EXPECT_EQ(Printable(row.text), row.shown) << row.text;
+    }
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = ::open_memstream(&text, &size);
+    PrintTable({{"ITEM", "VALUE"}, {"caf\xC3\xA9", "1"}, {"W", ""}}, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), "ITEM  VALUE\ncaf\xC3\xA9  1\nW\n");
+    std::free(text);
+}
+
+TEST(LineWatch, TraceLinesObserved) {
+    const struct {
+        const char* line;
+        uint32_t naks;
+        bool reply;
+        uint8_t sts, ext;
+    } rows[] = {
+        {"10:00:00.000 Rx:10 15 ", 1, false, 0, 0},
+        {"10:00:00.000 Rx:10 06 ", 0, false, 0, 0},
+        {"10:00:00.000 Rx:10 02 00 01 4F 10 05 00 10 03 A1 B2 ", 0, true, 0x10, 0},
+        {"10:00:00.000 Rx:10 02 00 01 4F F0 05 00 06 10 03 A1 B2 ", 0, true, 0xF0, 0x06},
+        {"10:00:00.000 Rx:10 02 00 01 0F 10 05 00 10 03 A1 B2 ", 0, false, 0, 0},  // a command, no reply
+        {"10:00:00.000 Rx:10 02 00 ", 0, false, 0, 0},
+        {"10:00:00.000 Tx:10 15 ", 0, false, 0, 0},
+        {"10:00:00.000 Rx:zz", 0, false, 0, 0},
+    };
+    for (const auto& row : rows) {
+        LineObservation seen;
+        ObserveTraceLine(row.line, &seen);
+        EXPECT_EQ(seen.naks, row.naks) << row.line;
+        EXPECT_EQ(seen.reply, row.reply) << row.line;
+        EXPECT_EQ(seen.sts, row.sts) << row.line;
+        EXPECT_EQ(row.sts == 0xF0 ? seen.extSts : 0, row.ext) << row.line;
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -38,11 +39,11 @@ private:
     fs::path root_;
 };
 
-std::string Listing(const std::string& root) {
+std::string Listing(const std::string& root, bool json = false) {
     char* text = nullptr;
     size_t size = 0;
     FILE* out = ::open_memstream(&text, &size);
-    ListPorts(root, out);
+    ListPorts(root, out, json);
     std::fclose(out);
     std::string listing(text, size);
     std::free(text);
@@ -60,7 +61,14 @@ TEST(Ports, StableNamesAndSlowAdapters) {
         const std::string listing = Listing(machine.root());
         EXPECT_NE(listing.find("/dev/ttyUSB0     /dev/serial/by-id/usb-Adapter_A1-if00-port0\n"), std::string::npos)
             << listing;
-        EXPECT_NE(listing.find("/dev/ttyS0"), std::string::npos);
+        EXPECT_NE(listing.find("/dev/ttyS0\n"), std::string::npos) << "no blanks after a port without a stable name";
+        const std::string json = Listing(machine.root(), true);
+        const std::string latency = std::isdigit(static_cast<unsigned char>(r.latency[0])) ? r.latency : "null";
+        EXPECT_NE(json.find(R"({"port":"/dev/ttyUSB0","stable":"/dev/serial/by-id/usb-Adapter_A1-if00-port0",)"
+                            R"("latency_ms":)" + latency + "}\n"),
+                  std::string::npos)
+            << json;
+        EXPECT_NE(json.find(R"({"port":"/dev/ttyS0","stable":null,"latency_ms":null})"), std::string::npos) << json;
         EXPECT_EQ(listing.find("tty1"), std::string::npos);  // no device behind it
         EXPECT_EQ(listing.find("warning: USB latency timer " + std::string(r.latency) + " ms") != std::string::npos,
                   r.warned)

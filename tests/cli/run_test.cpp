@@ -49,6 +49,28 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         {"write-item T4:0 0.DN 5", 2, "0 or 1"},
         {"read N7:0 ''", 2, "item \"\" is empty"},
         {"read N7:0 \"$(printf 'W\\001')\"", 2, "outside printable ASCII"},
+        // Model and mode texts the driver would read as SLC 500 / Standard.
+        {"read N7:0 --model FOO", 2, "--model: one of SLC500"},
+        {"read N7:0 --mode FOO", 2, "--mode: Standard or Nonstandard"},
+        {"read --port SIM:PLC5 N7:0 W0", 0, "100"},
+        // A string read refused by a controller of another family.
+        {"read --model plc5 ST9:0 S0.4", 5, "STS 0x10: illegal command or format; is --model right?"},
+        // Which texts check changed, and which named nothing.
+        {"check L19:0", 1, "N7:0       replaced by the default"},
+        {"check Z9:0", 1, "replaced by the default"},
+        {"check INVALID:W3", 1, "replaced by the default"},
+        {"check U:0 40", 1, "40    0          replaced by the default"},
+        {"check n7:0 w5", 0, "w5    W5         canonical form"},
+        {"check --address N7:F3", 1, "N7:W0      replaced by the default"},
+        {"check --address T4:W0", 0, "T4:W0.DN   canonical form"},
+        {"check --address I:1.", 1, "replaced by the default"},
+        {"help addresses", 0, "127 words (W0 to W126 under one header), 62 floats"},
+        {"read --help", 0, "HEADER [ITEM...]: N7:0 W0 W1"},
+        {"sim -h", 0, "--unsolicited"},
+        {"help frob", 2, "no help on \"frob\""},
+        {"sim --unsolicited 1s X:0 W0=1", 2, "X:0 names no words"},
+        {"sim --unsolicited 1s N7:0 W0=1 W2=3", 2, "follow one another"},
+        {"sim --seed /nonexistent-dir/seed", 2, "cannot read"},
     };
     for (const auto& row : rows) {
         const Result r = RunMira(row.args);

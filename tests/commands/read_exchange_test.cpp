@@ -18,7 +18,7 @@ using ReadExchange = ReadFixture;
 Bytes Answer(const Bytes& message) {
     uint8_t frame[2 * kRxDataBytes + 6];
     int32_t n = 0;
-    EncodeFrame(message.data(), int32_t(message.size()), frame, &n);
+    EncodeDriverFrame(message.data(), int32_t(message.size()), frame, &n);
     // Sized first, then filled: gcc 12 at -O2 misreads an insert after a braced list as out of bounds.
     Bytes out(static_cast<size_t>(n) + 2);
     out[0] = 0x10;
@@ -35,6 +35,7 @@ TEST_F(ReadExchange, FromTheHostsTextsToItsValues) {
     EXPECT_EQ(Hex(Message(0)), "01 00 0F 00 00 00 A2 0A 07 89 05 00");
     HostValue v[3]{};
     EXPECT_EQ(UDrvReadGroupFinishExt(v, 0, 3, &error), 0);  // nothing in yet
+    EXPECT_EQ(UDrvGetType(u"ST9:0", u"S1.5"), 3);  // a type query leaves the read alone
     Fake().Feed(Answer({0x00, 0x01, 0x4F, 0x00, 0x00, 0x00, 0xFE, 0xFF, 0x34, 0x12, 0, 0, 0, 0, 0x07, 0x00}));
     EXPECT_EQ(Driver.ChannelBusy, 0u);  // the handler freed the channel with the reply
     ASSERT_EQ(UDrvReadGroupFinishExt(v, 0, 3, &error), 1);

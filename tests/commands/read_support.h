@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "address/records.h"
+#include "setup/records.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 

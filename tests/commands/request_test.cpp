@@ -170,7 +170,7 @@ TEST_F(RequestTest, TnsWrapsAndHighByteStaysZero) {
     PlcAddress h = Header(kFileInteger, kRowN, 7);
     std::vector<int> lows;
     for (int i = 0; i < 258; ++i) {
-        PutCommandHeader(out, h, 0x0F);
+        { RequestWriter w(out, 6); PutCommandHeader(w, h, 0x0F); }
         EXPECT_EQ(out[5], 0);
         lows.push_back(out[4]);
     }

@@ -87,7 +87,7 @@ private:
         replies.pop_front();
         Bytes out(size_t(FrameCapacity(int32_t(reply.size()))) + 2);
         int32_t n = 0;
-        EncodeFrame(reply.data(), int32_t(reply.size()), out.data() + 2, &n);
+        EncodeDriverFrame(reply.data(), int32_t(reply.size()), out.data() + 2, &n);
         out[0] = kDLE;
         out[1] = kACK;
         out.resize(size_t(n) + 2);

@@ -166,7 +166,7 @@ TEST_F(UnsolicitedTest, FramesFromTheLineGoLowestSlotFirst) {
         const Bytes message = {0x00, 0x03, 0x08, 0x00, tns, 0x00, 0x00, 0x02, tns, 0x00};
         Bytes frame(size_t(FrameCapacity(int32_t(message.size()))));
         int32_t n = 0;
-        EncodeFrame(message.data(), int32_t(message.size()), frame.data(), &n);
+        EncodeDriverFrame(message.data(), int32_t(message.size()), frame.data(), &n);
         Fake().Feed(Bytes(frame.begin(), frame.begin() + n));
     }
     Fake().sends.clear();

@@ -35,7 +35,7 @@ TEST_P(FrameTest, EncodesTheFrame) {
     // A guard zone behind the promised capacity catches any overrun.
     Bytes out(static_cast<size_t>(FrameCapacity(n)) + 8, 0xAA);
     int32_t length = -1;
-    EncodeFrame(message.data(), n, out.data(), &length);
+    EncodeDriverFrame(message.data(), n, out.data(), &length);
     ASSERT_GE(length, 0);
     ASSERT_LE(length, FrameCapacity(n));
     EXPECT_EQ(Hex(Bytes(out.begin(), out.begin() + length)), c.frame);
@@ -69,7 +69,7 @@ TEST(Frame, NegativeLengthGivesAnEmptyFrame) {
     uint8_t out[FrameCapacity(0)];
     int32_t length = 0;
     const uint8_t unused = 0x55;
-    EncodeFrame(&unused, -5, out, &length);
+    EncodeDriverFrame(&unused, -5, out, &length);
     EXPECT_EQ(Hex(Bytes(out, out + length)), "10 02 10 03 00");
 }
 
@@ -79,7 +79,7 @@ TEST(Frame, LargestMessageFitsTheCapacity) {
     Bytes message(511, kDLE);
     Bytes out(static_cast<size_t>(FrameCapacity(511)));
     int32_t length = 0;
-    EncodeFrame(message.data(), 511, out.data(), &length);
+    EncodeDriverFrame(message.data(), 511, out.data(), &length);
     EXPECT_EQ(length, FrameCapacity(511));
     ResetDriverState();
 }

@@ -55,7 +55,7 @@ protected:
     static Bytes Frame(const Bytes& message) {
         Bytes out(static_cast<size_t>(FrameCapacity(static_cast<int32_t>(message.size()))));
         int32_t n = 0;
-        EncodeFrame(message.data(), static_cast<int32_t>(message.size()), out.data(), &n);
+        EncodeDriverFrame(message.data(), static_cast<int32_t>(message.size()), out.data(), &n);
         out.resize(static_cast<size_t>(n));
         return out;
     }

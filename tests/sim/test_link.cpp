@@ -162,6 +162,28 @@ TEST(SimLink, PeriodicUnsolicitedRenewsTheTns) {
     m2[4] = 0x02;
     EXPECT_EQ(Drain(sim), Frame(m2));
     sim.SetPeriodicUnsolicited({}, 0);
+
+    // The controller's own write of its table, by address; nothing for an
+    // address it does not have.
+    Send(sim, kAckSeq);
+    ASSERT_TRUE(sim.SetPeriodicWrite(0x00, "T4:1.ACC", 1, {0x0005}, 50));
+    clock.AdvanceMs(50);
+    EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, 0x03, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0x00, 0x05, 0x00}));
+    const struct {
+        const char* address;
+        uint32_t offset;
+        size_t words;
+    } refused[] = {{"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121}, {"N7:0", 0, 0}};
+    for (const auto& r : refused)
+        EXPECT_FALSE(sim.SetPeriodicWrite(0, r.address, r.offset, std::vector<uint16_t>(r.words, 1), 50)) << r.address;
+    Options plc2 = Opts(clock);
+    plc2.family = Family::Plc2;
+    Simulator p2(plc2);
+    ASSERT_TRUE(p2.SetPeriodicWrite(0x00, "U:3", 0, {0xFFFB}, 50));
+    EXPECT_FALSE(p2.SetPeriodicWrite(0x00, "N7:0", 0, {1}, 50));
+    EXPECT_FALSE(p2.SetPeriodicWrite(0x00, "U:32767", 0, {1, 2}, 50)) << "beyond 16-bit byte addresses";
+    clock.AdvanceMs(50);
+    EXPECT_EQ(Drain(p2), Frame({0x00, 0x01, 0x08, 0x00, 0x01, 0x00, 0x06, 0x00, 0xFB, 0xFF}));
 }
 
 TEST(SimLink, ReplyDelayAndPacing) {

@@ -245,17 +245,5 @@ TEST(SimCommands, ShortMessagesGetNoReply) {
     }
 }
 
-TEST(SimCommands, DiagnosticStatusNamesTheClass) {
-    DataTables t = SlcTables();
-    Controller c(Family::Plc5, 3, &t);
-    const Bytes msg = {0x03, 0x00, 0x06, 0x00, 0x01, 0x00, 0x03};
-    Bytes reply;
-    c.Execute(msg.data(), msg.size(), &reply);
-    ASSERT_GE(reply.size(), 9u);
-    EXPECT_EQ(reply[3], 0x00);
-    EXPECT_EQ(reply[7], 0x05);
-    EXPECT_EQ(reply[8], 0x03);
-}
-
 }  // namespace
 }  // namespace mira::sim::test

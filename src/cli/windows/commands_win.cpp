@@ -1,10 +1,12 @@
 // The subcommands that work without the driver, as mira.exe has them: the
 // simulator runs in the built-in port ("sim") or in the Linux mira, and the
 // serial ports are the COM devices the system knows.
+#include <windows.h>
+
 #include <cstdio>
+#include <string>
 
 #include "cli/commands.h"
-#include "platform/win32.h"
 
 namespace mira::cli {
 

@@ -4,14 +4,16 @@
 // have the names and types of mira.h, so the command line calls them exactly
 // as it calls libmira on Linux. UDrvOpen and UDrvClose also open and close
 // the host window when the command line asks for unsolicited messages.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "cli/args.h"
 #include "cli/windows/host_window.h"
 #include "mira/mira.h"
 #include "mira/portkit_codes.h"
-#include "platform/win32.h"
 
 namespace mira::cli::windows {
 namespace {
@@ -25,7 +27,7 @@ HMODULE Driver() {
         dll += L"mira.dll";
         const HMODULE loaded = LoadLibraryW(dll.c_str());
         if (loaded == nullptr) {
-            std::fprintf(stderr, "mira: cannot load mira.dll: %s\n", win::ErrorText(GetLastError()).c_str());
+            std::fprintf(stderr, "mira: cannot load mira.dll (system error %lu)\n", GetLastError());
             std::exit(kExitComm);
         }
         return loaded;

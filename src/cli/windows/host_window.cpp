@@ -1,8 +1,8 @@
 #include "cli/windows/host_window.h"
 
-#include <atomic>
+#include <windows.h>
 
-#include "platform/win32.h"
+#include <atomic>
 
 namespace mira::cli::windows {
 namespace {
@@ -15,8 +15,15 @@ struct HostWindow {
     const MiraWindow* record = nullptr;
     std::atomic<bool> discard{false};
     HWND window = nullptr;
-    win::Event ready;
-    win::Thread thread;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;
+    ~HostWindow() {
+        if (thread != nullptr) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+        if (ready != nullptr) CloseHandle(ready);
+    }
 };
 
 HostWindow* g_open = nullptr;  // the command line's thread only
@@ -40,7 +47,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-DWORD MessageLoop(void* context) {
+DWORD WINAPI MessageLoop(void* context) {
     auto* host = static_cast<HostWindow*>(context);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW type{};
@@ -51,7 +58,7 @@ DWORD MessageLoop(void* context) {
     RegisterClassExW(&type);  // fails harmlessly when registered by an earlier open
     host->window = CreateWindowExW(0, kClassName, L"mira", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
     if (host->window != nullptr) SetWindowLongPtrW(host->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host));
-    host->ready.Set();
+    SetEvent(host->ready);
     if (host->window == nullptr) return 1;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
@@ -64,11 +71,12 @@ MiraWindowHandle OpenHostWindow(const MiraWindow* record) {
     CloseHostWindow();
     auto* host = new HostWindow;
     host->record = record;
-    if (!host->ready.Valid() || !host->thread.Start(MessageLoop, host)) {
+    if (host->ready != nullptr) host->thread = CreateThread(nullptr, 0, MessageLoop, host, 0, nullptr);
+    if (host->thread == nullptr) {
         delete host;
         return 0;
     }
-    host->ready.Wait(INFINITE);
+    WaitForSingleObject(host->ready, INFINITE);
     if (host->window == nullptr) {
         delete host;  // joins the loop thread, which has ended
         return 0;
@@ -79,10 +87,10 @@ MiraWindowHandle OpenHostWindow(const MiraWindow* record) {
 
 void DrainHostWindow() {
     if (g_open == nullptr) return;
-    win::Event drained;
-    if (drained.Valid() &&
-        PostMessageW(g_open->window, kDrainMessage, 0, reinterpret_cast<LPARAM>(drained.Handle())))
-        drained.Wait(INFINITE);
+    const HANDLE drained = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (drained != nullptr && PostMessageW(g_open->window, kDrainMessage, 0, reinterpret_cast<LPARAM>(drained)))
+        WaitForSingleObject(drained, INFINITE);
+    if (drained != nullptr) CloseHandle(drained);
     g_open->discard.store(true);
 }
 
