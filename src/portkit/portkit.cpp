@@ -22,8 +22,10 @@
 
 #include "mira/portkit_codes.h"
 #include "portkit/line.h"
+#include "portkit/link_rules.h"
 #include "portkit/port_name.h"
 #include "portkit/trace.h"
+#include "portkit/wake.h"
 
 // The operations are the library's interface; everything else stays hidden.
 #pragma GCC visibility push(default)
@@ -44,7 +46,9 @@ constexpr size_t kRawCapacity = 1026;
 // the handler takes bytes loses its oldest bytes, never memory.
 constexpr size_t kQueueCapacity = 8192;
 constexpr uint32_t kPollMs = 10;
-constexpr uint8_t kDle = 0x10, kStx = 0x02;
+// The longest PkYield sleeps without a line event: the driver's own waits
+// (the channel lock, a line reset's 30 passes) count on short yields.
+constexpr uint32_t kYieldMaxUs = 1000;
 
 template <class T>
 T Get(T& word) {
@@ -99,6 +103,10 @@ struct Port {
     uint8_t queue[kQueueCapacity]{};
     size_t queueHead = 0, queueCount = 0;
     uint64_t dropped = 0;
+    RxScanner scanner;  // guarded by queueMutex, like the bytes it follows
+    // Set when a byte taken completed a frame or a link sequence: once the
+    // handler has it, a host waiting in PkYield is woken.
+    std::atomic<bool> announce{false};
 
     std::thread thread;
     std::atomic<bool> stop{false};
@@ -144,6 +152,7 @@ void Enqueue(Port& p, const uint8_t* bytes, size_t count) {
 void ClearQueue(Port& p) {
     std::lock_guard<std::mutex> lock(p.queueMutex);
     p.queueHead = p.queueCount = 0;
+    p.scanner.Reset();
 }
 
 // Sets the time-out code once the reply is overdue. Stays armed until the
@@ -160,16 +169,18 @@ void Supervise(Port& p) {
     if (elapsed < p.settings.replyTimeoutMs) return;
     uint32_t expected = 0;
     if (std::atomic_ref<uint32_t>(p.port.ErrorCode)
-            .compare_exchange_strong(expected, MIRA_PK_ERR_TIMEOUT, std::memory_order_acq_rel) &&
-        !p.timeoutTraced.exchange(true) && TraceOn())
-        TraceText("Portkit: no reply within " + std::to_string(p.settings.replyTimeoutMs) + " ms");
+            .compare_exchange_strong(expected, MIRA_PK_ERR_TIMEOUT, std::memory_order_acq_rel)) {
+        AnnounceLineEvent();
+        if (!p.timeoutTraced.exchange(true) && TraceOn())
+            TraceText("Portkit: no reply within " + std::to_string(p.settings.replyTimeoutMs) + " ms");
+    }
 }
 
 // A lost line ends a waiting exchange at once instead of at its time-out.
 void FailPending(Port& p, uint32_t code) {
     if (!p.armed.load() || Get(p.port.ReplyReady) != 0) return;
     uint32_t expected = 0;
-    std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code);
+    if (std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code)) AnnounceLineEvent();
 }
 
 void Deliver(Port& p) {
@@ -177,6 +188,7 @@ void Deliver(Port& p) {
     if (handler == nullptr) return;
     for (size_t before = QueueCount(p); before > 0;) {
         handler(&p.port);
+        if (p.announce.exchange(false, std::memory_order_acq_rel)) AnnounceLineEvent();
         const size_t after = QueueCount(p);
         if (after >= before) break;  // the handler took nothing: try again later
         before = after;
@@ -260,6 +272,7 @@ PK_API generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings
         return nullptr;
     }
     p->settings = line;
+    p->scanner.SetCrc(line.crc);
     p->line = std::move(opened);
     std::memcpy(p->port.portkitPrivate0, &p, sizeof p);
     p->port.RawBuffer = p->raw;
@@ -314,6 +327,7 @@ PK_API int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
         *byte = p->queue[p->queueHead];
         p->queueHead = (p->queueHead + 1) % kQueueCapacity;
         --p->queueCount;
+        if (p->scanner.Feed(*byte) != RxEvent::None) p->announce.store(true, std::memory_order_release);
     }
     // A byte that arrives while the handler is idle may open a frame: the raw
     // view starts afresh there, so it always begins at the frame's DLE STX.
@@ -373,7 +387,7 @@ PK_API int32_t PkOutputDone(generic_port* port) {
     return p->line->OutputDrained() ? 1 : 0;
 }
 
-PK_API void PkYield() { ::usleep(1000); }
+PK_API void PkYield() { WaitForLineEvent(kYieldMaxUs); }
 
 PK_API void PkStatusUpdate(generic_port* port) {
     if (Port* p = From(port)) Supervise(*p);
