@@ -102,6 +102,16 @@ struct Window {
     }
 };
 
+// Item texts as the driver takes them.
+struct Texts {
+    std::vector<std::u16string> texts;
+    std::vector<const char16_t*> pointers;
+    explicit Texts(const std::vector<std::string>& items) {
+        for (const auto& item : items) texts.push_back(W(item));
+        for (const auto& text : texts) pointers.push_back(text.c_str());
+    }
+};
+
 // One open driver; closes it at the end of the test, whatever happened.
 class Session {
 public:
@@ -122,16 +132,14 @@ public:
     // time from the start to the end of the finish.
     int32_t Read(const std::string& header, const std::vector<std::string>& items, std::vector<std::string>* shown,
                  long* tookMs = nullptr, std::vector<HostValue>* raw = nullptr) {
-        std::vector<std::u16string> texts;
-        for (const auto& item : items) texts.push_back(W(item));
-        std::vector<const char16_t*> pointers;
-        for (const auto& text : texts) pointers.push_back(text.c_str());
+        Texts texts(items);
         std::vector<HostValue> values(items.size());
         const auto start = Clock::now();
         int32_t error = 0;
         const std::u16string head = W(header);
         const auto count = static_cast<int32_t>(items.size());
-        if (UDrvReadGroupStart(u"1", head.c_str(), pointers.data(), count, &error) != 1) return error != 0 ? error : -1;
+        if (UDrvReadGroupStart(u"1", head.c_str(), texts.pointers.data(), count, &error) != 1)
+            return error != 0 ? error : -1;
         error = Await([&](int32_t* e) { return UDrvReadGroupFinishExt(values.data(), 0, count, e); });
         if (tookMs != nullptr)
             *tookMs = static_cast<long>(
@@ -146,15 +154,12 @@ public:
 
     int32_t WriteGroup(const std::string& header, const std::vector<std::string>& items,
                        const std::vector<HostValueCore>& values) {
-        std::vector<std::u16string> texts;
-        for (const auto& item : items) texts.push_back(W(item));
-        std::vector<const char16_t*> pointers;
-        for (const auto& text : texts) pointers.push_back(text.c_str());
+        Texts texts(items);
         std::vector<HostValueCore> copy = values;
         int32_t error = 0;
         const std::u16string head = W(header);
-        if (UDrvWriteGroupStart(u"1", head.c_str(), pointers.data(), copy.data(), static_cast<int32_t>(items.size()),
-                                &error) != 1)
+        if (UDrvWriteGroupStart(u"1", head.c_str(), texts.pointers.data(), copy.data(),
+                                static_cast<int32_t>(items.size()), &error) != 1)
             return error != 0 ? error : -1;
         return Await([](int32_t* e) { return UDrvWriteGroupFinish(e); });
     }
@@ -335,43 +340,48 @@ TEST_P(EveryClass, WritesReadBack) {
     }
 }
 
+// The path of `mira listen`: the controller writes 11 and 22 on its own, the
+// window message carries the key, the host thread hands it back with W0 and
+// W1 and the driver answers. What the host got, and what the controller
+// heard back within 2 s.
+struct Delivery {
+    std::u16string key;
+    int32_t error = -1;
+    std::vector<std::string> values;
+    std::vector<std::vector<uint8_t>> replies;
+};
+Delivery DeliverUnsolicited(SimPeer& peer, Window& window, sim::Family family) {
+    Delivery d;
+    if (family == sim::Family::Slc500)
+        peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22});
+    else
+        peer.sim().SendUnsolicitedPlc2Write(0, 80, {11, 22});
+    if (!window.Take(&d.key, std::chrono::seconds(3))) return d;
+    const size_t tab = d.key.find(u'\t');
+    const std::u16string header = d.key.substr(0, tab), station = d.key.substr(tab + 1);
+    const char16_t* items[] = {u"W0", u"W1"};
+    HostValueCore values[2] = {};
+    if (UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(), items, values, 2, &d.error) == 1)
+        for (const HostValueCore& v : values) d.values.push_back(Shown(v.valueType, v.value));
+    for (const auto end = Clock::now() + std::chrono::seconds(2); d.replies.empty() && Clock::now() < end;) {
+        d.replies = peer.sim().TakeMasterReplies();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return d;
+}
+
 TEST_P(EveryClass, UnsolicitedWriteIsDeliveredAndAnswered) {
-    // The path of `mira listen`: the window message carries the key, the host
-    // thread hands it back with its own items and the driver answers.
     session.reset();
     Window window;
     session = std::make_unique<Session>(peer->port(), GetParam(), 500, &window);
     ASSERT_TRUE(session->open());
-    std::u16string expectedKey;
-    if (GetParam().family == sim::Family::Slc500) {
-        peer->sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22});
-        expectedKey = u"integer/0:7:5\t1";
-    } else {
-        peer->sim().SendUnsolicitedPlc2Write(0, 80, {11, 22});
-        expectedKey = u"U:80\t1";
-    }
-    std::u16string key;
-    ASSERT_TRUE(window.Take(&key, std::chrono::seconds(3)));
-    EXPECT_EQ(key, expectedKey);
-    const size_t tab = key.find(u'\t');
-    const std::u16string header = key.substr(0, tab), station = key.substr(tab + 1);
-    const char16_t* items[] = {u"W0", u"W1"};
-    HostValueCore values[2] = {};
-    int32_t error = -1;
-    EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(), items, values, 2, &error), 1);
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(Shown(values[0].valueType, values[0].value), "11");
-    EXPECT_EQ(Shown(values[1].valueType, values[1].value), "22");
-    // The controller hears the reply to its command.
-    const auto end = Clock::now() + std::chrono::seconds(2);
-    std::vector<std::vector<uint8_t>> replies;
-    while (replies.empty() && Clock::now() < end) {
-        replies = peer->sim().TakeMasterReplies();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_EQ(replies.size(), 1u);
-    ASSERT_GE(replies[0].size(), 4u);
-    EXPECT_EQ(replies[0][3], 0);  // STS: done
+    const Delivery d = DeliverUnsolicited(*peer, window, GetParam().family);
+    EXPECT_EQ(d.key, GetParam().family == sim::Family::Slc500 ? u"integer/0:7:5\t1" : u"U:80\t1");
+    EXPECT_EQ(d.error, 0);
+    EXPECT_EQ(d.values, (std::vector<std::string>{"11", "22"}));
+    ASSERT_EQ(d.replies.size(), 1u);
+    ASSERT_GE(d.replies[0].size(), 4u);
+    EXPECT_EQ(d.replies[0][3], 0);  // STS: done
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, EveryClass, ::testing::ValuesIn(kLines),
@@ -486,22 +496,10 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
         ASSERT_EQ(session.WriteGroup("N7:1", {"W0"}, {Int(5)}), 0);
         ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}, &shown), 0);
         EXPECT_EQ(shown, (std::vector<std::string>{"100", "5"}));
-        if (line.family == sim::Family::Slc500)
-            peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11});
-        else
-            peer.sim().SendUnsolicitedPlc2Write(0, 80, {11});
-        std::u16string key;
-        ASSERT_TRUE(window.Take(&key, std::chrono::seconds(3)));
-        const std::u16string header = key.substr(0, key.find(u'\t'));
-        const char16_t* items[] = {u"W0"};
-        HostValueCore value{};
-        int32_t error = -1;
-        EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"1", items, &value, 1, &error), 1);
         // The answer's echo arrives within a receive poll (10 ms) of the
         // controller hearing it; 300 ms is room for a loaded machine.
-        const auto end = Clock::now() + std::chrono::seconds(2);
-        while (peer.sim().TakeMasterReplies().empty() && Clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(DeliverUnsolicited(peer, window, line.family).replies.size(), 1u);
+        std::u16string key;
         EXPECT_FALSE(window.Take(&key, std::chrono::milliseconds(300))) << "our own answer was announced";
     }
 }
