@@ -235,7 +235,10 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < std::size(kKinds); ++k) std::printf("%s%s %ld", k ? ", " : "", kKindNames[k], faults[k]);
     std::printf(")\ngood: %ld; failed: %ld", good, count - good);
     for (const auto& [code, n] : failures) {
-        const char* text = PkCodeText(static_cast<uint32_t>(code));
+        // 256 is both the controller-status code and the receive overflow;
+        // the overflow counter below tells them apart.
+        const char* text = code == MIRA_ERR_CONTROLLER_STATUS ? "controller status, or a frame over 511 bytes"
+                                                              : PkCodeText(static_cast<uint32_t>(code));
         std::printf(", %ld x %d (%s)", n, code, text != nullptr ? text : "a driver code");
     }
     std::printf("\nwrong values at quality 192: %ld\ntransactions past their bound of %lld ms: %ld (longest %lld ms)\n"
