@@ -83,6 +83,8 @@ constexpr ValueOption kValueOptions[] = {
     {"address", "--address", "check"},      {"listen", "--listen", "sim"},
     {"seed", "--seed", "sim"},              {"dump", "--dump", "sim"},
     {"unsolicited", "--unsolicited", "sim"},
+    {"ack-timeout", "--ack-timeout", nullptr}, {"nak-retries", "--nak-retries", nullptr},
+    {"enq-retries", "--enq-retries", nullptr},
 };
 
 // What each option of one command is, for that command's help.
@@ -138,6 +140,12 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
     } else if (name == "timeout") {
         if (!ParseDuration(value, &o->timeoutMs) || o->timeoutMs == 0 || o->timeoutMs > 600000)
             return bad("a time-out of 1 ms to 10 min, such as 500ms or 2s");
+    } else if (name == "ack-timeout") {
+        if (!ParseDuration(value, &o->ackTimeoutMs) || o->ackTimeoutMs == 0 || o->ackTimeoutMs > 60000)
+            return bad("a time-out of 1 ms to 60 s, such as 250ms");
+    } else if (name == "nak-retries" || name == "enq-retries") {
+        if (!ParseUnsigned(value, 0, 10, name[0] == 'n' ? &o->nakRetries : &o->enqRetries))
+            return bad("a count of 0 to 10");
     } else if (name == "trace") {
         if (value.empty()) return bad("a file name or -");
         o->trace = value;
@@ -419,6 +427,9 @@ Options:
       --station N       our own station (default 0)
       --dst N           the controller's station (default 1)
   -o, --timeout T       reply time-out, such as 500ms or 2s (default 1s)
+      --ack-timeout T   wait for the controller's DLE ACK (default 250ms)
+      --nak-retries N   frames sent again after DLE NAK, 0 to 10 (default 3)
+      --enq-retries N   DLE ENQs when no DLE ACK came, 0 to 10 (default 3)
       --trace FILE|-    trace every line event to FILE or stderr
       --json            one JSON object per line
       --every T         poll: the period (default 1s)

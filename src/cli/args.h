@@ -24,6 +24,9 @@ struct Options {
     uint32_t dst = 1;        // the controller's station
     bool crc = true;         // the DF1 factory default
     uint32_t timeoutMs = 1000;
+    uint32_t ackTimeoutMs = 250;  // Portkit's link rules (PkSetLinkSettings)
+    uint32_t nakRetries = 3;
+    uint32_t enqRetries = 3;
     std::string trace;       // FILE, "-" for stderr, empty for none
     bool json = false;
     uint32_t everyMs = 1000;  // poll

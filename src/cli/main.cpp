@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -139,6 +140,8 @@ public:
     // Opens the port; prints why not and returns the exit status otherwise.
     int Open(const Options& o, Window* window) {
         const DriverSettings settings = MakeSettings(o);
+        const PkLinkSettings link{o.ackTimeoutMs, o.nakRetries, o.enqRetries};
+        (void)PkSetLinkSettings(&link);
         char16_t version[8] = {};
         int32_t error = 0;
         if (window != nullptr) {
@@ -164,6 +167,45 @@ public:
 private:
     bool open_ = false;
 };
+
+// Says on stderr when Portkit has lost the line and when it has it back; the
+// commands that run on go on by themselves.
+class LineWatch {
+public:
+    explicit LineWatch(const Options& o) : port_(o.port) { PkGetLinkCounters(&seen_); }
+    void Note() {
+        PkLinkCounters now{};
+        PkGetLinkCounters(&now);
+        if (now.linesLost != seen_.linesLost)
+            std::fprintf(stderr, "mira: %s: the line is lost; Portkit opens it again\n", port_.c_str());
+        if (now.reconnects != seen_.reconnects) std::fprintf(stderr, "mira: %s: the line is back\n", port_.c_str());
+        seen_ = now;
+    }
+
+private:
+    std::string port_;
+    PkLinkCounters seen_{};
+};
+
+// What the line did, after the statistics of `mira poll`.
+void PrintLinkCounters(bool json, FILE* out) {
+    PkLinkCounters c{};
+    PkGetLinkCounters(&c);
+    const struct {
+        const char* name;
+        uint64_t value;
+    } fields[] = {{"framesSent", c.framesSent}, {"framesReceived", c.framesReceived}, {"bytesSent", c.bytesSent},
+                  {"bytesReceived", c.bytesReceived}, {"acksSent", c.acksSent}, {"acksReceived", c.acksReceived},
+                  {"naksSent", c.naksSent}, {"naksReceived", c.naksReceived}, {"enqsSent", c.enqsSent},
+                  {"enqsReceived", c.enqsReceived}, {"retransmissions", c.retransmissions},
+                  {"badChecks", c.badChecks}, {"replyTimeouts", c.replyTimeouts}, {"overflows", c.overflows},
+                  {"bytesDropped", c.bytesDropped}, {"linesLost", c.linesLost}, {"reconnects", c.reconnects}};
+    std::fputs(json ? "{\"link\":{" : "link:", out);
+    for (size_t i = 0; i < std::size(fields); ++i)
+        std::fprintf(out, json ? "%s\"%s\":%llu" : "%s%s %llu", i == 0 ? (json ? "" : " ") : (json ? "," : ", "),
+                     fields[i].name, static_cast<unsigned long long>(fields[i].value));
+    std::fputs(json ? "}}\n" : "\n", out);
+}
 
 struct WideList {
     std::vector<std::u16string> texts;
@@ -284,6 +326,7 @@ int RunPoll(const Options& o) {
     CatchInterrupts();
     const std::vector<std::string> items = ItemsOf(o);
     (void)SpendFirstTransaction(o, o.operands[0], items[0]);  // the polls count their own failures
+    LineWatch watch(o);
     uint32_t reads = 0, good = 0;
     uint64_t minMs = UINT64_MAX, maxMs = 0, sumMs = 0;
     std::map<int32_t, uint32_t> errors;
@@ -293,6 +336,7 @@ int RunPoll(const Options& o) {
         std::vector<Row> rows;
         const int32_t error = ReadOnce(o, o.operands[0], items, &rows);
         const uint64_t took = NowMs() - start;
+        watch.Note();
         ++reads;
         lastError = error;
         if (error == 0) {
@@ -316,6 +360,7 @@ int RunPoll(const Options& o) {
         std::fprintf(out, "transaction time: min %llu ms, mean %.1f ms, max %llu ms\n",
                      static_cast<unsigned long long>(minMs), static_cast<double>(sumMs) / good,
                      static_cast<unsigned long long>(maxMs));
+    PrintLinkCounters(o.json, out);
     return good > 0 || reads == 0 ? kExitOk : ExitFor(lastError);
 }
 
@@ -419,7 +464,9 @@ int RunListen(const Options& o) {
     if (!o.json) std::fprintf(stdout, "listening on %s; Ctrl-C ends\n", o.port.c_str());
     std::fflush(stdout);
     uint32_t handled = 0;
+    LineWatch watch(o);
     while (!g_interrupted.load() && (o.count == 0 || handled < o.count)) {
+        watch.Note();
         std::u16string key;
         {
             std::unique_lock<std::mutex> lock(window.mutex);

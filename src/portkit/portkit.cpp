@@ -22,8 +22,10 @@
 
 #include "mira/portkit_codes.h"
 #include "portkit/line.h"
+#include "portkit/link_rules.h"
 #include "portkit/port_name.h"
 #include "portkit/trace.h"
+#include "portkit/wake.h"
 
 // The operations are the library's interface; everything else stays hidden.
 #pragma GCC visibility push(default)
@@ -44,7 +46,9 @@ constexpr size_t kRawCapacity = 1026;
 // the handler takes bytes loses its oldest bytes, never memory.
 constexpr size_t kQueueCapacity = 8192;
 constexpr uint32_t kPollMs = 10;
-constexpr uint8_t kDle = 0x10, kStx = 0x02;
+// The longest PkYield sleeps without a line event: the driver's own waits
+// (the channel lock, a line reset's 30 passes) count on short yields.
+constexpr uint32_t kYieldMaxUs = 1000;
 
 template <class T>
 T Get(T& word) {
@@ -93,16 +97,28 @@ struct Port {
 
     // Held across a send's trace line and its write, so that the trace shows
     // the receive thread's DLE ACK and the host's request in the order they
-    // went out on the line.
+    // went out on the line. It also guards the transmitter's state: a frame
+    // is recorded under the same hold as its write, so that no DLE NAK can
+    // be taken for the frame before.
     std::mutex sendMutex;
+    Transmitter tx;
     std::mutex queueMutex;
     uint8_t queue[kQueueCapacity]{};
     size_t queueHead = 0, queueCount = 0;
     uint64_t dropped = 0;
+    RxScanner scanner;  // guarded by queueMutex, like the bytes it follows
+    // Set when a byte taken completed a frame or a link sequence: once the
+    // handler has it, a host waiting in PkYield is woken.
+    std::atomic<bool> announce{false};
 
     std::thread thread;
     std::atomic<bool> stop{false};
-    std::atomic<bool> gone{false};  // the device vanished
+    // The line is away (the device vanished, the connection dropped): line
+    // is null and the receive thread opens it again by name, with back-off.
+    // Changed only by the receive thread, under sendMutex.
+    std::atomic<bool> gone{false};
+    Backoff backoff;
+    uint16_t boundA = 0, boundB = 0;  // the channel bound while the line is there
 
     // Reply supervision: armed by a command frame sent from the host thread.
     std::atomic<bool> armed{false};
@@ -111,6 +127,8 @@ struct Port {
 };
 
 std::atomic<uint64_t> g_receivedBytes{0};
+std::mutex g_linkSettingsMutex;
+LinkSettings g_linkSettings;  // for the ports opened next
 std::mutex g_portsMutex;
 std::map<generic_port*, Port*> g_ports;  // the open ports, by the address handed out
 
@@ -122,6 +140,14 @@ Port* From(generic_port* port) {
 }
 
 void TraceText(const std::string& text) { TraceLine(text.c_str()); }
+
+// How long count bytes take on this line, in whole ms; 0 where the line has
+// no character time of its own (TCP, the simulator).
+uint32_t WireMs(const LineSettings& line, size_t count) {
+    if (line.kind != LineKind::Serial || line.baud == 0) return 0;
+    const uint64_t bits = 1 + line.dataBits + (line.parity != 0 ? 1 : 0) + line.stopBits;
+    return static_cast<uint32_t>((count * bits * 1000u + line.baud - 1) / line.baud);
+}
 
 size_t QueueCount(Port& p) {
     std::lock_guard<std::mutex> lock(p.queueMutex);
@@ -135,6 +161,7 @@ void Enqueue(Port& p, const uint8_t* bytes, size_t count) {
             p.queueHead = (p.queueHead + 1) % kQueueCapacity;
             --p.queueCount;
             ++p.dropped;
+            AddCount(Count::BytesDropped);
         }
         p.queue[(p.queueHead + p.queueCount) % kQueueCapacity] = bytes[i];
         ++p.queueCount;
@@ -144,6 +171,7 @@ void Enqueue(Port& p, const uint8_t* bytes, size_t count) {
 void ClearQueue(Port& p) {
     std::lock_guard<std::mutex> lock(p.queueMutex);
     p.queueHead = p.queueCount = 0;
+    p.scanner.Reset();
 }
 
 // Sets the time-out code once the reply is overdue. Stays armed until the
@@ -160,16 +188,132 @@ void Supervise(Port& p) {
     if (elapsed < p.settings.replyTimeoutMs) return;
     uint32_t expected = 0;
     if (std::atomic_ref<uint32_t>(p.port.ErrorCode)
-            .compare_exchange_strong(expected, MIRA_PK_ERR_TIMEOUT, std::memory_order_acq_rel) &&
-        !p.timeoutTraced.exchange(true) && TraceOn())
-        TraceText("Portkit: no reply within " + std::to_string(p.settings.replyTimeoutMs) + " ms");
+            .compare_exchange_strong(expected, MIRA_PK_ERR_TIMEOUT, std::memory_order_acq_rel)) {
+        AnnounceLineEvent();
+        AddCount(Count::ReplyTimeouts);
+        {
+            std::lock_guard<std::mutex> order(p.sendMutex);
+            p.tx.Stop();  // the exchange is over: no DLE ENQ after it
+        }
+        if (!p.timeoutTraced.exchange(true) && TraceOn())
+            TraceText("Portkit: no reply within " + std::to_string(p.settings.replyTimeoutMs) + " ms");
+    }
 }
 
-// A lost line ends a waiting exchange at once instead of at its time-out.
-void FailPending(Port& p, uint32_t code) {
-    if (!p.armed.load() || Get(p.port.ReplyReady) != 0) return;
+// Ends a waiting exchange with code now instead of at its time-out; false
+// when there is none or it has ended already.
+bool FailPending(Port& p, uint32_t code) {
+    if (!p.armed.load() || Get(p.port.ReplyReady) != 0) return false;
     uint32_t expected = 0;
-    std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code);
+    if (!std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code)) return false;
+    AnnounceLineEvent();
+    return true;
+}
+
+// Puts bytes on the line after their trace line. sendMutex is held.
+int32_t WriteLocked(Port& p, const uint8_t* bytes, size_t count) {
+    if (TraceOn()) {
+        char line[kTxTraceCapacity];
+        FormatTx(bytes, count, line);
+        TraceLine(line);
+    }
+    if (p.gone.load()) return MIRA_PK_ERR_CLOSED;
+    const int32_t code = p.line->Write(bytes, count);
+    if (code == 0) CountSent(bytes, count);
+    return code;
+}
+
+// Carries out what the transmitter's rules ask for. sendMutex is held.
+void Act(Port& p, Transmitter::Action action) {
+    int32_t code = 0;
+    switch (action) {
+        case Transmitter::Action::None: return;
+        case Transmitter::Action::Resend:
+            if (TraceOn()) TraceText("Portkit: DLE NAK; the frame again");
+            AddCount(Count::Retransmissions);
+            code = WriteLocked(p, p.tx.frame(), p.tx.length());
+            break;
+        case Transmitter::Action::SendEnq: {
+            if (TraceOn()) TraceText("Portkit: no DLE ACK within " + std::to_string(p.tx.ackTimeoutMs()) + " ms");
+            const uint8_t enq[2] = {kDle, kEnq};
+            code = WriteLocked(p, enq, sizeof enq);
+            break;
+        }
+        case Transmitter::Action::GiveUpNak:
+            if (p.tx.command() && FailPending(p, MIRA_PK_ERR_REFUSED) && TraceOn())
+                TraceText("Portkit: the frame was refused with DLE NAK every time");
+            return;
+        case Transmitter::Action::GiveUpSilent:
+            if (p.tx.command() && FailPending(p, MIRA_PK_ERR_TIMEOUT)) {
+                AddCount(Count::ReplyTimeouts);
+                if (TraceOn()) TraceText("Portkit: no answer to DLE ENQ");
+            }
+            return;
+    }
+    if (code != 0) {
+        p.tx.Stop();
+        if (p.tx.command()) FailPending(p, static_cast<uint32_t>(code));
+    }
+}
+
+std::unique_ptr<Line> OpenLine(const LineSettings& line, int32_t* code, std::string* why) {
+    switch (line.kind) {
+        case LineKind::Serial: return OpenSerial(line, code, why);
+        case LineKind::Tcp: return OpenTcp(line, code, why);
+        case LineKind::Simulator: return OpenSimulator(line, code, why);
+    }
+    return nullptr;
+}
+
+std::string LineName(const LineSettings& line) {
+    return line.kind == LineKind::Tcp ? line.host + ":" + std::to_string(line.tcpPort) : line.path;
+}
+
+// The device vanished or the connection dropped: the exchange waiting ends at
+// once, and so does every request until the line is back.
+void LineLost(Port& p) {
+    const bool tcp = p.settings.kind == LineKind::Tcp;
+    {
+        std::lock_guard<std::mutex> order(p.sendMutex);
+        p.gone.store(true);
+        p.tx.Stop();
+        p.line.reset();  // lets go of the device, so that its name can come back
+    }
+    // Nothing can arrive any more: a sender waiting for the channel takes it
+    // at once and meets the closed port.
+    Put(p.port.TimeoutA, 0);
+    Put(p.port.TimeoutB, 0);
+    AddCount(Count::LinesLost);
+    p.backoff.Lost(NowMs());
+    TraceText("Portkit: " + LineName(p.settings) + (tcp ? ": connection dropped" : ": the device is gone") +
+              "; opening it again in " + std::to_string(p.backoff.delayMs() / 1000) + " s");
+    FailPending(p, tcp ? MIRA_PK_ERR_DISCONNECTED : MIRA_PK_ERR_CLOSED);
+    AnnounceLineEvent();
+}
+
+// Opens a lost line again once its back-off has passed.
+void TryReopen(Port& p) {
+    if (!p.backoff.Due(NowMs())) return;
+    int32_t code = 0;
+    std::string why;
+    std::unique_ptr<Line> line = OpenLine(p.settings, &code, &why);
+    if (!line) {
+        p.backoff.Failed(NowMs());
+        if (TraceOn())
+            TraceText("Portkit: " + why + "; next try in " + std::to_string(p.backoff.delayMs() / 1000) + " s");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> order(p.sendMutex);
+        p.line = std::move(line);
+        ClearQueue(p);
+        p.gone.store(false);
+    }
+    Put(p.port.TimeoutA, p.boundA);
+    Put(p.port.TimeoutB, p.boundB);
+    AddCount(Count::Reconnects);
+    TraceText("Portkit: " + LineName(p.settings) + " is back");
+    AnnounceLineEvent();
 }
 
 void Deliver(Port& p) {
@@ -177,6 +321,7 @@ void Deliver(Port& p) {
     if (handler == nullptr) return;
     for (size_t before = QueueCount(p); before > 0;) {
         handler(&p.port);
+        if (p.announce.exchange(false, std::memory_order_acq_rel)) AnnounceLineEvent();
         const size_t after = QueueCount(p);
         if (after >= before) break;  // the handler took nothing: try again later
         before = after;
@@ -188,34 +333,27 @@ void ReceiveLoop(Port* p) {
     uint8_t buffer[512];
     while (!p->stop.load(std::memory_order_acquire)) {
         if (p->gone.load()) {
-            ::usleep(kPollMs * 1000u);
+            TryReopen(*p);
+            if (p->gone.load()) ::usleep(kPollMs * 1000u);
         } else {
             size_t count = 0;
             switch (p->line->Read(buffer, sizeof buffer, &count, kPollMs)) {
                 case ReadResult::Bytes:
                     g_receivedBytes.fetch_add(count, std::memory_order_relaxed);
+                    AddCount(Count::BytesReceived, count);
                     Enqueue(*p, buffer, count);
                     break;
                 case ReadResult::Nothing:
                     break;
                 case ReadResult::Closed:
-                    if (p->settings.kind == LineKind::Tcp) {
-                        TraceText("Portkit: connection dropped; reconnecting on the next send");
-                        FailPending(*p, MIRA_PK_ERR_DISCONNECTED);
-                    } else {
-                        TraceText("Portkit: the device is gone");
-                        p->gone.store(true);
-                        // Nothing can arrive any more: a sender waiting for the
-                        // channel takes it at once and meets the closed port.
-                        Put(p->port.TimeoutA, 0);
-                        Put(p->port.TimeoutB, 0);
-                        FailPending(*p, MIRA_PK_ERR_CLOSED);
-                    }
+                    LineLost(*p);
                     break;
             }
         }
         Deliver(*p);
         Supervise(*p);
+        std::lock_guard<std::mutex> order(p->sendMutex);
+        Act(*p, p->tx.OnTick(NowMs()));
     }
 }
 
@@ -242,12 +380,7 @@ PK_API generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings
         return nullptr;
     }
     int32_t code = 0;
-    std::unique_ptr<Line> opened;
-    switch (line.kind) {
-        case LineKind::Serial: opened = OpenSerial(line, &code, &why); break;
-        case LineKind::Tcp: opened = OpenTcp(line, &code, &why); break;
-        case LineKind::Simulator: opened = OpenSimulator(line, &code, &why); break;
-    }
+    std::unique_ptr<Line> opened = OpenLine(line, &code, &why);
     if (!opened) {
         *error = code != 0 ? code : MIRA_PK_ERR_NO_DEVICE;
         t_openError = why;
@@ -260,6 +393,11 @@ PK_API generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings
         return nullptr;
     }
     p->settings = line;
+    p->scanner.SetCrc(line.crc);
+    {
+        std::lock_guard<std::mutex> lock(g_linkSettingsMutex);
+        p->tx.Configure(g_linkSettings);
+    }
     p->line = std::move(opened);
     std::memcpy(p->port.portkitPrivate0, &p, sizeof p);
     p->port.RawBuffer = p->raw;
@@ -269,6 +407,8 @@ PK_API generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings
         p->port.TimeoutA = settings->TimeoutA;
         p->port.TimeoutB = settings->TimeoutB;
     }
+    p->boundA = p->port.TimeoutA;
+    p->boundB = p->port.TimeoutB;
     try {
         p->thread = std::thread(ReceiveLoop, p);
     } catch (const std::system_error&) {
@@ -308,12 +448,26 @@ PK_API void PkRegisterHandler(generic_port* port, PkReceiveHandler handler) {
 PK_API int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
     Port* p = From(port);
     if (p == nullptr || byte == nullptr) return 0;
+    RxEvent event = RxEvent::None;
     {
         std::lock_guard<std::mutex> lock(p->queueMutex);
         if (p->queueCount == 0) return 0;
         *byte = p->queue[p->queueHead];
         p->queueHead = (p->queueHead + 1) % kQueueCapacity;
         --p->queueCount;
+        event = p->scanner.Feed(*byte);
+    }
+    if (event != RxEvent::None) {
+        p->announce.store(true, std::memory_order_release);
+        CountReceived(event);
+    }
+    if (event == RxEvent::Ack || event == RxEvent::Nak) {
+        std::lock_guard<std::mutex> order(p->sendMutex);
+        if (event == RxEvent::Ack) {
+            p->tx.OnAck();
+        } else {
+            Act(*p, p->tx.OnNak(NowMs()));
+        }
     }
     // A byte that arrives while the handler is idle may open a frame: the raw
     // view starts afresh there, so it always begins at the frame's DLE STX.
@@ -335,32 +489,29 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
     const size_t count = static_cast<size_t>(length);
     // A sender about to start an exchange sets ReplyPending to 0 first; the
     // handler's DLE ACK and the answer to an unsolicited command do not.
-    const bool command = !t_onReceiveThread && Get(p->port.ReplyPending) == 0;
+    const bool host = !t_onReceiveThread;
+    const bool command = host && Get(p->port.ReplyPending) == 0;
     const bool frame = count >= 2 && bytes[0] == kDle && bytes[1] == kStx;
+    std::lock_guard<std::mutex> order(p->sendMutex);
     if (command) {
         p->armed.store(false);
-        p->line->DiscardInput();
+        if (!p->gone.load()) p->line->DiscardInput();
         ClearQueue(*p);
         // The way back after an overflowing frame: the receive count starts
         // again with the next exchange.
         if (Get(p->port.RxCount) >= 512) Put(p->port.RxCount, 0);
-    }
-    std::lock_guard<std::mutex> order(p->sendMutex);
-    if (TraceOn()) {
-        char line[kTxTraceCapacity];
-        FormatTx(bytes, count, line);
-        TraceLine(line);
-    }
-    if (p->gone.load()) {
-        Put(p->port.ErrorCode, MIRA_PK_ERR_CLOSED);
-        return;
+        // A link sequence of the host's own (its line reset) ends any wait
+        // for the DLE ACK of an earlier frame.
+        p->tx.Stop();
     }
     p->sendTick.store(NowMs(), std::memory_order_release);
-    if (const int32_t code = p->line->Write(bytes, count); code != 0) {
+    if (const int32_t code = WriteLocked(*p, bytes, count); code != 0) {
         Put(p->port.ErrorCode, code);
-        if (TraceOn()) TraceText(std::string("Portkit: send failed: ") + PkCodeText(static_cast<uint32_t>(code)));
+        if (code != MIRA_PK_ERR_CLOSED && TraceOn())
+            TraceText(std::string("Portkit: send failed: ") + PkCodeText(static_cast<uint32_t>(code)));
         return;
     }
+    if (host && frame) p->tx.Sent(bytes, count, command, NowMs(), WireMs(p->settings, count));
     if (command && frame) {
         p->timeoutTraced.store(false);
         p->armed.store(true, std::memory_order_release);
@@ -369,11 +520,12 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
 
 PK_API int32_t PkOutputDone(generic_port* port) {
     Port* p = From(port);
-    if (p == nullptr || p->gone.load()) return 1;
-    return p->line->OutputDrained() ? 1 : 0;
+    if (p == nullptr) return 1;
+    std::lock_guard<std::mutex> order(p->sendMutex);
+    return p->gone.load() || p->line->OutputDrained() ? 1 : 0;
 }
 
-PK_API void PkYield() { ::usleep(1000); }
+PK_API void PkYield() { WaitForLineEvent(kYieldMaxUs); }
 
 PK_API void PkStatusUpdate(generic_port* port) {
     if (Port* p = From(port)) Supervise(*p);
@@ -404,8 +556,9 @@ PK_API const char* PkCodeText(uint32_t code) {
         case MIRA_PK_ERR_OVERFLOW: return "a frame of more than 511 message bytes";
         case MIRA_PK_ERR_TIMEOUT: return "no reply within the reply time-out";
         case MIRA_PK_ERR_SEND: return "the bytes could not be written";
-        case MIRA_PK_ERR_CLOSED: return "the port is closed or the device vanished";
-        case MIRA_PK_ERR_DISCONNECTED: return "the TCP connection dropped and could not be made again";
+        case MIRA_PK_ERR_CLOSED: return "the line is away (device vanished or connection lost); Portkit is opening it again";
+        case MIRA_PK_ERR_DISCONNECTED: return "the TCP connection dropped during the exchange";
+        case MIRA_PK_ERR_REFUSED: return "the controller refused the frame (DLE NAK) and every retransmission";
         case MIRA_PK_ERR_NO_DEVICE: return "the device or host does not exist";
         case MIRA_PK_ERR_BUSY: return "the device is in use by another program";
         case MIRA_PK_ERR_PERMISSION: return "no permission to open the device";
@@ -414,6 +567,23 @@ PK_API const char* PkCodeText(uint32_t code) {
         case MIRA_PK_ERR_RESOURCES: return "no memory or no thread for the port";
         default: return nullptr;
     }
+}
+
+PK_API int32_t PkSetLinkSettings(const PkLinkSettings* settings) {
+    LinkSettings chosen;
+    if (settings != nullptr) {
+        if (settings->nakRetries > 10 || settings->enqRetries > 10 || settings->ackTimeoutMs > 60000) return 0;
+        if (settings->ackTimeoutMs != 0) chosen.ackTimeoutMs = settings->ackTimeoutMs;
+        chosen.nakRetries = settings->nakRetries;
+        chosen.enqRetries = settings->enqRetries;
+    }
+    std::lock_guard<std::mutex> lock(g_linkSettingsMutex);
+    g_linkSettings = chosen;
+    return 1;
+}
+
+PK_API void PkGetLinkCounters(PkLinkCounters* out) {
+    if (out != nullptr) ReadCounts(out);
 }
 
 PK_API uint64_t PkReceivedBytes() { return g_receivedBytes.load(std::memory_order_relaxed); }

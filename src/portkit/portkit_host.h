@@ -1,8 +1,9 @@
 // What a host of MIRA's Portkit may call besides the operations the driver
-// imports (setup/portkit.h): where trace lines go, and texts for the codes.
+// imports (setup/portkit.h): where trace lines go, texts for the codes, the
+// link's settings and what the lines have done.
 //
-// Thread safety: the trace functions may be called from any thread; a line
-// being written while the sink changes goes to the old or the new sink.
+// Thread safety: every function here may be called from any thread; a trace
+// line being written while the sink changes goes to the old or the new sink.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,47 @@ void PkTraceOff();
 // was loaded. A host tells a silent controller from one that answered with
 // something, even only a DLE ACK, by the count moving.
 uint64_t PkReceivedBytes();
+
+// The link's own settings, for the ports opened after the call. Portkit
+// follows the DF1 full-duplex transmitter rules below the driver: after each
+// frame it sends, it waits for DLE ACK; on DLE NAK it sends the same frame
+// again, at most nakRetries times; with neither within ackTimeoutMs (counted
+// from the frame's last byte on the wire) it sends DLE ENQ and the answer
+// decides (ACK ends the wait, NAK sends the frame again), at most enqRetries
+// times. A frame refused after its last retransmission ends the exchange with
+// MIRA_PK_ERR_REFUSED; a last DLE ENQ left unanswered, with
+// MIRA_PK_ERR_TIMEOUT. Every byte still reaches the receive handler.
+typedef struct PkLinkSettings {
+    uint32_t ackTimeoutMs; /* default 250; 0 takes the default     */
+    uint32_t nakRetries;   /* 3 by default; at most 10; 0 never resends */
+    uint32_t enqRetries;   /* 3 by default; at most 10; 0 never asks    */
+} PkLinkSettings;
+
+// Sets them; a null pointer restores the defaults. Returns 1, or 0 (and
+// changes nothing) when a count is above 10 or the time-out above 60000 ms.
+int32_t PkSetLinkSettings(const PkLinkSettings* settings);
+
+// What the lines of this process have done since the library was loaded,
+// every field counting up. Sent and received count what went out on or came
+// in from the line, Portkit's own retransmissions and DLE ENQs included.
+typedef struct PkLinkCounters {
+    uint64_t framesSent, framesReceived; /* DLE STX ... frames; received: good or not */
+    uint64_t bytesSent, bytesReceived;
+    uint64_t acksSent, acksReceived;     /* DLE ACK */
+    uint64_t naksSent, naksReceived;     /* DLE NAK */
+    uint64_t enqsSent, enqsReceived;     /* DLE ENQ */
+    uint64_t retransmissions;            /* frames sent again after DLE NAK */
+    uint64_t badChecks;                  /* frames received with a wrong BCC or CRC */
+    uint64_t replyTimeouts;              /* exchanges ended by MIRA_PK_ERR_TIMEOUT */
+    uint64_t overflows;                  /* frames of more than 511 message bytes */
+    uint64_t bytesDropped;               /* received bytes lost to a full queue */
+    uint64_t linesLost;                  /* devices vanished, connections dropped */
+    uint64_t reconnects;                 /* lines opened again after a loss */
+} PkLinkCounters;
+
+// Copies the counters into *out. A line is away while linesLost is greater
+// than reconnects.
+void PkGetLinkCounters(PkLinkCounters* out);
 
 // The meaning of a Portkit code (mira/portkit_codes.h), or null for others.
 const char* PkCodeText(uint32_t code);

@@ -1,4 +1,5 @@
-// TCP to a serial device server: raw bytes both ways, as a serial line.
+// TCP to a serial device server: raw bytes both ways, as a serial line. One
+// line is one connection; Portkit opens a new one when it drops.
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -76,7 +77,7 @@ int Connect(const std::string& host, uint16_t port, int32_t* code, std::string* 
 
 class TcpLine final : public Line {
 public:
-    TcpLine(const LineSettings& s, int fd) : host_(s.host), port_(s.tcpPort), fd_(fd) {}
+    explicit TcpLine(int fd) : fd_(fd) {}
     ~TcpLine() override {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -88,14 +89,11 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             fd = fd_;
         }
-        if (fd < 0) {
-            ::usleep(waitMs * 1000u);
-            return ReadResult::Nothing;
-        }
+        if (fd < 0) return ReadResult::Closed;  // a send found it dropped
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(waitMs)) <= 0) return ReadResult::Nothing;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (fd_ != fd) return ReadResult::Nothing;  // reconnected meanwhile
+        if (fd_ != fd) return ReadResult::Closed;  // a send dropped it meanwhile
         const ssize_t got = ::recv(fd_, out, capacity, MSG_DONTWAIT);
         if (got > 0) {
             *count = static_cast<size_t>(got);
@@ -108,13 +106,7 @@ public:
 
     int32_t Write(const uint8_t* bytes, size_t count) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (fd_ < 0) {
-            // Dropped earlier: one reconnect attempt per send.
-            int32_t code = 0;
-            std::string why;
-            fd_ = Connect(host_, port_, &code, &why);
-            if (fd_ < 0) return MIRA_PK_ERR_DISCONNECTED;
-        }
+        if (fd_ < 0) return MIRA_PK_ERR_DISCONNECTED;
         size_t done = 0;
         while (done < count) {
             const ssize_t n = ::send(fd_, bytes + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -154,8 +146,6 @@ private:
         fd_ = -1;
     }
 
-    std::string host_;
-    uint16_t port_;
     std::mutex mutex_;
     int fd_;
 };
@@ -165,7 +155,7 @@ private:
 std::unique_ptr<Line> OpenTcp(const LineSettings& s, int32_t* code, std::string* why) {
     const int fd = Connect(s.host, s.tcpPort, code, why);
     if (fd < 0) return nullptr;
-    return std::make_unique<TcpLine>(s, fd);
+    return std::make_unique<TcpLine>(fd);
 }
 
 }  // namespace mira::portkit

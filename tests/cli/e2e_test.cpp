@@ -259,8 +259,7 @@ TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
     } rows[] = {
         {"good", false, sim::FaultKind::NoReply, 0, 0, ""},
         {"silent controller", true, sim::FaultKind::NoReply, 0, 3, "4097"},
-        // Refused frames: no reply, but the controller is there.
-        {"NAK", true, sim::FaultKind::Nak, 0, 4, "4097"},
+        {"NAK to every frame and its retransmissions", true, sim::FaultKind::Nak, 0, 4, "4101"},
         {"corrupted reply", true, sim::FaultKind::CorruptCheck, 0, 3, "4097"},
         {"status error", true, sim::FaultKind::Status, 0x10, 5, ""},
     };

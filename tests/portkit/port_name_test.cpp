@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <termios.h>
 
 #include "mira/portkit_codes.h"
 #include "portkit/port_name.h"
@@ -13,94 +12,70 @@ DriverSettings WithName(const char* name) {
     return s;
 }
 
-TEST(PortName, KindsAndParts) {
-    struct Row {
-        const char* name;
-        int32_t code;
-        LineKind kind;
-        const char* hostOrPath;
-        uint16_t port;
-        SimFamily family;
-        uint8_t station;
-    };
-    const Row rows[] = {
-        {"", 0, LineKind::Simulator, "", 0, SimFamily::Slc500, 1},
-        {"sim", 0, LineKind::Simulator, "", 0, SimFamily::Slc500, 1},
-        {"sim:plc5", 0, LineKind::Simulator, "", 0, SimFamily::Plc5, 1},
-        {"sim:plc2:9", 0, LineKind::Simulator, "", 0, SimFamily::Plc2, 9},
-        {"sim:slc500:254", 0, LineKind::Simulator, "", 0, SimFamily::Slc500, 254},
-        {"sim:slc500:255", MIRA_PK_ERR_SETTINGS, LineKind::Simulator, "", 0, SimFamily::Slc500, 1},
-        {"sim:plc3", MIRA_PK_ERR_SETTINGS, LineKind::Simulator, "", 0, SimFamily::Slc500, 1},
-        {"sim:plc5:x", MIRA_PK_ERR_SETTINGS, LineKind::Simulator, "", 0, SimFamily::Slc500, 1},
-        {"simple", 0, LineKind::Serial, "simple", 0, SimFamily::Slc500, 1},
-        {"/dev/ttyUSB0", 0, LineKind::Serial, "/dev/ttyUSB0", 0, SimFamily::Slc500, 1},
-        {"socket://127.0.0.1:4001", 0, LineKind::Tcp, "127.0.0.1", 4001, SimFamily::Slc500, 1},
-        {"socket://[::1]:502", 0, LineKind::Tcp, "::1", 502, SimFamily::Slc500, 1},
-        {"socket://gw.local:65535", 0, LineKind::Tcp, "gw.local", 65535, SimFamily::Slc500, 1},
-        {"socket://gw.local:65536", MIRA_PK_ERR_SETTINGS, LineKind::Tcp, "", 0, SimFamily::Slc500, 1},
-        {"socket://gw.local:0", MIRA_PK_ERR_SETTINGS, LineKind::Tcp, "", 0, SimFamily::Slc500, 1},
-        {"socket://gw.local", MIRA_PK_ERR_SETTINGS, LineKind::Tcp, "", 0, SimFamily::Slc500, 1},
-        {"socket://:4001", MIRA_PK_ERR_SETTINGS, LineKind::Tcp, "", 0, SimFamily::Slc500, 1},
-        {"socket://[::1]502", MIRA_PK_ERR_SETTINGS, LineKind::Tcp, "", 0, SimFamily::Slc500, 1},
-        {"socket://h:12ab", MIRA_PK_ERR_SETTINGS, LineKind::Tcp, "", 0, SimFamily::Slc500, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        LineSettings out;
-        std::string why;
-        ASSERT_EQ(ReadLineSettings(WithName(row.name), &out, &why), row.code);
-        if (row.code != 0) {
-            EXPECT_FALSE(why.empty());
-            continue;
-        }
-        EXPECT_EQ(out.kind, row.kind);
-        if (row.kind == LineKind::Serial) {
-            EXPECT_EQ(out.path, row.hostOrPath);
-        }
-        if (row.kind == LineKind::Tcp) {
-            EXPECT_EQ(out.host, row.hostOrPath);
-            EXPECT_EQ(out.tcpPort, row.port);
-        }
-        if (row.kind == LineKind::Simulator) {
-            EXPECT_EQ(out.family, row.family);
-            EXPECT_EQ(out.simStation, row.station);
-        }
-    }
+// What was read, in one line: the line, then the character format.
+std::string Shown(const LineSettings& o) {
+    static const char* const kFamilies[] = {"slc500", "plc5", "plc2"};
+    std::string line = o.kind == LineKind::Serial ? "serial " + o.path
+                       : o.kind == LineKind::Tcp  ? "tcp " + o.host + ":" + std::to_string(o.tcpPort)
+                                                  : std::string("sim ") + kFamilies[static_cast<int>(o.family)] +
+                                                       ":" + std::to_string(o.simStation);
+    return line + " " + std::to_string(o.baud) + " " + std::to_string(o.dataBits) + std::to_string(o.parity) +
+           std::to_string(o.stopBits) + " " + std::to_string(o.replyTimeoutMs) + (o.crc ? " crc" : " bcc");
 }
 
-TEST(PortName, CharacterFormat) {
+TEST(PortName, NamesAndCharacterFormats) {
     struct Row {
+        const char* name;
         uint32_t baud, parity, dataBits, stopBits, timeout;
-        int32_t code;
-        uint32_t wantBaud, wantData, wantStop, wantTimeout;
+        int32_t check;
+        const char* shown;  // null: refused as bad settings
     };
     const Row rows[] = {
-        {0, 0, 0, 0, 0, 0, 19200, 8, 1, 1000},  // the DF1 factory defaults
-        {9600, 2, 7, 2, 250, 0, 9600, 7, 2, 250},
-        {115200, 1, 8, 1, 0, 0, 115200, 8, 1, 1000},
-        {19201, 0, 8, 1, 0, MIRA_PK_ERR_SETTINGS, 0, 0, 0, 0},
-        {19200, 3, 8, 1, 0, MIRA_PK_ERR_SETTINGS, 0, 0, 0, 0},
-        {19200, 0, 6, 1, 0, MIRA_PK_ERR_SETTINGS, 0, 0, 0, 0},
-        {19200, 0, 9, 1, 0, MIRA_PK_ERR_SETTINGS, 0, 0, 0, 0},
-        {19200, 0, 8, 3, 0, MIRA_PK_ERR_SETTINGS, 0, 0, 0, 0},
-        {19200, 0, 8, 1, 600001, MIRA_PK_ERR_SETTINGS, 0, 0, 0, 0},
+        {"", 0, 0, 0, 0, 0, 0, "sim slc500:1 19200 801 1000 bcc"},  // the DF1 factory defaults
+        {"sim:plc5", 9600, 2, 7, 2, 250, 1, "sim plc5:1 9600 722 250 crc"},
+        {"sim:plc2:9", 115200, 1, 8, 1, 0, 7, "sim plc2:9 115200 811 1000 crc"},
+        {"sim:slc500:254", 0, 0, 0, 0, 0, -1, "sim slc500:254 19200 801 1000 bcc"},
+        {"simple", 0, 0, 0, 0, 0, 0, "serial simple 19200 801 1000 bcc"},
+        {"/dev/ttyUSB0", 0, 0, 0, 0, 0, 0, "serial /dev/ttyUSB0 19200 801 1000 bcc"},
+        {"socket://127.0.0.1:4001", 0, 0, 0, 0, 0, 0, "tcp 127.0.0.1:4001 19200 801 1000 bcc"},
+        {"socket://[::1]:502", 0, 0, 0, 0, 0, 0, "tcp ::1:502 19200 801 1000 bcc"},
+        {"socket://gw.local:65535", 0, 0, 0, 0, 0, 0, "tcp gw.local:65535 19200 801 1000 bcc"},
+        {"sim:slc500:255", 0, 0, 0, 0, 0, 0, nullptr},
+        {"sim:plc3", 0, 0, 0, 0, 0, 0, nullptr},
+        {"sim:plc5:x", 0, 0, 0, 0, 0, 0, nullptr},
+        {"socket://gw.local:65536", 0, 0, 0, 0, 0, 0, nullptr},
+        {"socket://gw.local:0", 0, 0, 0, 0, 0, 0, nullptr},
+        {"socket://gw.local", 0, 0, 0, 0, 0, 0, nullptr},
+        {"socket://:4001", 0, 0, 0, 0, 0, 0, nullptr},
+        {"socket://[::1]502", 0, 0, 0, 0, 0, 0, nullptr},
+        {"socket://h:12ab", 0, 0, 0, 0, 0, 0, nullptr},
+        {"sim", 19201, 0, 8, 1, 0, 0, nullptr},
+        {"sim", 14400, 0, 8, 1, 0, 0, nullptr},
+        {"sim", 19200, 3, 8, 1, 0, 0, nullptr},
+        {"sim", 19200, 0, 6, 1, 0, 0, nullptr},
+        {"sim", 19200, 0, 9, 1, 0, 0, nullptr},
+        {"sim", 19200, 0, 8, 3, 0, 0, nullptr},
+        {"sim", 19200, 0, 8, 1, 600001, 0, nullptr},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.baud * 100 + row.dataBits);
-        DriverSettings s = WithName("sim");
+        DriverSettings s = WithName(row.name);
         s.baud = row.baud;
         s.parity = row.parity;
         s.dataBits = row.dataBits;
         s.stopBits = row.stopBits;
         s.replyTimeoutMs = row.timeout;
+        s.ErrorCheckOption = row.check;
         LineSettings out;
         std::string why;
-        ASSERT_EQ(ReadLineSettings(s, &out, &why), row.code);
-        if (row.code != 0) continue;
-        EXPECT_EQ(out.baud, row.wantBaud);
-        EXPECT_EQ(out.dataBits, row.wantData);
-        EXPECT_EQ(out.stopBits, row.wantStop);
-        EXPECT_EQ(out.replyTimeoutMs, row.wantTimeout);
+        const int32_t code = ReadLineSettings(s, &out, &why);
+        SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.baud));
+        if (row.shown == nullptr) {
+            EXPECT_EQ(code, MIRA_PK_ERR_SETTINGS);
+            EXPECT_FALSE(why.empty());
+        } else {
+            ASSERT_EQ(code, 0) << why;
+            EXPECT_EQ(Shown(out), row.shown);
+        }
     }
 }
 
@@ -110,37 +85,13 @@ TEST(PortName, UnterminatedOrOddNamesStayInBounds) {
     LineSettings out;
     std::string why;
     EXPECT_EQ(ReadLineSettings(s, &out, &why), MIRA_PK_ERR_SETTINGS);
-
     DriverSettings t = WithName("/dev/x");
     t.portName[6] = 0xD800;  // a lone surrogate
     EXPECT_EQ(ReadLineSettings(t, &out, &why), MIRA_PK_ERR_SETTINGS);
-
     DriverSettings u = WithName("/dev/tty");
     u.portName[8] = 0x00E9;  // é: a path in UTF-8
     ASSERT_EQ(ReadLineSettings(u, &out, &why), 0);
     EXPECT_EQ(out.path, "/dev/tty\xC3\xA9");
-}
-
-TEST(PortName, CheckOptionChoosesCrc) {
-    const struct {
-        int32_t option;
-        bool crc;
-    } rows[] = {{-1, false}, {0, false}, {1, true}, {7, true}};
-    for (const auto& row : rows) {
-        DriverSettings s = WithName("sim");
-        s.ErrorCheckOption = row.option;
-        LineSettings out;
-        std::string why;
-        ASSERT_EQ(ReadLineSettings(s, &out, &why), 0);
-        EXPECT_EQ(out.crc, row.crc) << row.option;
-    }
-}
-
-TEST(PortName, SpeedTable) {
-    EXPECT_EQ(SpeedConstant(19200), static_cast<uint32_t>(B19200));
-    EXPECT_EQ(SpeedConstant(300), static_cast<uint32_t>(B300));
-    EXPECT_EQ(SpeedConstant(0), 0u);
-    EXPECT_EQ(SpeedConstant(14400), 0u);
 }
 
 }  // namespace

@@ -1,11 +1,7 @@
 // Portkit on real descriptors: a pseudo-terminal pair stands in for the cable,
 // a loopback listener for the device server.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +14,7 @@
 #include <vector>
 
 #include "mira/portkit_codes.h"
+#include "portkit/link_rules.h"
 #include "portkit/portkit_host.h"
 #include "setup/portkit.h"
 
@@ -162,6 +159,19 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     EXPECT_EQ(Get(port->TimeoutB), 0);
 }
 
+// A lost line is tried again after 1 s, then after twice as long each time,
+// never less often than every 30 s.
+TEST(PortkitLink, ReopenBackOff) {
+    mira::portkit::Backoff backoff;
+    backoff.Lost(0xFFFFFF00u);  // the tick count wraps on the way
+    uint32_t now = 0xFFFFFF00u;
+    for (const uint32_t delay : {1000u, 2000u, 4000u, 8000u, 16000u, 30000u, 30000u}) {
+        EXPECT_FALSE(backoff.Due(now + delay - 1)) << delay;
+        EXPECT_TRUE(backoff.Due(now += delay)) << delay;
+        backoff.Failed(now);
+    }
+}
+
 TEST_F(PtyPort, FloodWithoutHandlerKeepsABoundedQueue) {
     PkRegisterHandler(port, nullptr);
     for (int i = 0; i < 10; ++i) pty.Write(Bytes(2000, static_cast<uint8_t>(i)));
@@ -282,71 +292,6 @@ TEST(PortkitOpen, ClearCodesForBadPorts) {
     EXPECT_EQ(PkPortOpen(0, nullptr, &error), nullptr);
     EXPECT_EQ(error, MIRA_PK_ERR_SETTINGS);
     EXPECT_EQ(PkPortClose(nullptr), 0);
-}
-
-struct Listener {
-    int fd = -1;
-    uint16_t port = 0;
-    Listener() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~Listener() { close(fd); }
-    int Accept() const {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 2000) <= 0) return -1;
-        return accept(fd, nullptr, nullptr);
-    }
-};
-
-// What the device server received, up to `want` bytes within two seconds.
-Bytes ReadSocket(int fd, size_t want) {
-    Bytes out;
-    const auto end = std::chrono::steady_clock::now() + 2s;
-    while (out.size() < want && std::chrono::steady_clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        uint8_t buf[256];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
-}
-
-TEST(PortkitTcp, DropWhileAReplyIsAwaitedThenReconnect) {
-    Listener server;
-    DriverSettings s = Settings("socket://127.0.0.1:" + std::to_string(server.port));
-    s.replyTimeoutMs = 2000;
-    int32_t error = 0;
-    generic_port* port = PkPortOpen(0, &s, &error);
-    ASSERT_NE(port, nullptr) << PkLastOpenError();
-    PkRegisterHandler(port, TakeOne);
-    int peer = server.Accept();
-    ASSERT_GE(peer, 0);
-
-    // Exchanges over the connection run end to end; here the server drops it
-    // while a reply is awaited.
-    SendCommand(port, kFrame);
-    close(peer);
-    ASSERT_TRUE(WaitFor([&] { return Get(port->ErrorCode) != 0; }, 1000ms));
-    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_DISCONNECTED));
-
-    // The next send connects again.
-    SendCommand(port, kFrame);
-    EXPECT_EQ(Get(port->ErrorCode), 0u);
-    peer = server.Accept();
-    ASSERT_GE(peer, 0);
-    EXPECT_EQ(ReadSocket(peer, kFrame.size()), kFrame);
-    close(peer);
-    EXPECT_EQ(PkPortClose(port), 1);
 }
 
 // "HH:MM:SS.mmm " in front of the text.

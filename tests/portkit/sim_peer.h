@@ -43,13 +43,19 @@ constexpr long kLoadFactor = 2;
 // (a DLE STX in noise) holds it: the wait before the request and the one in
 // each of the four resets.
 constexpr long kAfterTimeoutMs = kLoadFactor * (5 * kChannelBoundMs + kFourResetsMs);
+// Portkit's link rules by default: DLE ENQ after 250 ms without DLE ACK.
+constexpr long kAckTimeoutMs = 250;
+// A lost line is opened again 1 s after the loss, then after 2 s, 4 s ...
+constexpr long kFirstReopenMs = 1000;
 }  // namespace bounds
 
 class SimPeer {
 public:
     enum class Via { Pty, Tcp };
 
-    explicit SimPeer(const sim::Options& options, Via via = Via::Pty) : sim_(options), via_(via) {
+    // A TCP peer listens on tcpPort, or on a free port when it is 0.
+    explicit SimPeer(const sim::Options& options, Via via = Via::Pty, uint16_t tcpPort = 0)
+        : sim_(options), via_(via) {
         if (via == Via::Pty) {
             fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
             // A mira started as a child must not hold the master open too, or
@@ -61,10 +67,15 @@ public:
             sockaddr_in address{};
             address.sin_family = AF_INET;
             address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(tcpPort);
+            const int on = 1;  // a server restarted on its port takes it again at once
+            ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             socklen_t length = sizeof address;
             if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 1) == 0 &&
-                ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-                port_ = "socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+                ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+                tcpPort_ = ntohs(address.sin_port);
+                port_ = "socket://127.0.0.1:" + std::to_string(tcpPort_);
+            }
         }
         thread_ = std::thread([this] { via_ == Via::Pty ? Pump(fd_) : Serve(); });
     }
@@ -76,6 +87,7 @@ public:
 
     // The port name the driver opens: a /dev/pts path or socket://127.0.0.1:PORT.
     const std::string& port() const { return port_; }
+    uint16_t tcpPort() const { return tcpPort_; }
     sim::Simulator& sim() { return sim_; }
 
     // The far end goes away at once, as an unplugged adapter does.
@@ -97,6 +109,9 @@ public:
         for (int i = 0; i < 1000 && !on && flooding_.load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+
+    // While on, a TCP peer accepts each connection and closes it at once.
+    void Slam(bool on) { slam_.store(on); }
 
     // While on, every byte the driver sends comes straight back to it, as on
     // a two-wire adapter that hears itself; the controller hears them only
@@ -149,7 +164,7 @@ private:
             if (::poll(&p, 1, 5) <= 0) continue;
             const int client = ::accept(fd_, nullptr, nullptr);
             if (client < 0) continue;
-            Pump(client);
+            if (!slam_.load()) Pump(client);
             ::close(client);
         }
     }
@@ -158,7 +173,8 @@ private:
     Via via_;
     int fd_ = -1;
     std::string port_;
-    std::atomic<bool> stop_{false};
+    uint16_t tcpPort_ = 0;
+    std::atomic<bool> stop_{false}, slam_{false};
     std::atomic<bool> flood_{false}, flooding_{false};
     std::atomic<bool> echo_{false}, deaf_{false};
     std::thread thread_;
