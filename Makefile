@@ -3,15 +3,19 @@
 #                 and the simulator (release preset, no tests) and reads three
 #                 words from the built-in simulator
 #   make test     installs missing Debian packages, then builds and tests the
-#                 dev, asan and tsan presets
+#                 dev, asan and tsan presets (dev with the Windows build under
+#                 wine, label windows) and builds the 32-bit Windows preset
+#   make windows  installs the mingw-w64 cross compilers and wine, and leaves
+#                 mira.dll, Portkit.dll and mira.exe in build/windows/bin
 #   make bench    builds the bench preset and prints the performance table
 #   make fuzz     builds the libFuzzer targets (fuzz preset, clang)
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev binutils
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps fuzz-deps build-% test-% bench bench-build fuzz clean
+.PHONY: run test deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean
 
 run: deps
 	cmake --preset release >/dev/null
@@ -35,6 +39,12 @@ deps:
 fuzz-deps: deps
 	$(call install-missing,$(FUZZ_PACKAGES))
 
+windows-deps: deps
+	$(call install-missing,$(WINDOWS_PACKAGES))
+
+windows: windows-deps
+	$(MAKE) build-windows
+
 build-%:
 	cmake --preset $* >/dev/null
 	cmake --build --preset $* -j $(JOBS)
@@ -42,8 +52,8 @@ build-%:
 test-%: build-%
 	ctest --preset $* -j $(JOBS)
 
-test: deps
-	$(MAKE) test-dev test-asan test-tsan
+test: deps windows-deps
+	$(MAKE) test-dev test-asan test-tsan build-windows32
 
 bench-build: deps
 	$(MAKE) build-bench

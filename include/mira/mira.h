@@ -54,6 +54,9 @@ typedef char16_t mira_char;
 #if defined(_WIN32)
 #if defined(MIRA_BUILDING_DRIVER)
 #define MIRA_API __declspec(dllexport)
+#elif defined(MIRA_LOADED_AT_RUN_TIME)
+/* A host that takes the functions with GetProcAddress defines its own. */
+#define MIRA_API
 #else
 #define MIRA_API __declspec(dllimport)
 #endif

@@ -6,6 +6,8 @@
 
 namespace mira::wide {
 
+#ifndef _WIN32
+// On Windows these map onto the platform's own functions (wide_win.cpp).
 size_t wcslen(const char16_t* text) {
     size_t n = 0;
     while (text[n] != 0) ++n;
@@ -17,6 +19,7 @@ size_t wcsnlen(const char16_t* text, size_t limit) {
     while (n < limit && text[n] != 0) ++n;
     return n;
 }
+#endif
 
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
@@ -62,6 +65,7 @@ int wcsnicmp(const char16_t* a, const char16_t* b, size_t count) {
 
 int wcsicmp(const char16_t* a, const char16_t* b) { return wcsnicmp(a, b, SIZE_MAX); }
 
+#ifndef _WIN32
 const char16_t* wcschr(const char16_t* text, char16_t c) {
     for (;; ++text) {
         if (*text == c) return text;
@@ -79,6 +83,7 @@ char16_t* wcsncpy(char16_t* dest, const char16_t* source, size_t count) {
     for (; i < count; ++i) dest[i] = 0;
     return dest;
 }
+#endif
 
 void CopyText(char16_t* dest, size_t capacity, const char16_t* source) {
     if (capacity == 0) return;

@@ -1,6 +1,10 @@
 #include "portkit/port_name.h"
 
+#ifdef _WIN32
+#include "portkit/speeds_win.h"
+#else
 #include <termios.h>
+#endif
 
 #include "mira/portkit_codes.h"
 

@@ -40,7 +40,8 @@ void TraceLine(const char* text) {
     timeval now{};
     ::gettimeofday(&now, nullptr);
     tm local{};
-    ::localtime_r(&now.tv_sec, &local);
+    const time_t seconds = now.tv_sec;  // a long, not a time_t, on Windows
+    ::localtime_r(&seconds, &local);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<long>(now.tv_usec / 1000));
