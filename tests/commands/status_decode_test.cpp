@@ -65,13 +65,5 @@ TEST(DecodeBcd, BothModes) {
     ResetDriverState();
 }
 
-TEST(EncodeBcd, TruncatingArithmetic) {
-    const struct {
-        int32_t value;
-        uint16_t word;
-    } cases[] = {{1234, 0x1234}, {12345, 0x9345}, {999, 0x0999}, {0, 0}, {-5, 0xFFFB}, {9999, 0x9999}};
-    for (const auto& c : cases) EXPECT_EQ(EncodeBcd(c.value), c.word) << c.value;
-}
-
 }  // namespace
 }  // namespace mira

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "commands/write_support.h"
+#include "commands/command_support.h"
 #include "mira/portkit_codes.h"
 
 namespace mira::test {
@@ -16,18 +16,10 @@ struct Item {
     double real;
     const char16_t* text;
 };
-Item W(int32_t e, int32_t v) {
-    return {kKindWord, e, 2, v, 0, nullptr};
-}
-Item B(int32_t e, int32_t v) {
-    return {kKindBcd, e, 2, v, 0, nullptr};
-}
-Item F(int32_t e, double v) {
-    return {kKindFloat, e, 2, 0, v, nullptr};
-}
-Item S(int32_t e, int32_t size, const char16_t* t) {
-    return {kKindString, e, size, 0, 0, t};
-}
+Item W(int32_t e, int32_t v) { return {kKindWord, e, 2, v, 0, nullptr}; }
+Item B(int32_t e, int32_t v) { return {kKindBcd, e, 2, v, 0, nullptr}; }
+Item F(int32_t e, double v) { return {kKindFloat, e, 2, 0, v, nullptr}; }
+Item S(int32_t e, int32_t size, const char16_t* t) { return {kKindString, e, size, 0, 0, t}; }
 
 class WriteGroupTest : public WriteFixture {
 protected:

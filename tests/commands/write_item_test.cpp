@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "commands/write_support.h"
+#include "commands/command_support.h"
 
 namespace mira::test {
 namespace {
