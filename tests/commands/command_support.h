@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/request.h"
 #include "link/frame.h"
@@ -79,12 +78,6 @@ inline void SetModel(Model m) {
     Driver.Plc5Family = plc5 ? 1 : 0;
     Driver.OctalIo = m == kPlc5Octal ? 1 : 0;
     Driver.AltAddressMode = m == kSlcAlt ? 1 : 0;
-}
-
-// The road tests need the address parser and the read path.
-inline bool RoadReady() {
-    PlcAddress h{};
-    return ParseHeader(&h, u"1", u"N7:0") == 0;
 }
 
 class WriteFixture : public DriverFixture {
