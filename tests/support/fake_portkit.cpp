@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 
 #include "link/frame.h"
 #include "platform/atomic_word.h"
@@ -99,19 +100,8 @@ std::string Hex(const Bytes& bytes) {
 
 Bytes FromHex(const std::string& hex) {
     Bytes out;
-    int nibbles = 0, value = 0;
-    for (char c : hex) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        value = value * 16 + v;
-        if (++nibbles == 2) {
-            out.push_back(static_cast<uint8_t>(value));
-            nibbles = value = 0;
-        }
-    }
+    std::istringstream in(hex);
+    for (std::string byte; in >> byte;) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
     return out;
 }
 
