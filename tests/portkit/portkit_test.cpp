@@ -27,23 +27,11 @@ using namespace std::chrono_literals;
 using mira::LoadAcquire;
 using mira::StoreRelease;
 
-// What the test handler took, one byte per call as the driver's handler does.
-std::mutex g_mutex;
-Bytes g_received;
+// How many bytes the test handler took, one per call as the driver's handler does.
+std::atomic<size_t> g_received{0};
 void TakeOne(generic_port* port) {
     uint8_t b = 0;
-    if (PkReceiveByte(port, &b) != 0) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_received.push_back(b);
-    }
-}
-Bytes Received() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_received;
-}
-void ClearReceived() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_received.clear();
+    if (PkReceiveByte(port, &b) != 0) ++g_received;
 }
 
 template <class F>
@@ -90,7 +78,7 @@ const Bytes kFrame = {0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x2A, 0x00, 0x10, 0x03
 class PtyPort : public ::testing::Test {
 protected:
     void SetUp() override {
-        ClearReceived();
+        g_received = 0;
         DriverSettings s = Settings(pty.slave);
         s.replyTimeoutMs = 150;
         int32_t error = -1;
@@ -111,13 +99,13 @@ protected:
 TEST_F(PtyPort, RawViewRestartsAtIdleAndIsBounded) {
     // Idle: every byte starts the raw view again.
     pty.Write({0x41, 0x42, 0x10});
-    ASSERT_TRUE(WaitFor([] { return Received().size() == 3; }));
+    ASSERT_TRUE(WaitFor([] { return g_received == 3; }));
     EXPECT_EQ(LoadAcquire(port->RawCount), 1);
     EXPECT_EQ(port->RawBuffer[0], 0x10);
     // Inside a frame the view grows, but never past its buffer.
     StoreRelease(port->RxState, 2);
     pty.Write(Bytes(3000, 0x55));
-    ASSERT_TRUE(WaitFor([] { return Received().size() == 3003; }));
+    ASSERT_TRUE(WaitFor([] { return g_received == 3003; }));
     EXPECT_EQ(LoadAcquire(port->RawCount), 1026);
 }
 
