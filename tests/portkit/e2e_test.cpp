@@ -208,28 +208,11 @@ constexpr Line kLines[] = {
 };
 
 // What the controller holds before each test of a class.
-constexpr const char* kTables = R"(N7:0=100
-N7:1=200
-N7:2=-300
-N7:10=0x1234
-B3:0=5
-F8:0=3.14159
-F8:1=-0.5
-T4:0.PRE=1000
-T4:0.ACC=250
-T4:0.DN=1
-C5:0.PRE=10
-C5:0.ACC=3
-C5:0.CU=1
-R6:0.LEN=8
-R6:0.POS=2
-ST9:0="HELLO MIRA"
-)";
-constexpr const char* kPlc2Tables = R"(U:0=100
-U:1=200
-U:2=-300
-U:10=0x1234
-)";
+constexpr const char* kTables =
+    "N7:0=100\nN7:1=200\nN7:2=-300\nN7:10=0x1234\nB3:0=5\nF8:0=3.14159\nF8:1=-0.5\n"
+    "T4:0.PRE=1000\nT4:0.ACC=250\nT4:0.DN=1\nC5:0.PRE=10\nC5:0.ACC=3\nC5:0.CU=1\n"
+    "R6:0.LEN=8\nR6:0.POS=2\nST9:0=\"HELLO MIRA\"\n";
+constexpr const char* kPlc2Tables = "U:0=100\nU:1=200\nU:2=-300\nU:10=0x1234\n";
 
 class EveryClass : public ::testing::TestWithParam<Line> {
 protected:
