@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "link/frame.h"
 #include "link/receive.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
@@ -38,11 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < kUnsolSlotCount; ++i) Driver.UnsolSlots[i].InUse = 0;
     ResetReceiver(Driver.Port);  // what every sender does before it sends
     Driver.ChannelBusy = 0;
-    const uint8_t message[] = {0x01, 0x02, 0x08, 0x00, 0x11, 0x00, 0x10, 0x02};
-    uint8_t frame[FrameCapacity(sizeof message)];
-    int32_t length = 0;
-    EncodeDriverFrame(message, sizeof message, frame, &length);
-    test::Fake().Feed(test::Bytes(frame, frame + length));
+    test::Fake().Feed(test::Framed({0x01, 0x02, 0x08, 0x00, 0x11, 0x00, 0x10, 0x02}));
     if (Driver.UnsolSlots[0].InUse != 1 || Driver.UnsolSlots[0].FrameBytes[7] != 0x02) std::abort();
     CheckGuards();
     Driver.UnsolSlots = nullptr;

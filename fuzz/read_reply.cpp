@@ -16,7 +16,6 @@
 
 #include "address/tables.h"
 #include "commands/read_start.h"
-#include "link/frame.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 
@@ -89,19 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
     test::Fake().onSend = [&](const test::Bytes& sent) {
         if (sent.size() <= 2) return;
-        test::Bytes out{0x10, 0x06};
         if (framed) {
             std::vector<uint8_t> message(reply);
             if (message.size() > 4) message[4] = uint8_t(Driver.TnsCounter - 1);
             if (message.size() > 511) message.resize(511);
-            std::vector<uint8_t> frame(size_t(FrameCapacity(int32_t(message.size()))));
-            int32_t n = 0;
-            EncodeDriverFrame(message.data(), int32_t(message.size()), frame.data(), &n);
-            out.insert(out.end(), frame.begin(), frame.begin() + n);
+            test::Fake().Queue(test::Answer(message));
         } else {
+            test::Bytes out{0x10, 0x06};
             out.insert(out.end(), reply.begin(), reply.end());
+            test::Fake().Queue(out);
         }
-        test::Fake().Queue(out);
         // A peer that never completes a reply ends in Portkit's time-out.
         test::Fake().onYield = [] { test::Fake().port.ErrorCode = 0x101; };
     };

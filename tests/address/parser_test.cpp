@@ -53,59 +53,39 @@ TEST_P(HeaderParse, FillsTheRecord) {
 }
 
 constexpr int32_t U = kUntouched;
-INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::Values(
-    // class, text, result, type, file, slot, element, letter row, letter syntax
-    HeaderRow{500, u"N7:0", 0, 137, 7, -1, 0, 0, 1},
-    HeaderRow{500, u"  n7:12  ", 0, 137, 7, -1, 12, 0, 1},
-    HeaderRow{500, u"7:0", 0, 137, 7, 0, 0, U, 0},
-    HeaderRow{500, u"integer/7:0", 0, 137, 7, 0, 0, U, 0},
-    HeaderRow{500, u"TIMER/1:4:0", 0, 134, 4, 1, 0, U, 0},
-    HeaderRow{500, u"status/2:5", 0, 132, 2, 0, 5, U, 0},
+// class, text, result, type, file, slot, element, letter row, letter syntax
+const HeaderRow kHeaderRows[] = {
+    {500, u"N7:0", 0, 137, 7, -1, 0, 0, 1}, {500, u"  n7:12  ", 0, 137, 7, -1, 12, 0, 1},
+    {500, u"7:0", 0, 137, 7, 0, 0, U, 0}, {500, u"integer/7:0", 0, 137, 7, 0, 0, U, 0},
+    {500, u"TIMER/1:4:0", 0, 134, 4, 1, 0, U, 0}, {500, u"status/2:5", 0, 132, 2, 0, 5, U, 0},
     // Three numbers need a type word; the letter syntax then finds no row.
-    HeaderRow{500, u"1:4:0", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"7:", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"I:1.2", 0, 140, 1, 1, 2, 2, 1},
-    HeaderRow{500, u"I:1", -37, 140, 1, 1, -1, 2, 1},
-    HeaderRow{500, u"I", 0, 140, 1, -1, -1, 2, 1},
-    HeaderRow{500, u"O:3.1", 0, 139, 0, 3, 1, 1, 1},
-    HeaderRow{500, u"O2:0", -37, 139, -1, -1, -1, 1, 1},
-    HeaderRow{500, u"S:4", 0, 132, 2, -1, 4, 3, 1},
-    HeaderRow{500, u"ST12:3", 0, 141, 12, -1, 3, 11, 1},
-    HeaderRow{500, u"ST:3", -37, 141, -1, -1, -1, 11, 1},
-    HeaderRow{500, u"T", -37, 134, -1, -1, -1, 5, 1},
-    HeaderRow{500, u"U:40", 0, 144, -1, -1, 40, 9, 1},
-    HeaderRow{500, u"U7:40", 0, 144, -1, -1, 40, 9, 1},
-    HeaderRow{500, u"N-7:0", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"ST-3:0", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"S-", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"N3:0", -37, 137, 3, -1, -1, 0, 1},
-    HeaderRow{2, u"T7:0", -37, 134, 7, -1, -1, 5, 1},
-    HeaderRow{5, u"N3:0", 0, 137, 3, -1, 0, 0, 1},
-    HeaderRow{5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
-    HeaderRow{500, u"A14:0", 0, 142, 14, -1, 0, 10, 1},
-    HeaderRow{500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
+    {500, u"1:4:0", -37, -1, -1, -1, -1, U, 1}, {500, u"7:", -37, -1, -1, -1, -1, U, 1},
+    {500, u"I:1.2", 0, 140, 1, 1, 2, 2, 1}, {500, u"I:1", -37, 140, 1, 1, -1, 2, 1},
+    {500, u"I", 0, 140, 1, -1, -1, 2, 1}, {500, u"O:3.1", 0, 139, 0, 3, 1, 1, 1},
+    {500, u"O2:0", -37, 139, -1, -1, -1, 1, 1}, {500, u"S:4", 0, 132, 2, -1, 4, 3, 1},
+    {500, u"ST12:3", 0, 141, 12, -1, 3, 11, 1}, {500, u"ST:3", -37, 141, -1, -1, -1, 11, 1},
+    {500, u"T", -37, 134, -1, -1, -1, 5, 1}, {500, u"U:40", 0, 144, -1, -1, 40, 9, 1},
+    {500, u"U7:40", 0, 144, -1, -1, 40, 9, 1}, {500, u"N-7:0", -37, -1, -1, -1, -1, U, 1},
+    {500, u"ST-3:0", -37, -1, -1, -1, -1, U, 1}, {500, u"S-", -37, -1, -1, -1, -1, U, 1},
+    {500, u"N3:0", -37, 137, 3, -1, -1, 0, 1}, {2, u"T7:0", -37, 134, 7, -1, -1, 5, 1},
+    {5, u"N3:0", 0, 137, 3, -1, 0, 0, 1}, {5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
+    {500, u"A14:0", 0, 142, 14, -1, 0, 10, 1}, {500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
     // Numbers past 32 bits saturate as the platform's conversion does.
-    HeaderRow{500, u"N9:4294967297", 0, 137, 9, -1, 2147483647, 0, 1},
+    {500, u"N9:4294967297", 0, 137, 9, -1, 2147483647, 0, 1},
     // A code unit outside ASCII ends a number: "N\u00e97" is file N0.
-    HeaderRow{500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1},
-    HeaderRow{5, u"N\u00e97:0", -37, 137, 0, -1, 0, 0, 1},
+    {500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1}, {5, u"N\u00e97:0", -37, 137, 0, -1, 0, 0, 1},
     // A negative number or a character outside printable ASCII would be read
     // as another address: refused, the fields left as the checks expect.
-    HeaderRow{5, u"N7:-1", -37, 137, 7, -1, -1, 0, 1},
-    HeaderRow{500, u"7:-3", -37, 137, 7, 0, -3, U, 0},
-    HeaderRow{500, u"timer/1:-4:0", -37, 134, -4, 1, 0, U, 0},
-    HeaderRow{500, u"I:-1.0", -37, 140, 1, -1, 0, 2, 1},
-    HeaderRow{5, u"N -7:0", -37, 137, -7, -1, 0, 0, 1},
-    HeaderRow{500, u"N7:\u0663", -37, 137, 7, -1, 0, 0, 1},
-    HeaderRow{500, u"N7:1\u0001", -37, 137, 7, -1, 1, 0, 1},
-    HeaderRow{500, u"\u00c97:0", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"X7:0", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u":::", -37, -1, -1, -1, -1, U, 1},
-    HeaderRow{500, u"::N7::5", 0, 137, 7, -1, 5, 0, 1},
+    {5, u"N7:-1", -37, 137, 7, -1, -1, 0, 1}, {500, u"7:-3", -37, 137, 7, 0, -3, U, 0},
+    {500, u"timer/1:-4:0", -37, 134, -4, 1, 0, U, 0}, {500, u"I:-1.0", -37, 140, 1, -1, 0, 2, 1},
+    {5, u"N -7:0", -37, 137, -7, -1, 0, 0, 1}, {500, u"N7:\u0663", -37, 137, 7, -1, 0, 0, 1},
+    {500, u"N7:1\u0001", -37, 137, 7, -1, 1, 0, 1}, {500, u"\u00c97:0", -37, -1, -1, -1, -1, U, 1},
+    {500, u"X7:0", -37, -1, -1, -1, -1, U, 1}, {500, u"", -37, -1, -1, -1, -1, U, 1},
+    {500, u":::", -37, -1, -1, -1, -1, U, 1}, {500, u"::N7::5", 0, 137, 7, -1, 5, 0, 1},
     // An unknown type word falls to the letter syntax: "BOGUS/7" is file B0.
-    HeaderRow{500, u"bogus/7:0", -37, 133, 0, -1, -1, 4, 1},
-    HeaderRow{500, u"invalid:N7", -37, U, U, U, U, U, 0}));
+    {500, u"bogus/7:0", -37, 133, 0, -1, -1, 4, 1}, {500, u"invalid:N7", -37, U, U, U, U, U, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::ValuesIn(kHeaderRows));
 
 TEST(HeaderParse, SetsStationFromItsText) {
     PlcAddress h = FreshHeader();
@@ -168,35 +148,26 @@ TEST_P(ItemParse, FillsTheRecord) {
 }
 
 // A bit that was not parsed keeps its old value -3 and separator '?'.
-INSTANTIATE_TEST_SUITE_P(Texts, ItemParse, ::testing::Values(
-    // file type, text, result, kind, element, size, hasBit, bit, mnemonic, sep, prefix
-    ItemRow{134, u"0.DN", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
-    ItemRow{134, u"0/dn", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
-    ItemRow{134, u"3.EX2", 0, 0, 3, 0, 0, -3, 7, u'?', 0},
-    ItemRow{134, u"0.XX", -34, 0, 0, 0, 0, -3, 0, u'?', 0},
-    ItemRow{134, u"5", -34, 0, 5, 0, 0, -3, 0, u'?', 0},
-    ItemRow{135, u"W2.CU", 0, 0, 2, 0, 0, -3, 5, u'?', 1},
-    ItemRow{136, u"1.EM", 0, 0, 1, 0, 0, -3, 4, u'?', 0},
-    ItemRow{137, u"W12/3", 0, 0, 12, 0, 1, 3, 0, u'/', 1},
-    ItemRow{137, u" 12.3 ", 0, 0, 12, 0, 1, 3, 0, u'.', 0},
-    ItemRow{137, u"b4", 0, 1, 4, 2, 0, -3, 0, u'?', 1},
-    ItemRow{137, u"S4.10", 0, 3, 4, 10, 0, -3, 0, u'?', 1},
-    ItemRow{137, u"S4.0", 0, 3, 4, 2, 0, -3, 0, u'?', 1},
-    ItemRow{141, u"4.0", 0, 3, 4, 0, 0, -3, 0, u'?', 0},
-    ItemRow{141, u"3", 0, 3, 3, 2, 0, -3, 0, u'?', 0},
-    ItemRow{138, u"7", 0, 2, 7, 2, 0, -3, 0, u'?', 0},
-    ItemRow{142, u"1", 0, 3, 1, 2, 0, -3, 0, u'?', 0},
-    ItemRow{144, u"7", -37, 0, 0, 0, 0, -3, 0, u'?', 0},
-    ItemRow{144, u"W7", 0, 0, 7, 2, 0, -3, 0, u'?', 1},
-    ItemRow{-1, u"7", 0, 4, 7, 2, 0, -3, 0, u'?', 0},
-    ItemRow{137, u"", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
-    ItemRow{137, u" \t ", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
-    ItemRow{137, u"W\u0663", -34, 0, 0, 2, 0, -3, 0, u'?', 1},
-    ItemRow{137, u"W1\u0007", -34, 0, 1, 2, 0, -3, 0, u'?', 1},
+// file type, text, result, kind, element, size, hasBit, bit, mnemonic, sep, prefix
+const ItemRow kItemRows[] = {
+    {134, u"0.DN", 0, 0, 0, 0, 0, -3, 0, u'?', 0}, {134, u"0/dn", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
+    {134, u"3.EX2", 0, 0, 3, 0, 0, -3, 7, u'?', 0}, {134, u"0.XX", -34, 0, 0, 0, 0, -3, 0, u'?', 0},
+    {134, u"5", -34, 0, 5, 0, 0, -3, 0, u'?', 0}, {135, u"W2.CU", 0, 0, 2, 0, 0, -3, 5, u'?', 1},
+    {136, u"1.EM", 0, 0, 1, 0, 0, -3, 4, u'?', 0}, {137, u"W12/3", 0, 0, 12, 0, 1, 3, 0, u'/', 1},
+    {137, u" 12.3 ", 0, 0, 12, 0, 1, 3, 0, u'.', 0}, {137, u"b4", 0, 1, 4, 2, 0, -3, 0, u'?', 1},
+    {137, u"S4.10", 0, 3, 4, 10, 0, -3, 0, u'?', 1}, {137, u"S4.0", 0, 3, 4, 2, 0, -3, 0, u'?', 1},
+    {141, u"4.0", 0, 3, 4, 0, 0, -3, 0, u'?', 0}, {141, u"3", 0, 3, 3, 2, 0, -3, 0, u'?', 0},
+    {138, u"7", 0, 2, 7, 2, 0, -3, 0, u'?', 0}, {142, u"1", 0, 3, 1, 2, 0, -3, 0, u'?', 0},
+    {144, u"7", -37, 0, 0, 0, 0, -3, 0, u'?', 0}, {144, u"W7", 0, 0, 7, 2, 0, -3, 0, u'?', 1},
+    {-1, u"7", 0, 4, 7, 2, 0, -3, 0, u'?', 0}, {137, u"", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
+    {137, u" \t ", -34, 0, 0, 2, 0, -3, 0, u'?', 0}, {137, u"W\u0663", -34, 0, 0, 2, 0, -3, 0, u'?', 1},
+    {137, u"W1\u0007", -34, 0, 1, 2, 0, -3, 0, u'?', 1},
     // Only the first 15 characters count: the "/9" is cut off.
-    ItemRow{137, u"W00000000000001/9", 0, 0, 1, 2, 0, -3, 0, u'?', 1},
+    {137, u"W00000000000001/9", 0, 0, 1, 2, 0, -3, 0, u'?', 1},
     // Without a prefix the element text is cut to 14 characters: bit 0, not 9.
-    ItemRow{137, u"0000000000001/9", 0, 0, 1, 0, 1, 0, 0, u'/', 0}));
+    {137, u"0000000000001/9", 0, 0, 1, 0, 1, 0, 0, u'/', 0},
+};
+INSTANTIATE_TEST_SUITE_P(Texts, ItemParse, ::testing::ValuesIn(kItemRows));
 
 TEST(ItemParse, NullTextIsAnEmptyItem) {
     PlcAddress h{};

@@ -123,6 +123,18 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
+sim::Options WithCrc() {
+    sim::Options o;
+    o.crc = true;
+    return o;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const auto& l : lines) all += l + "\n";
+    return all;
+}
+
 bool IsTimeStamp(const std::string& t) {  // YYYY-MM-DDTHH:MM:SS.mmm
     const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd";
     if (t.size() != shape.size()) return false;
@@ -135,10 +147,7 @@ bool IsTimeStamp(const std::string& t) {  // YYYY-MM-DDTHH:MM:SS.mmm
 // null as written; keys of the nested object come out as "error.code".
 class JsonLine {
 public:
-    explicit JsonLine(const std::string& text) {
-        const nlohmann::json object = nlohmann::json::parse(text, nullptr, false);
-        ok_ = object.is_object() && Flatten(object, "");
-    }
+    explicit JsonLine(const std::string& text) { ok_ = Flatten(nlohmann::json::parse(text, nullptr, false), ""); }
     bool ok() const { return ok_; }
     const std::map<std::string, std::string>& fields() const { return fields_; }
     std::string operator[](const std::string& key) const {
@@ -148,16 +157,12 @@ public:
 
 private:
     bool Flatten(const nlohmann::json& object, const std::string& prefix) {
+        if (!object.is_object()) return false;
         for (const auto& [key, value] : object.items()) {
-            if (value.is_object()) {
-                if (!Flatten(value, prefix + key + ".")) return false;
-            } else if (value.is_string()) {
-                fields_[prefix + key] = "\"" + value.get<std::string>() + "\"";
-            } else if (value.is_number() || value.is_null()) {
-                fields_[prefix + key] = value.dump();
-            } else {
-                return false;  // mira writes no arrays or booleans
-            }
+            // mira writes no arrays or booleans
+            if (value.is_object() ? !Flatten(value, prefix + key + ".") : value.is_array() || value.is_boolean())
+                return false;
+            if (!value.is_object()) fields_[prefix + key] = value.dump();
         }
         return true;
     }
@@ -231,9 +236,7 @@ TEST(MiraAsAUser, JsonLinesCarryExactlyTheirFields) {
 // run's first request would otherwise repeat the last run's (TNS 0) and be
 // thrown away.
 TEST(MiraAsAUser, RunAfterRunAgainstOneControllerEachGetsItsReply) {
-    sim::Options options;
-    options.crc = true;
-    SimPeer peer(options);
+    SimPeer peer(WithCrc());
     ASSERT_EQ(peer.sim().Seed("N7:0=100\n"), 0);
     const std::vector<std::vector<std::string>> runs = {
         {"read", "N7:0", "W0"}, {"read", "N7:0", "W0"}, {"write", "N7:0", "W0=7"}, {"read", "N7:0", "W0"}};
@@ -249,32 +252,24 @@ TEST(MiraAsAUser, RunAfterRunAgainstOneControllerEachGetsItsReply) {
 }
 
 TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
+    using sim::FaultKind;
     const struct {
         const char* what;
-        bool fault;
-        sim::FaultKind kind;
-        uint8_t sts;
+        bool inject;
+        sim::Fault fault;  // on every command
         int status;
         const char* code;  // error.code of the JSON line
     } rows[] = {
-        {"good", false, sim::FaultKind::NoReply, 0, 0, ""},
-        {"silent controller", true, sim::FaultKind::NoReply, 0, 3, "4097"},
-        {"NAK to every frame and its retransmissions", true, sim::FaultKind::Nak, 0, 4, "4101"},
-        {"corrupted reply", true, sim::FaultKind::CorruptCheck, 0, 3, "4097"},
-        {"status error", true, sim::FaultKind::Status, 0x10, 5, ""},
+        {"good", false, {}, 0, ""},
+        {"silent controller", true, {.kind = FaultKind::NoReply, .times = 0}, 3, "4097"},
+        {"NAK to every frame and its retransmissions", true, {.kind = FaultKind::Nak, .times = 0}, 4, "4101"},
+        {"corrupted reply", true, {.kind = FaultKind::CorruptCheck, .times = 0}, 3, "4097"},
+        {"status error", true, {.kind = FaultKind::Status, .times = 0, .sts = 0x10}, 5, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        sim::Options options;
-        options.crc = true;
-        SimPeer peer(options);
-        if (row.fault) {
-            sim::Fault fault;
-            fault.kind = row.kind;
-            fault.sts = row.sts;
-            fault.times = 0;
-            peer.sim().InjectFault(fault);
-        }
+        SimPeer peer(WithCrc());
+        if (row.inject) peer.sim().InjectFault(row.fault);
         std::vector<std::string> lines;
         long took = 0;
         ASSERT_EQ(RunMira({"read", "--port", peer.port(), "-o", "300ms", "--json", "N7:0", "W0"}, &lines, &took),
@@ -323,12 +318,8 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
     }
     {
         // The device goes away in the middle of a read with a long time-out.
-        sim::Options options;
-        options.crc = true;
-        SimPeer peer(options);
-        sim::Fault silent;
-        silent.kind = sim::FaultKind::NoReply;
-        peer.sim().InjectFault(silent);
+        SimPeer peer(WithCrc());
+        peer.sim().InjectFault({.kind = sim::FaultKind::NoReply});
         Mira mira({"read", "--port", peer.port(), "-o", "10s", "N7:0", "W0"});
         // The read's request has reached the controller: the open is over.
         const auto opened = Clock::now() + std::chrono::milliseconds(10 * bounds::kFourResetsMs);
@@ -341,15 +332,11 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
         EXPECT_EQ(mira.Finish(&lines), 4);
         // Once gone, the channel is taken at once: only the four resets remain.
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(bounds::kLoadFactor * bounds::kFourResetsMs + 1000));
-        std::string all;
-        for (const auto& l : lines) all += l + "\n";
-        EXPECT_NE(all.find("vanished"), std::string::npos) << all;
+        EXPECT_NE(Joined(lines).find("vanished"), std::string::npos) << Joined(lines);
     }
     {
         // A controller that floods noise: no reply can be found in it.
-        sim::Options options;
-        options.crc = true;
-        SimPeer peer(options);
+        SimPeer peer(WithCrc());
         peer.Flood(true);
         std::vector<std::string> lines;
         long took = 0;
@@ -362,8 +349,7 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
 TEST(MiraAsAUser, PollPrintsItsStatisticsAtTheEndAndOnCtrlC) {
     std::vector<std::string> lines;
     ASSERT_EQ(RunMira({"poll", "--every", "10ms", "--count", "3", "N7:0", "W0"}, &lines), 0);
-    std::string all;
-    for (const auto& l : lines) all += l + "\n";
+    std::string all = Joined(lines);
     EXPECT_NE(all.find("3 reads, 3 good, 0 failed"), std::string::npos) << all;
     EXPECT_NE(all.find("transaction time: min "), std::string::npos) << all;
 
@@ -376,16 +362,13 @@ TEST(MiraAsAUser, PollPrintsItsStatisticsAtTheEndAndOnCtrlC) {
     mira.Interrupt();
     lines.clear();
     EXPECT_EQ(mira.Finish(&lines, std::chrono::seconds(5)), 0);
-    all.clear();
-    for (const auto& l : lines) all += l + "\n";
+    all = Joined(lines);
     EXPECT_NE(all.find(" good, 0 failed"), std::string::npos) << all;
     EXPECT_NE(all.find("mean"), std::string::npos) << all;
 }
 
 TEST(MiraAsAUser, ListenPrintsAndAnswersAnUnsolicitedWrite) {
-    sim::Options options;
-    options.crc = true;
-    SimPeer peer(options);
+    SimPeer peer(WithCrc());
     Mira mira({"listen", "--port", peer.port(), "--count", "1", "W0", "W1"});
     std::string line;
     ASSERT_TRUE(mira.Line(&line));

@@ -101,19 +101,14 @@ TEST(Format, CodesAndExitStatus) {
         int exit;
         const char* fragment;
     } rows[] = {
-        {0, kExitOk, "no error"},
-        {MIRA_PK_ERR_TIMEOUT, kExitNoResponse, "no reply"},
-        {MIRA_PK_ERR_SEND, kExitComm, "written"},
-        {MIRA_PK_ERR_CLOSED, kExitComm, "vanished"},
+        {0, kExitOk, "no error"}, {MIRA_PK_ERR_TIMEOUT, kExitNoResponse, "no reply"},
+        {MIRA_PK_ERR_SEND, kExitComm, "written"}, {MIRA_PK_ERR_CLOSED, kExitComm, "vanished"},
         {MIRA_PK_ERR_NO_DEVICE, kExitComm, "does not exist"},
         {MIRA_ERR_CONTROLLER_STATUS, kExitStatus, "controller status"},
         {MIRA_PK_ERR_OVERFLOW, kExitStatus, "511"},  // the same number
-        {0x10, kExitStatus, "extended status 0x10"},
-        {MIRA_ERR_BAD_HEADER, kExitUsage, "header"},
-        {MIRA_ERR_BAD_MNEMONIC, kExitUsage, "mnemonic"},
-        {MIRA_ERR_ODD_ASCII_START, kExitUsage, "odd byte"},
-        {kDriverRefused, kExitUsage, "refused"},
-        {-2, kExitUsage, "error -2"},
+        {0x10, kExitStatus, "extended status 0x10"}, {MIRA_ERR_BAD_HEADER, kExitUsage, "header"},
+        {MIRA_ERR_BAD_MNEMONIC, kExitUsage, "mnemonic"}, {MIRA_ERR_ODD_ASCII_START, kExitUsage, "odd byte"},
+        {kDriverRefused, kExitUsage, "refused"}, {-2, kExitUsage, "error -2"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(ExitCodeFor(row.code), row.exit) << row.code;

@@ -30,9 +30,7 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         int status;
         const char* fragment;
     } rows[] = {
-        {"--help", 0, "usage: mira"},
-        {"", 2, "no command"},
-        {"read", 2, "HEADER"},
+        {"--help", 0, "usage: mira"}, {"", 2, "no command"}, {"read", 2, "HEADER"},
         {"read N7:0 --trace /nonexistent-dir/t", 2, "trace"},
         {"read N7:0 --port /dev/mira-no-such-port", 4, "/dev/mira-no-such-port: No such file"},
         {"read N7:0 --port sim:plc9", 2, "plc9"},
@@ -41,12 +39,10 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         // Values that do not fit their item, and texts the driver would
         // misread, are refused before the line opens.
         {"write N7:0 W0=70000", 2, "W0: expected a whole number from -32768 to 32767"},
-        {"write N7:0 W1=-32769", 2, "-32768 to 32767"},
-        {"write N7:0 B0=10000", 2, "0 to 9999"},
+        {"write N7:0 W1=-32769", 2, "-32768 to 32767"}, {"write N7:0 B0=10000", 2, "0 to 9999"},
         {"write F8:0 F0=1e39", 2, "single precision"},
         {"write-item ST9:0 S0.4 ABCDEFGHIJ", 2, "at most 4 characters"},
-        {"write-item B3:0 0/3 2", 2, "0 or 1"},
-        {"write-item T4:0 0.DN 5", 2, "0 or 1"},
+        {"write-item B3:0 0/3 2", 2, "0 or 1"}, {"write-item T4:0 0.DN 5", 2, "0 or 1"},
         {"read N7:0 ''", 2, "item \"\" is empty"},
         {"read N7:0 \"$(printf 'W\\001')\"", 2, "outside printable ASCII"},
         // Model and mode texts the driver would read as SLC 500 / Standard.
@@ -57,18 +53,15 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         {"read --model plc5 ST9:0 S0.4", 5, "STS 0x10: illegal command or format; is --model right?"},
         // Which texts check changed, and which named nothing.
         {"check L19:0", 1, "N7:0       replaced by the default"},
-        {"check Z9:0", 1, "replaced by the default"},
-        {"check INVALID:W3", 1, "replaced by the default"},
+        {"check Z9:0", 1, "replaced by the default"}, {"check INVALID:W3", 1, "replaced by the default"},
         {"check U:0 40", 1, "40    0          replaced by the default"},
         {"check n7:0 w5", 0, "w5    W5         canonical form"},
         {"check --address N7:F3", 1, "N7:W0      replaced by the default"},
         {"check --address T4:W0", 0, "T4:W0.DN   canonical form"},
         {"check --address I:1.", 1, "replaced by the default"},
         {"help addresses", 0, "127 words (W0 to W126 under one header), 62 floats"},
-        {"read --help", 0, "HEADER [ITEM...]: N7:0 W0 W1"},
-        {"sim -h", 0, "--unsolicited"},
-        {"help frob", 2, "no help on \"frob\""},
-        {"sim --unsolicited 1s X:0 W0=1", 2, "X:0 names no words"},
+        {"read --help", 0, "HEADER [ITEM...]: N7:0 W0 W1"}, {"sim -h", 0, "--unsolicited"},
+        {"help frob", 2, "no help on \"frob\""}, {"sim --unsolicited 1s X:0 W0=1", 2, "X:0 names no words"},
         {"sim --unsolicited 1s N7:0 W0=1 W2=3", 2, "follow one another"},
         {"sim --seed /nonexistent-dir/seed", 2, "cannot read"},
     };

@@ -1,8 +1,9 @@
+// Read starts: from records and from the host's texts, what goes out and what is refused.
 #include <string>
 
 #include "address/tables.h"
 #include "commands/read_start.h"
-#include "read_support.h"
+#include "command_support.h"
 
 namespace mira::test {
 namespace {
@@ -18,14 +19,14 @@ struct RefusalCase {
 TEST_F(ReadStart, RefusalsSendNothing) {
     std::vector<ItemRequest> words128;
     for (int i = 0; i < 128; ++i) words128.push_back(MakeItem(kKindWord, i));
-    const PlcAddress n7 = MakeHeader(kFileInteger, kRowN, 7), t4 = MakeHeader(kFileTimer, kRowT, 4);
+    const PlcAddress n7 = Header(kFileInteger, kRowN, 7), t4 = Header(kFileTimer, kRowT, 4);
     const RefusalCase cases[] = {
         {n7, words128, MIRA_ERR_RANGE},  // 256 bytes do not fit the size byte
         {n7, {MakeItem(kKindString, 0, 4, 0, 1)}, MIRA_ERR_BAD_MNEMONIC},
         {n7, {MakeItem(kKindNone, 0)}, MIRA_ERR_BAD_MNEMONIC},
         {t4, {MakeItem(kKindWord, 0, 2, 99)}, MIRA_ERR_BAD_MNEMONIC},
-        {MakeHeader(kFileAscii, kRowA, 14), {MakeItem(kKindFloat, 0)}, MIRA_ERR_BAD_MNEMONIC},
-        {MakeHeader(kFileInteger, kRowN, 7, 0x10000), {MakeItem(kKindWord, 0)}, MIRA_ERR_RANGE},
+        {Header(kFileAscii, kRowA, 14), {MakeItem(kKindFloat, 0)}, MIRA_ERR_BAD_MNEMONIC},
+        {Header(kFileInteger, kRowN, 7, 0x10000), {MakeItem(kKindWord, 0)}, MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -72,7 +73,7 @@ TEST_F(ReadStart, SpansCoverWhatTheFinishReads) {
 TEST_F(ReadStart, Plc5OctalInputAddress) {
     Plc5();
     Driver.OctalIo = 1;
-    Driver.CurrentHeader = MakeHeader(kFileInput, kRowI, 1, 10);
+    Driver.CurrentHeader = Header(kFileInput, kRowI, 1, 10);
     Driver.ItemTable[0] = MakeItem(kKindWord, 0);
     Driver.ItemTable[1] = MakeItem(kKindWord, 10);  // octal 10: the value 8
     int32_t error = 0;
@@ -85,12 +86,113 @@ TEST_F(ReadStart, Plc5OctalInputAddress) {
 
 TEST_F(ReadStart, SendFailureIsTheError) {
     Fake().sendErrorCode = 0x102;
-    Driver.CurrentHeader = MakeHeader(kFileInteger, kRowN, 7);
+    Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
     Driver.ItemTable[0] = MakeItem(kKindWord, 0);
     int32_t error = 0;
     EXPECT_EQ(StartRead(1, kMaxTextReadElements, &error), 0);
     EXPECT_EQ(error, 0x102);
     EXPECT_EQ(StartedItemCount(), 0);
+}
+
+using ReadTexts = ReadFixture;
+
+struct TextCase {
+    uint32_t modelClass;
+    const char16_t* header;
+    std::vector<const char16_t*> items;
+    const char* message;
+    int32_t start, count;
+};
+
+TEST_F(ReadTexts, RequestsPerClassFromTexts) {
+    const std::string n7_12 = Hex(Bytes{'N', '7', ':', '1', '2'});
+    const TextCase cases[] = {
+        {2, u"N7:0", {u"W5", u"W9"}, "01 00 01 00 00 00 0A 00 0A", 5, 5},
+        {500, u"F8:0", {u"F0"}, "01 00 0F 00 00 00 A2 08 08 8A 00 00", 0, 2},
+        {2, u"T4:2", {u"0.DN", u"1.PRE"}, "01 00 01 00 00 00 06 00 0C", 0, 2},
+        {500, u"N7:256", {u"W0", u"W6"}, "01 00 0F 00 00 00 A2 0E 07 89 FF 00 01 00", 0, 7},
+        {500, u"N263:255", {u"W0"}, "01 00 0F 00 00 00 A2 02 FF 07 01 89 FF FF 00 00", 0, 1},
+        {5, u"N7:0", {u"12", u"14"}, nullptr, 12, 3},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        Driver.ModelClass = c.modelClass;
+        if (c.modelClass == 5) Plc5();
+        int32_t error = -1;
+        ASSERT_EQ(UDrvReadGroupStart(u"1", c.header, c.items.data(), int32_t(c.items.size()), &error), 1);
+        EXPECT_EQ(error, 0);
+        const std::string expected =
+            c.message ? c.message : "01 00 0F 00 00 00 68 00 00 03 00 00 24 " + n7_12 + " 00 03 00";
+        EXPECT_EQ(Hex(Message(0)), expected);
+        EXPECT_EQ(Driver.CurrentHeader.startElement, c.start);
+        EXPECT_EQ(Driver.CurrentHeader.elementCount, c.count);
+        EXPECT_EQ(StartedItemCount(), int32_t(c.items.size()));
+        EXPECT_EQ(Driver.ChannelBusy, 1u);
+    }
+}
+
+struct RefusedText {
+    const char16_t* header;
+    std::vector<const char16_t*> items;
+    int32_t count;  // -1: the size of items
+    int32_t error;
+};
+
+TEST_F(ReadTexts, RefusedTextsSendNothing) {
+    const RefusedText cases[] = {
+        {u"N7:0", {nullptr}, -1, MIRA_ERR_BAD_MNEMONIC},
+        {u"N7:0", {u"W1"}, 0, MIRA_ERR_RANGE},
+        {u"N7:0", {u"W1"}, 4097, MIRA_ERR_RANGE},
+        {nullptr, {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
+        {u"Q7:0", {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
+        {u"T4:0", {u"0.XX"}, -1, MIRA_ERR_BAD_MNEMONIC},
+        {u"T4:0", {u"F0.ACC"}, -1, MIRA_ERR_BAD_MNEMONIC},  // a float has no place in a timer
+        {u"N7:0", {u"F1/3"}, -1, MIRA_ERR_BAD_MNEMONIC},    // nor a bit of a float
+        {u"N7:0", {u"W-3"}, -1, MIRA_ERR_RANGE},            // before the file's first element
+        {u"N7:0", {u"W0", u"W128"}, -1, MIRA_ERR_RANGE},    // 129 elements
+        // Numbers past what a field carries, saturated, never wrap to N7:1.
+        {u"N7:4294967297", {u"W0"}, -1, MIRA_ERR_RANGE},
+        {u"N7:0", {u"W4294967297"}, -1, MIRA_ERR_RANGE},
+        {u"N65543:0", {u"W0"}, -1, MIRA_ERR_RANGE},
+        {u"N7:-1", {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
+        {u"N7:0", {u""}, -1, MIRA_ERR_BAD_MNEMONIC},
+        {u"N7:0", {u"W\u0661"}, -1, MIRA_ERR_BAD_MNEMONIC},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        const int32_t count = c.count == -1 ? int32_t(c.items.size()) : c.count;
+        int32_t error = 0;
+        EXPECT_EQ(UDrvReadGroupStart(u"1", c.header, c.items.data(), count, &error), 0);
+        EXPECT_EQ(error, c.error) << int(&c - cases);
+        EXPECT_TRUE(Fake().sends.empty());
+    }
+    EXPECT_EQ(UDrvReadGroupStart(u"1", u"N7:0", nullptr, 1, nullptr), 0);
+}
+
+TEST_F(ReadTexts, StringSizeStaysInsideTheValueField) {
+    const char16_t* items[] = {u"S0.200"};
+    int32_t error = -1;
+    ASSERT_EQ(UDrvReadGroupStart(u"1", u"N7:0", items, 1, &error), 1);
+    EXPECT_EQ(Driver.ItemTable[0].size, kMaxStringChars);
+    EXPECT_EQ(Driver.CurrentHeader.elementCount, (kMaxStringChars + 1) / 2);
+}
+
+TEST_F(ReadTexts, RegisteredGroupHandles) {
+    int32_t error = 7;
+    for (int32_t handle : {-1, 16384, 5}) {
+        EXPECT_EQ(UDrvReadGroupStartEx2(handle, &error), 0);
+        EXPECT_EQ(error, 0);
+    }
+    const char16_t* items[] = {u"W2", u"W3"};
+    Fake().stationText = [](const char16_t*) { return std::u16string(u"9"); };
+    ASSERT_EQ(UDrvAddGroup(5, u"station ref", u"N7:0", items, 2), 1);
+    ASSERT_EQ(UDrvReadGroupStartEx2(5, &error), 1);
+    EXPECT_EQ(Message(0)[0], 9);  // the station is evaluated afresh
+    EXPECT_EQ(Driver.CurrentHeader.elementCount, 2);
+    ASSERT_EQ(UDrvAddGroup(6, u"1", u"U:0", items, 2), 1);
+    EXPECT_EQ(UDrvReadGroupStartEx2(6, &error), 0);
+    EXPECT_EQ(error, MIRA_ERR_BAD_HEADER);
+    UDrvRemoveAllGroups();
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "address/tables.h"
 #include "commands/request.h"
@@ -12,18 +11,8 @@ namespace mira {
 namespace {
 
 using test::Bytes;
+using test::Header;
 using test::Hex;
-
-PlcAddress Header(int32_t fileType, int32_t fileLetter, int32_t fileNumber, int32_t slot = -1) {
-    PlcAddress h{};
-    h.station = 1;
-    h.fileType = fileType;
-    h.fileLetter = fileLetter;
-    h.fileNumber = fileNumber;
-    h.slot = slot;
-    h.elementBase = 0;
-    return h;
-}
 
 class RequestTest : public ::testing::Test {
 protected:
@@ -49,8 +38,8 @@ TEST_F(RequestTest, SlcReadLayouts) {
         // Timers carry the slot first; a negative slot goes out as 0.
         {Header(kFileTimer, kRowT, 4), 3, 6, "01 02 0F 00 00 00 A2 06 04 86 00 03"},
         // Input file 1 with slot 2 and element 0.
-        {Header(kFileInput, kRowI, 1, 2), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C 02 00"},
-        {Header(kFileOutput, kRowO, 0, 1), 300, 2, "01 02 0F 00 00 00 A2 02 00 8B 01 FF 2C 01"},
+        {Header(kFileInput, kRowI, 1, 0, 2), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C 02 00"},
+        {Header(kFileOutput, kRowO, 0, 0, 1), 300, 2, "01 02 0F 00 00 00 A2 02 00 8B 01 FF 2C 01"},
         // Every number field: one byte below 255; from 255 on 0xFF, low, high
         // (a lone FF would open the three-byte form).
         {Header(kFileInteger, kRowN, 254), 254, 2, "01 02 0F 00 00 00 A2 02 FE 89 FE 00"},
@@ -58,7 +47,7 @@ TEST_F(RequestTest, SlcReadLayouts) {
         {Header(kFileInteger, kRowN, 263), 256, 2, "01 02 0F 00 00 00 A2 02 FF 07 01 89 FF 00 01 00"},
         {Header(kFileInteger, kRowN, 65535), 65535, 2, "01 02 0F 00 00 00 A2 02 FF FF FF 89 FF FF FF 00"},
         {Header(kFileTimer, kRowT, 4), 255, 6, "01 02 0F 00 00 00 A2 06 04 86 00 FF FF 00"},
-        {Header(kFileInput, kRowI, 1, 255), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C FF FF 00 00"},
+        {Header(kFileInput, kRowI, 1, 0, 255), 0, 2, "01 02 0F 00 00 00 A2 02 01 8C FF FF 00 00"},
     };
     for (const auto& c : cases) {
         Driver.TnsCounter = 0;
@@ -69,6 +58,7 @@ TEST_F(RequestTest, SlcReadLayouts) {
     }
 }
 
+// The TNS goes out as its low byte with a zero high byte, and wraps.
 TEST_F(RequestTest, Plc2ReadByteAddress) {
     Driver.ModelClass = kClassPlc2;
     PlcAddress h = Header(kFileInteger, kRowN, 7);
@@ -78,34 +68,24 @@ TEST_F(RequestTest, Plc2ReadByteAddress) {
     EXPECT_EQ(Hex(Take(out, BuildPlc2Read(out, h, 0x1234, 255))), "03 00 01 00 00 00 34 12 FF");
 }
 
-TEST_F(RequestTest, OversizeRequestsAreRefusedBeforeTheTnsMoves) {
-    PlcAddress h = Header(kFileInteger, kRowN, 7);
-    EXPECT_EQ(BuildSlcRead(out, &h, 0, 256), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildSlcRead(out, &h, -1, 2), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildSlcRead(out, &h, 0x10000, 2), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildPlc2Read(out, h, 0, 256), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildPlc2Read(out, h, 0x10000, 2), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildPlc2Read(out, h, -2, 2), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildPlc5Read(out, h, 0, 0), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildPlc5Read(out, h, -1, 1), MIRA_ERR_RANGE);
-    EXPECT_EQ(BuildPlc5Read(out, h, 0x10000, 1), MIRA_ERR_RANGE);
-    EXPECT_EQ(Driver.TnsCounter, 0u);
-}
-
-// A number no field can carry never goes out as another address: a file
-// number or slot past 16 bits, a station past one byte, and on PLC-2 and
-// PLC-5, whose requests have no slot field, any slot.
-TEST_F(RequestTest, AddressesNoFieldCarriesAreRefused) {
+// A count, an element or a number no field can carry never goes out as
+// another address: a file number or slot past 16 bits, a station past one
+// byte, and on PLC-2 and PLC-5, whose requests have no slot field, any slot.
+TEST_F(RequestTest, AddressesNoFieldCarriesAreRefusedBeforeTheTnsMoves) {
+    const PlcAddress n7 = Header(kFileInteger, kRowN, 7);
     const struct {
         uint32_t model;
         PlcAddress header;
-        int32_t station;
+        int32_t station, element, count;
     } cases[] = {
-        {kClassSlc500, Header(kFileInteger, kRowN, 65536), 1}, {kClassSlc500, Header(kFileInteger, kRowN, -1), 1},
-        {kClassSlc500, Header(kFileInput, kRowI, 1, 65536), 1}, {kClassSlc500, Header(kFileInteger, kRowN, 7), 256},
-        {kClassSlc500, Header(kFileInteger, kRowN, 7), -1},     {kClassPlc2, Header(kFileInput, kRowI, 1, 1), 1},
-        {kClassPlc2, Header(kFileInteger, kRowN, 7), 257},      {kClassPlc5, Header(kFileInput, kRowI, 1, 2), 1},
-        {kClassPlc5, Header(kFileInteger, kRowN, 65536), 1},
+        {kClassSlc500, n7, 1, 0, 256}, {kClassSlc500, n7, 1, -1, 2}, {kClassSlc500, n7, 1, 0x10000, 2},
+        {kClassPlc2, n7, 1, 0, 256}, {kClassPlc2, n7, 1, 0x10000, 2}, {kClassPlc2, n7, 1, -2, 2},
+        {kClassPlc5, n7, 1, 0, 0}, {kClassPlc5, n7, 1, -1, 1}, {kClassPlc5, n7, 1, 0x10000, 1},
+        {kClassSlc500, Header(kFileInteger, kRowN, 65536), 1, 0, 2}, {kClassSlc500, n7, 256, 0, 2},
+        {kClassSlc500, Header(kFileInteger, kRowN, -1), 1, 0, 2}, {kClassSlc500, n7, -1, 0, 2},
+        {kClassSlc500, Header(kFileInput, kRowI, 1, 0, 65536), 1, 0, 2}, {kClassPlc2, n7, 257, 0, 2},
+        {kClassPlc2, Header(kFileInput, kRowI, 1, 0, 1), 1, 0, 2}, {kClassPlc5, Header(kFileInput, kRowI, 1, 0, 2), 1, 0, 1},
+        {kClassPlc5, Header(kFileInteger, kRowN, 65536), 1, 0, 1},
     };
     for (const auto& c : cases) {
         Driver.ModelClass = c.model;
@@ -113,10 +93,10 @@ TEST_F(RequestTest, AddressesNoFieldCarriesAreRefused) {
         PlcAddress h = c.header;
         h.station = c.station;
         Driver.CurrentHeader = h;
-        const int32_t n = c.model == kClassSlc500 ? BuildSlcRead(out, &h, 0, 2)
-                          : c.model == kClassPlc2 ? BuildPlc2Read(out, h, 0, 2)
-                                                  : BuildPlc5Read(out, h, 0, 1);
-        EXPECT_EQ(n, MIRA_ERR_RANGE) << c.model << " file " << c.header.fileNumber << " slot " << c.header.slot;
+        const int32_t n = c.model == kClassSlc500 ? BuildSlcRead(out, &h, c.element, c.count)
+                          : c.model == kClassPlc2 ? BuildPlc2Read(out, h, c.element, c.count)
+                                                  : BuildPlc5Read(out, h, c.element, c.count);
+        EXPECT_EQ(n, MIRA_ERR_RANGE) << int(&c - cases);
     }
     EXPECT_EQ(Driver.TnsCounter, 0u);
 }
@@ -164,19 +144,6 @@ TEST_F(RequestTest, OctalConversions) {
     EXPECT_EQ(OctalDigitsToValue(-5), 0);
     EXPECT_EQ(ValueToOctalDigits(-5), 0);
     (void)ValueToOctalDigits(0x7FFFFFFF);  // must not overflow
-}
-
-TEST_F(RequestTest, TnsWrapsAndHighByteStaysZero) {
-    PlcAddress h = Header(kFileInteger, kRowN, 7);
-    std::vector<int> lows;
-    for (int i = 0; i < 258; ++i) {
-        { RequestWriter w(out, 6); PutCommandHeader(w, h, 0x0F); }
-        EXPECT_EQ(out[5], 0);
-        lows.push_back(out[4]);
-    }
-    EXPECT_EQ(lows[255], 255);
-    EXPECT_EQ(lows[256], 0);
-    EXPECT_EQ(lows[257], 1);
 }
 
 }  // namespace

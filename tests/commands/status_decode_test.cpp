@@ -18,13 +18,10 @@ struct StatusCase {
 
 TEST(CheckReplyStatus, CodesAndTraceLines) {
     const StatusCase cases[] = {
-        {0x00, 0x55, 0, nullptr},
-        {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
+        {0x00, 0x55, 0, nullptr}, {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
         {0x1A, 0x07, 256, "STS Error Code returned: 0x1A, Status Code: 0x7"},
-        {0x0B, 0xFF, 256, "STS Error Code returned: 0xB, Status Code: 0xFF"},
-        {0xF0, 0x0E, 14, nullptr},
-        {0xF0, 0x00, 0, nullptr},
-        {0xF0, 0xFF, 255, nullptr},
+        {0x0B, 0xFF, 256, "STS Error Code returned: 0xB, Status Code: 0xFF"}, {0xF0, 0x0E, 14, nullptr},
+        {0xF0, 0x00, 0, nullptr}, {0xF0, 0xFF, 255, nullptr},
         {0xFF, 0x01, 256, "STS Error Code returned: 0xFF"},
     };
     for (const auto& c : cases) {
@@ -63,14 +60,6 @@ TEST(DecodeBcd, BothModes) {
         EXPECT_EQ(record.quality, c.quality) << std::hex << c.word;
     }
     ResetDriverState();
-}
-
-TEST(EncodeBcd, TruncatingArithmetic) {
-    const struct {
-        int32_t value;
-        uint16_t word;
-    } cases[] = {{1234, 0x1234}, {12345, 0x9345}, {999, 0x0999}, {0, 0}, {-5, 0xFFFB}, {9999, 0x9999}};
-    for (const auto& c : cases) EXPECT_EQ(EncodeBcd(c.value), c.word) << c.value;
 }
 
 }  // namespace

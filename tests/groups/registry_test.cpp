@@ -35,17 +35,11 @@ struct AddCase {
 
 TEST_F(Registry, AddRefusesWhatCannotBeRead) {
     const AddCase cases[] = {
-        {0, u"N7:0", {u"W1", u"W2"}, -1, 1},
-        {16383, u"T4:0", {u"0.DN"}, -1, 1},
+        {0, u"N7:0", {u"W1", u"W2"}, -1, 1}, {16383, u"T4:0", {u"0.DN"}, -1, 1},
         {3, u"N7:0", {}, 0, 1},  // a group without items registers
-        {-1, u"N7:0", {u"W1"}, -1, 0},
-        {16384, u"N7:0", {u"W1"}, -1, 0},
-        {4, u"Q7:0", {u"W1"}, -1, 0},
-        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0},
-        {4, u"N7:0", {u"W1", nullptr}, -1, 0},
-        {4, u"N7:0", {u"W1"}, -3, 0},
-        {4, u"N7:0", {u"W1"}, 4097, 0},
-        {4, nullptr, {u"W1"}, -1, 0},
+        {-1, u"N7:0", {u"W1"}, -1, 0}, {16384, u"N7:0", {u"W1"}, -1, 0}, {4, u"Q7:0", {u"W1"}, -1, 0},
+        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0}, {4, u"N7:0", {u"W1", nullptr}, -1, 0},
+        {4, u"N7:0", {u"W1"}, -3, 0}, {4, u"N7:0", {u"W1"}, 4097, 0}, {4, nullptr, {u"W1"}, -1, 0},
     };
     for (const auto& c : cases) {
         const int32_t count = c.count == -1 ? int32_t(c.items.size()) : c.count;

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstring>
 
-#include "link/frame.h"
 #include "platform/window.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
@@ -51,13 +50,6 @@ protected:
         int n = 0;
         for (int i = 0; i < kUnsolSlotCount; ++i) n += Driver.UnsolSlots[i].InUse != 0;
         return n;
-    }
-    static Bytes Frame(const Bytes& message) {
-        Bytes out(static_cast<size_t>(FrameCapacity(static_cast<int32_t>(message.size()))));
-        int32_t n = 0;
-        EncodeDriverFrame(message.data(), static_cast<int32_t>(message.size()), out.data(), &n);
-        out.resize(static_cast<size_t>(n));
-        return out;
     }
     alignas(8) uint8_t store_[2 * kGuard + kTable];
     MiraWindow window_{};

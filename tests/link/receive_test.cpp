@@ -14,6 +14,7 @@ namespace {
 
 using test::Bytes;
 using test::Fake;
+using test::Framed;
 using test::FromHex;
 using test::Hex;
 
@@ -81,7 +82,7 @@ TEST_P(StreamTest, HandlesTheLinkEvents) {
             (void)TransmitRequest(bytes.data(), static_cast<int32_t>(bytes.size()));
             Fake().sends.clear();
         }
-        if (p[1] == ':') bytes = Frame(bytes);
+        if (p[1] == ':') bytes = Framed(bytes);
         if (p[0] == 'B') bytes.back() ^= 1;
         Fake().Feed(bytes);
     }
@@ -123,17 +124,17 @@ TEST_F(StreamTest, FrameLengthLimits) {
     for (uint32_t crc : {0u, 1u}) {
         SetUp();
         Driver.UseCrc = crc;
-        Fake().Feed(Frame(Bytes(511, 0x10)));
+        Fake().Feed(Framed(Bytes(511, 0x10)));
         EXPECT_EQ(Fake().port.RxCount, 511u);
         ASSERT_EQ(SlotsInUse(), 1);
         EXPECT_EQ(Driver.UnsolSlots[0].FrameLength, 511u + 3u + crc);
         EXPECT_EQ(Fake().TraceLines()[0].size(), 3u + 3u * 84u);  // the trace stops at 84 bytes
-        Fake().Feed(Frame(Bytes(512, 0x01)));
+        Fake().Feed(Framed(Bytes(512, 0x01)));
         EXPECT_EQ(Fake().port.ErrorCode, 0x100u);
         EXPECT_EQ(SlotsInUse(), 1);              // dropped, and never acknowledged
         EXPECT_EQ(Fake().sends.size(), 1u);
         ResetReceiver(&Fake().port);             // what a sender does before it sends
-        Fake().Feed(Frame(FromHex(FOREIGN)));
+        Fake().Feed(Framed(FromHex(FOREIGN)));
         EXPECT_EQ(SlotsInUse(), 2);
     }
 }
@@ -159,7 +160,7 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
     for (const auto& r : rows) {
         SetUp();
         Driver.ModelClass = r.modelClass;
-        Fake().Feed(Frame(FromHex(r.message)));
+        Fake().Feed(Framed(FromHex(r.message)));
         const UnsolSlot& slot = Driver.UnsolSlots[0];
         EXPECT_EQ(test::Narrow(slot.KeyText), r.key);
         EXPECT_EQ(Fake().TraceLines().back(), r.key);
@@ -171,12 +172,12 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
 }
 
 TEST_F(StreamTest, FullSlotTableDropsTheFrame) {
-    for (int i = 0; i < kUnsolSlotCount + 2; ++i) Fake().Feed(Frame(FromHex("01 02 08 00 11 00 00 00")));
+    for (int i = 0; i < kUnsolSlotCount + 2; ++i) Fake().Feed(Framed(FromHex("01 02 08 00 11 00 00 00")));
     EXPECT_EQ(SlotsInUse(), kUnsolSlotCount);
     EXPECT_EQ(Posts(), kUnsolSlotCount);
     EXPECT_EQ(Fake().sends.size(), kUnsolSlotCount + 2u);  // all acknowledged
     Store(Driver.UnsolSlots[7].InUse, 0u);
-    Fake().Feed(Frame(FromHex("01 09 08 00 11 00 00 00")));
+    Fake().Feed(Framed(FromHex("01 09 08 00 11 00 00 00")));
     EXPECT_EQ(Driver.UnsolSlots[7].FrameBytes[1], 9);  // the lowest free slot
 }
 

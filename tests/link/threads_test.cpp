@@ -15,6 +15,7 @@ namespace {
 
 using test::Bytes;
 using test::Fake;
+using test::Framed;
 using test::FromHex;
 
 using ThreadsTest = test::LinkFixture;
@@ -30,17 +31,17 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
             const uint8_t tns = static_cast<uint8_t>(t);
             Fake().Feed(FromHex("10 06"));
             if (t % 3 == 0) {  // a controller's write before the reply; no TNS byte matches
-                Fake().Feed(Frame({1, 5, 8, 0, uint8_t(tns + 0x80), uint8_t(tns + 0x40), uint8_t(t), 0}));
+                Fake().Feed(Framed({1, 5, 8, 0, uint8_t(tns + 0x80), uint8_t(tns + 0x40), uint8_t(t), 0}));
                 ++foreignSent;
             }
             Bytes reply = {1, 0, 0x4F, 0, tns, 0};
             for (int i = 0; i < t % 40; ++i) reply.push_back(uint8_t(i % 5 == 0 ? 0x10 : i + t));
-            Fake().Feed(Frame(reply));
+            Fake().Feed(Framed(reply));
         }
     });
     for (int t = 0; t < kRounds; ++t) {
         Store(Driver.TnsCounter, t + 1u);  // the command below used TNS t
-        const Bytes frame = Frame({0, 1, 0x0F, 0, uint8_t(t), 0});
+        const Bytes frame = Framed({0, 1, 0x0F, 0, uint8_t(t), 0});
         TakeChannel();
         ResetReceiver(Driver.Port);
         PkSend(Driver.Port, frame.data(), static_cast<int32_t>(frame.size()));

@@ -128,29 +128,27 @@ public:
     bool open() const { return open_; }
     int32_t openError() const { return openError_; }
 
-    // A group read; the values as Shown, or the error code. *tookMs is the
-    // time from the start to the end of the finish.
-    int32_t Read(const std::string& header, const std::vector<std::string>& items, std::vector<std::string>* shown,
-                 long* tookMs = nullptr, std::vector<HostValue>* raw = nullptr) {
+    // A group read: the error code; the records, the values as Shown and the
+    // time from the start to the end of the finish stay behind.
+    int32_t Read(const std::string& header, const std::vector<std::string>& items) {
         Texts texts(items);
-        std::vector<HostValue> values(items.size());
+        raw.assign(items.size(), HostValue{});
+        shown.clear();
         const auto start = Clock::now();
         int32_t error = 0;
         const std::u16string head = W(header);
         const auto count = static_cast<int32_t>(items.size());
         if (UDrvReadGroupStart(u"1", head.c_str(), texts.pointers.data(), count, &error) != 1)
-            return error != 0 ? error : -1;
-        error = Await([&](int32_t* e) { return UDrvReadGroupFinishExt(values.data(), 0, count, e); });
-        if (tookMs != nullptr)
-            *tookMs = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-        if (shown != nullptr) {
-            shown->clear();
-            for (const HostValue& v : values) shown->push_back(Shown(v.valueType, v.value));
-        }
-        if (raw != nullptr) *raw = values;
+            error = error != 0 ? error : -1;
+        else
+            error = Await([&](int32_t* e) { return UDrvReadGroupFinishExt(raw.data(), 0, count, e); });
+        took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        for (const HostValue& v : raw) shown.push_back(Shown(v.valueType, v.value));
         return error;
     }
+    std::vector<HostValue> raw;
+    std::vector<std::string> shown;
+    long took = 0;
 
     int32_t WriteGroup(const std::string& header, const std::vector<std::string>& items,
                        const std::vector<HostValueCore>& values) {
@@ -193,18 +191,8 @@ private:
     int32_t openError_ = 0;
 };
 
-HostValueCore Int(int32_t v) {
-    HostValueCore value{};
-    value.valueType = MIRA_VALUE_INTEGER;
-    value.value.integer = v;
-    return value;
-}
-HostValueCore Real(double v) {
-    HostValueCore value{};
-    value.valueType = MIRA_VALUE_DOUBLE;
-    value.value.real = v;
-    return value;
-}
+HostValueCore Int(int32_t v) { return {MIRA_VALUE_INTEGER, 0, {.integer = v}}; }
+HostValueCore Real(double v) { return {MIRA_VALUE_DOUBLE, 0, {.real = v}}; }
 HostValueCore Text(const std::string& v) {
     HostValueCore value{};
     value.valueType = MIRA_VALUE_STRING;
@@ -220,28 +208,11 @@ constexpr Line kLines[] = {
 };
 
 // What the controller holds before each test of a class.
-constexpr const char* kTables = R"(N7:0=100
-N7:1=200
-N7:2=-300
-N7:10=0x1234
-B3:0=5
-F8:0=3.14159
-F8:1=-0.5
-T4:0.PRE=1000
-T4:0.ACC=250
-T4:0.DN=1
-C5:0.PRE=10
-C5:0.ACC=3
-C5:0.CU=1
-R6:0.LEN=8
-R6:0.POS=2
-ST9:0="HELLO MIRA"
-)";
-constexpr const char* kPlc2Tables = R"(U:0=100
-U:1=200
-U:2=-300
-U:10=0x1234
-)";
+constexpr const char* kTables =
+    "N7:0=100\nN7:1=200\nN7:2=-300\nN7:10=0x1234\nB3:0=5\nF8:0=3.14159\nF8:1=-0.5\n"
+    "T4:0.PRE=1000\nT4:0.ACC=250\nT4:0.DN=1\nC5:0.PRE=10\nC5:0.ACC=3\nC5:0.CU=1\n"
+    "R6:0.LEN=8\nR6:0.POS=2\nST9:0=\"HELLO MIRA\"\n";
+constexpr const char* kPlc2Tables = "U:0=100\nU:1=200\nU:2=-300\nU:10=0x1234\n";
 
 class EveryClass : public ::testing::TestWithParam<Line> {
 protected:
@@ -284,11 +255,9 @@ TEST_P(EveryClass, ReadsOfEveryKind) {
     for (const ReadRow& row : rows) {
         if (plc2() && !row.plc2) continue;
         SCOPED_TRACE(row.header);
-        std::vector<std::string> shown;
-        std::vector<HostValue> raw;
-        ASSERT_EQ(session->Read(row.header, row.items, &shown, nullptr, &raw), 0);
-        EXPECT_EQ(shown, row.expected);
-        for (const HostValue& v : raw) EXPECT_EQ(v.quality, MIRA_QUALITY_GOOD);
+        ASSERT_EQ(session->Read(row.header, row.items), 0);
+        EXPECT_EQ(session->shown, row.expected);
+        for (const HostValue& v : session->raw) EXPECT_EQ(v.quality, MIRA_QUALITY_GOOD);
     }
 }
 
@@ -309,9 +278,8 @@ TEST_P(EveryClass, WritesReadBack) {
         if (plc2() && !row.plc2) continue;
         SCOPED_TRACE(row.header);
         ASSERT_EQ(session->WriteGroup(row.header, row.items, row.values), 0);
-        std::vector<std::string> shown;
-        ASSERT_EQ(session->Read(row.header, row.items, &shown), 0);
-        EXPECT_EQ(shown, row.expected);
+        ASSERT_EQ(session->Read(row.header, row.items), 0);
+        EXPECT_EQ(session->shown, row.expected);
     }
     struct ItemRow {
         const char* header;
@@ -334,9 +302,8 @@ TEST_P(EveryClass, WritesReadBack) {
         if (plc2() && !row.plc2) continue;
         SCOPED_TRACE(std::string(row.header) + " " + row.item);
         ASSERT_EQ(session->WriteItem(row.header, row.item, row.value), 0);
-        std::vector<std::string> shown;
-        ASSERT_EQ(session->Read(row.header, row.readItems, &shown), 0);
-        EXPECT_EQ(shown, row.expected);
+        ASSERT_EQ(session->Read(row.header, row.readItems), 0);
+        EXPECT_EQ(session->shown, row.expected);
     }
 }
 
@@ -425,43 +392,36 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
     using sim::FaultKind;
     const struct {
         const char* what;
-        bool fault;
-        FaultKind kind;
-        uint32_t times, delayMs;
+        bool inject;
+        sim::Fault fault;
         int32_t error;
         uint64_t resent, badChecks, enqs;  // what the counters gain
     } rows[] = {
-        {"good", false, FaultKind::CorruptCheck, 1, 0, 0, 0, 0, 0},
-        {"corrupted reply", true, FaultKind::CorruptCheck, 1, 0, MIRA_PK_ERR_TIMEOUT, 0, 1, 4},
-        {"after the corrupted reply", false, FaultKind::CorruptCheck, 1, 0, 0, 0, 0, 0},
-        {"one NAK: the frame again", true, FaultKind::Nak, 1, 0, 0, 1, 0, 0},
-        {"three NAKs, then the ACK", true, FaultKind::Nak, 3, 0, 0, 3, 0, 0},
-        {"NAK to every frame", true, FaultKind::Nak, 0, 0, MIRA_PK_ERR_REFUSED, 3, 0, 4},
-        {"after the NAKs", false, FaultKind::CorruptCheck, 1, 0, 0, 0, 0, 0},
-        {"lost ACK: DLE ENQ, answered by ACK", true, FaultKind::NoAck, 1, 0, 0, 0, 0, 1},
-        {"silent controller", true, FaultKind::NoReply, 1, 0, MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
-        {"after the silence", false, FaultKind::CorruptCheck, 1, 0, 0, 0, 0, 0},
+        {"good", false, {}, 0, 0, 0, 0},
+        {"corrupted reply", true, {.kind = FaultKind::CorruptCheck}, MIRA_PK_ERR_TIMEOUT, 0, 1, 4},
+        {"after the corrupted reply", false, {}, 0, 0, 0, 0},
+        {"one NAK: the frame again", true, {.kind = FaultKind::Nak}, 0, 1, 0, 0},
+        {"three NAKs, then the ACK", true, {.kind = FaultKind::Nak, .times = 3}, 0, 3, 0, 0},
+        {"NAK to every frame", true, {.kind = FaultKind::Nak, .times = 0}, MIRA_PK_ERR_REFUSED, 3, 0, 4},
+        {"after the NAKs", false, {}, 0, 0, 0, 0},
+        {"lost ACK: DLE ENQ, answered by ACK", true, {.kind = FaultKind::NoAck}, 0, 0, 0, 1},
+        {"silent controller", true, {.kind = FaultKind::NoReply}, MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
+        {"after the silence", false, {}, 0, 0, 0, 0},
         // The late reply comes in the middle of the four line resets that follow
         // the time-out: 600 ms from either end.
-        {"reply past the time-out", true, FaultKind::Delay, 1, kTimeout + 2 * kLineResetMs, MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
-        {"after the late reply", false, FaultKind::CorruptCheck, 1, 0, 0, 0, 0, 0},
-        {"and again", false, FaultKind::CorruptCheck, 1, 0, 0, 0, 0, 0},
+        {"reply past the time-out", true, {.kind = FaultKind::Delay, .delayMs = kTimeout + 2 * kLineResetMs},
+         MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
+        {"after the late reply", false, {}, 0, 0, 0, 0},
+        {"and again", false, {}, 0, 0, 0, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        if (row.fault) {
-            sim::Fault fault;
-            fault.kind = row.kind;
-            fault.times = row.times;
-            fault.delayMs = row.delayMs;
-            peer.sim().InjectFault(fault);
-        }
+        if (row.inject) peer.sim().InjectFault(row.fault);
         const PkLinkCounters before = Counters();
-        std::vector<std::string> shown;
-        long took = 0;
-        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}, &shown, &took), row.error);
+        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}), row.error);
+        const long took = session.took;
         if (row.error == 0) {
-            EXPECT_EQ(shown, (std::vector<std::string>{"100", "200"}));
+            EXPECT_EQ(session.shown, (std::vector<std::string>{"100", "200"}));
         } else if (row.error == MIRA_PK_ERR_REFUSED) {
             EXPECT_LT(took, static_cast<long>(kTimeout) + kAfterTimeoutMs);  // NAKs come at once
         } else {
@@ -504,17 +464,15 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
         Window window;
         Session session(peer.port(), line, kTimeout, &window);
         ASSERT_TRUE(session.open());
-        std::vector<HostValue> raw;
-        EXPECT_EQ(session.Read("N7:0", {"W0"}, nullptr, nullptr, &raw), MIRA_PK_ERR_TIMEOUT);
-        EXPECT_NE(raw[0].quality, MIRA_QUALITY_GOOD);
+        EXPECT_EQ(session.Read("N7:0", {"W0"}), MIRA_PK_ERR_TIMEOUT);
+        EXPECT_NE(session.raw[0].quality, MIRA_QUALITY_GOOD);
         EXPECT_EQ(session.WriteGroup("N7:0", {"W0"}, {Int(5)}), MIRA_PK_ERR_TIMEOUT);
         EXPECT_EQ(session.WriteItem("N7:0", "0/4", Int(1)), MIRA_PK_ERR_TIMEOUT);
 
         peer.Echo(true, true);
-        std::vector<std::string> shown;
         ASSERT_EQ(session.WriteGroup("N7:1", {"W0"}, {Int(5)}), 0);
-        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}, &shown), 0);
-        EXPECT_EQ(shown, (std::vector<std::string>{"100", "5"}));
+        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}), 0);
+        EXPECT_EQ(session.shown, (std::vector<std::string>{"100", "5"}));
         // The answer's echo arrives within a receive poll (10 ms) of the
         // controller hearing it; 300 ms is room for a loaded machine.
         EXPECT_EQ(DeliverUnsolicited(peer, window, line.family).replies.size(), 1u);
@@ -528,16 +486,14 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
 // loss, the next 2 s later.
 void ReadsAgain(Session& session, long withinMs) {
     const auto end = Clock::now() + std::chrono::milliseconds(withinMs);
-    std::vector<std::string> shown;
-    long took = 0;
     int32_t error = 0;
-    while ((error = session.Read("N7:0", {"W0"}, &shown, &took)) != 0 && Clock::now() < end) {
+    while ((error = session.Read("N7:0", {"W0"})) != 0 && Clock::now() < end) {
         EXPECT_TRUE(error == MIRA_PK_ERR_CLOSED || error == MIRA_PK_ERR_DISCONNECTED) << error;
-        EXPECT_LT(took, kAfterTimeoutMs);
+        EXPECT_LT(session.took, kAfterTimeoutMs);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ASSERT_EQ(error, 0) << "the line did not come back";
-    EXPECT_EQ(shown, std::vector<std::string>{"100"});
+    EXPECT_EQ(session.shown, std::vector<std::string>{"100"});
 }
 
 // A device server that restarts, and one that accepts and closes at once
@@ -549,11 +505,10 @@ TEST(EndToEnd, OverTcpWithAServerThatRestarts) {
     ASSERT_EQ(peer->sim().Seed("N7:0=100\n"), 0);
     Session session(peer->port(), line);
     ASSERT_TRUE(session.open()) << session.openError();
-    std::vector<std::string> shown;
-    ASSERT_EQ(session.Read("N7:0", {"W0"}, &shown), 0);
+    ASSERT_EQ(session.Read("N7:0", {"W0"}), 0);
     ASSERT_EQ(session.WriteGroup("N7:5", {"W0", "W1"}, {Int(-5), Int(6)}), 0);
-    ASSERT_EQ(session.Read("N7:5", {"W0", "W1"}, &shown), 0);
-    EXPECT_EQ(shown, (std::vector<std::string>{"-5", "6"}));
+    ASSERT_EQ(session.Read("N7:5", {"W0", "W1"}), 0);
+    EXPECT_EQ(session.shown, (std::vector<std::string>{"-5", "6"}));
 
     const PkLinkCounters before = Counters();
     const uint16_t tcpPort = peer->tcpPort();
@@ -564,10 +519,9 @@ TEST(EndToEnd, OverTcpWithAServerThatRestarts) {
     // Through the first reopen (accepted, then closed) and a little past it.
     const auto slam = Clock::now() + std::chrono::milliseconds(kFirstReopenMs + 500);
     while (Clock::now() < slam) {
-        long took = 0;
-        const int32_t error = session.Read("N7:0", {"W0"}, &shown, &took);
+        const int32_t error = session.Read("N7:0", {"W0"});
         EXPECT_TRUE(error == MIRA_PK_ERR_CLOSED || error == MIRA_PK_ERR_DISCONNECTED) << error;
-        EXPECT_LT(took, kAfterTimeoutMs);
+        EXPECT_LT(session.took, kAfterTimeoutMs);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     peer->Slam(false);
@@ -589,21 +543,17 @@ TEST(EndToEnd, ADeviceThatVanishesEndsTheReadAtOnceAndComesBackUnderItsName) {
     constexpr uint32_t kTimeout = 5000;
     Session session(link, line, kTimeout);
     ASSERT_TRUE(session.open());
-    sim::Fault silent;
-    silent.kind = sim::FaultKind::NoReply;
-    peer->sim().InjectFault(silent);
+    peer->sim().InjectFault({.kind = sim::FaultKind::NoReply});
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         peer->Vanish();
         ::unlink(link.c_str());
     });
-    long took = 0;
-    std::vector<std::string> shown;
-    EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown, &took), MIRA_PK_ERR_CLOSED);
+    EXPECT_EQ(session.Read("N7:0", {"W0"}), MIRA_PK_ERR_CLOSED);
     unplug.join();
-    EXPECT_LT(took, static_cast<long>(kTimeout));  // the loss ends it, not the time-out
-    EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown, &took), MIRA_PK_ERR_CLOSED);
-    EXPECT_LT(took, kAfterTimeoutMs);
+    EXPECT_LT(session.took, static_cast<long>(kTimeout));  // the loss ends it, not the time-out
+    EXPECT_EQ(session.Read("N7:0", {"W0"}), MIRA_PK_ERR_CLOSED);
+    EXPECT_LT(session.took, kAfterTimeoutMs);
 
     peer = std::make_unique<SimPeer>(SimOptions(line));
     ASSERT_EQ(peer->sim().Seed("N7:0=100\n"), 0);
@@ -622,19 +572,15 @@ TEST(EndToEnd, ANoiseFloodEndsInATimeOutAndTheLineRecovers) {
     ASSERT_TRUE(session.open());
     peer.Flood(true);
     for (int i = 0; i < 3; ++i) {
-        std::vector<std::string> shown;
-        long took = 0;
-        const int32_t error = session.Read("N7:0", {"W0"}, &shown, &took);
-        EXPECT_NE(error, 0);  // a time-out, or an overflowing frame of noise
-        EXPECT_LT(took, static_cast<long>(kTimeout) + kAfterTimeoutMs);
+        EXPECT_NE(session.Read("N7:0", {"W0"}), 0);  // a time-out, or an overflowing frame of noise
+        EXPECT_LT(session.took, static_cast<long>(kTimeout) + kAfterTimeoutMs);
     }
     // What noise is still on its way in is handed through HandInts within
     // one line reset's time, twice over for a loaded machine.
     peer.Flood(false);
     std::this_thread::sleep_for(std::chrono::milliseconds(mira::test::bounds::kLoadFactor * mira::test::bounds::kLineResetMs));
-    std::vector<std::string> shown;
-    EXPECT_EQ(session.Read("N7:0", {"W0"}, &shown), 0);
-    EXPECT_EQ(shown, std::vector<std::string>{"100"});
+    EXPECT_EQ(session.Read("N7:0", {"W0"}), 0);
+    EXPECT_EQ(session.shown, std::vector<std::string>{"100"});
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mira/portkit_codes.h"
+#include "platform/atomic_word.h"
 #include "portkit/link_rules.h"
 #include "portkit/portkit_host.h"
 #include "setup/portkit.h"
@@ -23,32 +24,14 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-template <class T>
-T Get(T& word) {
-    return std::atomic_ref<T>(word).load(std::memory_order_acquire);
-}
-template <class T, class V>
-void Put(T& word, V value) {
-    std::atomic_ref<T>(word).store(static_cast<T>(value), std::memory_order_release);
-}
+using mira::LoadAcquire;
+using mira::StoreRelease;
 
-// What the test handler took, one byte per call as the driver's handler does.
-std::mutex g_mutex;
-Bytes g_received;
+// How many bytes the test handler took, one per call as the driver's handler does.
+std::atomic<size_t> g_received{0};
 void TakeOne(generic_port* port) {
     uint8_t b = 0;
-    if (PkReceiveByte(port, &b) != 0) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_received.push_back(b);
-    }
-}
-Bytes Received() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_received;
-}
-void ClearReceived() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_received.clear();
+    if (PkReceiveByte(port, &b) != 0) ++g_received;
 }
 
 template <class F>
@@ -84,10 +67,10 @@ struct Pty {
 
 // Sends as a driver's sender does: ReplyPending 0, send, ReplyPending 1.
 void SendCommand(generic_port* port, const Bytes& bytes) {
-    Put(port->RxState, 0);
-    Put(port->ReplyPending, 0);
+    StoreRelease(port->RxState, 0);
+    StoreRelease(port->ReplyPending, 0);
     PkSend(port, bytes.data(), static_cast<int32_t>(bytes.size()));
-    Put(port->ReplyPending, 1);
+    StoreRelease(port->ReplyPending, 1);
 }
 
 const Bytes kFrame = {0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x2A, 0x00, 0x10, 0x03, 0xC5};
@@ -95,7 +78,7 @@ const Bytes kFrame = {0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x2A, 0x00, 0x10, 0x03
 class PtyPort : public ::testing::Test {
 protected:
     void SetUp() override {
-        ClearReceived();
+        g_received = 0;
         DriverSettings s = Settings(pty.slave);
         s.replyTimeoutMs = 150;
         int32_t error = -1;
@@ -116,24 +99,24 @@ protected:
 TEST_F(PtyPort, RawViewRestartsAtIdleAndIsBounded) {
     // Idle: every byte starts the raw view again.
     pty.Write({0x41, 0x42, 0x10});
-    ASSERT_TRUE(WaitFor([] { return Received().size() == 3; }));
-    EXPECT_EQ(Get(port->RawCount), 1);
+    ASSERT_TRUE(WaitFor([] { return g_received == 3; }));
+    EXPECT_EQ(LoadAcquire(port->RawCount), 1);
     EXPECT_EQ(port->RawBuffer[0], 0x10);
     // Inside a frame the view grows, but never past its buffer.
-    Put(port->RxState, 2);
+    StoreRelease(port->RxState, 2);
     pty.Write(Bytes(3000, 0x55));
-    ASSERT_TRUE(WaitFor([] { return Received().size() == 3003; }));
-    EXPECT_EQ(Get(port->RawCount), 1026);
+    ASSERT_TRUE(WaitFor([] { return g_received == 3003; }));
+    EXPECT_EQ(LoadAcquire(port->RawCount), 1026);
 }
 
 TEST_F(PtyPort, NoTimeOutOnceTheReplyIsReadyOrForLinkSequences) {
     SendCommand(port, kFrame);
-    Put(port->ReplyReady, 1);
+    StoreRelease(port->ReplyReady, 1);
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(Get(port->ErrorCode), 0u);
+    EXPECT_EQ(LoadAcquire(port->ErrorCode), 0u);
     SendCommand(port, {0x10, 0x05});  // DLE ENQ expects no reply frame
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(Get(port->ErrorCode), 0u);
+    EXPECT_EQ(LoadAcquire(port->ErrorCode), 0u);
 }
 
 TEST_F(PtyPort, StaleBytesAreDiscardedBeforeACommand) {
@@ -149,14 +132,14 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     SendCommand(port, kFrame);
     close(pty.master);
     pty.master = -1;
-    ASSERT_TRUE(WaitFor([&] { return Get(port->ErrorCode) != 0; }, 1000ms));
-    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
+    ASSERT_TRUE(WaitFor([&] { return LoadAcquire(port->ErrorCode) != 0; }, 1000ms));
+    EXPECT_EQ(LoadAcquire(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
     SendCommand(port, kFrame);
-    EXPECT_EQ(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
+    EXPECT_EQ(LoadAcquire(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
     EXPECT_EQ(PkOutputDone(port), 1);
     // No frame can hold the channel any more: the driver takes it at once.
-    EXPECT_EQ(Get(port->TimeoutA), 0);
-    EXPECT_EQ(Get(port->TimeoutB), 0);
+    EXPECT_EQ(LoadAcquire(port->TimeoutA), 0);
+    EXPECT_EQ(LoadAcquire(port->TimeoutB), 0);
 }
 
 // A lost line is tried again after 1 s, then after twice as long each time,
@@ -198,27 +181,28 @@ TEST_F(PtyPort, DiscardingInputDuringANoiseFloodKeepsTheDevice) {
         }
     });
     const auto end = std::chrono::steady_clock::now() + 1500ms;
-    while (std::chrono::steady_clock::now() < end && Get(port->ErrorCode) != uint32_t(MIRA_PK_ERR_CLOSED))
+    while (std::chrono::steady_clock::now() < end && LoadAcquire(port->ErrorCode) != uint32_t(MIRA_PK_ERR_CLOSED))
         SendCommand(port, {0x10, 0x05});  // each send discards the input first
     stop.store(true);
     noise.join();
-    EXPECT_NE(Get(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
-    EXPECT_NE(Get(port->TimeoutA), 0);
+    EXPECT_NE(LoadAcquire(port->ErrorCode), uint32_t(MIRA_PK_ERR_CLOSED));
+    EXPECT_NE(LoadAcquire(port->TimeoutA), 0);
 }
 
 // The channel lock lasts one longest frame at the line's speed plus 100 ms,
-// unless the host chose its own bound.
-TEST(PortkitPty, ChannelBoundFollowsTheLine) {
+// unless the host chose its own bound. The character format reaches the
+// device, which is held: a second open through Portkit is refused as busy.
+TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
     const struct {
         uint32_t baud, parity, dataBits, stopBits;
         uint16_t hostA, hostB;
         uint16_t a, b;
+        speed_t speed;
     } rows[] = {
-        {19200, 0, 8, 1, 0, 0, 538, 100},
-        {9600, 2, 7, 2, 0, 0, 1183, 100},
-        {115200, 0, 8, 1, 0, 0, 90, 100},
-        {110, 0, 8, 1, 0, 0, 65435, 100},  // slower than the 16-bit bound holds
-        {19200, 0, 8, 1, 1000, 500, 1000, 500},
+        {19200, 0, 8, 1, 0, 0, 538, 100, B19200},      {9600, 2, 7, 2, 0, 0, 1183, 100, B9600},
+        {115200, 0, 8, 1, 0, 0, 90, 100, B115200},
+        {110, 0, 8, 1, 0, 0, 65435, 100, B110},  // slower than the 16-bit bound holds
+        {19200, 0, 8, 1, 1000, 500, 1000, 500, B19200},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.baud);
@@ -233,40 +217,25 @@ TEST(PortkitPty, ChannelBoundFollowsTheLine) {
         int32_t error = 0;
         generic_port* port = PkPortOpen(0, &s, &error);
         ASSERT_NE(port, nullptr) << PkLastOpenError();
-        EXPECT_EQ(Get(port->TimeoutA), r.a);
-        EXPECT_EQ(Get(port->TimeoutB), r.b);
-        EXPECT_EQ(PkPortClose(port), 1);
-    }
-}
-
-TEST(PortkitPty, CharacterFormatReachesTheDevice) {
-    Pty pty;
-    DriverSettings s = Settings(pty.slave);
-    s.baud = 9600;
-    s.parity = 2;
-    s.dataBits = 7;
-    s.stopBits = 2;
-    int32_t error = 0;
-    generic_port* port = PkPortOpen(0, &s, &error);
-    ASSERT_NE(port, nullptr) << PkLastOpenError();
-    const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    // The device is held exclusively, so only a privileged process gets in.
-    if (fd >= 0) {
-        termios tio{};
-        ASSERT_EQ(tcgetattr(fd, &tio), 0);
-        EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
-        // A pseudo-terminal keeps 8 data bits without parity whatever is
+        EXPECT_EQ(LoadAcquire(port->TimeoutA), r.a);
+        EXPECT_EQ(LoadAcquire(port->TimeoutB), r.b);
+        // Held exclusively, so only a privileged process gets in. A
+        // pseudo-terminal keeps 8 data bits without parity whatever is
         // asked, so only the speed, the stop bits and raw mode show here.
-        EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
-        EXPECT_EQ(tio.c_lflag & ICANON, 0u);
-        close(fd);
+        if (const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); fd >= 0) {
+            termios tio{};
+            ASSERT_EQ(tcgetattr(fd, &tio), 0);
+            EXPECT_EQ(cfgetospeed(&tio), r.speed);
+            EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, r.stopBits == 2);
+            EXPECT_EQ(tio.c_lflag & ICANON, 0u);
+            close(fd);
+        }
+        int32_t second = 0;
+        EXPECT_EQ(PkPortOpen(0, &s, &second), nullptr);
+        EXPECT_EQ(second, MIRA_PK_ERR_BUSY);
+        EXPECT_EQ(PkPortClose(port), 1);
+        EXPECT_EQ(PkPortClose(port), 0);  // closed already: refused, no crash
     }
-    // A second open through Portkit is refused as busy.
-    int32_t second = 0;
-    EXPECT_EQ(PkPortOpen(0, &s, &second), nullptr);
-    EXPECT_EQ(second, MIRA_PK_ERR_BUSY);
-    EXPECT_EQ(PkPortClose(port), 1);
-    EXPECT_EQ(PkPortClose(port), 0);  // closed already: refused, no crash
 }
 
 TEST(PortkitOpen, ClearCodesForBadPorts) {
@@ -329,7 +298,7 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
     PkSend(port, big.data(), 100);
     // The receive thread's DLE ACK and the host's request race for the line:
     // the Tx lines show them in the order the peer got them.
-    Put(port->ReplyPending, 1);
+    StoreRelease(port->ReplyPending, 1);
     constexpr int kRacing = 400;  // per thread; 800 bytes stay within the pty's buffer
     auto sendMany = [port](uint8_t b) {
         for (int i = 0; i < kRacing; ++i) PkSend(port, &b, 1);

@@ -13,6 +13,15 @@ void PutText(char16_t (&field)[82], const std::u16string& text) {
     for (size_t i = 0; i < text.size() && i < 82; ++i) field[i] = text[i];
 }
 
+// The settings applied; the error, once the version text is checked.
+int32_t Apply(const DriverSettings& settings, MiraWindowHandle window = 0) {
+    char16_t version[8]{};
+    int32_t error = -1;
+    ApplySettings(window, &settings, version, &error);
+    EXPECT_EQ(std::u16string(version), u"10.3");
+    return error;
+}
+
 struct ModelCase {
     const char16_t* model;
     uint32_t modelClass;
@@ -30,14 +39,10 @@ TEST_P(ModelTextTest, ChoosesTheRow) {
     // Leftovers of an earlier open must not survive.
     Driver.OctalIo = 1;
     Driver.Plc5Family = 1;
-    char16_t version[8]{};
-    int32_t error = -1;
-    ApplySettings(0, &settings, version, &error);
+    EXPECT_EQ(Apply(settings), 0);
     EXPECT_EQ(Driver.ModelClass, c.modelClass);
     EXPECT_EQ(Driver.Plc5Family, c.plc5Family);
     EXPECT_EQ(Driver.OctalIo, c.octalIo);
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(std::u16string(version), u"10.3");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,9 +77,7 @@ TEST_P(OptionTest, SetsTheFields) {
     settings.ErrorCheckOption = c.errorCheck;
     settings.AddressOption = c.addressOption;
     Driver.ChannelBusy = 1;
-    char16_t version[8]{};
-    int32_t error = -1;
-    ApplySettings(0x1234, &settings, version, &error);
+    (void)Apply(settings, 0x1234);
     EXPECT_EQ(Driver.NonStandardBcd, c.nonStandardBcd);
     EXPECT_EQ(Driver.UseCrc, c.useCrc);
     EXPECT_EQ(Driver.AltAddressMode, c.altAddress);
@@ -102,27 +105,17 @@ TEST(ApplySettings, UnterminatedFieldsAreReadWithinTheirBounds) {
     settings.AddressOption = 0x00410041;
     settings.ErrorCheckOption = 0x00410041;
     for (char16_t& c : settings.portName) c = u'A';
-    char16_t version[8]{};
-    int32_t error = -1;
-    ApplySettings(0, &settings, version, &error);
+    EXPECT_EQ(Apply(settings), 0);
     EXPECT_EQ(Driver.ModelClass, 500u);  // 82 fives match no row
     EXPECT_EQ(Driver.NonStandardBcd, 1);
     EXPECT_EQ(Driver.AltAddressMode, 1u);
     EXPECT_EQ(Driver.UseCrc, 1u);
-    EXPECT_EQ(error, 0);
-}
-
-TEST(ApplySettings, ColonCutsAnUnterminatedModelText) {
+    // "2:" then letters to the end of the field: the cut at the colon leaves "2".
     ResetDriverState();
-    DriverSettings settings{};
-    // "2:" then letters to the end of the field without a terminator: the
-    // cut at the colon leaves "2".
     for (char16_t& c : settings.ModelText) c = u'A';
     settings.ModelText[0] = u'2';
     settings.ModelText[1] = u':';
-    char16_t version[8]{};
-    int32_t error = 0;
-    ApplySettings(0, &settings, version, &error);
+    (void)Apply(settings);
     EXPECT_EQ(Driver.ModelClass, 2u);
 }
 

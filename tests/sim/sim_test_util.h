@@ -27,6 +27,15 @@ struct StepClock {
     void AdvanceMs(uint64_t ms) const { *us += ms * 1000; }
 };
 
+// Options with the test's clock and a 100 ms ACK time-out.
+inline Options Opts(const StepClock& clock, bool crc = false) {
+    Options o;
+    o.crc = crc;
+    o.clockUs = clock.Fn();
+    o.ackTimeoutMs = 100;
+    return o;
+}
+
 inline Bytes Drain(Simulator& sim) {
     Bytes out;
     uint8_t buf[64];

@@ -12,13 +12,6 @@ namespace {
 const Bytes kRead = {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00};
 const Bytes kReply = {0x00, 0x01, 0x4F, 0x00, 0x10, 0x00, 0x2A, 0x00};
 
-Options Opts(const StepClock& clock) {
-    Options o;
-    o.clockUs = clock.Fn();
-    o.ackTimeoutMs = 100;
-    return o;
-}
-
 Bytes WithTns(Bytes m, uint8_t tns) {
     m[4] = tns;
     return m;
@@ -30,29 +23,18 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
     const Bytes reply = Frame(kReply);
     Bytes dropped = reply;
     dropped.erase(dropped.begin() + static_cast<long>(dropped.size() / 2));
-    Fault status;
-    status.kind = FaultKind::Status;
-    status.sts = 0xF0;
-    status.extSts = 0x06;
-    Fault plain10;
-    plain10.kind = FaultKind::Status;
-    plain10.sts = 0x10;
     struct Row {
         const char* name;
         Fault fault;
         Bytes expected;
     };
-    auto kind = [](FaultKind k) {
-        Fault f;
-        f.kind = k;
-        return f;
-    };
     const Row rows[] = {
-        {"drop byte", kind(FaultKind::DropByte), Cat(kAckSeq, dropped)},
-        {"noise", kind(FaultKind::Noise), Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
-        {"no ack", kind(FaultKind::NoAck), reply},
-        {"status F0", status, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
-        {"status 10", plain10, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
+        {"drop byte", {.kind = FaultKind::DropByte}, Cat(kAckSeq, dropped)},
+        {"noise", {.kind = FaultKind::Noise}, Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
+        {"no ack", {.kind = FaultKind::NoAck}, reply},
+        {"status F0", {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
+         Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
+        {"status 10", {.kind = FaultKind::Status, .sts = 0x10}, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
     };
     for (const Row& row : rows) {
         StepClock clock;
@@ -70,28 +52,20 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
 TEST(SimFaults, NakedCommandIsNotExecutedAndRetransmitWorks) {
     StepClock clock;
     Simulator sim(Opts(clock));
-    Fault f;
-    f.kind = FaultKind::Nak;
-    sim.InjectFault(f);
+    sim.InjectFault({.kind = FaultKind::Nak});
     const Bytes write = {0x01, 0x00, 0x0F, 0x00, 0x20, 0x00, 0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x05, 0x00};
     EXPECT_EQ(Send(sim, Frame(write)), kNakSeq);
-    std::string v;
-    ASSERT_TRUE(sim.Peek("N7:0", &v));
-    EXPECT_EQ(v, "0");
+    ExpectPeeks(sim, {{"N7:0", "0"}});
     // The master's retransmission of the same TNS is a new command: the NAK
     // discarded the first.
     EXPECT_EQ(Send(sim, Frame(write)), Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x00, 0x20, 0x00})));
-    ASSERT_TRUE(sim.Peek("N7:0", &v));
-    EXPECT_EQ(v, "5");
+    ExpectPeeks(sim, {{"N7:0", "5"}});
 }
 
 TEST(SimFaults, DelayRepeatAndEveryNth) {
     StepClock clock;
     Simulator sim(Opts(clock));
-    Fault delay;
-    delay.kind = FaultKind::Delay;
-    delay.delayMs = 40;
-    sim.InjectFault(delay);
+    sim.InjectFault({.kind = FaultKind::Delay, .delayMs = 40});
     EXPECT_EQ(Send(sim, Frame(kRead)), kAckSeq);
     clock.AdvanceMs(39);
     EXPECT_EQ(Drain(sim), Bytes{});
@@ -100,9 +74,7 @@ TEST(SimFaults, DelayRepeatAndEveryNth) {
     Send(sim, kAckSeq);
 
     sim.ClearFaults();
-    Fault repeat;
-    repeat.kind = FaultKind::RepeatReply;
-    sim.InjectFault(repeat);
+    sim.InjectFault({.kind = FaultKind::RepeatReply});
     const Bytes r = Frame({0x00, 0x01, 0x4F, 0x00, 0x11, 0x00, 0x00, 0x00});
     EXPECT_EQ(Send(sim, Frame(WithTns(kRead, 0x11))), Cat(kAckSeq, r));
     EXPECT_EQ(Send(sim, kAckSeq), r);
@@ -110,11 +82,7 @@ TEST(SimFaults, DelayRepeatAndEveryNth) {
 
     // Every third command, without limit, gets no reply.
     sim.ClearFaults();
-    Fault none;
-    none.kind = FaultKind::NoReply;
-    none.every = 3;
-    none.times = 0;
-    sim.InjectFault(none);
+    sim.InjectFault({.kind = FaultKind::NoReply, .every = 3, .times = 0});
     for (uint8_t i = 1; i <= 6; ++i) {
         const Bytes out = Send(sim, Frame(WithTns(kRead, static_cast<uint8_t>(0x20 + i))));
         EXPECT_EQ(out.size() == 2, i % 3 == 0) << int(i);

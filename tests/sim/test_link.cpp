@@ -8,14 +8,6 @@
 namespace mira::sim::test {
 namespace {
 
-Options Opts(const StepClock& clock, bool crc = false) {
-    Options o;
-    o.crc = crc;
-    o.clockUs = clock.Fn();
-    o.ackTimeoutMs = 100;
-    return o;
-}
-
 // N7:0 read of one word, TNS 0x0041.
 const Bytes kReadN7 = {0x01, 0x00, 0x0F, 0x00, 0x41, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00};
 const Bytes kReadN7Reply = {0x00, 0x01, 0x4F, 0x00, 0x41, 0x00, 0x7B, 0x00};
@@ -39,9 +31,7 @@ TEST(SimLink, BadChecksAreNakedAndNotExecuted) {
         Bytes f = Frame(write, row.crc);
         f[f.size() - row.flipFromEnd] ^= 0x01;
         EXPECT_EQ(Send(sim, f), kNakSeq) << row.name;
-        std::string v;
-        ASSERT_TRUE(sim.Peek("N7:0", &v));
-        EXPECT_EQ(v, "0") << row.name;
+        ExpectPeeks(sim, {{"N7:0", "0"}});
         // ENQ repeats the last response.
         EXPECT_EQ(Send(sim, kEnqSeq), kNakSeq) << row.name;
     }

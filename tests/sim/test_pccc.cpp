@@ -90,9 +90,7 @@ TEST(SimSlc, WhatCannotBeServed) {
                 {"write past the end", {0xAA, 0x04, 0x0B, 0x89, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00}, 0x0F, {0xF0, 0x0A}},
                 {"write data short", {0xAA, 0x04, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00}, 0x0F, {0x10}},
             });
-    std::string v;
-    ASSERT_TRUE(t.Peek("N11:1", &v));
-    EXPECT_EQ(v, "0");
+    ExpectPeeks(t, {{"N11:1", "0"}});
 }
 
 TEST(SimSlc, WritesAndMaskedWrite) {

@@ -23,11 +23,8 @@ TEST(SimTables, ExtraFilesAndStrings) {
     ASSERT_TRUE(sim.Poke("ST9:0", "\"ABC\""));
     ASSERT_TRUE(sim.Poke("ST9:1", "bare"));
     ASSERT_TRUE(sim.Poke("N20:9", "-1"));
+    ExpectPeeks(sim, {{"ST9:0", "\"ABC\""}, {"ST9:1", "\"bare\""}});
     std::string v;
-    ASSERT_TRUE(sim.Peek("ST9:0", &v));
-    EXPECT_EQ(v, "\"ABC\"");
-    ASSERT_TRUE(sim.Peek("ST9:1", &v));
-    EXPECT_EQ(v, "\"bare\"");
     EXPECT_FALSE(sim.Poke("ST9:2", std::string(83, 'x'))) << "longer than an element";
     EXPECT_FALSE(sim.Peek("N21:0", &v)) << "unknown letters make no file";
     EXPECT_FALSE(sim.Peek("N22:0", &v)) << "a file of no elements is not made";
@@ -49,17 +46,14 @@ TEST(SimTables, BadAddressesAndValuesAreRefused) {
 TEST(SimTables, IoAddressing) {
     Simulator slc(Options{});
     ASSERT_TRUE(slc.Poke("I:1.2", "7"));
-    std::string v;
-    ASSERT_TRUE(slc.Peek("I1:1.2", &v));
-    EXPECT_EQ(v, "7");
+    ExpectPeeks(slc, {{"I1:1.2", "7"}});
     EXPECT_FALSE(slc.Poke("I:1.4", "1")) << "only four words a slot";
 
     Options o;
     o.family = Family::Plc5;
     Simulator plc5(o);
     ASSERT_TRUE(plc5.Poke("I:017", "5"));
-    ASSERT_TRUE(plc5.Peek("I:17/0", &v));
-    EXPECT_EQ(v, "1");
+    ExpectPeeks(plc5, {{"I:17/0", "1"}});
     EXPECT_FALSE(plc5.Poke("I:018", "5")) << "octal";
     ASSERT_TRUE(plc5.Poke("T4:0.EX2", "9")) << "five-word timers";
 }

@@ -1,9 +1,12 @@
 #include "fake_portkit.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 
+#include "link/frame.h"
 #include "platform/atomic_word.h"
 
 namespace mira::test {
@@ -97,20 +100,47 @@ std::string Hex(const Bytes& bytes) {
 
 Bytes FromHex(const std::string& hex) {
     Bytes out;
-    int nibbles = 0, value = 0;
-    for (char c : hex) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        value = value * 16 + v;
-        if (++nibbles == 2) {
-            out.push_back(static_cast<uint8_t>(value));
-            nibbles = value = 0;
-        }
-    }
+    std::istringstream in(hex);
+    for (std::string byte; in >> byte;) out.push_back(static_cast<uint8_t>(std::stoul(byte, nullptr, 16)));
     return out;
+}
+
+Bytes Framed(const Bytes& message) {
+    Bytes out(static_cast<size_t>(FrameCapacity(static_cast<int32_t>(message.size()))));
+    int32_t n = 0;
+    EncodeDriverFrame(message.data(), static_cast<int32_t>(message.size()), out.data(), &n);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+Bytes Answer(const Bytes& message) {
+    const Bytes frame = Framed(message);
+    // Sized first, then filled: gcc 12 at -O2 misreads an insert after a braced list as out of bounds.
+    Bytes out(frame.size() + 2);
+    out[0] = kDLE;
+    out[1] = kACK;
+    std::copy(frame.begin(), frame.end(), out.begin() + 2);
+    return out;
+}
+
+Bytes Unframed(const Bytes& frame) {
+    Bytes m;
+    for (size_t i = 2; i + 1 < frame.size() && !(frame[i] == kDLE && frame[i + 1] == kETX); ++i) {
+        m.push_back(frame[i]);
+        if (frame[i] == kDLE) ++i;
+    }
+    return m;
+}
+
+PlcAddress Header(int32_t fileType, int32_t letter, int32_t fileNumber, int32_t base, int32_t slot) {
+    PlcAddress h{};
+    h.station = 1;
+    h.fileType = fileType;
+    h.fileLetter = letter;
+    h.fileNumber = fileNumber;
+    h.slot = slot;
+    h.elementBase = base;
+    return h;
 }
 
 }  // namespace mira::test

@@ -18,6 +18,7 @@
 #include "mira/mira.h"
 #include "platform/clock.h"
 #include "setup/portkit.h"
+#include "setup/records.h"
 
 namespace mira::test {
 
@@ -99,5 +100,15 @@ void ResetFake();
 std::string Narrow(const std::u16string& s);
 std::string Hex(const Bytes& bytes);
 Bytes FromHex(const std::string& hex);
+
+// A message framed with the driver's check; DLE ACK and that frame, as a peer
+// answers a request; the message of a frame (DLE STX, doubled DLEs, DLE ETX
+// and the check taken off).
+Bytes Framed(const Bytes& message);
+Bytes Answer(const Bytes& message);
+Bytes Unframed(const Bytes& frame);
+
+// A header record naming station 1.
+PlcAddress Header(int32_t fileType, int32_t letter, int32_t fileNumber, int32_t base = 0, int32_t slot = -1);
 
 }  // namespace mira::test

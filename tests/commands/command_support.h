@@ -1,0 +1,111 @@
+// The command tests' driver: open on the fake Portkit with its tables, a
+// model choice, and for the writes a scripted controller that answers every
+// request frame with DLE ACK and a reply carrying the request's TNS,
+// CMD | 0x40 and a scripted status.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "address/tables.h"
+#include "commands/request.h"
+#include "link/frame.h"
+#include "setup/driver_state.h"
+#include "setup/records.h"
+#include "support/fake_portkit.h"
+
+namespace mira::test {
+
+class DriverFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetDriverState();
+        ResetFake();
+        rows.assign(kItemTableRows, ItemRequest{});
+        strings.assign(size_t(kStringSlotCount) * kStringSlotBytes, 0);
+        groups.assign(kGroupHandles, nullptr);
+        Driver.Port = &Fake().port;
+        Driver.ItemTable = rows.data();
+        Driver.StringSlots = strings.data();
+        Driver.GroupTable = groups.data();
+    }
+    void TearDown() override { ResetDriverState(); }
+    FakeClock clock;
+    std::vector<ItemRequest> rows;
+    std::vector<uint8_t> strings;
+    std::vector<GroupRecord*> groups;
+};
+
+class ReadFixture : public DriverFixture {
+protected:
+    void SetUp() override {
+        DriverFixture::SetUp();
+        Driver.ModelClass = kClassSlc500;
+    }
+    void Plc5() { Driver.ModelClass = kClassPlc5; Driver.Plc5Family = 1; }
+    // Puts a reply into RxData as the receive handler leaves it.
+    static void Reply(const Bytes& message) {
+        for (size_t i = 0; i < message.size() && i < kRxDataBytes; ++i) Driver.RxData[i] = message[i];
+        Fake().port.RxCount = uint32_t(message.size());
+        Fake().port.ReplyReady = 1;
+    }
+    // The message of the n-th frame sent.
+    static Bytes Message(size_t n) { return Unframed(Fake().sends.at(n)); }
+};
+
+inline ItemRequest MakeItem(int32_t kind, int32_t element, int32_t size = 2, int32_t mnemonic = 0, int32_t bit = -1) {
+    ItemRequest i{};
+    i.kind = kind;
+    i.element = element;
+    i.size = size;
+    i.mnemonic = mnemonic;
+    i.hasBit = bit >= 0 ? 1 : 0;
+    i.bit = bit < 0 ? 0 : bit;
+    return i;
+}
+
+inline std::string Ascii(const char* text) { return Hex(Bytes(text, text + std::strlen(text))); }
+
+enum Model { kSlc, kSlcAlt, kPlc5, kPlc5Octal, kPlc2 };
+
+inline void SetModel(Model m) {
+    const bool plc5 = m == kPlc5 || m == kPlc5Octal;
+    Driver.ModelClass = m == kPlc2 ? kClassPlc2 : plc5 ? kClassPlc5 : kClassSlc500;
+    Driver.Plc5Family = plc5 ? 1 : 0;
+    Driver.OctalIo = m == kPlc5Octal ? 1 : 0;
+    Driver.AltAddressMode = m == kSlcAlt ? 1 : 0;
+}
+
+class WriteFixture : public DriverFixture {
+protected:
+    void SetUp() override {
+        DriverFixture::SetUp();
+        Driver.NonStandardBcd = 0;
+        SetModel(kSlc);
+        Fake().onSend = [this](const Bytes& sent) { Respond(sent); };
+    }
+    void Reply(uint8_t sts, const Bytes& data) { replies.emplace_back(sts, data); }
+
+    uint8_t message[kMaxRequestBytes + 16];
+    Bytes sent;                   // the request a builder made
+    std::vector<Bytes> requests;  // unstuffed messages of the frames sent
+    std::deque<std::pair<uint8_t, Bytes>> replies;
+
+private:
+    void Respond(const Bytes& frame) {
+        if (frame.size() < 4 || frame[0] != kDLE || frame[1] != kSTX) return;  // link sequences
+        const Bytes m = Unframed(frame);
+        requests.push_back(m);
+        if (m.size() < 6 || replies.empty()) return;
+        Bytes reply = {m[1], m[0], uint8_t(m[2] | 0x40), replies.front().first, m[4], m[5]};
+        reply.insert(reply.end(), replies.front().second.begin(), replies.front().second.end());
+        replies.pop_front();
+        Fake().Queue(Answer(reply));
+    }
+};
+
+}  // namespace mira::test
