@@ -29,8 +29,9 @@ struct Parsed {
 Parsed Parse(const char16_t* station, const char16_t* address) {
     const WorkText s(station);
     Parsed p;
-    ParseFullAddress(&p.header, &p.item, s.text, address);
-    p.letterSyntax = Driver.LetterSyntax;
+    const AddressResult parsed = ParseFullAddress(&p.header, &p.item, s.text, address);
+    p.letterSyntax = Driver.LetterSyntax = parsed.letterSyntax;
+    if (parsed.itemParsed) Driver.HasTypePrefix = parsed.typePrefix;
     return p;
 }
 

@@ -150,7 +150,9 @@ bool Compose(const char16_t* typed, char16_t* out, size_t cap) {
     }
     PlcAddress h = FreshHeader();
     ItemRequest item{};
-    ParseFullAddress(&h, &item, u"0", typed);
+    const AddressResult parsed = ParseFullAddress(&h, &item, u"0", typed);
+    Driver.LetterSyntax = parsed.letterSyntax;
+    if (parsed.itemParsed) Driver.HasTypePrefix = parsed.typePrefix;
     const uint32_t letterSyntax = Driver.LetterSyntax;
     const bool prefixed = Driver.HasTypePrefix == 1;
     const ExampleRow* row = ExampleOf(h.fileType);

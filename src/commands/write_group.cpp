@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
 #include "commands/element_layout.h"
@@ -277,8 +276,7 @@ int32_t StartGroupWrite(const char16_t* stationRef, const char16_t* headerText, 
     }
     for (int32_t i = 0; i < itemCount; ++i) {
         ItemRequest& row = Driver.ItemTable[i];
-        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC
-                                       : ParseItem(&Driver.CurrentHeader, &row, itemTexts[i]);
+        code = ParseItemText(&Driver.CurrentHeader, &row, itemTexts[i]);
         if (code == 0 && row.hasBit != 0) code = MIRA_ERR_GROUP_WRITE_BIT;
         if (code != 0) {
             *error = code;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
 #include "commands/element_layout.h"
@@ -54,7 +53,7 @@ int64_t ElementBase(const PlcAddress& header) {
 int32_t ParseHeaderAndItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText) {
     const int32_t code = ParseCurrentHeader(stationRef, headerText);
     if (code != 0) return code;
-    return ParseItem(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
+    return ParseItemText(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
 }
 
 // Copies itemText up to its first '.', or when it has none its first '/';

@@ -46,7 +46,7 @@ inline PlcAddress Header(int32_t fileType, int32_t letter, int32_t fileNumber, i
 // The road tests need the address parser and the read path.
 inline bool RoadReady() {
     PlcAddress h{};
-    return ParseHeader(&h, u"1", u"N7:0") == 0;
+    return ParseHeader(&h, u"1", u"N7:0", 500).code == 0;
 }
 
 class WriteFixture : public ::testing::Test {

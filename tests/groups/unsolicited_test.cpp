@@ -112,7 +112,7 @@ TEST_F(UnsolicitedTest, DiscardAndRefusals) {
 
 TEST_F(UnsolicitedTest, Plc2WriteIsDeliveredAndAnswered) {
     PlcAddress probe{};
-    if (ParseHeader(&probe, u"3", u"U:512") != 0) GTEST_SKIP() << "address parser not built in";
+    if (ParseHeader(&probe, u"3", u"U:512", 500).code != 0) GTEST_SKIP() << "address parser not built in";
     Store(2, u"U:512\t3", "00 03 08 00 34 12 00 02 34 12 00 00 78 56 10 00");
     int32_t error = -1;
     ASSERT_EQ(Process(u"U:512", {u"W0", u"W2", u"W0/4", u"W3/4", u"W3/20", u"B0"}, &error), 1) << error;
@@ -136,7 +136,7 @@ TEST_F(UnsolicitedTest, Plc2WriteIsDeliveredAndAnswered) {
 
 TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
     PlcAddress probe{};
-    if (ParseHeader(&probe, u"3", u"U:512") != 0) GTEST_SKIP() << "address parser not built in";
+    if (ParseHeader(&probe, u"3", u"U:512", 500).code != 0) GTEST_SKIP() << "address parser not built in";
     const struct {
         std::string message;
         std::vector<const char16_t*> items;
@@ -161,7 +161,7 @@ TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
 
 TEST_F(UnsolicitedTest, FramesFromTheLineGoLowestSlotFirst) {
     PlcAddress probe{};
-    if (ParseHeader(&probe, u"3", u"U:512") != 0) GTEST_SKIP() << "address parser not built in";
+    if (ParseHeader(&probe, u"3", u"U:512", 500).code != 0) GTEST_SKIP() << "address parser not built in";
     for (uint8_t tns : {1, 2}) {  // PLC-2 writes to word 512 from station 3
         const Bytes message = {0x00, 0x03, 0x08, 0x00, tns, 0x00, 0x00, 0x02, tns, 0x00};
         Bytes frame(size_t(FrameCapacity(int32_t(message.size()))));
