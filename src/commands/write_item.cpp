@@ -286,6 +286,10 @@ int32_t WriteItem(const char16_t* stationRef, const char16_t* headerText, const 
     ItemRequest item = Driver.ItemTable[0];
     const int32_t fileType = Driver.CurrentHeader.fileType;
     if (!OctalNumbersFit(Driver.CurrentHeader, item)) return MIRA_ERR_RANGE;
+    // A float or a string is no part of a timer, counter or control, as the
+    // read of it says: its value would go into the element as a word.
+    if (IsWholeElementFile(fileType) && (item.kind == kKindFloat || item.kind == kKindString))
+        return MIRA_ERR_BAD_MNEMONIC;
     ItemWords words;
     switch (item.kind) {
         case kKindBcd:

@@ -186,10 +186,13 @@ TEST_F(WriteItemTest, SubElementIsReadAndWrittenWhole) {
     EXPECT_EQ(Hex(requests[1]).substr(0, expected.size()), expected);
     EXPECT_EQ(requests[1].size(), 33u);
 
-    // No separator, or file type 144: refused before anything is sent.
+    // No separator, a float or a string (no part of an element, as its read
+    // says), or file type 144: refused before anything is sent.
     requests.clear();
-    EXPECT_EQ(Start(u"T4:0", u"5", 1, &error), 0);
-    EXPECT_NE(error, 0);
+    for (const char16_t* item : {u"5", u"F0.PRE", u"S0.ACC"}) {
+        EXPECT_EQ(Start(u"T4:0", item, 1, &error), 0) << Narrow(item);
+        EXPECT_EQ(error, MIRA_ERR_BAD_MNEMONIC) << Narrow(item);
+    }
     SetModel(kPlc2);
     EXPECT_EQ(Start(u"U:4", u"W0", 1, &error), 0);
     EXPECT_EQ(error, MIRA_ERR_BAD_HEADER);
