@@ -308,7 +308,7 @@ int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* it
 }  // namespace
 
 HeaderResult ParseHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText,
-                        uint32_t modelClass) {
+                         uint32_t modelClass) {
     Found found;
     int32_t code = ReadHeader(header, stationText, headerText, modelClass, found);
     if (code == 0 && (found.negativeNumber || !PrintableAscii(headerText, kWorkChars)))
@@ -416,13 +416,14 @@ namespace {
 
 // An item within a whole address; when there are two (the numeric syntax
 // gave way to the letter syntax), the last one stands.
-void ReadAddressItem(const PlcAddress* header, ItemRequest* item, const char16_t* text, AddressResult& parsed) {
+void ReadAddressItem(const PlcAddress* header, ItemRequest* item, const char16_t* text,
+                     AddressResult& parsed) {
     parsed.itemParsed = true;
     parsed.typePrefix = ParseItem(header, item, text).typePrefix;
 }
 
-void ReadAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText, const char16_t* addressText,
-                 Found& found, AddressResult& parsed) {
+void ReadAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
+                 const char16_t* addressText, Found& found, AddressResult& parsed) {
     if (stationText == nullptr) stationText = u"";
     char16_t station[kStationChars + 1] = {};
     PkStationText(nullptr, stationText, station, kStationChars);
@@ -475,7 +476,7 @@ void ReadAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationT
 }  // namespace
 
 AddressResult ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
-                              const char16_t* addressText) {
+                               const char16_t* addressText) {
     Found found;
     AddressResult parsed{};
     ReadAddress(header, item, stationText, addressText, found, parsed);

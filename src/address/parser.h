@@ -33,8 +33,8 @@ struct AddressResult {
 // Reads a header text (N7:0, T4, I:1.2, ST20:0, U:40, integer/7:0,
 // timer/1:4:0). A refused text leaves the fields set before the refusal.
 // Below model class 5, file numbers 0..8 must name their reserved types.
-[[nodiscard]] HeaderResult ParseHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText,
-                                      uint32_t modelClass);
+[[nodiscard]] HeaderResult ParseHeader(PlcAddress* header, const char16_t* stationText,
+                                       const char16_t* headerText, uint32_t modelClass);
 
 // Reads an item text (5, W5, 3/7, 0.DN, S0.10) under a parsed header.
 [[nodiscard]] ItemResult ParseItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText);
@@ -42,7 +42,7 @@ struct AddressResult {
 // Reads one text holding header and item (N7:W5, T4:W0.DN, I:1.W0). Callers
 // judge the outcome by the records and the flags alone.
 AddressResult ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
-                              const char16_t* addressText);
+                               const char16_t* addressText);
 
 // Removes white space at both ends of a writable text in place.
 void TrimBlanks(char16_t* text);

@@ -22,8 +22,10 @@ int32_t StartTextRead(const char16_t* stationRef, const char16_t* headerText, co
     SetStartedItemCount(0);
     if (itemCount <= 0 || itemCount > kItemTableRows || itemTexts == nullptr) return Fail(error, MIRA_ERR_RANGE);
     if (const int32_t r = ParseCurrentHeader(stationRef, headerText); r != 0) return Fail(error, r);
-    for (int32_t i = 0; i < itemCount; ++i)
-        if (const int32_t r = ParseItemText(&Driver.CurrentHeader, &Driver.ItemTable[i], itemTexts[i]); r != 0) return Fail(error, r);
+    for (int32_t i = 0; i < itemCount; ++i) {
+        const int32_t r = ParseItemText(&Driver.CurrentHeader, &Driver.ItemTable[i], itemTexts[i]);
+        if (r != 0) return Fail(error, r);
+    }
     return StartRead(itemCount, kMaxTextReadElements, error);
 }
 
