@@ -94,8 +94,8 @@ void BM_ParseHeaderItem(benchmark::State& state) {
         const Row& r = rows[i];
         PlcAddress header{};
         ItemRequest item{};
-        if (ParseHeader(&header, r.station.c_str(), r.header.c_str()) == 0 &&
-            ParseItem(&header, &item, r.item.c_str()) == 0)
+        if (ParseHeader(&header, r.station.c_str(), r.header.c_str(), kClassSlc500).code == 0 &&
+            ParseItem(&header, &item, r.item.c_str()).code == 0)
             ++good;
         benchmark::DoNotOptimize(item);
         if (++i == rows.size()) i = 0;

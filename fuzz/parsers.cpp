@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     test::ResetFake();
     static constexpr uint32_t kClasses[] = {kClassSlc500, kClassPlc5, kClassPlc2};
-    Driver.ModelClass = kClasses[data[0] % 3];
+    const uint32_t modelClass = kClasses[data[0] % 3];
     std::vector<char16_t> units;
     for (size_t i = 1; i + 1 < size; i += 2) units.push_back(char16_t(data[i] | (data[i + 1] << 8)));
 
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     PlcAddress header{};
     ItemRequest item{};
-    (void)ParseHeader(&header, second.data(), first.data());
+    (void)ParseHeader(&header, second.data(), first.data(), modelClass);
     (void)ParseItem(&header, &item, second.data());
     ParseFullAddress(&header, &item, second.data(), first.data());
     (void)ParseItem(&header, &item, first.data());

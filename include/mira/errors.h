@@ -17,7 +17,8 @@ enum {
     MIRA_OK = 0,
     MIRA_ERR_BAD_MNEMONIC = -34,      /* bad or missing mnemonic or separator; an    */
                                       /* item text that is empty or holds characters */
-                                      /* outside printable ASCII                     */
+                                      /* outside printable ASCII; a float or string  */
+                                      /* item of a timer, counter or control         */
     MIRA_ERR_BAD_HEADER = -37,        /* header names no valid file; item under U:   */
                                       /* without a type letter; file type 144 where  */
                                       /* it is not allowed; a header naming a        */

@@ -29,8 +29,9 @@ struct Parsed {
 Parsed Parse(const char16_t* station, const char16_t* address) {
     const WorkText s(station);
     Parsed p;
-    ParseFullAddress(&p.header, &p.item, s.text, address);
-    p.letterSyntax = Driver.LetterSyntax;
+    const AddressResult parsed = ParseFullAddress(&p.header, &p.item, s.text, address);
+    p.letterSyntax = Driver.LetterSyntax = parsed.letterSyntax;
+    if (parsed.itemParsed) Driver.HasTypePrefix = parsed.typePrefix;
     return p;
 }
 
@@ -113,7 +114,7 @@ void ComposeItem(const Parsed& b, char16_t* out, size_t cap) {
     const char16_t* p = PrefixOf(i.kind);
     if (i.hasBit == 1)
         wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
-    else if (type == kFileTimer || type == kFileCounter || type == kFileControl)
+    else if (IsWholeElementFile(type))
         wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
     else if (i.kind == kKindString)
         wide::swprintf(out, cap, u"S%d.%d", i.element, i.size);

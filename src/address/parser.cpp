@@ -9,7 +9,6 @@
 #include "address/tables.h"
 #include "mira/mira.h"
 #include "platform/wide.h"
-#include "setup/driver_state.h"
 #include "setup/portkit.h"
 
 namespace mira {
@@ -34,15 +33,20 @@ bool Fits(const char16_t* text, size_t capacity) {
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-// Set when a header text names a negative file number, slot or element.
-// The records keep -1 for "none named", so such a number would be read as
-// none (element 0, slot 0) or go out as another byte; ParseHeader refuses it.
-bool g_negativeNumber = false;
+// What one header or whole-address parse has found so far besides the
+// records: whether the text turned out not to be in the numeric syntax, and
+// whether it named a negative file number, slot or element. The records keep
+// -1 for "none named", so such a number would be read as none (element 0,
+// slot 0) or go out as another byte; ParseHeader refuses it.
+struct Found {
+    bool letterSyntax = false;
+    bool negativeNumber = false;
+};
 
 // A number field of a header text.
-int32_t HeaderNumber(const char16_t* text) {
+int32_t HeaderNumber(const char16_t* text, Found& found) {
     const int32_t n = wtol(text);
-    if (n < 0) g_negativeNumber = true;
+    if (n < 0) found.negativeNumber = true;
     return n;
 }
 
@@ -74,8 +78,8 @@ void ClearFileFields(PlcAddress* header) {
 }
 
 // A text too long for the work texts names no file in either syntax.
-void RefuseWhole(PlcAddress* header) {
-    Driver.LetterSyntax = 1;
+void RefuseWhole(PlcAddress* header, Found& found) {
+    found.letterSyntax = true;
     ClearFileFields(header);
 }
 
@@ -94,7 +98,7 @@ struct NumericResult {
 // the first ":". With wholeAddress the element stays 0 and its text is
 // handed back for the item parser.
 NumericResult ParseNumeric(PlcAddress* header, char16_t* work, char16_t (&tail)[kTailChars],
-                           bool wholeAddress) {
+                           bool wholeAddress, Found& found) {
     NumericResult result{false, nullptr};
     char16_t* rest = work;
     bool typeWordGiven = false;
@@ -132,19 +136,19 @@ NumericResult ParseNumeric(PlcAddress* header, char16_t* work, char16_t (&tail)[
     if (char16_t* second = wide::wcschr(tail, u':')) {
         *second = 0;
         if (!typeWordGiven) result.letterSyntax = true;
-        header->slot = HeaderNumber(first);
-        header->fileNumber = HeaderNumber(tail);
+        header->slot = HeaderNumber(first, found);
+        header->fileNumber = HeaderNumber(tail, found);
         if (wholeAddress)
             result.itemText = second + 1;
         else
-            header->elementBase = HeaderNumber(second + 1);
+            header->elementBase = HeaderNumber(second + 1, found);
     } else {
         header->slot = 0;
-        header->fileNumber = HeaderNumber(first);
+        header->fileNumber = HeaderNumber(first, found);
         if (wholeAddress)
             result.itemText = tail;
         else
-            header->elementBase = HeaderNumber(tail);
+            header->elementBase = HeaderNumber(tail, found);
     }
     return result;
 }
@@ -170,7 +174,7 @@ int32_t LookUpLetter(const char16_t* token) {
 }
 
 // Sets fileType, checks the token length, then sets fileNumber.
-TokenCheck ApplyLetterRow(PlcAddress* header, int32_t row, const char16_t* token) {
+TokenCheck ApplyLetterRow(PlcAddress* header, int32_t row, const char16_t* token, Found& found) {
     const size_t length = wide::wcslen(token);
     header->fileLetter = row;
     header->fileType = FileLetterTable[row].fileType;
@@ -186,11 +190,11 @@ TokenCheck ApplyLetterRow(PlcAddress* header, int32_t row, const char16_t* token
             return TokenCheck::Good;
         case kRowST:
             if (length < 3) return TokenCheck::Refused;
-            header->fileNumber = HeaderNumber(token + 2);
+            header->fileNumber = HeaderNumber(token + 2, found);
             return TokenCheck::Good;
         default:
             if (length < 2) return TokenCheck::Refused;
-            header->fileNumber = HeaderNumber(token + 1);
+            header->fileNumber = HeaderNumber(token + 1, found);
             return TokenCheck::Good;
     }
 }
@@ -225,8 +229,8 @@ int32_t DefaultKind(int32_t fileType) {
 // Returns the first token (up to ":"), or null when there is none or a "-"
 // follows the file letters.
 char16_t* BeginLetterSyntax(PlcAddress* header, char16_t (&work)[kWorkChars], const char16_t* text,
-                            char16_t** save) {
-    Driver.LetterSyntax = 1;
+                            char16_t** save, Found& found) {
+    found.letterSyntax = true;
     wide::CopyText(work, kWorkChars, text);
     TrimBlanks(work);
     wide::wcsupr(work);
@@ -251,11 +255,11 @@ namespace {
 
 // The header parse proper; ParseHeader adds the refusals of texts it would
 // misread, after the fields are set as the address checks rely on.
-int32_t ReadHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
+int32_t ReadHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText,
+                   uint32_t modelClass, Found& found) {
     header->stationText[0] = 0;
-    Driver.LetterSyntax = 0;
     if (headerText == nullptr || !Fits(headerText, kWorkChars)) {
-        RefuseWhole(header);
+        RefuseWhole(header, found);
         return MIRA_ERR_BAD_HEADER;
     }
     if (wide::wcsnicmp(headerText, u"INVALID:", 8) == 0) return MIRA_ERR_BAD_HEADER;
@@ -264,21 +268,21 @@ int32_t ReadHeader(PlcAddress* header, const char16_t* stationText, const char16
     char16_t work[kWorkChars];
     char16_t tail[kTailChars];
     wide::CopyText(work, kWorkChars, headerText);
-    const NumericResult numeric = ParseNumeric(header, work, tail, false);
+    const NumericResult numeric = ParseNumeric(header, work, tail, false, found);
     if (!numeric.letterSyntax) return 0;
     if (numeric.tooLong) {
-        RefuseWhole(header);
+        RefuseWhole(header, found);
         return MIRA_ERR_BAD_HEADER;
     }
 
     char16_t* save = nullptr;
-    const char16_t* token = BeginLetterSyntax(header, work, headerText, &save);
+    const char16_t* token = BeginLetterSyntax(header, work, headerText, &save, found);
     if (token == nullptr) return MIRA_ERR_BAD_HEADER;
     const int32_t row = LookUpLetter(token);
     if (row < 0) return MIRA_ERR_BAD_HEADER;
-    if (ApplyLetterRow(header, row, token) != TokenCheck::Good) return MIRA_ERR_BAD_HEADER;
+    if (ApplyLetterRow(header, row, token, found) != TokenCheck::Good) return MIRA_ERR_BAD_HEADER;
 
-    if (Driver.ModelClass != 5 && header->fileNumber >= 0 &&
+    if (modelClass != 5 && header->fileNumber >= 0 &&
         header->fileNumber < int32_t(ReservedFileTypes.size()) &&
         ReservedFileTypes[header->fileNumber] != header->fileType)
         return MIRA_ERR_BAD_HEADER;
@@ -289,46 +293,48 @@ int32_t ReadHeader(PlcAddress* header, const char16_t* stationText, const char16
         char16_t* pieceSave = nullptr;
         const char16_t* slotText = wide::wcstok(element, u".", &pieceSave);
         if (slotText == nullptr) return MIRA_ERR_BAD_HEADER;
-        header->slot = HeaderNumber(slotText);
+        header->slot = HeaderNumber(slotText, found);
         const char16_t* elementText = wide::wcstok(nullptr, u".", &pieceSave);
         if (elementText == nullptr) return MIRA_ERR_BAD_HEADER;
-        header->elementBase = HeaderNumber(elementText);
+        header->elementBase = HeaderNumber(elementText, found);
     } else {
-        header->elementBase = HeaderNumber(element);
+        header->elementBase = HeaderNumber(element, found);
     }
     return 0;
 }
 
-int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText);
+int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText, bool* typePrefix);
 
 }  // namespace
 
-int32_t ParseHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
-    g_negativeNumber = false;
-    const int32_t code = ReadHeader(header, stationText, headerText);
-    if (code != 0) return code;
-    if (g_negativeNumber || !PrintableAscii(headerText, kWorkChars)) return MIRA_ERR_BAD_HEADER;
-    return 0;
+HeaderResult ParseHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText,
+                         uint32_t modelClass) {
+    Found found;
+    int32_t code = ReadHeader(header, stationText, headerText, modelClass, found);
+    if (code == 0 && (found.negativeNumber || !PrintableAscii(headerText, kWorkChars)))
+        code = MIRA_ERR_BAD_HEADER;
+    return {code, found.letterSyntax};
 }
 
-int32_t ParseItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText) {
-    const int32_t code = ReadItem(header, item, itemText);
-    if (code != 0) return code;
+ItemResult ParseItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText) {
+    ItemResult parsed{0, true};
+    parsed.code = ReadItem(header, item, itemText, &parsed.typePrefix);
     // An empty item, or one with characters it cannot show, would be read
     // as element 0 (or a number other than the one the host sees).
-    if (itemText == nullptr || !PrintableAscii(itemText, kItemChars)) return MIRA_ERR_BAD_MNEMONIC;
-    return 0;
+    if (parsed.code == 0 && (itemText == nullptr || !PrintableAscii(itemText, kItemChars)))
+        parsed.code = MIRA_ERR_BAD_MNEMONIC;
+    return parsed;
 }
 
 namespace {
 
-int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText) {
+int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* itemText, bool* typePrefix) {
     item->mnemonic = 0;
     item->kind = 0;
     item->element = 0;
     item->size = 0;
     item->hasBit = 0;
-    Driver.HasTypePrefix = 1;
+    *typePrefix = true;
 
     char16_t text[kItemChars + 1];
     CopyPrefix(text, itemText != nullptr ? itemText : u"", kItemChars);
@@ -346,7 +352,7 @@ int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* it
         item->kind = prefix;
         elementSource = text + 1;
     } else {
-        Driver.HasTypePrefix = 0;
+        *typePrefix = false;
         if (header->fileType == kFileNone) return MIRA_ERR_BAD_HEADER;
         item->kind = DefaultKind(header->fileType);
     }
@@ -406,9 +412,18 @@ int32_t ReadItem(const PlcAddress* header, ItemRequest* item, const char16_t* it
 
 }  // namespace
 
-void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
-                      const char16_t* addressText) {
-    Driver.LetterSyntax = 0;
+namespace {
+
+// An item within a whole address; when there are two (the numeric syntax
+// gave way to the letter syntax), the last one stands.
+void ReadAddressItem(const PlcAddress* header, ItemRequest* item, const char16_t* text,
+                     AddressResult& parsed) {
+    parsed.itemParsed = true;
+    parsed.typePrefix = ParseItem(header, item, text).typePrefix;
+}
+
+void ReadAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
+                 const char16_t* addressText, Found& found, AddressResult& parsed) {
     if (stationText == nullptr) stationText = u"";
     char16_t station[kStationChars + 1] = {};
     PkStationText(nullptr, stationText, station, kStationChars);
@@ -417,31 +432,31 @@ void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* sta
     wide::CopyText(header->stationText, kStationChars + 1, stationText);
 
     if (addressText == nullptr || !Fits(addressText, kWorkChars)) {
-        RefuseWhole(header);
+        RefuseWhole(header, found);
         return;
     }
 
     char16_t work[kWorkChars];
     char16_t tail[kTailChars];
     wide::CopyText(work, kWorkChars, addressText);
-    const NumericResult numeric = ParseNumeric(header, work, tail, true);
+    const NumericResult numeric = ParseNumeric(header, work, tail, true, found);
     if (numeric.tooLong) {
-        RefuseWhole(header);
+        RefuseWhole(header, found);
         return;
     }
     if (numeric.itemText != nullptr) {
         header->elementBase = 0;
-        (void)ParseItem(header, item, numeric.itemText);
+        ReadAddressItem(header, item, numeric.itemText, parsed);
     }
     if (!numeric.letterSyntax) return;
 
     char16_t* save = nullptr;
-    const char16_t* token = BeginLetterSyntax(header, work, addressText, &save);
+    const char16_t* token = BeginLetterSyntax(header, work, addressText, &save, found);
     if (token == nullptr) return;
     int32_t row = LookUpLetter(token);
     if (wide::wcsnicmp(token, u"INVALID", 7) == 0) row = kRowU;
     if (row < 0) return;
-    if (ApplyLetterRow(header, row, token) != TokenCheck::Good) return;
+    if (ApplyLetterRow(header, row, token, found) != TokenCheck::Good) return;
 
     char16_t* element = wide::wcstok(nullptr, u":", &save);
     if (element == nullptr) return;
@@ -455,7 +470,18 @@ void ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* sta
         if (elementText[0] == 0) return;
     }
     header->elementBase = 0;
-    (void)ParseItem(header, item, elementText);
+    ReadAddressItem(header, item, elementText, parsed);
+}
+
+}  // namespace
+
+AddressResult ParseFullAddress(PlcAddress* header, ItemRequest* item, const char16_t* stationText,
+                               const char16_t* addressText) {
+    Found found;
+    AddressResult parsed{};
+    ReadAddress(header, item, stationText, addressText, found, parsed);
+    parsed.letterSyntax = found.letterSyntax;
+    return parsed;
 }
 
 }  // namespace mira

@@ -84,18 +84,12 @@ inline constexpr std::array<const char16_t*, 9> CounterMnemonics{
 inline constexpr std::array<const char16_t*, 11> ControlMnemonics{
     u"FD", u"IN", u"UL", u"ER", u"EM", u"DN", u"EU", u"EN", u"LEN", u"POS", u"CON"};
 
-// Rows of the mnemonic tables that name whole words.
+// Rows of the mnemonic tables.
 enum TimerMnemonic : int32_t { kTmDN = 0, kTmTT, kTmEN, kTmPRE, kTmACC, kTmCON, kTmEX1, kTmEX2 };
 enum CounterMnemonic : int32_t { kCtUA = 0, kCtUN, kCtOV, kCtDN, kCtCD, kCtCU, kCtPRE, kCtACC, kCtCON };
 enum ControlMnemonic : int32_t {
     kCrFD = 0, kCrIN, kCrUL, kCrER, kCrEM, kCrDN, kCrEU, kCrEN, kCrLEN, kCrPOS, kCrCON
 };
-
-// The status-bit mnemonics stand first, so row + offset is the bit of the
-// element's first word.
-inline constexpr int32_t kTimerBitOffset = 13;
-inline constexpr int32_t kCounterBitOffset = 10;
-inline constexpr int32_t kControlBitOffset = 8;
 
 // The mnemonic table of a file type: its texts and row count, or {null, 0}.
 struct MnemonicTable {
@@ -110,6 +104,10 @@ constexpr MnemonicTable MnemonicsOf(int32_t fileType) {
         default: return {nullptr, 0};
     }
 }
+
+// Timers, counters and controls: elements of several words whose parts an
+// item names by mnemonic, and which a write reads and sends back whole.
+constexpr bool IsWholeElementFile(int32_t fileType) { return MnemonicsOf(fileType).count > 0; }
 
 // The mnemonic text of row `mnemonic` for a file type, or u"" when the row
 // does not exist, so that formatting never reads outside a table.
@@ -127,6 +125,5 @@ constexpr const char16_t* LettersOf(int32_t row) {
 constexpr const char16_t* PrefixOf(int32_t kind) {
     return (kind >= 0 && kind < int32_t(TypePrefixTable.size())) ? TypePrefixTable[kind] : u"";
 }
-
 
 }  // namespace mira

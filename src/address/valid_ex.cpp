@@ -53,9 +53,6 @@ const ExampleRow* ExampleOf(int32_t fileType) {
 bool IsIo(int32_t t) {
     return t == kFileOutput || t == kFileInput;
 }
-bool IsSubElementFile(int32_t t) {
-    return t == kFileTimer || t == kFileCounter || t == kFileControl;
-}
 
 // An address naming a file but no element.
 void WriteExample(const ExampleRow& row, const PlcAddress& h, const char16_t* letters, char16_t* out,
@@ -90,7 +87,7 @@ void WriteShortElement(int32_t type, const ItemRequest& i, bool prefixed, char16
     if (i.hasBit == 1) {
         const bool bitLess =
             (!prefixed && i.kind == kKindFloat) ||
-            (prefixed && i.kind == kKindString && (type == kFileFloat || IsSubElementFile(type))) ||
+            (prefixed && i.kind == kKindString && (type == kFileFloat || IsWholeElementFile(type))) ||
             (prefixed && i.kind != kKindString && i.kind != kKindFloat && type == kFileFloat);
         if (bitLess)
             wide::swprintf(out, cap, u"%d", e);
@@ -100,7 +97,7 @@ void WriteShortElement(int32_t type, const ItemRequest& i, bool prefixed, char16
             wide::swprintf(out, cap, u"%s%d%c%d", p, e, i.separator, i.bit);
         else
             wide::swprintf(out, cap, u"%d%c%d", e, i.separator, i.bit);
-    } else if (IsSubElementFile(type)) {
+    } else if (IsWholeElementFile(type)) {
         const char16_t* m = MnemonicText(type, i.mnemonic);
         if (prefixed && i.kind != kKindString)
             wide::swprintf(out, cap, u"%s%d.%s", p, e, m);
@@ -135,7 +132,7 @@ void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_
     const char16_t* p = PrefixOf(i.kind);
     if (i.hasBit == 1)
         wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
-    else if (IsSubElementFile(type))
+    else if (IsWholeElementFile(type))
         wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
     else if (i.kind == kKindString)
         wide::swprintf(out, cap, prefixed ? u"S%d.%d" : u"%d.%d", i.element, i.size);
@@ -153,7 +150,9 @@ bool Compose(const char16_t* typed, char16_t* out, size_t cap) {
     }
     PlcAddress h = FreshHeader();
     ItemRequest item{};
-    ParseFullAddress(&h, &item, u"0", typed);
+    const AddressResult parsed = ParseFullAddress(&h, &item, u"0", typed);
+    Driver.LetterSyntax = parsed.letterSyntax;
+    if (parsed.itemParsed) Driver.HasTypePrefix = parsed.typePrefix;
     const uint32_t letterSyntax = Driver.LetterSyntax;
     const bool prefixed = Driver.HasTypePrefix == 1;
     const ExampleRow* row = ExampleOf(h.fileType);

@@ -128,7 +128,7 @@ char16_t Upper(char16_t c) {
 int32_t ValidHeader(char16_t* headerText) {
     if (headerText == nullptr) return 0;
     PlcAddress header = FreshHeader();
-    (void)ParseHeader(&header, u"0", headerText);
+    Driver.LetterSyntax = ParseHeader(&header, u"0", headerText, Driver.ModelClass).letterSyntax;
     char16_t out[kWorkChars];
     if (ComposeHeader(header, Driver.LetterSyntax, out, kWorkChars))
         CopyOut(headerText, kValidHeaderMax, out);
@@ -139,9 +139,9 @@ int32_t ValidAddress(const char16_t* headerText, char16_t* addressText) {
     if (addressText == nullptr) return 0;
     PlcAddress header = FreshHeader();
     ItemRequest item{};
-    (void)ParseHeader(&header, u"",
-                      headerText != nullptr ? headerText : u"");
-    (void)ParseItem(&header, &item, addressText);
+    Driver.LetterSyntax =
+        ParseHeader(&header, u"", headerText != nullptr ? headerText : u"", Driver.ModelClass).letterSyntax;
+    Driver.HasTypePrefix = ParseItem(&header, &item, addressText).typePrefix;
     char16_t out[kWorkChars];
     ComposeItem(header.fileType, item, Driver.HasTypePrefix == 1, out, kWorkChars);
     CopyOut(addressText, kValidAddressMax, out);
@@ -153,8 +153,8 @@ int32_t ValueTypeOf(const char16_t* headerText, const char16_t* addressText) {
     // are not examined, only the kind the item ends with.
     PlcAddress header = FreshHeader();
     ItemRequest item{};
-    (void)ParseHeader(&header, u" ", headerText);
-    (void)ParseItem(&header, &item, addressText);
+    Driver.LetterSyntax = ParseHeader(&header, u" ", headerText, Driver.ModelClass).letterSyntax;
+    Driver.HasTypePrefix = ParseItem(&header, &item, addressText).typePrefix;
     return item.kind == kKindFloat ? MIRA_VALUE_DOUBLE : item.kind == kKindString ? MIRA_VALUE_STRING : MIRA_VALUE_INTEGER;
 }
 

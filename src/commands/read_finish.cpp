@@ -3,6 +3,7 @@
 
 #include "address/tables.h"
 #include "commands/decode.h"
+#include "commands/element_layout.h"
 #include "commands/read_start.h"
 #include "commands/status.h"
 #include "link/channel.h"
@@ -18,10 +19,6 @@ namespace {
 
 bool Plc5() { return Driver.Plc5Family == 1; }
 
-bool IsStructure(int32_t fileType) {
-    return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
-}
-
 // The unpacked reply and how much of it the controller really sent.
 struct Reply {
     uint8_t bytes[kRxDataBytes];  // the reply's message bytes
@@ -29,7 +26,6 @@ struct Reply {
     int32_t valid;       // words[0..valid) came from the reply
     int32_t dataStart;   // first data byte in RxData
     int32_t received;    // message bytes in RxData
-    int32_t wordsPerElement;
 
     uint16_t At(int32_t j) const { return (j >= 0 && j < valid) ? words[j] : 0; }
     int32_t Signed(int32_t j) const { return static_cast<int16_t>(At(j)); }
@@ -49,64 +45,26 @@ struct Span {
     bool bytes;
 };
 
-int32_t StringWords(int32_t size, bool oneCharPerWord) {
-    const int32_t chars = size <= 0 ? 1 : size;
-    return oneCharPerWord ? chars : (chars + 1) / 2;
-}
-
-// The timer, counter or control word a mnemonic reads (-1: none), and the bit
-// of the first word a status mnemonic names (-1: a whole word).
-void StructurePart(int32_t fileType, int32_t mnemonic, int32_t* word, int32_t* bit) {
-    *word = -1;
-    *bit = -1;
-    if (fileType == kFileTimer) {
-        switch (mnemonic) {
-            case kTmCON: *word = 0; break;
-            case kTmPRE: *word = 1; break;
-            case kTmACC: *word = Plc5() ? 3 : 2; break;
-            case kTmEX1: *word = Plc5() ? 2 : -1; break;
-            // The PLC-5 timer's fifth word is the one no other mnemonic reads.
-            case kTmEX2: *word = Plc5() ? 4 : -1; break;
-            default: *word = 0; *bit = mnemonic + kTimerBitOffset; break;
-        }
-    } else if (fileType == kFileCounter) {
-        switch (mnemonic) {
-            case kCtCON: *word = 0; break;
-            case kCtPRE: *word = 1; break;
-            case kCtACC: *word = 2; break;
-            default: *word = 0; *bit = mnemonic + kCounterBitOffset; break;
-        }
-    } else {
-        switch (mnemonic) {
-            case kCrCON: *word = 0; break;
-            case kCrLEN: *word = 1; break;
-            case kCrPOS: *word = 2; break;
-            default: *word = 0; *bit = mnemonic + kControlBitOffset; break;
-        }
-    }
-}
-
 // The reply data an item decodes from; false for an item the start would
 // not have sent.
-bool SpanOf(int32_t fileType, int32_t start, int32_t wordsPerElement, const ItemRequest& item, Span* s) {
+bool SpanOf(int32_t fileType, const ElementLayout& layout, int32_t start, const ItemRequest& item, Span* s) {
     const int32_t k = item.element - start;
     s->bytes = false;
     if (item.kind < kKindWord || item.kind > kKindString) return false;
-    if (IsStructure(fileType)) {
-        int32_t word, bit;
-        StructurePart(fileType, item.mnemonic, &word, &bit);
-        s->lo = s->hi = k * wordsPerElement + (word < 0 ? 0 : word);
+    if (IsWholeElementFile(fileType)) {
+        const SubElement part = SubElementOf(layout, item.mnemonic);
+        s->lo = s->hi = k * layout.wordsPerElement + (part.word < 0 ? 0 : part.word);
         return item.kind <= kKindBcd;
     }
     if (fileType == kFileAscii) {
         const int32_t k2 = 2 * item.element - start;
         if (Plc5()) {
             if (item.kind != kKindString) return false;
-            *s = {k2, k2 + (item.size <= 0 ? 1 : item.size) - 1, true};
+            *s = {k2, k2 + StringUnits(layout, item.size) - 1, true};
             return true;
         }
         s->lo = k2;
-        s->hi = k2 + (item.kind == kKindString ? StringWords(item.size, false) : 1) - 1;
+        s->hi = k2 + (item.kind == kKindString ? StringUnits(layout, item.size) : 1) - 1;
         return item.kind != kKindFloat;
     }
     if (item.hasBit == 1) {
@@ -115,12 +73,12 @@ bool SpanOf(int32_t fileType, int32_t start, int32_t wordsPerElement, const Item
     }
     switch (item.kind) {
         case kKindFloat:
-            s->lo = fileType == kFileFloat ? 2 * k : k;
-            s->hi = s->lo + 1;
+            s->lo = fileType == kFileFloat ? kWordsPerFloat * k : k;
+            s->hi = s->lo + kWordsPerFloat - 1;
             return true;
         case kKindString:
             s->lo = k;
-            s->hi = k + StringWords(item.size, Plc5()) - 1;
+            s->hi = k + StringUnits(layout, item.size) - 1;
             return true;
         default:
             s->lo = s->hi = k;
@@ -155,8 +113,15 @@ double FloatOf(uint16_t low, uint16_t high) {
     return wide::wcstod(text, nullptr);
 }
 
-void DecodeItem(const Reply& reply, int32_t fileType, int32_t start, const ItemRequest& item, int32_t index,
-                HostValue* r) {
+// Character c of a string whose words start at `first`, as the layout packs
+// them: two a word, the first in the high byte, or one in a word's low byte.
+uint8_t CharOfWords(const Reply& reply, const ElementLayout& layout, int32_t first, int32_t c) {
+    const uint16_t w = reply.At(first + c / layout.charsPerUnit);
+    return static_cast<uint8_t>(layout.charsPerUnit == 1 || c % 2 != 0 ? w & 0xFF : w >> 8);
+}
+
+void DecodeItem(const Reply& reply, int32_t fileType, const ElementLayout& layout, int32_t start,
+                const ItemRequest& item, int32_t index, HostValue* r) {
     r->quality = MIRA_QUALITY_GOOD;
     const int32_t k = item.element - start;
     const int32_t size = item.size < 0 ? 0 : (item.size > kMaxStringChars ? kMaxStringChars : item.size);
@@ -164,19 +129,16 @@ void DecodeItem(const Reply& reply, int32_t fileType, int32_t start, const ItemR
     double real = 0;
     char16_t text[kMaxStringChars + 1] = {};
 
-    if (IsStructure(fileType)) {
-        int32_t word, bit;
-        StructurePart(fileType, item.mnemonic, &word, &bit);
-        const int32_t base = k * reply.wordsPerElement;
-        if (bit >= 0) number = BitOf(reply.Signed(base), bit);
-        else if (word >= 0) number = reply.Signed(base + word);
+    if (IsWholeElementFile(fileType)) {
+        const SubElement part = SubElementOf(layout, item.mnemonic);
+        const int32_t base = k * layout.wordsPerElement;
+        if (part.bit >= 0) number = BitOf(reply.Signed(base + part.word), part.bit);
+        else if (part.word >= 0) number = reply.Signed(base + part.word);
         if (item.kind == kKindBcd) number = DecodeBcd(static_cast<uint16_t>(number), r);
     } else if (fileType == kFileString) {
+        // The slot holds the reply's bytes: pairs arrive second character first.
         const uint8_t* slot = Driver.StringSlots + kStringSlotBytes * index;
-        if (Plc5())
-            TakeString(text, size, [&](int32_t c) { return slot[c]; });
-        else
-            TakeString(text, size, [&](int32_t c) { return slot[c ^ 1]; });
+        TakeString(text, size, [&](int32_t c) { return slot[layout.charsPerUnit == 2 ? c ^ 1 : c]; });
     } else if (fileType == kFileAscii) {
         const int32_t k2 = 2 * item.element - start;
         if (item.kind == kKindBcd) {
@@ -185,10 +147,7 @@ void DecodeItem(const Reply& reply, int32_t fileType, int32_t start, const ItemR
             if (Plc5())
                 TakeString(text, size, [&](int32_t c) { return reply.bytes[reply.dataStart + k2 + c]; });
             else
-                TakeString(text, size, [&](int32_t c) {
-                    const uint16_t w = reply.At(k2 + c / 2);
-                    return static_cast<uint8_t>(c % 2 == 0 ? w >> 8 : w & 0xFF);
-                });
+                TakeString(text, size, [&](int32_t c) { return CharOfWords(reply, layout, k2, c); });
         } else if (item.hasBit == 1 && Driver.AltAddressMode == 1) {
             number = BitOf(reply.Signed(k2), item.bit);
         } else {
@@ -203,18 +162,12 @@ void DecodeItem(const Reply& reply, int32_t fileType, int32_t start, const ItemR
         switch (item.kind) {
             case kKindBcd: number = DecodeBcd(reply.At(k), r); break;
             case kKindFloat: {
-                const int32_t lo = fileType == kFileFloat ? 2 * k : k;
+                const int32_t lo = fileType == kFileFloat ? kWordsPerFloat * k : k;
                 real = FloatOf(reply.At(lo), reply.At(lo + 1));
                 break;
             }
             case kKindString:
-                if (Plc5())
-                    TakeString(text, size, [&](int32_t c) { return static_cast<uint8_t>(reply.At(k + c) & 0xFF); });
-                else
-                    TakeString(text, size, [&](int32_t c) {
-                        const uint16_t w = reply.At(k + c / 2);
-                        return static_cast<uint8_t>(c % 2 == 0 ? w >> 8 : w & 0xFF);
-                    });
+                TakeString(text, size, [&](int32_t c) { return CharOfWords(reply, layout, k, c); });
                 break;
             default: number = reply.Signed(k); break;
         }
@@ -266,12 +219,13 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
             return 1;
         }
         static const Reply none{};
+        const ElementLayout& layout = ElementLayoutOf(Plc5(), h.fileType);
         for (int32_t i = 0; i < itemCount; ++i) {
             if (items[i].kind != kKindString) {
                 *error = MIRA_ERR_BAD_MNEMONIC;
                 return 1;
             }
-            DecodeItem(none, h.fileType, h.startElement, items[i], i, &values[i]);
+            DecodeItem(none, h.fileType, layout, h.startElement, items[i], i, &values[i]);
             values[i].timestamp = now;
         }
         return 1;
@@ -286,30 +240,30 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
     *error = CheckMessageStatus(reply.bytes, reply.received);
     if (*error != 0) return 1;
 
-    const ReplyLayout layout = LayoutOf(h.fileType, h.elementCount);
-    if (h.elementCount < 0 || layout.words > kMaxReplyWords) {
+    const ElementLayout& layout = ElementLayoutOf(Plc5(), h.fileType);
+    const int32_t words = ReplyWords(layout, h.elementCount);
+    if (h.elementCount < 0 || words > kMaxReplyWords) {
         *error = MIRA_ERR_RANGE;
         return 1;
     }
-    reply.dataStart = layout.dataStart;
-    reply.wordsPerElement = layout.wordsPerElement;
+    reply.dataStart = layout.replyDataStart;
     const int32_t whole = reply.received > reply.dataStart ? (reply.received - reply.dataStart) / 2 : 0;
-    reply.valid = whole < layout.words ? whole : layout.words;
+    reply.valid = whole < words ? whole : words;
     for (int32_t j = 0; j < reply.valid; ++j)
-        reply.words[j] = static_cast<uint16_t>(reply.bytes[layout.dataStart + 2 * j] |
-                                               (reply.bytes[layout.dataStart + 2 * j + 1] << 8));
+        reply.words[j] = static_cast<uint16_t>(reply.bytes[reply.dataStart + 2 * j] |
+                                               (reply.bytes[reply.dataStart + 2 * j + 1] << 8));
 
     // A reply shorter than the request asked for, or an item outside the
     // range, is an exchange that failed: no record is touched.
     for (int32_t i = 0; i < itemCount; ++i) {
         Span s;
-        if (!SpanOf(h.fileType, h.startElement, layout.wordsPerElement, items[i], &s) || !Covered(reply, s)) {
+        if (!SpanOf(h.fileType, layout, h.startElement, items[i], &s) || !Covered(reply, s)) {
             *error = MIRA_ERR_CONTROLLER_STATUS;
             return 1;
         }
     }
     for (int32_t i = 0; i < itemCount; ++i) {
-        DecodeItem(reply, h.fileType, h.startElement, items[i], i, &values[i]);
+        DecodeItem(reply, h.fileType, layout, h.startElement, items[i], i, &values[i]);
         values[i].timestamp = now;
     }
     return 1;

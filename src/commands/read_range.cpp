@@ -2,22 +2,16 @@
 #include "commands/read_start.h"
 
 #include "address/tables.h"
+#include "commands/element_layout.h"
 #include "commands/request.h"
 #include "setup/driver_state.h"
 
 namespace mira {
 namespace {
 
-bool IsStructure(int32_t fileType) {
-    return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
-}
-
 bool IsIo(int32_t fileType) { return fileType == kFileInput || fileType == kFileOutput; }
 
 bool Plc5() { return Driver.Plc5Family == 1; }
-
-int32_t HalfUp(int32_t chars) { return chars <= 0 ? 1 : (chars + 1) / 2; }
-int32_t AtLeastOne(int32_t chars) { return chars <= 0 ? 1 : chars; }
 
 int32_t Fail(int32_t* error, int32_t code) {
     *error = code;
@@ -28,31 +22,14 @@ int32_t g_startedItems = 0;
 
 }  // namespace
 
-ReplyLayout LayoutOf(int32_t fileType, int32_t n) {
-    ReplyLayout l{6, n + 1, 3, 2 * n};
-    if (!Plc5()) {
-        if (IsStructure(fileType)) l = {6, 6 * n + 1, 3, 6 * n};
-        else if (fileType == kFileFloat) l = {6, 2 * n + 1, 3, 4 * n};
-        return l;
-    }
-    switch (fileType) {
-        case kFileTimer: return {11, 5 * n + 1, 5, 10 * n};
-        case kFileCounter:
-        case kFileControl: return {10, 3 * n + 1, 3, 6 * n};
-        case kFileFloat: return {11, 2 * n + 1, 3, 4 * n};
-        // One character per byte; the strings are taken from the bytes.
-        case kFileAscii: return {8, 1, 3, n};
-        default: return {10, n, 3, 2 * n};
-    }
-}
-
 bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* hi) {
     const int32_t e = item.element;
     const int32_t kind = item.kind;
+    const ElementLayout& layout = ElementLayoutOf(Plc5(), fileType);
     if (kind < kKindWord || kind > kKindString) return false;
     // A bit of a float or of a string names nothing the decoding can give.
     if (item.hasBit == 1 && (kind == kKindFloat || kind == kKindString)) return false;
-    if (IsStructure(fileType)) {
+    if (IsWholeElementFile(fileType)) {
         const MnemonicTable t = MnemonicsOf(fileType);
         if (kind >= kKindFloat || item.mnemonic < 0 || item.mnemonic >= t.count) return false;
         *lo = *hi = e;
@@ -64,7 +41,7 @@ bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* h
         if (kind == kKindFloat) return false;
         if (Plc5() && kind != kKindString) return false;
         *lo = 2 * e;
-        *hi = 2 * e + (kind == kKindString ? (Plc5() ? AtLeastOne(item.size) : HalfUp(item.size)) : 1) - 1;
+        *hi = 2 * e + (kind == kKindString ? StringUnits(layout, item.size) : 1) - 1;
         return true;
     }
     *lo = e;
@@ -72,11 +49,11 @@ bool ItemSpan(int32_t fileType, const ItemRequest& item, int32_t* lo, int32_t* h
         case kKindFloat:
             // In a float file an element is the float (the request reads one
             // more, as the controller expects); elsewhere a float is the
-            // word pair e, e + 1.
-            *hi = (fileType == kFileFloat && Plc5()) ? e : e + 1;
+            // words from e on.
+            *hi = (fileType == kFileFloat && Plc5()) ? e : e + kWordsPerFloat - 1;
             return true;
         case kKindString:
-            *hi = e + (Plc5() ? AtLeastOne(item.size) : HalfUp(item.size)) - 1;
+            *hi = e + StringUnits(layout, item.size) - 1;
             return true;
         default:
             *hi = e;
@@ -131,7 +108,8 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
     if (maxElements > 0 && span > maxElements) return Fail(error, MIRA_ERR_RANGE);
     if (span > kMaxReplyWords) return Fail(error, MIRA_ERR_RANGE);
     const int32_t n = static_cast<int32_t>(span);
-    if (LayoutOf(h.fileType, n).words > kMaxReplyWords) return Fail(error, MIRA_ERR_RANGE);
+    const ElementLayout& layout = ElementLayoutOf(Plc5(), h.fileType);
+    if (ReplyWords(layout, n) > kMaxReplyWords) return Fail(error, MIRA_ERR_RANGE);
     h.startElement = first;
     h.elementCount = n;
 
@@ -144,17 +122,14 @@ int32_t StartRead(int32_t count, int32_t maxElements, int32_t* error) {
         if (Driver.OctalIo == 1 && IsIo(h.fileType)) element = ValueToOctalDigits(OctalDigitsToValue(base) + first);
         length = BuildPlc5Read(message, h, element, n);
     } else {
-        int32_t bytes = 2 * n;
+        const int32_t bytes = 2 * layout.wordsPerElement * n;
+        // A timer, counter or control is addressed by its first word, on
+        // PLC-2 too; other PLC-2 elements by their byte address.
         int32_t address = base + first;
-        if (IsStructure(h.fileType)) {
-            bytes = 6 * n;
-            address *= 3;
-        } else if (h.fileType == kFileFloat) {
-            bytes = 4 * n;
-            if (Driver.ModelClass == kClassPlc2) address *= 2;
-        } else if (Driver.ModelClass == kClassPlc2) {
+        if (IsWholeElementFile(h.fileType))
+            address *= layout.wordsPerElement;
+        else if (Driver.ModelClass == kClassPlc2)
             address *= 2;
-        }
         length = Driver.ModelClass == kClassSlc500 ? BuildSlcRead(message, &h, address, bytes)
                                                    : BuildPlc2Read(message, h, address, bytes);
     }

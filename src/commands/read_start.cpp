@@ -1,6 +1,5 @@
 // The read starts: one request per group, sent without waiting; string files
 // are read item by item inside the start.
-#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/read_start.h"
 #include "commands/write_common.h"
@@ -24,9 +23,8 @@ int32_t StartTextRead(const char16_t* stationRef, const char16_t* headerText, co
     if (itemCount <= 0 || itemCount > kItemTableRows || itemTexts == nullptr) return Fail(error, MIRA_ERR_RANGE);
     if (const int32_t r = ParseCurrentHeader(stationRef, headerText); r != 0) return Fail(error, r);
     for (int32_t i = 0; i < itemCount; ++i) {
-        if (itemTexts[i] == nullptr) return Fail(error, MIRA_ERR_BAD_MNEMONIC);
-        if (const int32_t r = ParseItem(&Driver.CurrentHeader, &Driver.ItemTable[i], itemTexts[i]); r != 0)
-            return Fail(error, r);
+        const int32_t r = ParseItemText(&Driver.CurrentHeader, &Driver.ItemTable[i], itemTexts[i]);
+        if (r != 0) return Fail(error, r);
     }
     return StartRead(itemCount, kMaxTextReadElements, error);
 }

@@ -1,5 +1,5 @@
-// What the read starts and the read finish agree on: the reply layout of
-// each class and file type, and the element span each item needs.
+// What the read starts and the read finish agree on: the element span each
+// item needs (the reply's layout is the element layout's).
 #pragma once
 
 #include <cstdint>
@@ -15,17 +15,6 @@ inline constexpr int32_t kMaxStringChars = 83;
 inline constexpr int32_t kMaxReplyWords = 251;
 // A read started from texts covers at most this many elements.
 inline constexpr int32_t kMaxTextReadElements = 128;
-
-struct ReplyLayout {
-    int32_t dataStart;        // first data byte in RxData
-    int32_t words;            // words the finish unpacks
-    int32_t wordsPerElement;  // of timers, counters and controls
-    int32_t neededBytes;      // data bytes a complete reply carries from dataStart
-};
-
-// The layout of the reply to a read of `count` elements of `fileType` under
-// the current controller class.
-ReplyLayout LayoutOf(int32_t fileType, int32_t count);
 
 // The elements (lo..hi, in the range's own units) the finish reads for one
 // item, or false when the item cannot be read from a file of that type.

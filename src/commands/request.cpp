@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "address/tables.h"
+#include "commands/element_layout.h"
 #include "link/pccc.h"
 #include "platform/atomic_word.h"
 #include "setup/driver_state.h"
@@ -64,8 +65,8 @@ int32_t PutSlcAddress(uint8_t* out, PlcAddress* header, int32_t element) {
     if (header->slot < 0) header->slot = 0;
     // Input, output and the three-word structures carry the slot (or the
     // structure's sub-element) first.
-    const bool slotFirst = header->fileNumber == 0 || header->fileNumber == 1 || header->fileType == kFileTimer ||
-                           header->fileType == kFileCounter || header->fileType == kFileControl;
+    const bool slotFirst =
+        header->fileNumber == 0 || header->fileNumber == 1 || IsWholeElementFile(header->fileType);
     uint8_t bytes[kMaxSlcAddressBytes];
     int32_t n = 0;
     int32_t field = PutSlcNumber(bytes, header->fileNumber);
@@ -143,33 +144,26 @@ void PutPlc5WriteHead(RequestWriter& w, const PlcAddress& header, int32_t total,
     PutPlc5Address(w, element);
 }
 
+int32_t Plc5ArraySize(int32_t fileType, int32_t count) {
+    const ElementLayout& layout = ElementLayoutOf(true, fileType);
+    const int32_t size = 2 * layout.wordsPerElement;
+    // The element's flag byte, and a byte of its own for a type or a size above 7.
+    return 1 + (layout.plc5Type > 7 ? 1 : 0) + (size > 7 ? 1 : 0) + count * size;
+}
+
 void PutPlc5DataType(RequestWriter& w, int32_t fileType, int32_t count) {
-    switch (fileType) {
-        case kFileString:
-        case kFileAscii:
-            w.Byte(pccc::kPlc5Characters);
-            return;
-        case kFileTimer:
-            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
-            w.Bytes(pccc::kPlc5TimerType, sizeof pccc::kPlc5TimerType);
-            return;
-        case kFileCounter:
-        case kFileControl:
-            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
-            w.Byte(pccc::kPlc5StructureSize);
-            w.Byte(fileType == kFileCounter ? pccc::kPlc5CounterType : pccc::kPlc5ControlType);
-            return;
-        case kFileFloat:
-            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
-            w.Byte(static_cast<uint32_t>(4 * count + 2));
-            w.Bytes(pccc::kPlc5FloatType, sizeof pccc::kPlc5FloatType);
-            return;
-        default:
-            w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
-            w.Byte(static_cast<uint32_t>(2 * count + 1));
-            w.Byte(pccc::kPlc5IntegerType);
-            return;
+    const ElementLayout& layout = ElementLayoutOf(true, fileType);
+    if (layout.plc5Type == 0) {
+        w.Byte(pccc::kPlc5Characters);
+        return;
     }
+    const uint32_t type = layout.plc5Type;
+    const uint32_t size = static_cast<uint32_t>(2 * layout.wordsPerElement);
+    w.Bytes(pccc::kPlc5Array, sizeof pccc::kPlc5Array);
+    w.Byte(static_cast<uint32_t>(Plc5ArraySize(fileType, count)));
+    w.Byte(((type > 7 ? 9u : type) << 4) | (size > 7 ? 9u : size));
+    if (type > 7) w.Byte(type);
+    if (size > 7) w.Byte(size);
 }
 
 int32_t OctalDigitsToValue(int32_t n) {

@@ -97,10 +97,14 @@ void PutPlc5Address(RequestWriter& w, int32_t element);
 // the total transaction and the address of `element`.
 void PutPlc5WriteHead(RequestWriter& w, const PlcAddress& header, int32_t total, int32_t element);
 
-// The PLC-5 type-and-size bytes before typed-write data of a file type:
-// `count` integers or floats, one timer, counter or control, or, for string
-// and ASCII files, the character form (its byte count is the caller's).
+// The PLC-5 type-and-size bytes before typed-write data of a file type: an
+// array of `count` elements of the file's data type, or, for string and
+// ASCII files, the character form (its byte count is the caller's).
 void PutPlc5DataType(RequestWriter& w, int32_t fileType, int32_t count);
+// The value of that array's size byte for `count` elements (no character
+// form): the element's type-and-size bytes and the data. Above 255 it does
+// not fit the byte.
+int32_t Plc5ArraySize(int32_t fileType, int32_t count);
 
 // Writes the 8-bit ASCII logical address of `element` in CurrentHeader's file
 // (N7:12, I:10.0, S:3); returns its length without the terminator. `capacity`

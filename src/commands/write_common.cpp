@@ -55,7 +55,20 @@ int32_t ParseCurrentHeader(const char16_t* stationRef, const char16_t* headerTex
     PkStationText(Driver.Port, stationRef != nullptr ? stationRef : u"", station, kStationChars);
     station[kStationChars] = 0;
     if (headerText == nullptr) return MIRA_ERR_BAD_HEADER;
-    return ParseHeader(&Driver.CurrentHeader, station, headerText);
+    return ParseHeaderText(&Driver.CurrentHeader, station, headerText);
+}
+
+int32_t ParseHeaderText(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
+    const HeaderResult parsed = ParseHeader(header, stationText, headerText, Driver.ModelClass);
+    Driver.LetterSyntax = parsed.letterSyntax;
+    return parsed.code;
+}
+
+int32_t ParseItemText(const PlcAddress* header, ItemRequest* row, const char16_t* itemText) {
+    if (itemText == nullptr) return MIRA_ERR_BAD_MNEMONIC;
+    const ItemResult parsed = ParseItem(header, row, itemText);
+    Driver.HasTypePrefix = parsed.typePrefix;
+    return parsed.code;
 }
 
 int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error) {

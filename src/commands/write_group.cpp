@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
+#include "commands/element_layout.h"
 #include "commands/request.h"
 #include "link/pccc.h"
 #include "commands/write_common.h"
@@ -40,6 +40,15 @@ int32_t UsedChars(const ItemRequest& item, const HostValueCore& value) {
     return std::min(HostTextLength(value.value.text), size);
 }
 
+// The words of float e in a word-addressed run.
+Span FloatWords(int64_t e) { return {kWordsPerFloat * e, kWordsPerFloat * (e + 1) - 1}; }
+
+// A float's words, low half first, from staging slot `slot` on.
+void PutFloat(StagingWords& staging, int32_t slot, uint32_t bits) {
+    staging.Put(slot, static_cast<uint16_t>(bits & 0xFFFFu));
+    staging.Put(slot + 1, static_cast<uint16_t>(bits >> 16));
+}
+
 Span ItemSpan(const ItemRequest& item, const HostValueCore& value, int32_t index, int64_t currentLast) {
     const bool plc5 = Driver.Plc5Family != 0;
     const bool alt = Driver.AltAddressMode == 1;
@@ -51,8 +60,8 @@ Span ItemSpan(const ItemRequest& item, const HostValueCore& value, int32_t index
         // PLC-5 ASCII runs count bytes, with `last` one past the data; a
         // float file counts floats; other files count words.
         if (item.kind == kKindString) return {e, e + s};
-        if (fileType == kFileAscii) return {e, e + (item.kind == kKindFloat ? 4 : 2)};
-        if (fileType != kFileFloat && item.kind == kKindFloat) return {2 * e, 2 * e + 1};
+        if (fileType == kFileAscii) return {e, e + 2 * (item.kind == kKindFloat ? kWordsPerFloat : 1)};
+        if (fileType != kFileFloat && item.kind == kKindFloat) return FloatWords(e);
         return {e, e};
     }
     if (fileType == kFileAscii && index > 0) {
@@ -60,7 +69,7 @@ Span ItemSpan(const ItemRequest& item, const HostValueCore& value, int32_t index
         if (e > currentLast) return {e, e + s / 2 - (s % 2 == 0 ? 1 : 0)};
         return {e, currentLast};
     }
-    if (item.kind == kKindFloat) return {2 * e, 2 * e + 1};
+    if (item.kind == kKindFloat) return FloatWords(e);
     if (item.kind == kKindString) {
         if (alt) return {e, e + m / 2 - (m % 2 == 0 ? 1 : 0)};
         return {2 * e, 2 * e + m};
@@ -78,9 +87,7 @@ void StageItem(StagingWords& staging, const ItemRequest& item, HostValueCore& va
     if (plc5 && fileType == kFileFloat) {
         const double d =
             item.kind == kKindFloat ? value.value.real : static_cast<double>(value.value.integer);
-        const uint32_t bits = SingleBits(d);
-        staging.Put(2 * (e - first), static_cast<uint16_t>(bits & 0xFFFFu));
-        staging.Put(2 * (e - first) + 1, static_cast<uint16_t>(bits >> 16));
+        PutFloat(staging, kWordsPerFloat * (e - first), SingleBits(d));
         return;
     }
     if (plc5 && item.kind == kKindString) {
@@ -121,12 +128,9 @@ void StageItem(StagingWords& staging, const ItemRequest& item, HostValueCore& va
         case kKindBcd:
             staging.Put(e - first, EncodeBcd(value.value.integer));
             break;
-        case kKindFloat: {
-            const uint32_t bits = SingleBits(value.value.real);
-            staging.Put(2 * e - first, static_cast<uint16_t>(bits & 0xFFFFu));
-            staging.Put(2 * e - first + 1, static_cast<uint16_t>(bits >> 16));
+        case kKindFloat:
+            PutFloat(staging, kWordsPerFloat * e - first, SingleBits(value.value.real));
             break;
-        }
         case kKindString: {
             const int32_t m = UsedChars(item, value);
             RewritePairEscapes(text, m);
@@ -164,8 +168,7 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
     // An empty string still writes one word.
     last = std::max(last, first);
 
-    if (fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl)
-        return MIRA_ERR_GROUP_WRITE_TCC;
+    if (IsWholeElementFile(fileType)) return MIRA_ERR_GROUP_WRITE_TCC;
     if (fileType == kFileString) return MIRA_ERR_GROUP_WRITE_BIT;
     if (plc5 && fileType == kFileFloat) {
         for (int32_t i = 0; i < count; ++i)
@@ -197,15 +200,16 @@ int32_t BuildGroupWrite(HostValueCore* values, int32_t count, uint8_t* message, 
         if (start % 2 != 0) return MIRA_ERR_ODD_ASCII_START;
         start /= 2;
     } else if (plc5 && fileType == kFileFloat) {
-        words = 2 * elements;
+        words = kWordsPerFloat * elements;
         byteCount = 2 * words;
     } else if (!plc5 && fileType == kFileFloat) {
-        start = base + runFirst / 2;
+        start = base + runFirst / kWordsPerFloat;
     }
     if (words > kStagingWords) return MIRA_ERR_RANGE;
     // The count fields of the SLC and PLC-5 forms are one byte each.
     if (!plc5 && !plc2 && byteCount > 255) return MIRA_ERR_RANGE;
-    if (plc5 && fileType != kFileAscii && (fileType == kFileFloat ? 4 * elements + 2 : 2 * words + 1) > 255)
+    if (plc5 && fileType != kFileAscii &&
+        Plc5ArraySize(fileType, fileType == kFileFloat ? elements : words) > 255)
         return MIRA_ERR_RANGE;
     if (plc5 && fileType == kFileAscii && byteCount > 255) return MIRA_ERR_RANGE;
     const int64_t address = plc2 ? 2 * start : start;
@@ -272,8 +276,7 @@ int32_t StartGroupWrite(const char16_t* stationRef, const char16_t* headerText, 
     }
     for (int32_t i = 0; i < itemCount; ++i) {
         ItemRequest& row = Driver.ItemTable[i];
-        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC
-                                       : ParseItem(&Driver.CurrentHeader, &row, itemTexts[i]);
+        code = ParseItemText(&Driver.CurrentHeader, &row, itemTexts[i]);
         if (code == 0 && row.hasBit != 0) code = MIRA_ERR_GROUP_WRITE_BIT;
         if (code != 0) {
             *error = code;

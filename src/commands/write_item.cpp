@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "address/parser.h"
 #include "address/tables.h"
 #include "commands/decode.h"
+#include "commands/element_layout.h"
 #include "link/pccc.h"
 #include "commands/read_start.h"
 #include "commands/request.h"
@@ -34,8 +34,15 @@ constexpr int32_t kPaddedChars = 81;
 bool IsIoFile(int32_t fileType) {
     return fileType == kFileOutput || fileType == kFileInput;
 }
-bool IsElementFile(int32_t fileType) {
-    return fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
+
+// The mnemonic that names word `word` of a timer, counter or control element
+// whole (the layout names each word once).
+int32_t MnemonicOfWord(const ElementLayout& layout, int32_t word) {
+    for (int32_t row = 0; row < MnemonicsOf(layout.fileType).count; ++row) {
+        const SubElement part = SubElementOf(layout, row);
+        if (part.word == word && part.bit < 0) return row;
+    }
+    return -1;
 }
 
 // A header that names no element addresses from element 0, as the reads do.
@@ -46,7 +53,7 @@ int64_t ElementBase(const PlcAddress& header) {
 int32_t ParseHeaderAndItem(const char16_t* stationRef, const char16_t* headerText, const char16_t* itemText) {
     const int32_t code = ParseCurrentHeader(stationRef, headerText);
     if (code != 0) return code;
-    return ParseItem(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
+    return ParseItemText(&Driver.CurrentHeader, &Driver.ItemTable[0], itemText);
 }
 
 // Copies itemText up to its first '.', or when it has none its first '/';
@@ -136,17 +143,19 @@ int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w)
     PlcAddress& header = Driver.CurrentHeader;
     const ItemRequest& item = Driver.ItemTable[0];
     const int32_t fileType = header.fileType;
-    const bool element3 = IsElementFile(fileType);
+    const bool whole = IsWholeElementFile(fileType);
+    const int32_t elementWords = ElementLayoutOf(false, fileType).wordsPerElement;
+    // A timer, counter or control is addressed by its first word.
     int64_t e = int64_t{item.element} + ElementBase(header);
-    if (element3) e *= 3;
+    if (whole) e *= elementWords;
     if (e < 0 || e > kMaxAddress) return MIRA_ERR_RANGE;
     int32_t byteCount = 2;
-    if (element3)
-        byteCount = 6;
+    if (whole)
+        byteCount = 2 * elementWords;
     else if (item.hasBit != 0)
         byteCount = 2;
     else if (item.kind == kKindFloat)
-        byteCount = 4;
+        byteCount = 2 * kWordsPerFloat;
     else if (item.kind == kKindString)
         byteCount = SlcStringBytes(value, item.size, fileType);
     uint8_t address[kMaxSlcAddressBytes];
@@ -157,8 +166,8 @@ int32_t BuildSlc(const ItemWords& words, HostValueCore& value, RequestWriter& w)
     w.Byte(pccc::kFncSlcProtectedWrite);
     w.Byte(static_cast<uint32_t>(byteCount));
     w.Bytes(address, addressBytes);
-    if (element3) {
-        for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
+    if (whole) {
+        for (int32_t k = 0; k < elementWords; ++k) w.Word(words.element[k]);
     } else if (item.hasBit != 0) {
         w.Word(LowWord(words.w));
     } else if (item.kind == kKindFloat) {
@@ -183,28 +192,22 @@ int32_t BuildPlc5(const ItemWords& words, HostValueCore& value, RequestWriter& w
     }
     if (fileType == kFileAscii) e *= 2;
     if (e < 0 || e > kMaxAddress) return MIRA_ERR_RANGE;
-    int32_t total =
-        item.kind == kKindFloat ? 2 : (item.kind == kKindString ? std::clamp(item.size, 0, 0x7FFF) : 1);
+    int32_t total = item.kind == kKindString ? std::clamp(item.size, 0, 0x7FFF) : 1;
+    if (item.kind == kKindFloat) total = kWordsPerFloat;
     if (fileType == kFileAscii) total *= 2;
 
-    const bool wholeElement = fileType == kFileTimer || fileType == kFileCounter || fileType == kFileControl;
-    const bool isString = !wholeElement && item.kind == kKindString && item.hasBit == 0;
+    const bool whole = IsWholeElementFile(fileType);
+    const bool isString = !whole && item.kind == kKindString && item.hasBit == 0;
     uint8_t bytes[255];
     const int32_t stringBytes = isString ? Plc5StringBytes(value, item.size, fileType, bytes) : 0;
     if (stringBytes < 0) return MIRA_ERR_RANGE;
 
     PutPlc5WriteHead(w, header, total, static_cast<int32_t>(e));
     PutPlc5DataType(w, fileType, 1);
-    switch (fileType) {
-        case kFileTimer:
-            for (int32_t k : {0, 1, 3, 2, 4}) w.Word(words.element[k]);
-            return 0;
-        case kFileCounter:
-        case kFileControl:
-            for (int32_t k = 0; k < 3; ++k) w.Word(words.element[k]);
-            return 0;
-        default:
-            break;
+    if (whole) {
+        const int32_t elementWords = ElementLayoutOf(true, fileType).wordsPerElement;
+        for (int32_t k = 0; k < elementWords; ++k) w.Word(words.element[k]);
+        return 0;
     }
     if (item.kind == kKindFloat && item.hasBit == 0) {
         w.Word(LowWord(words.w));
@@ -247,33 +250,6 @@ int32_t BuildPlc2(const ItemWords& words, RequestWriter& w) {
 
 }  // namespace
 
-int32_t MnemonicWord(int32_t fileType, int32_t mnemonic) {
-    switch (fileType) {
-        case kFileTimer:
-            return mnemonic == kTmCON ? 0 : mnemonic == kTmPRE ? 1 : mnemonic == kTmACC ? 2 : -1;
-        case kFileCounter:
-            return mnemonic == kCtCON ? 0 : mnemonic == kCtPRE ? 1 : mnemonic == kCtACC ? 2 : -1;
-        case kFileControl:
-            return mnemonic == kCrCON ? 0 : mnemonic == kCrLEN ? 1 : mnemonic == kCrPOS ? 2 : -1;
-        default:
-            return -1;
-    }
-}
-
-int32_t MnemonicBit(int32_t fileType, int32_t mnemonic) {
-    if (mnemonic < 0) return -1;
-    switch (fileType) {
-        case kFileTimer:
-            return mnemonic <= kTmEN ? mnemonic + kTimerBitOffset : -1;
-        case kFileCounter:
-            return mnemonic <= kCtCU ? mnemonic + kCounterBitOffset : -1;
-        case kFileControl:
-            return mnemonic <= kCrEN ? mnemonic + kControlBitOffset : -1;
-        default:
-            return -1;
-    }
-}
-
 int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* message, int32_t* length) {
     const ItemRequest& item = Driver.ItemTable[0];
     const int32_t fileType = Driver.CurrentHeader.fileType;
@@ -282,13 +258,13 @@ int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* me
     RequestWriter w(message, kMaxRequestBytes);
     int32_t code = 0;
     if (Driver.Plc5Family != 0) {
-        if (item.hasBit != 0 && IsElementFile(fileType)) return MIRA_ERR_BAD_MNEMONIC;
+        if (item.hasBit != 0 && IsWholeElementFile(fileType)) return MIRA_ERR_BAD_MNEMONIC;
         code = BuildPlc5(words, value, w);
     } else if (Driver.ModelClass == kClassPlc2) {
         if (item.kind == kKindString) return MIRA_ERR_GROUP_WRITE_BIT;
         code = BuildPlc2(words, w);
     } else {
-        if (item.hasBit != 0 && IsElementFile(fileType)) return MIRA_ERR_BAD_MNEMONIC;
+        if (item.hasBit != 0 && IsWholeElementFile(fileType)) return MIRA_ERR_BAD_MNEMONIC;
         code = BuildSlc(words, value, w);
     }
     if (code != 0) return code;
@@ -310,6 +286,10 @@ int32_t WriteItem(const char16_t* stationRef, const char16_t* headerText, const 
     ItemRequest item = Driver.ItemTable[0];
     const int32_t fileType = Driver.CurrentHeader.fileType;
     if (!OctalNumbersFit(Driver.CurrentHeader, item)) return MIRA_ERR_RANGE;
+    // A float or a string is no part of a timer, counter or control, as the
+    // read of it says: its value would go into the element as a word.
+    if (IsWholeElementFile(fileType) && (item.kind == kKindFloat || item.kind == kKindString))
+        return MIRA_ERR_BAD_MNEMONIC;
     ItemWords words;
     switch (item.kind) {
         case kKindBcd:
@@ -329,7 +309,7 @@ int32_t WriteItem(const char16_t* stationRef, const char16_t* headerText, const 
     }
 
     const bool readFirst = Driver.ModelClass != kClassPlc2 || Driver.Plc5Family != 0;
-    if (readFirst && item.hasBit != 0 && !IsElementFile(fileType)) {
+    if (readFirst && item.hasBit != 0 && !IsWholeElementFile(fileType)) {
         char16_t copy[kReadTextCapacity];
         if (!CutAtSeparator(itemText, copy, false)) return MIRA_ERR_BAD_MNEMONIC;
         const char16_t* texts[1] = {copy};
@@ -343,40 +323,35 @@ int32_t WriteItem(const char16_t* stationRef, const char16_t* headerText, const 
         words.w = static_cast<int32_t>(words.w != 0 ? (read | mask) : (read & ~mask));
         code = ParseHeaderAndItem(stationRef, headerText, itemText);
         if (code != 0) return code;
-    } else if (readFirst && item.hasBit == 0 && IsElementFile(fileType)) {
+    } else if (readFirst && item.hasBit == 0 && IsWholeElementFile(fileType)) {
         char16_t copy[kReadTextCapacity];
         if (!CutAtSeparator(itemText, copy, true)) return MIRA_ERR_BAD_MNEMONIC;
         if (wide::IsAlpha(copy[0])) copy[0] = u'W';
-        const bool fiveWords = Driver.Plc5Family != 0 && fileType == kFileTimer;
-        // The element's words in the order the request carries them back.
-        static constexpr const char16_t* kElementWords[] = {u"CON", u"PRE", u"ACC", u"EX1", u"EX2"};
-        static constexpr const char16_t* kControlWords[] = {u"CON", u"LEN", u"POS"};
-        const char16_t* const* names = fileType == kFileControl ? kControlWords : kElementWords;
-        const int32_t count = fiveWords ? 5 : 3;
-        char16_t texts[5][kReadTextCapacity];
-        const char16_t* list[5];
+        // Every word of the element, by the mnemonic that names it whole.
+        const ElementLayout& layout = ElementLayoutOf(Driver.Plc5Family != 0, fileType);
+        const int32_t count = layout.wordsPerElement;
+        char16_t texts[kMaxElementWords][kReadTextCapacity];
+        const char16_t* list[kMaxElementWords];
         const size_t prefix = wide::wcslen(copy);
         for (int32_t k = 0; k < count; ++k) {
             wide::CopyText(texts[k], kReadTextCapacity, copy);
-            const char16_t* name = names[k];
+            const char16_t* name = MnemonicText(fileType, MnemonicOfWord(layout, k));
             wide::CopyText(texts[k] + prefix, kReadTextCapacity - prefix, name);
             list[k] = texts[k];
         }
-        HostValue results[5] = {};
+        HostValue results[kMaxElementWords] = {};
         code = ReadBack(stationRef, headerText, list, count, results);
         if (code != 0) return code;
         for (int32_t k = 0; k < count; ++k) words.element[k] = LowWord(results[k].value.integer);
         code = ParseHeaderAndItem(stationRef, headerText, itemText);
         if (code != 0) return code;
-        const int32_t mnemonic = Driver.ItemTable[0].mnemonic;
-        const int32_t word = MnemonicWord(fileType, mnemonic);
-        const int32_t bit = MnemonicBit(fileType, mnemonic);
-        if (word >= 0) {
-            words.element[word] = LowWord(words.w);
-        } else if (bit >= 0) {
-            const uint16_t mask = static_cast<uint16_t>(1u << bit);
-            words.element[0] =
-                static_cast<uint16_t>(words.w != 0 ? (words.element[0] | mask) : (words.element[0] & ~mask));
+        const SubElement part = SubElementOf(layout, Driver.ItemTable[0].mnemonic);
+        if (part.bit >= 0) {
+            uint16_t& word = words.element[part.word];
+            const uint16_t mask = static_cast<uint16_t>(1u << part.bit);
+            word = static_cast<uint16_t>(words.w != 0 ? (word | mask) : (word & ~mask));
+        } else if (part.word >= 0 && !part.fixed) {
+            words.element[part.word] = LowWord(words.w);
         }
     }
 

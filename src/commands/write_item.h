@@ -3,17 +3,19 @@
 
 #include <cstdint>
 
+#include "commands/element_layout.h"
 #include "mira/mira.h"
 
 namespace mira {
 
 // The words of a write that are prepared before the request is built: W
 // (and H, the high word of a float), or the words of a timer, counter or
-// control element in the order CON, PRE/LEN, ACC/POS, EX1, EX2.
+// control element in the controller's order (the element layout's: CON,
+// PRE/LEN, ACC/POS; a PLC-5 timer CON, PRE, EX1, ACC, EX2).
 struct ItemWords {
     int32_t w = 0;
     uint16_t h = 0;
-    uint16_t element[5] = {};
+    uint16_t element[kMaxElementWords] = {};
 };
 
 // Builds the write request for CurrentHeader and ItemTable row 0 from the
@@ -23,11 +25,6 @@ struct ItemWords {
 // timer, counter or control element) or -39 (address or data too large).
 [[nodiscard]] int32_t BuildItemWrite(const ItemWords& words, HostValueCore& value, uint8_t* message,
                                      int32_t* length);
-
-// The element word index of a sub-element mnemonic, or -1 for status bits
-// and rows that name no word; the bit of CON for status bits, or -1.
-int32_t MnemonicWord(int32_t fileType, int32_t mnemonic);
-int32_t MnemonicBit(int32_t fileType, int32_t mnemonic);
 
 // UDrvWriteItemStart on an open driver: a bit or a timer, counter or control
 // sub-element is read first (a whole read, to its end), then the write goes

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "address/parser.h"
+#include "commands/write_common.h"
 #include "mira/mira.h"
 #include "platform/wide.h"
 #include "setup/driver_state.h"
@@ -37,13 +37,14 @@ GroupRecord* Build(const char16_t* stationRef, const char16_t* headerText, const
         record->itemCount = itemCount;
     }
     const char16_t* station = stationRef != nullptr ? stationRef : u"";
-    const int32_t parsed = headerText != nullptr ? ParseHeader(&record->header, station, headerText) : MIRA_ERR_BAD_HEADER;
+    const int32_t parsed =
+        headerText != nullptr ? ParseHeaderText(&record->header, station, headerText) : MIRA_ERR_BAD_HEADER;
     // The field holds 80 characters and its terminator, so the copy read
     // back at every scan is always a terminated text.
     wide::CopyText(record->header.stationText, 81, station);
     bool good = parsed == 0 && (itemCount <= 0 || itemTexts != nullptr);
     for (int32_t i = 0; good && i < itemCount; ++i)
-        good = itemTexts[i] != nullptr && ParseItem(&record->header, &record->items[i], itemTexts[i]) == 0;
+        good = ParseItemText(&record->header, &record->items[i], itemTexts[i]) == 0;
     if (!good) {
         std::free(record->items);
         std::free(record);

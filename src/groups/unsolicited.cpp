@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "address/parser.h"
 #include "commands/decode.h"
 #include "commands/status.h"
+#include "commands/write_common.h"
 #include "link/frame.h"
 #include "link/pccc.h"
 #include "link/receive.h"
@@ -20,7 +20,6 @@ namespace mira {
 namespace {
 
 constexpr int32_t kKeyChars = 64;
-constexpr int32_t kStationChars = 80;
 constexpr int32_t kPlc2DataOffset = 8;
 
 // Skips one SLC number field (one byte, or 0xFF low high); false past end.
@@ -89,15 +88,14 @@ int32_t Deliver(int32_t slotIndex, const char16_t* headerText, const char16_t* s
     char16_t station[kStationChars + 1] = {};
     PkStationText(Driver.Port, stationRef != nullptr ? stationRef : u"", station, kStationChars);
     station[kStationChars] = 0;
-    int32_t code = ParseHeader(&Driver.UnsolHeader, station, headerText);
+    int32_t code = ParseHeaderText(&Driver.UnsolHeader, station, headerText);
     if (code != 0) {
         *error = code;
         return 0;
     }
     ItemRequest* items = Driver.UnsolItemTable;
     for (int32_t i = 0; i < itemCount; ++i) {
-        code = itemTexts[i] == nullptr ? MIRA_ERR_BAD_MNEMONIC
-                                       : ParseItem(&Driver.UnsolHeader, &items[i], itemTexts[i]);
+        code = ParseItemText(&Driver.UnsolHeader, &items[i], itemTexts[i]);
         if (code != 0) {
             *error = code;
             return 0;

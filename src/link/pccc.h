@@ -29,17 +29,18 @@ inline constexpr uint8_t kStsExtended = 0xF0;  // the EXT STS byte follows the T
 // byte ends it.
 inline constexpr uint8_t kPlc5AddressOpen[] = {0x00, '$'};
 
-// The PLC-5 type-and-size bytes before typed-write data: an array (its
-// descriptor, then the size of what follows), of integers (type 4, 2
-// bytes), of floats (type 8, 4 bytes), of timer, counter or control
-// structures; character data has a one-byte count form.
+// The PLC-5 type-and-size bytes before typed data. Each field is a flag
+// byte with the data type in its high nibble and the size in bytes in its
+// low one; a value above 7 follows in a byte of its own (type first), its
+// nibble then 9. Typed data is an array (type 9, its size byte counting
+// the element's field and all the data) of one data type; character data
+// has the one-byte form of a byte string (type 3) whose count follows.
 inline constexpr uint8_t kPlc5Array[] = {0x99, 0x09};
-inline constexpr uint8_t kPlc5IntegerType = 0x42;
-inline constexpr uint8_t kPlc5FloatType[] = {0x94, 0x08};
-inline constexpr uint8_t kPlc5TimerType[] = {0x0C, 0x59, 0x0A};
-inline constexpr uint8_t kPlc5StructureSize = 0x07;
-inline constexpr uint8_t kPlc5CounterType = 0x66;
-inline constexpr uint8_t kPlc5ControlType = 0x76;
 inline constexpr uint8_t kPlc5Characters = 0x39;
+inline constexpr uint8_t kTypeInteger = 4;
+inline constexpr uint8_t kTypeTimer = 5;
+inline constexpr uint8_t kTypeCounter = 6;
+inline constexpr uint8_t kTypeControl = 7;
+inline constexpr uint8_t kTypeFloat = 8;
 
 }  // namespace mira::pccc

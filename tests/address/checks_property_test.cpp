@@ -47,8 +47,8 @@ TEST(CheckProperties, CanonicalAddressesComeBackUnchangedAndSplitFaithfully) {
             EXPECT_EQ(Utf8(ValidAddress(split.header, split.item)), Utf8(split.item));
             PlcAddress header{};
             ItemRequest item{};
-            EXPECT_EQ(ParseHeader(&header, u"1", split.header.c_str()), 0);
-            EXPECT_EQ(ParseItem(&header, &item, split.item.c_str()), 0);
+            EXPECT_EQ(ParseHeader(&header, u"1", split.header.c_str(), model).code, 0);
+            EXPECT_EQ(ParseItem(&header, &item, split.item.c_str()).code, 0);
             EXPECT_EQ(header.fileType, whole.fileType);
             EXPECT_EQ(header.fileNumber, whole.fileNumber);
             EXPECT_EQ(header.elementBase + item.element, wholeItem.element);

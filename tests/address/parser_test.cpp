@@ -39,16 +39,16 @@ class HeaderParse : public ::testing::TestWithParam<HeaderRow> {};
 
 TEST_P(HeaderParse, FillsTheRecord) {
     const HeaderRow& row = GetParam();
-    Driver.ModelClass = row.modelClass;
     PlcAddress h = FreshHeader();
     h.stationText[0] = u'x';
-    EXPECT_EQ(ParseHeader(&h, u" 12", row.text), row.result);
+    const HeaderResult parsed = ParseHeader(&h, u" 12", row.text, row.modelClass);
+    EXPECT_EQ(parsed.code, row.result);
     EXPECT_EQ(h.fileType, row.fileType);
     EXPECT_EQ(h.fileNumber, row.fileNumber);
     EXPECT_EQ(h.slot, row.slot);
     EXPECT_EQ(h.elementBase, row.elementBase);
     EXPECT_EQ(h.fileLetter, row.fileLetter);
-    EXPECT_EQ(Driver.LetterSyntax, row.letterSyntax);
+    EXPECT_EQ(parsed.letterSyntax, row.letterSyntax == 1);
     EXPECT_EQ(h.stationText[0], 0);
 }
 
@@ -89,30 +89,29 @@ INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::ValuesIn(kHeaderRows));
 
 TEST(HeaderParse, SetsStationFromItsText) {
     PlcAddress h = FreshHeader();
-    ASSERT_EQ(ParseHeader(&h, u"  -5x", u"N7:0"), 0);
+    ASSERT_EQ(ParseHeader(&h, u"  -5x", u"N7:0", 500).code, 0);
     EXPECT_EQ(h.station, -5);
-    ASSERT_EQ(ParseHeader(&h, nullptr, u"N7:0"), 0);
+    ASSERT_EQ(ParseHeader(&h, nullptr, u"N7:0", 500).code, 0);
     EXPECT_EQ(h.station, 0);
 }
 
 TEST(HeaderParse, RefusesTextsPastTheWorkBoundWithoutReadingThem) {
-    Driver.ModelClass = 500;
     // 255 characters fit; 256 do not. The long text has no terminator within
     // the bound, which is all the parser may look at.
     std::u16string fits = u"N7:" + std::u16string(252, u'0');
     PlcAddress h = FreshHeader();
-    EXPECT_EQ(ParseHeader(&h, u"", fits.c_str()), 0);
+    EXPECT_EQ(ParseHeader(&h, u"", fits.c_str(), 500).code, 0);
     EXPECT_EQ(h.fileNumber, 7);
     std::u16string tooLong = fits + u"1";
-    EXPECT_EQ(ParseHeader(&h, u"", tooLong.c_str()), -37);
+    EXPECT_EQ(ParseHeader(&h, u"", tooLong.c_str(), 500).code, -37);
     EXPECT_EQ(h.fileType, -1);
-    EXPECT_EQ(ParseHeader(&h, u"", nullptr), -37);
+    EXPECT_EQ(ParseHeader(&h, u"", nullptr, 500).code, -37);
 
     // A numeric tail of 31 characters fits its work text; 32 are refused.
     std::u16string tail31 = u"7:" + std::u16string(30, u'0') + u"5";
-    EXPECT_EQ(ParseHeader(&h, u"", tail31.c_str()), 0);
+    EXPECT_EQ(ParseHeader(&h, u"", tail31.c_str(), 500).code, 0);
     EXPECT_EQ(h.elementBase, 5);
-    EXPECT_EQ(ParseHeader(&h, u"", (tail31 + u"0").c_str()), -37);
+    EXPECT_EQ(ParseHeader(&h, u"", (tail31 + u"0").c_str(), 500).code, -37);
     EXPECT_EQ(h.fileType, -1);
 }
 
@@ -136,7 +135,8 @@ TEST_P(ItemParse, FillsTheRecord) {
     item.kind = item.element = item.size = item.hasBit = item.mnemonic = 77;
     item.bit = -3;
     item.separator = u'?';
-    EXPECT_EQ(ParseItem(&h, &item, row.text), row.result);
+    const ItemResult parsed = ParseItem(&h, &item, row.text);
+    EXPECT_EQ(parsed.code, row.result);
     EXPECT_EQ(item.kind, row.kind);
     EXPECT_EQ(item.element, row.element);
     EXPECT_EQ(item.size, row.size);
@@ -144,7 +144,7 @@ TEST_P(ItemParse, FillsTheRecord) {
     EXPECT_EQ(item.bit, row.bit);
     EXPECT_EQ(item.mnemonic, row.mnemonic);
     EXPECT_EQ(item.separator, row.separator);
-    EXPECT_EQ(Driver.HasTypePrefix, row.hasPrefix);
+    EXPECT_EQ(parsed.typePrefix, row.hasPrefix == 1);
 }
 
 // A bit that was not parsed keeps its old value -3 and separator '?'.
@@ -173,7 +173,7 @@ TEST(ItemParse, NullTextIsAnEmptyItem) {
     PlcAddress h{};
     h.fileType = kFileInteger;
     ItemRequest item{};
-    EXPECT_EQ(ParseItem(&h, &item, nullptr), -34);
+    EXPECT_EQ(ParseItem(&h, &item, nullptr).code, -34);
     EXPECT_EQ(item.element, 0);
 }
 
@@ -198,9 +198,8 @@ TEST(FullParse, KeepsEightyStationCharactersAndRefusesOverlongTexts) {
     ParseFullAddress(&h, &item, station.c_str(), u"N7:W1");
     EXPECT_EQ(std::u16string(h.stationText), station.substr(0, 80));
     std::u16string tooLong = u"N7:W1" + std::u16string(300, u' ');
-    ParseFullAddress(&h, &item, u"", tooLong.c_str());
+    EXPECT_TRUE(ParseFullAddress(&h, &item, u"", tooLong.c_str()).letterSyntax);
     EXPECT_EQ(h.fileType, -1);
-    EXPECT_EQ(Driver.LetterSyntax, 1u);
 }
 
 TEST(TrimBlanks, RemovesWhiteSpaceAtBothEnds) {

@@ -18,9 +18,9 @@ ItemWords Words(int32_t w, uint16_t h = 0) {
     words.h = h;
     return words;
 }
-ItemWords Element(uint16_t con, uint16_t pre, uint16_t acc, uint16_t ex1 = 0, uint16_t ex2 = 0) {
+ItemWords Element(uint16_t w0, uint16_t w1, uint16_t w2, uint16_t w3 = 0, uint16_t w4 = 0) {
     ItemWords words;
-    const uint16_t e[5] = {con, pre, acc, ex1, ex2};
+    const uint16_t e[5] = {w0, w1, w2, w3, w4};
     std::memcpy(words.element, e, sizeof e);
     return words;
 }
@@ -80,7 +80,7 @@ TEST_F(WriteItemTest, RequestBytesByClass) {
         {"plc2_bit_past_word", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 0, 2, 40), Words(1), u"",
          "01 00 05 00 00 00 00 00 00 00 01 00 00 00"},
         {"plc5_timer_five_words", kPlc5, Header(kFileTimer, kRowT, 4), Item(kKindWord, 1),
-         Element(0x2000, 10, 3, 0x11, 0x22), u"",
+         Element(0x2000, 10, 0x11, 3, 0x22), u"",
          kPlc5Head + "01 00 00 24 " + Ascii("T4:1") + " 00 99 09 0C 59 0A 00 20 0A 00 11 00 03 00 22 00"},
         {"plc5_float_five_bytes", kPlc5, Header(kFileFloat, kRowF, 8), Item(kKindFloat, 3),
          Words(0xCCCD, 0x3DCC), u"",
@@ -186,10 +186,13 @@ TEST_F(WriteItemTest, SubElementIsReadAndWrittenWhole) {
     EXPECT_EQ(Hex(requests[1]).substr(0, expected.size()), expected);
     EXPECT_EQ(requests[1].size(), 33u);
 
-    // No separator, or file type 144: refused before anything is sent.
+    // No separator, a float or a string (no part of an element, as its read
+    // says), or file type 144: refused before anything is sent.
     requests.clear();
-    EXPECT_EQ(Start(u"T4:0", u"5", 1, &error), 0);
-    EXPECT_NE(error, 0);
+    for (const char16_t* item : {u"5", u"F0.PRE", u"S0.ACC"}) {
+        EXPECT_EQ(Start(u"T4:0", item, 1, &error), 0) << Narrow(item);
+        EXPECT_EQ(error, MIRA_ERR_BAD_MNEMONIC) << Narrow(item);
+    }
     SetModel(kPlc2);
     EXPECT_EQ(Start(u"U:4", u"W0", 1, &error), 0);
     EXPECT_EQ(error, MIRA_ERR_BAD_HEADER);
