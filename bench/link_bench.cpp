@@ -46,6 +46,9 @@ void HandIntsBench(benchmark::State& state, bool crc, bool trace) {
     } else {
         PkTraceOff();
     }
+    // The replies answer a typed read (CMD 0x0F): the handler takes a frame
+    // as the reply only when it carries our request's command.
+    Store(Driver.RequestCommand, 0x0Fu);
     int64_t bytes = 0, good = 0;
     size_t i = 0;
     for (auto _ : state) {
