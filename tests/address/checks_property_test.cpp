@@ -1,9 +1,7 @@
 // Properties over generated addresses, and texts no sheet should hold.
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
-#include <string>
 
 #include "address/checks_support.h"
 #include "address/parser.h"

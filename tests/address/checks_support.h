@@ -65,10 +65,7 @@ inline std::u16string ValidAddressEx(const std::u16string& typed) {
     return b.Text();
 }
 
-struct HeaderAddress {
-    int32_t result;
-    std::u16string header, item;
-};
+struct HeaderAddress { int32_t result; std::u16string header, item; };
 inline HeaderAddress GetHeaderAddress(const std::u16string& stationA, const std::u16string& a,
                                       const std::u16string& stationB, const std::u16string& b) {
     HostBuffer header(u"", MIRA_HEADER_ADDRESS_HEADER_MAX), item(u"", MIRA_HEADER_ADDRESS_ITEM_MAX);

@@ -1,7 +1,5 @@
 #include "commands/write_item.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
 
 #include "commands/command_support.h"
