@@ -17,11 +17,7 @@ namespace mira::test {
 constexpr char16_t kGuard = 0xA5A5;
 constexpr size_t kGuardUnits = 16;
 
-inline std::string Utf8(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) out += c < 0x80 ? char(c) : '?';
-    return out;
-}
+inline std::string Utf8(const std::u16string& s) { return Narrow(s); }
 
 // A host buffer holding `typed`, with room for max(typed, maxChars)
 // characters and the terminator, then guard units that no check may touch.

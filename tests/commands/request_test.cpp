@@ -117,9 +117,7 @@ TEST_F(RequestTest, AsciiAddressTexts) {
 }
 
 TEST_F(RequestTest, OctalConversions) {
-    const struct {
-        int32_t digits, value;
-    } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
+    const struct { int32_t digits, value; } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
     for (const auto& c : both) {
         EXPECT_EQ(OctalDigitsToValue(c.digits), c.value) << c.digits;
         EXPECT_EQ(ValueToOctalDigits(c.value), c.digits) << c.value;

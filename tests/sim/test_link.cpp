@@ -134,34 +134,19 @@ TEST(SimLink, UnsolicitedTypedWriteEscapesTheElement) {
     EXPECT_EQ(Drain(sim), Frame(typed));
 }
 
-TEST(SimLink, PeriodicUnsolicitedRenewsTheTns) {
+// The controller's own write of its table by address, a new TNS each period; nothing for
+// an address it does not have.
+TEST(SimLink, PeriodicWriteRenewsTheTns) {
     StepClock clock;
     Simulator sim(Opts(clock));
-    const Bytes msg = {0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00};
-    sim.SetPeriodicUnsolicited(msg, 50);
-    EXPECT_EQ(Drain(sim), Bytes{});
-    clock.AdvanceMs(50);
-    Bytes m1 = msg;
-    m1[4] = 0x01;
-    EXPECT_EQ(Drain(sim), Frame(m1));
-    Send(sim, kAckSeq);
-    clock.AdvanceMs(50);
-    Bytes m2 = msg;
-    m2[4] = 0x02;
-    EXPECT_EQ(Drain(sim), Frame(m2));
-    sim.SetPeriodicUnsolicited({}, 0);
-
-    // The controller's own write of its table, by address; nothing for an
-    // address it does not have.
-    Send(sim, kAckSeq);
     ASSERT_TRUE(sim.SetPeriodicWrite(0x00, "T4:1.ACC", 1, {0x0005}, 50));
-    clock.AdvanceMs(50);
-    EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, 0x03, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0x00, 0x05, 0x00}));
-    const struct {
-        const char* address;
-        uint32_t offset;
-        size_t words;
-    } refused[] = {{"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121}, {"N7:0", 0, 0}};
+    EXPECT_EQ(Drain(sim), Bytes{});
+    for (uint8_t tns : {1, 2}) {
+        clock.AdvanceMs(50);
+        EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, tns, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0x00, 0x05, 0x00}));
+        Send(sim, kAckSeq);
+    }
+    const struct { const char* address; uint32_t offset; size_t words; } refused[] = {{"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121}, {"N7:0", 0, 0}};
     for (const auto& r : refused)
         EXPECT_FALSE(sim.SetPeriodicWrite(0, r.address, r.offset, std::vector<uint16_t>(r.words, 1), 50)) << r.address;
     Options plc2 = Opts(clock);
