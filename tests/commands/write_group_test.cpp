@@ -72,8 +72,6 @@ TEST_F(WriteGroupTest, RequestBytesByClass) {
          kSlcHead + "02 FE 89 FE 00 05 00", 254, 1},
         {"file_and_element_255", kSlc, Header(kFileInteger, kRowN, 255, 255), {W(0, 5)},
          kSlcHead + "02 FF FF 00 89 FF FF 00 00 05 00", 255, 1},
-        {"file_263_element_65535", kSlc, Header(kFileInteger, kRowN, 263, 65535), {W(0, 5)},
-         kSlcHead + "02 FF 07 01 89 FF FF FF 00 05 00", 65535, 1},
         {"input_slot_256", kSlc, Header(kFileInput, kRowI, 1, 0, 256), {W(0, 1)},
          kSlcHead + "02 01 8C FF 00 01 00 01 00", 0, 1},
         {"plc2_byte_address", kPlc2, Header(kFileNone, kRowU, -1, 8), {W(0, 0x1234), W(1, 0x5678)},
