@@ -1,8 +1,7 @@
-// Fuzzes the six address checks with arbitrary texts. Byte 0 picks the model
+// The six address checks with any texts. Byte 0 picks the model class; the rest, split at
+// '\n', gives up to four texts (0xFF and two bytes: one code unit beyond ASCII). Every
+// output buffer is sized for the longest text its check may write, then guard units.
 #include <algorithm>
-// class; the rest is split at '\n' into up to four texts (two bytes after a
-// 0xFF make one code unit beyond ASCII). Every output buffer is sized for the
-// longest text its check may write and followed by guard units.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

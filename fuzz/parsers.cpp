@@ -1,8 +1,6 @@
-// Fuzzes the header, item and whole-address parsers. Byte 0 picks the model
-// class; the rest, taken as 16-bit code units, is split at '\n' into the
-// header (or whole address) text and the item text. The texts are copied
-// into buffers exactly as long as the input gives, terminator included, so
-// that a read past the terminator is caught by the sanitizers.
+// The header, item and whole-address parsers. Byte 0 picks the model class; the rest, as
+// 16-bit code units split at '\n', is the header (or whole address) and the item text, in
+// buffers exactly as long as given so that the sanitizers catch a read past the terminator.
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,14 +1,9 @@
-// Replies of any content and length reach the read finish's decoder: a read
-// is started for items chosen by the input, the rest of the input arrives as
-// the reply (framed, or raw bytes on the line), and the finish decodes it
-// into exactly as many records as items.
-//
-// Input: a mode byte (class = mode % 3 as PLC-2, SLC 500, PLC-5; bit 2 octal
-// I/O, bit 3 alternative addressing, bit 4 non-standard BCD, bit 7 raw line
-// bytes instead of a frame), a file type index, the file number, the header
-// element, the item count - 1, three bytes per item (kind | bit flag << 3 |
-// mnemonic << 4, element * 4, bit number or string size), then the reply
-// message from DST on.
+// Replies of any content and length reach the read finish's decoder, which fills exactly
+// as many records as items. Input: a mode byte (class = mode % 3 as PLC-2, SLC 500, PLC-5;
+// bit 2 octal I/O, bit 3 alternative addressing, bit 4 non-standard BCD, bit 7 raw line
+// bytes instead of a frame), a file type index, the file number, the header element, the
+// item count - 1, three bytes per item (kind | bit flag << 3 | mnemonic << 4, element * 4,
+// bit number or string size), then the reply message from DST on.
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -77,10 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::vector<uint8_t> reply(data + in.at, data + size);
 
-    // The peer answers every request with the rest of the input.
-    // gcc 12 under ThreadSanitizer reports false -Warray-bounds and
-    // -Wstringop-overread inside std::vector's copies here (after the two-byte
-    // initialiser, the vector has grown; the copied reply is not empty).
+    // The peer answers every request with the rest of the input. gcc 12 under ThreadSanitizer
+    // reports false -Warray-bounds and -Wstringop-overread in std::vector's copies here.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"

@@ -1,8 +1,6 @@
-// Fuzzes the group write start, the item write start and the unsolicited
-// delivery with arbitrary header and item texts, host values and stored
-// frames. Layout of an input: byte 0 picks the model and modes, byte 1 the
-// values' flavour; the rest is split at '\n' into the header text, then item
-// texts; the same bytes fill the stored unsolicited frame.
+// The group and item write starts and the unsolicited delivery with any texts, values and
+// stored frames. Byte 0 picks the model and modes, byte 1 the values' flavour; the rest,
+// split at '\n', is the header then item texts, and also fills the stored frame.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>

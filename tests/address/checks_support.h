@@ -17,11 +17,7 @@ namespace mira::test {
 constexpr char16_t kGuard = 0xA5A5;
 constexpr size_t kGuardUnits = 16;
 
-inline std::string Utf8(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) out += c < 0x80 ? char(c) : '?';
-    return out;
-}
+inline std::string Utf8(const std::u16string& s) { return Narrow(s); }
 
 // A host buffer holding `typed`, with room for max(typed, maxChars)
 // characters and the terminator, then guard units that no check may touch.
@@ -65,10 +61,7 @@ inline std::u16string ValidAddressEx(const std::u16string& typed) {
     return b.Text();
 }
 
-struct HeaderAddress {
-    int32_t result;
-    std::u16string header, item;
-};
+struct HeaderAddress { int32_t result; std::u16string header, item; };
 inline HeaderAddress GetHeaderAddress(const std::u16string& stationA, const std::u16string& a,
                                       const std::u16string& stationB, const std::u16string& b) {
     HostBuffer header(u"", MIRA_HEADER_ADDRESS_HEADER_MAX), item(u"", MIRA_HEADER_ADDRESS_ITEM_MAX);

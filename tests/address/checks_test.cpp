@@ -1,17 +1,12 @@
 // The address checks row by row: what the user typed, against the text
 // written back and the result.
-#include <gtest/gtest.h>
 
 #include "address/checks_support.h"
 
 namespace mira::test {
 namespace {
 
-struct Row {
-    uint32_t modelClass;
-    const char16_t* typed;
-    const char16_t* expected;
-};
+struct Row { uint32_t modelClass; const char16_t* typed; const char16_t* expected; };
 
 TEST(ValidHeader, RewritesEachRow) {
     const Row rows[] = {
@@ -39,11 +34,7 @@ TEST(ValidHeader, RewritesEachRow) {
     }
 }
 
-struct ItemRow {
-    const char16_t* header;
-    const char16_t* typed;
-    const char16_t* expected;
-};
+struct ItemRow { const char16_t* header; const char16_t* typed; const char16_t* expected; };
 
 TEST(ValidAddress, RewritesEachItem) {
     const ItemRow rows[] = {
@@ -64,8 +55,7 @@ TEST(ValidAddress, RewritesEachItem) {
         {u"N7:0", u"  w5  ", u"W5"}, {u"N7:0", u"", u"0"}, {u"N7:0", u"W", u"W0"}, {u"N7:0", u"5/", u"5/0"},
         {u"N7:0", u"/3", u"0/3"}, {u"T4:0", u" 2 . dn", u"0.DN"},
         // Read from 15 characters; the number wraps as the platform's conversion does.
-        {u"N7:0", u"12345678901234567", u"2147483647"},
-        {u"N7:0", u"W2147483648/999", u"W2147483647/999"},
+        {u"N7:0", u"12345678901234567", u"2147483647"}, {u"N7:0", u"W2147483648/999", u"W2147483647/999"},
     };
     for (const ItemRow& row : rows) {
         SCOPED_TRACE(Utf8(row.header) + " " + Utf8(row.typed));
@@ -75,10 +65,7 @@ TEST(ValidAddress, RewritesEachItem) {
 }
 
 TEST(ValidString1, AcceptsTheModelTexts) {
-    const struct {
-        const char16_t* text;
-        int32_t result;
-    } rows[] = {
+    const struct { const char16_t* text; int32_t result; } rows[] = {
         {u"slc500", 0}, {u"SLC500", 0}, {u"PLC5 WITH I/O OCTAL", 0}, {u"plc5 with i/o octal", 0}, {u"2", 0},
         {u"5", 0}, {u"500", 0}, {u"PLC2", 0}, {u"Plc5", 0}, {u"5:0", 0}, {u"5:1", 0}, {u"5x", 0}, {u"5X", 0},
         {u"PLC3", 3}, {u"", 3}, {u" SLC500", 3}, {u"SLC500 ", 3}, {u"5:2", 3}, {u"SLC5", 3}, {u"SLC5000", 3},
@@ -86,10 +73,7 @@ TEST(ValidString1, AcceptsTheModelTexts) {
     for (const auto& row : rows) EXPECT_EQ(UDrvValidString1(row.text), row.result) << Utf8(row.text);
 }
 
-struct PairRow {
-    const char16_t *stationA, *a, *stationB, *b;
-    int32_t result;
-};
+struct PairRow { const char16_t *stationA, *a, *stationB, *b; int32_t result; };
 
 TEST(CompareAddress, OrdersByStationFileAndElement) {
     const PairRow rows[] = {
@@ -111,11 +95,7 @@ TEST(CompareAddress, OrdersByStationFileAndElement) {
     }
 }
 
-struct SplitRow {
-    const char16_t *a, *b;
-    int32_t result;
-    const char16_t *header, *item;
-};
+struct SplitRow { const char16_t *a, *b; int32_t result; const char16_t *header, *item; };
 
 TEST(GetHeaderAddress, SplitsTheSecondAddress) {
     const SplitRow rows[] = {

@@ -14,11 +14,7 @@ namespace {
 
 constexpr int32_t kUntouched = 99;
 
-std::string Text(const char16_t* text) {
-    std::string out = "\"";
-    for (; text != nullptr && *text != 0; ++text) out += *text < 0x80 ? char(*text) : '?';
-    return out + "\"";
-}
+std::string Text(const char16_t* text) { return "\"" + test::Narrow(text ? text : u"") + "\""; }
 
 PlcAddress FreshHeader() {
     PlcAddress h{};

@@ -11,12 +11,7 @@ bool Parse(std::vector<const char*> args, Options* o, std::string* error) {
 }
 
 TEST(Args, CommandsAndOperands) {
-    const struct {
-        std::vector<const char*> args;
-        bool ok;
-        Command command;
-        size_t operands;
-    } rows[] = {
+    const struct { std::vector<const char*> args; bool ok; Command command; size_t operands; } rows[] = {
         {{"read", "N7:0", "W0", "W1"}, true, Command::Read, 3}, {{"read", "N7:0"}, true, Command::Read, 1},
         {{"read"}, false, Command::Read, 0}, {{"write", "N7:0", "W0=5", "W1=-7"}, true, Command::Write, 3},
         {{"write", "N7:0", "=5"}, false, Command::Write, 0}, {{"write", "N7:0"}, false, Command::Write, 0},

@@ -1,6 +1,5 @@
-// mira as a user runs it: against the built-in simulator, and against the
-// simulator on a pseudo-terminal for what a real line does (silence, status
-// errors, a device that vanishes, noise, unsolicited messages, Ctrl-C).
+// mira as a user runs it: against the built-in simulator, and against the simulator on a
+// pseudo-terminal for what a real line does. The driver's own line faults are in tests/portkit.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -38,13 +37,12 @@ public:
             ::dup2(fds[1], 2);
             ::close(fds[0]);
             ::close(fds[1]);
-            std::vector<char*> argv;
-            std::string path = MIRA_CLI_PATH;
-            argv.push_back(path.data());
             std::vector<std::string> copy = args;
+            copy.insert(copy.begin(), MIRA_CLI_PATH);
+            std::vector<char*> argv;
             for (auto& a : copy) argv.push_back(a.data());
             argv.push_back(nullptr);
-            ::execv(path.c_str(), argv.data());
+            ::execv(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -85,9 +83,7 @@ public:
                Line(&line, std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now())))
             if (lines != nullptr) lines->push_back(line);
         int status = 0;
-        for (;;) {
-            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) break;
+        while (::waitpid(pid_, &status, WNOHANG) != pid_) {
             if (Clock::now() > end) {
                 ADD_FAILURE() << "mira did not end";
                 return -1;
@@ -102,8 +98,7 @@ public:
 
 private:
     pid_t pid_ = -1;
-    int out_ = -1;
-    int status_ = -1;
+    int out_ = -1, status_ = -1;
     std::string buffer_;
 };
 
@@ -143,8 +138,7 @@ bool IsTimeStamp(const std::string& t) {  // YYYY-MM-DDTHH:MM:SS.mmm
     return true;
 }
 
-// One of mira's JSON lines as flat fields: a string in quotes, a number or
-// null as written; keys of the nested object come out as "error.code".
+// A JSON line as flat fields written as in the line; a nested key comes out as "error.code".
 class JsonLine {
 public:
     explicit JsonLine(const std::string& text) { ok_ = Flatten(nlohmann::json::parse(text, nullptr, false), ""); }
@@ -202,9 +196,6 @@ TEST(MiraAsAUser, JsonLinesCarryExactlyTheirFields) {
           {{"item", "\"W2\""}, {"value", "-300"}, {"quality", "192"}}}},
         {{"read", "--json", "F8:0", "0"}, 0, {{{"item", "\"0\""}, {"value", "3.14159"}, {"quality", "192"}}}},
         {{"read", "--json", "ST9:0", "S0.4"}, 0, {{{"item", "\"S0.4\""}, {"value", "\"MIRA\""}, {"quality", "192"}}}},
-        {{"read", "--json", "T4:0", "0.PRE", "0.ACC"},
-         0,
-         {{{"item", "\"0.PRE\""}, {"value", "1000"}}, {{"item", "\"0.ACC\""}, {"value", "250"}}}},
         {{"write", "--json", "N7:40", "W0=12", "W1=-3"},
          0,
          {{{"item", "\"W0\""}, {"value", "12"}, {"quality", "null"}},
@@ -232,9 +223,8 @@ TEST(MiraAsAUser, JsonLinesCarryExactlyTheirFields) {
     }
 }
 
-// A controller that drops duplicate messages, running on between runs: each
-// run's first request would otherwise repeat the last run's (TNS 0) and be
-// thrown away.
+// A controller that drops duplicates, running on between runs: each run's first request
+// would otherwise repeat the last run's (TNS 0) and be thrown away.
 TEST(MiraAsAUser, RunAfterRunAgainstOneControllerEachGetsItsReply) {
     SimPeer peer(WithCrc());
     ASSERT_EQ(peer.sim().Seed("N7:0=100\n"), 0);
@@ -253,23 +243,16 @@ TEST(MiraAsAUser, RunAfterRunAgainstOneControllerEachGetsItsReply) {
 
 TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
     using sim::FaultKind;
-    const struct {
-        const char* what;
-        bool inject;
-        sim::Fault fault;  // on every command
-        int status;
-        const char* code;  // error.code of the JSON line
-    } rows[] = {
-        {"good", false, {}, 0, ""},
-        {"silent controller", true, {.kind = FaultKind::NoReply, .times = 0}, 3, "4097"},
-        {"NAK to every frame and its retransmissions", true, {.kind = FaultKind::Nak, .times = 0}, 4, "4101"},
-        {"corrupted reply", true, {.kind = FaultKind::CorruptCheck, .times = 0}, 3, "4097"},
-        {"status error", true, {.kind = FaultKind::Status, .times = 0, .sts = 0x10}, 5, ""},
+    // On every command; a good read on a line is in RunAfterRun.
+    const struct { const char* what; sim::Fault fault; int status; const char* code; } rows[] = {
+        {"silent controller", {.kind = FaultKind::NoReply, .times = 0}, 3, "4097"},
+        {"NAK to every frame and its retransmissions", {.kind = FaultKind::Nak, .times = 0}, 4, "4101"},
+        {"status error", {.kind = FaultKind::Status, .times = 0, .sts = 0x10}, 5, "256"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         SimPeer peer(WithCrc());
-        if (row.inject) peer.sim().InjectFault(row.fault);
+        peer.sim().InjectFault(row.fault);
         std::vector<std::string> lines;
         long took = 0;
         ASSERT_EQ(RunMira({"read", "--port", peer.port(), "-o", "300ms", "--json", "N7:0", "W0"}, &lines, &took),
@@ -277,21 +260,16 @@ TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
         ASSERT_EQ(lines.size(), 1u);
         const JsonLine json(lines[0]);
         ASSERT_TRUE(json.ok()) << lines[0];
-        if (*row.code != 0) {
-            EXPECT_EQ(json["error.code"], row.code);
-        }
-        EXPECT_EQ(json["error.code"] == "<missing>", row.status == 0) << lines[0];
-        // A controller that acknowledges and never answers looks like one that
-        // dropped the first exchange as a duplicate, so the read is tried after
-        // it: two failed exchanges. Only a bound against hangs.
+        EXPECT_EQ(json["error.code"], row.code) << lines[0];
+        // A silent controller looks like one that dropped the first exchange as a
+        // duplicate, so the read is tried after it: two failed exchanges. Only a hang bound.
         EXPECT_LT(took, 9000);
     }
 }
 
 TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
     {
-        // Nothing at all on the far end: the first exchange hears no byte,
-        // and the read asked for is not sent into the same silence.
+        // Nothing on the far end: the read asked for is not sent into the first exchange's silence.
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(master, 0);
         ASSERT_EQ(::grantpt(master), 0);
@@ -333,16 +311,6 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
         // Once gone, the channel is taken at once: only the four resets remain.
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(bounds::kLoadFactor * bounds::kFourResetsMs + 1000));
         EXPECT_NE(Joined(lines).find("vanished"), std::string::npos) << Joined(lines);
-    }
-    {
-        // A controller that floods noise: no reply can be found in it.
-        SimPeer peer(WithCrc());
-        peer.Flood(true);
-        std::vector<std::string> lines;
-        long took = 0;
-        const int status = RunMira({"read", "--port", peer.port(), "-o", "300ms", "N7:0", "W0"}, &lines, &took);
-        EXPECT_TRUE(status == 3 || status == 4 || status == 5) << status;
-        EXPECT_LT(took, 10000);
     }
 }
 
@@ -396,10 +364,8 @@ TEST(MiraAsAUser, ListenPrintsAndAnswersAnUnsolicitedWrite) {
     EXPECT_EQ(idle.Finish(nullptr, std::chrono::seconds(5)), 0);
 }
 
-// mira sim as a controller of its own: sample tables and a seed file, the
-// controller's write every period, which mira listen prints and answers with
-// its default item (W0 under a U: key) and words signed, and on Ctrl-C the
-// counts and the dump of the tables.
+// mira sim with sample tables, a seed file and a write every period, which mira listen prints
+// and answers (W0 under a U: key, words signed); on Ctrl-C the counts and the dump.
 TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
     const struct {
         std::vector<std::string> options;  // of both, then sim's own

@@ -14,13 +14,8 @@ namespace mira::cli {
 namespace {
 
 TEST(Format, WideRoundTrip) {
-    const struct {
-        std::string in;
-        std::u16string wide;
-        std::string back;
-    } rows[] = {
-        {"N7:0", u"N7:0", "N7:0"},
-        {"caf\xC3\xA9", u"caf\u00E9", "caf\xC3\xA9"},
+    const struct { std::string in; std::u16string wide; std::string back; } rows[] = {
+        {"N7:0", u"N7:0", "N7:0"}, {"caf\xC3\xA9", u"caf\u00E9", "caf\xC3\xA9"},
         {"\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"},
         {"a\xFF", u"a\uFFFD", "a\xEF\xBF\xBD"},     // a stray byte
         {"\xC3", u"\uFFFD", "\xEF\xBF\xBD"},        // cut short
@@ -67,12 +62,7 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
     naks.naks = 3;
     naks.bytes = 6;
     flood.bytes = 600;
-    const struct {
-        int32_t code;
-        LineObservation seen;
-        int exit;
-        const char* message;
-    } rows[] = {
+    const struct { int32_t code; LineObservation seen; int exit; const char* message; } rows[] = {
         {MIRA_ERR_CONTROLLER_STATUS, reply(0x10, 0), kExitStatus, "STS 0x10: illegal command or format; is --model right?"},
         {MIRA_ERR_CONTROLLER_STATUS, reply(0x50, 0), kExitStatus, "STS 0x50: addressing problem"},
         {MIRA_ERR_CONTROLLER_STATUS, reply(0x02, 0), kExitStatus, "STS 0x02: cannot guarantee delivery"},
@@ -96,11 +86,7 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
 }
 
 TEST(Format, CodesAndExitStatus) {
-    const struct {
-        int32_t code;
-        int exit;
-        const char* fragment;
-    } rows[] = {
+    const struct { int32_t code; int exit; const char* fragment; } rows[] = {
         {0, kExitOk, "no error"}, {MIRA_PK_ERR_TIMEOUT, kExitNoResponse, "no reply"},
         {MIRA_PK_ERR_SEND, kExitComm, "written"}, {MIRA_PK_ERR_CLOSED, kExitComm, "vanished"},
         {MIRA_PK_ERR_NO_DEVICE, kExitComm, "does not exist"},
@@ -118,13 +104,7 @@ TEST(Format, CodesAndExitStatus) {
 
 TEST(Values, RuleOfEachItemAndWhatFitsIt) {
     using K = ValueRule::Kind;
-    const struct {
-        int32_t type;
-        const char* canonical;
-        const char* text;
-        bool ok;
-        K kind;
-    } rows[] = {
+    const struct { int32_t type; const char* canonical; const char* text; bool ok; K kind; } rows[] = {
         {1, "W5", "32767", true, K::Word},       {1, "W5", "-32769", false, K::Word},
         {1, "W5", "70000", false, K::Word},      {1, "W5", "1.5", false, K::Word},
         {1, "B5", "9999", true, K::Bcd},         {1, "B5", "-1", false, K::Bcd},
@@ -146,17 +126,12 @@ TEST(Values, RuleOfEachItemAndWhatFitsIt) {
 }
 
 TEST(Output, DisplayWidthAndEscapes) {
-    const struct {
-        std::string text;
-        size_t width;
-        std::string shown;
-    } rows[] = {
+    const struct { std::string text; size_t width; std::string shown; } rows[] = {
         {"W0", 2, "W0"},
         {"caf\xC3\xA9", 4, "caf\xC3\xA9"},                  // one column for a two-byte letter
         {"e\xCC\x81", 1, "e\xCC\x81"},                      // a combining accent takes none
         {"\xE6\xB8\xA9\xE5\xBA\xA6", 4, "\xE6\xB8\xA9\xE5\xBA\xA6"},  // wide characters take two
-        {"a\tb\x01\x7F", 5, "a\\tb\\x01\\x7F"},
-        {"\xC2\x85", 1, "\\u0085"},
+        {"a\tb\x01\x7F", 5, "a\\tb\\x01\\x7F"}, {"\xC2\x85", 1, "\\u0085"},
         {"\xC3", 1, "\xC3"},                                 // cut short
     };
     for (const auto& row : rows) {
@@ -173,19 +148,12 @@ TEST(Output, DisplayWidthAndEscapes) {
 }
 
 TEST(LineWatch, TraceLinesObserved) {
-    const struct {
-        const char* line;
-        uint32_t naks;
-        bool reply;
-        uint8_t sts, ext;
-    } rows[] = {
-        {"10:00:00.000 Rx:10 15 ", 1, false, 0, 0},
-        {"10:00:00.000 Rx:10 06 ", 0, false, 0, 0},
+    const struct { const char* line; uint32_t naks; bool reply; uint8_t sts, ext; } rows[] = {
+        {"10:00:00.000 Rx:10 15 ", 1, false, 0, 0}, {"10:00:00.000 Rx:10 06 ", 0, false, 0, 0},
         {"10:00:00.000 Rx:10 02 00 01 4F 10 05 00 10 03 A1 B2 ", 0, true, 0x10, 0},
         {"10:00:00.000 Rx:10 02 00 01 4F F0 05 00 06 10 03 A1 B2 ", 0, true, 0xF0, 0x06},
         {"10:00:00.000 Rx:10 02 00 01 0F 10 05 00 10 03 A1 B2 ", 0, false, 0, 0},  // a command, no reply
-        {"10:00:00.000 Rx:10 02 00 ", 0, false, 0, 0},
-        {"10:00:00.000 Tx:10 15 ", 0, false, 0, 0},
+        {"10:00:00.000 Rx:10 02 00 ", 0, false, 0, 0}, {"10:00:00.000 Tx:10 15 ", 0, false, 0, 0},
         {"10:00:00.000 Rx:zz", 0, false, 0, 0},
     };
     for (const auto& row : rows) {

@@ -7,10 +7,7 @@
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
+struct Result { int status = -1; std::string out; };
 
 Result RunMira(const std::string& args) {
     Result r;
@@ -25,11 +22,7 @@ Result RunMira(const std::string& args) {
 }
 
 TEST(MiraProgram, ExitCodesAndMessages) {
-    const struct {
-        const char* args;
-        int status;
-        const char* fragment;
-    } rows[] = {
+    const struct { const char* args; int status; const char* fragment; } rows[] = {
         {"--help", 0, "usage: mira"}, {"", 2, "no command"}, {"read", 2, "HEADER"},
         {"read N7:0 --trace /nonexistent-dir/t", 2, "trace"},
         {"read N7:0 --port /dev/mira-no-such-port", 4, "/dev/mira-no-such-port: No such file"},

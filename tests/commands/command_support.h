@@ -1,7 +1,5 @@
-// The command tests' driver: open on the fake Portkit with its tables, a
-// model choice, and for the writes a scripted controller that answers every
-// request frame with DLE ACK and a reply carrying the request's TNS,
-// CMD | 0x40 and a scripted status.
+// The command tests' driver open on the fake Portkit, and for the writes a scripted controller
+// answering each request frame with DLE ACK and a reply of its TNS, CMD | 0x40 and a status.
 #pragma once
 
 #include <gtest/gtest.h>

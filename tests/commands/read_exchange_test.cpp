@@ -1,13 +1,8 @@
 // Read finishes: replies decoded into the host's records, and whole exchanges
 // through the fake Portkit and the real receive handler.
 #include <algorithm>
-#include <cstring>
-#include <string>
 
-#include "address/tables.h"
 #include "commands/read_start.h"
-#include "commands/request.h"
-#include "link/frame.h"
 #include "command_support.h"
 
 namespace mira::test {
@@ -37,19 +32,6 @@ TEST_F(ReadExchange, FromTheHostsTextsToItsValues) {
         EXPECT_EQ(v[i].quality, quality[i]);
         EXPECT_EQ(v[i].timestamp.highDateTime, clock.fileTime.highDateTime);
     }
-}
-
-TEST_F(ReadExchange, TimedOutReplyResetsTheLine) {
-    Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
-    Driver.ItemTable[0] = MakeItem(kKindWord, 0);
-    int32_t error = -1;
-    ASSERT_EQ(StartRead(1, kMaxTextReadElements, &error), 1);
-    Fake().port.ErrorCode = 0x101;  // Portkit's reply time-out
-    HostValue v{};
-    ASSERT_EQ(UDrvReadGroupFinishExt(&v, 0, 1, &error), 1);
-    EXPECT_EQ(error, 0x101);
-    ASSERT_EQ(Fake().sends.size(), 5u);
-    for (size_t i = 1; i < 5; ++i) EXPECT_EQ(Fake().sends[i], (Bytes{0x10, 0x05}));
 }
 
 struct StringCase {
@@ -216,16 +198,11 @@ TEST_F(ReadFinish, StringFileSlotsInBothByteOrders) {
     EXPECT_EQ(error, MIRA_ERR_BAD_MNEMONIC);
 }
 
-struct ErrorCase {
-    int32_t elementCount;
-    Bytes reply;
-    int32_t error;
-};
+struct ErrorCase { int32_t elementCount; Bytes reply; int32_t error; };
 
 TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
     const ErrorCase cases[] = {
-        {2, ReplyOf(0x10, {}), 256},
-        {2, ReplyOf(0xF0, {0x0E}), 14},
+        {2, ReplyOf(0x10, {}), 256}, {2, ReplyOf(0xF0, {0x0E}), 14},
         {2, ReplyOf(0, {1, 0}), 256},   // one word short
         {2, ReplyOf(0, {}), 256},
         {2, {0, 1}, 256},               // shorter than a reply header

@@ -1,7 +1,5 @@
 // Read starts: from records and from the host's texts, what goes out and what is refused.
-#include <string>
 
-#include "address/tables.h"
 #include "commands/read_start.h"
 #include "command_support.h"
 
@@ -10,11 +8,7 @@ namespace {
 
 using ReadStart = ReadFixture;
 
-struct RefusalCase {
-    PlcAddress header;
-    std::vector<ItemRequest> items;
-    int32_t error;
-};
+struct RefusalCase { PlcAddress header; std::vector<ItemRequest> items; int32_t error; };
 
 TEST_F(ReadStart, RefusalsSendNothing) {
     std::vector<ItemRequest> words128;
@@ -42,12 +36,7 @@ TEST_F(ReadStart, RefusalsSendNothing) {
 
 TEST_F(ReadStart, SpansCoverWhatTheFinishReads) {
     // Classes 2 and 500 and the PLC-5 family, one row per item shape.
-    const struct {
-        bool plc5;
-        int32_t fileType;
-        ItemRequest item;
-        int32_t lo, hi;
-    } cases[] = {
+    const struct { bool plc5; int32_t fileType; ItemRequest item; int32_t lo, hi; } cases[] = {
         {false, kFileInteger, MakeItem(kKindFloat, 4), 4, 5},
         {true, kFileInteger, MakeItem(kKindFloat, 4), 4, 5},
         {true, kFileFloat, MakeItem(kKindFloat, 4), 4, 4},
@@ -140,23 +129,17 @@ struct RefusedText {
 
 TEST_F(ReadTexts, RefusedTextsSendNothing) {
     const RefusedText cases[] = {
-        {u"N7:0", {nullptr}, -1, MIRA_ERR_BAD_MNEMONIC},
-        {u"N7:0", {u"W1"}, 0, MIRA_ERR_RANGE},
-        {u"N7:0", {u"W1"}, 4097, MIRA_ERR_RANGE},
-        {nullptr, {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
-        {u"Q7:0", {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
-        {u"T4:0", {u"0.XX"}, -1, MIRA_ERR_BAD_MNEMONIC},
+        {u"N7:0", {nullptr}, -1, MIRA_ERR_BAD_MNEMONIC}, {u"N7:0", {u"W1"}, 0, MIRA_ERR_RANGE},
+        {u"N7:0", {u"W1"}, 4097, MIRA_ERR_RANGE}, {nullptr, {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
+        {u"Q7:0", {u"W1"}, -1, MIRA_ERR_BAD_HEADER}, {u"T4:0", {u"0.XX"}, -1, MIRA_ERR_BAD_MNEMONIC},
         {u"T4:0", {u"F0.ACC"}, -1, MIRA_ERR_BAD_MNEMONIC},  // a float has no place in a timer
         {u"N7:0", {u"F1/3"}, -1, MIRA_ERR_BAD_MNEMONIC},    // nor a bit of a float
         {u"N7:0", {u"W-3"}, -1, MIRA_ERR_RANGE},            // before the file's first element
         {u"N7:0", {u"W0", u"W128"}, -1, MIRA_ERR_RANGE},    // 129 elements
         // Numbers past what a field carries, saturated, never wrap to N7:1.
-        {u"N7:4294967297", {u"W0"}, -1, MIRA_ERR_RANGE},
-        {u"N7:0", {u"W4294967297"}, -1, MIRA_ERR_RANGE},
-        {u"N65543:0", {u"W0"}, -1, MIRA_ERR_RANGE},
-        {u"N7:-1", {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
-        {u"N7:0", {u""}, -1, MIRA_ERR_BAD_MNEMONIC},
-        {u"N7:0", {u"W\u0661"}, -1, MIRA_ERR_BAD_MNEMONIC},
+        {u"N7:4294967297", {u"W0"}, -1, MIRA_ERR_RANGE}, {u"N7:0", {u"W4294967297"}, -1, MIRA_ERR_RANGE},
+        {u"N65543:0", {u"W0"}, -1, MIRA_ERR_RANGE}, {u"N7:-1", {u"W1"}, -1, MIRA_ERR_BAD_HEADER},
+        {u"N7:0", {u""}, -1, MIRA_ERR_BAD_MNEMONIC}, {u"N7:0", {u"W\u0661"}, -1, MIRA_ERR_BAD_MNEMONIC},
     };
     for (const auto& c : cases) {
         SetUp();

@@ -28,11 +28,7 @@ protected:
 TEST_F(RequestTest, SlcReadLayouts) {
     Driver.ModelClass = kClassSlc500;
     Driver.LocalStation = 0x102;  // only the low byte goes out
-    const struct {
-        PlcAddress header;
-        int32_t element, byteCount;
-        const char* bytes;
-    } cases[] = {
+    const struct { PlcAddress header; int32_t element, byteCount; const char* bytes; } cases[] = {
         // N7 items W5..W9: element 5, ten bytes; element first, slot last.
         {Header(kFileInteger, kRowN, 7), 5, 10, "01 02 0F 00 00 00 A2 0A 07 89 05 00"},
         // Timers carry the slot first; a negative slot goes out as 0.
@@ -73,11 +69,7 @@ TEST_F(RequestTest, Plc2ReadByteAddress) {
 // byte, and on PLC-2 and PLC-5, whose requests have no slot field, any slot.
 TEST_F(RequestTest, AddressesNoFieldCarriesAreRefusedBeforeTheTnsMoves) {
     const PlcAddress n7 = Header(kFileInteger, kRowN, 7);
-    const struct {
-        uint32_t model;
-        PlcAddress header;
-        int32_t station, element, count;
-    } cases[] = {
+    const struct { uint32_t model; PlcAddress header; int32_t station, element, count; } cases[] = {
         {kClassSlc500, n7, 1, 0, 256}, {kClassSlc500, n7, 1, -1, 2}, {kClassSlc500, n7, 1, 0x10000, 2},
         {kClassPlc2, n7, 1, 0, 256}, {kClassPlc2, n7, 1, 0x10000, 2}, {kClassPlc2, n7, 1, -2, 2},
         {kClassPlc5, n7, 1, 0, 0}, {kClassPlc5, n7, 1, -1, 1}, {kClassPlc5, n7, 1, 0x10000, 1},
@@ -102,18 +94,10 @@ TEST_F(RequestTest, AddressesNoFieldCarriesAreRefusedBeforeTheTnsMoves) {
 }
 
 TEST_F(RequestTest, AsciiAddressTexts) {
-    const struct {
-        PlcAddress header;
-        uint32_t octal;
-        int32_t element;
-        const char* text;
-    } cases[] = {
-        {Header(kFileStatus, kRowS, 2), 0, 3, "S:3"},
-        {Header(kFileInput, kRowI, 1), 0, 8, "I:10.0"},
-        {Header(kFileOutput, kRowO, 0), 1, 10, "O:10.0"},
-        {Header(kFileNone, kRowU, -1), 0, 40, "U:40"},
-        {Header(kFileString, kRowST, 20), 0, 4, "ST20:4"},
-        {Header(kFileAscii, kRowA, 14), 0, 0, "A14:0"},
+    const struct { PlcAddress header; uint32_t octal; int32_t element; const char* text; } cases[] = {
+        {Header(kFileStatus, kRowS, 2), 0, 3, "S:3"}, {Header(kFileInput, kRowI, 1), 0, 8, "I:10.0"},
+        {Header(kFileOutput, kRowO, 0), 1, 10, "O:10.0"}, {Header(kFileNone, kRowU, -1), 0, 40, "U:40"},
+        {Header(kFileString, kRowST, 20), 0, 4, "ST20:4"}, {Header(kFileAscii, kRowA, 14), 0, 0, "A14:0"},
         // The numeric syntax leaves fileLetter stale: the file type decides.
         {Header(kFileTimer, kRowN, 4), 0, 1, "T4:1"},
     };
@@ -133,9 +117,7 @@ TEST_F(RequestTest, AsciiAddressTexts) {
 }
 
 TEST_F(RequestTest, OctalConversions) {
-    const struct {
-        int32_t digits, value;
-    } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
+    const struct { int32_t digits, value; } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
     for (const auto& c : both) {
         EXPECT_EQ(OctalDigitsToValue(c.digits), c.value) << c.digits;
         EXPECT_EQ(ValueToOctalDigits(c.value), c.digits) << c.value;

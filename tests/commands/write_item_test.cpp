@@ -1,7 +1,5 @@
 #include "commands/write_item.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
 
 #include "commands/command_support.h"
@@ -68,8 +66,6 @@ TEST_F(WriteItemTest, RequestBytesByClass) {
          u"ABCD", kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
         {"slc_timer_element_255", kSlc, Header(kFileTimer, kRowT, 255, 85), Item(kKindWord, 0),
          Element(1, 2, 3), u"", kSlcHead + "06 FF FF 00 86 00 FF FF 00 01 00 02 00 03 00"},
-        {"slc_file_263_element_256", kSlc, Header(kFileInteger, kRowN, 263, 256), Item(kKindWord, 0), Words(9),
-         u"", kSlcHead + "02 FF 07 01 89 FF 00 01 00 09 00"},
         // A header that names no element addresses from element 0, as reads do.
         {"slc_header_without_element", kSlc, Header(kFileInteger, kRowN, 7, -1), Item(kKindWord, 2), Words(9),
          u"", kSlcHead + "02 07 89 02 00 09 00"},

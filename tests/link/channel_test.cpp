@@ -1,7 +1,5 @@
 #include "link/channel.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "link/receive.h"
@@ -20,10 +18,7 @@ protected:
     test::FakeClock clock;
 };
 
-struct ForceCase {
-    uint16_t timeoutA, timeoutB;
-    uint32_t start, yieldMs, busy;
-};
+struct ForceCase { uint16_t timeoutA, timeoutB; uint32_t start, yieldMs, busy; };
 
 // A holder that never lets go is displaced strictly after TimeoutA + TimeoutB,
 // and the receive state is reset with it.

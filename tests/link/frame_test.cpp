@@ -14,12 +14,7 @@ using test::Bytes;
 using test::FromHex;
 using test::Hex;
 
-struct FrameCase {
-    const char* name;
-    const char* message;
-    bool crc;
-    const char* frame;
-};
+struct FrameCase { const char* name; const char* message; bool crc; const char* frame; };
 
 class FrameTest : public ::testing::TestWithParam<FrameCase> {
 protected:

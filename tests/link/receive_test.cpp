@@ -1,7 +1,5 @@
 #include "link/receive.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 

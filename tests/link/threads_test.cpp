@@ -1,6 +1,5 @@
 // A feeder thread plays the peer's answers byte by byte into HandInts while
 // the host thread runs transactions as every sender does. Runs under TSan.
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>

@@ -1,11 +1,8 @@
-// The driver with this Portkit on one end of a pseudo-terminal pair and the
-// simulator on the other: reads and writes of every kind in each controller
-// class and check mode, unsolicited delivery, one run over loopback TCP, and
-// the faults of a real line.
+// The driver with this Portkit on one end of a pseudo-terminal (or loopback TCP)
+// and the simulator on the other: each class's exchanges and the faults of a real line.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -28,22 +25,15 @@ using Clock = std::chrono::steady_clock;
 
 std::u16string W(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-std::string Narrow(const char16_t* text, size_t limit) {
-    std::string out;
-    for (size_t i = 0; i < limit && text[i] != 0; ++i) out.push_back(text[i] < 0x80 ? static_cast<char>(text[i]) : '?');
-    return out;
-}
-
-// A value as the tests name it: the integer in decimal, a double to six
-// significant digits, a string in quotes.
+// The integer in decimal, a double to six significant digits, a string in quotes.
 std::string Shown(uint32_t type, const MiraValue& value) {
-    char buf[64];
-    switch (type) {
-        case MIRA_VALUE_INTEGER: return std::to_string(value.integer);
-        case MIRA_VALUE_DOUBLE: std::snprintf(buf, sizeof buf, "%.6g", value.real); return buf;
-        case MIRA_VALUE_STRING: return "\"" + Narrow(value.text, 84) + "\"";
-        default: return "?";
-    }
+    char buf[96] = "\"";
+    if (type == MIRA_VALUE_INTEGER) return std::to_string(value.integer);
+    if (type != MIRA_VALUE_STRING)
+        return type == MIRA_VALUE_DOUBLE && std::snprintf(buf, sizeof buf, "%.6g", value.real) > 0 ? buf : "?";
+    for (size_t i = 0; i < 84 && value.text[i] != 0; ++i)
+        buf[i + 1] = value.text[i] < 0x80 ? static_cast<char>(value.text[i]) : '?';
+    return std::string(buf) + "\"";
 }
 
 struct Line {
@@ -128,17 +118,15 @@ public:
     bool open() const { return open_; }
     int32_t openError() const { return openError_; }
 
-    // A group read: the error code; the records, the values as Shown and the
-    // time from the start to the end of the finish stay behind.
+    // A group read's error; the records, their values as Shown and the time it took stay behind.
     int32_t Read(const std::string& header, const std::vector<std::string>& items) {
         Texts texts(items);
         raw.assign(items.size(), HostValue{});
         shown.clear();
         const auto start = Clock::now();
         int32_t error = 0;
-        const std::u16string head = W(header);
         const auto count = static_cast<int32_t>(items.size());
-        if (UDrvReadGroupStart(u"1", head.c_str(), texts.pointers.data(), count, &error) != 1)
+        if (UDrvReadGroupStart(u"1", W(header).c_str(), texts.pointers.data(), count, &error) != 1)
             error = error != 0 ? error : -1;
         else
             error = Await([&](int32_t* e) { return UDrvReadGroupFinishExt(raw.data(), 0, count, e); });
@@ -155,8 +143,7 @@ public:
         Texts texts(items);
         std::vector<HostValueCore> copy = values;
         int32_t error = 0;
-        const std::u16string head = W(header);
-        if (UDrvWriteGroupStart(u"1", head.c_str(), texts.pointers.data(), copy.data(),
+        if (UDrvWriteGroupStart(u"1", W(header).c_str(), texts.pointers.data(), copy.data(),
                                 static_cast<int32_t>(items.size()), &error) != 1)
             return error != 0 ? error : -1;
         return Await([](int32_t* e) { return UDrvWriteGroupFinish(e); });
@@ -164,14 +151,13 @@ public:
 
     int32_t WriteItem(const std::string& header, const std::string& item, HostValueCore value) {
         int32_t error = 0;
-        const std::u16string head = W(header), text = W(item);
-        if (UDrvWriteItemStart(u"1", head.c_str(), text.c_str(), &value, &error) != 1) return error != 0 ? error : -1;
+        if (UDrvWriteItemStart(u"1", W(header).c_str(), W(item).c_str(), &value, &error) != 1)
+            return error != 0 ? error : -1;
         return Await([](int32_t* e) { return UDrvWriteItemFinish(e); });
     }
 
 private:
-    // Calls finish until it reports the end; a guard well past the reply
-    // time-out turns a hang into a failure.
+    // Finish until it ends; a guard well past the reply time-out turns a hang into a failure.
     template <class Finish>
     int32_t Await(Finish finish) {
         const auto guard = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 2 * mira::test::bounds::kAfterTimeoutMs);
@@ -194,24 +180,20 @@ private:
 HostValueCore Int(int32_t v) { return {MIRA_VALUE_INTEGER, 0, {.integer = v}}; }
 HostValueCore Real(double v) { return {MIRA_VALUE_DOUBLE, 0, {.real = v}}; }
 HostValueCore Text(const std::string& v) {
-    HostValueCore value{};
-    value.valueType = MIRA_VALUE_STRING;
-    const std::u16string w = W(v);
-    std::copy(w.begin(), w.end(), value.value.text);
+    HostValueCore value{MIRA_VALUE_STRING, 0, {}};
+    std::copy(v.begin(), v.end(), value.value.text);
     return value;
 }
 
-constexpr Line kLines[] = {
-    {"Slc500Crc", "SLC500", sim::Family::Slc500, true}, {"Slc500Bcc", "SLC500", sim::Family::Slc500, false},
-    {"Plc5Crc", "PLC5", sim::Family::Plc5, true},       {"Plc5Bcc", "PLC5", sim::Family::Plc5, false},
-    {"Plc2Crc", "PLC2", sim::Family::Plc2, true},       {"Plc2Bcc", "PLC2", sim::Family::Plc2, false},
-};
+// One line per class: the check mode is the link's, pinned byte by byte in tests/link.
+constexpr Line kLines[] = {{"Slc500Crc", "SLC500", sim::Family::Slc500, true},
+                           {"Plc5Bcc", "PLC5", sim::Family::Plc5, false},
+                           {"Plc2Bcc", "PLC2", sim::Family::Plc2, false}};
 
 // What the controller holds before each test of a class.
 constexpr const char* kTables =
     "N7:0=100\nN7:1=200\nN7:2=-300\nN7:10=0x1234\nB3:0=5\nF8:0=3.14159\nF8:1=-0.5\n"
-    "T4:0.PRE=1000\nT4:0.ACC=250\nT4:0.DN=1\nC5:0.PRE=10\nC5:0.ACC=3\nC5:0.CU=1\n"
-    "R6:0.LEN=8\nR6:0.POS=2\nST9:0=\"HELLO MIRA\"\n";
+    "T4:0.PRE=1000\nT4:0.ACC=250\nT4:0.DN=1\nST9:0=\"HELLO MIRA\"\n";
 constexpr const char* kPlc2Tables = "U:0=100\nU:1=200\nU:2=-300\nU:10=0x1234\n";
 
 class EveryClass : public ::testing::TestWithParam<Line> {
@@ -223,36 +205,26 @@ protected:
         session = std::make_unique<Session>(peer->port(), GetParam());
         ASSERT_TRUE(session->open()) << session->openError();
     }
-    void TearDown() override {
-        session.reset();
-        peer.reset();
-    }
     bool plc2() const { return GetParam().family == sim::Family::Plc2; }
 
     std::unique_ptr<SimPeer> peer;
-    std::unique_ptr<Session> session;
-};
-
-struct ReadRow {
-    const char* header;
-    std::vector<std::string> items;
-    std::vector<std::string> expected;
-    bool plc2;  // a PLC-2 has one word table and no typed files
+    std::unique_ptr<Session> session;  // closed before the peer goes
 };
 
 TEST_P(EveryClass, ReadsOfEveryKind) {
-    const ReadRow rows[] = {
+    const struct {
+        const char* header;
+        std::vector<std::string> items, expected;
+        bool plc2;  // a PLC-2 has one word table and no typed files
+    } rows[] = {
         {"N7:0", {"W0", "W1", "W2"}, {"100", "200", "-300"}, true},
         {"N7:10", {"B0", "W0"}, {"1234", "4660"}, true},                   // BCD
         {"N7:0", {"0/2", "0/3", "W2/15"}, {"1", "0", "1"}, true},            // bits of words
         {"B3:0", {"0/0", "0/1", "0/2"}, {"1", "0", "1"}, false},
-        {"F8:0", {"0", "1"}, {"3.14159", "-0.5"}, false},
-        {"ST9:0", {"S0.10"}, {"\"HELLO MIRA\""}, false},
+        {"F8:0", {"0", "1"}, {"3.14159", "-0.5"}, false}, {"ST9:0", {"S0.10"}, {"\"HELLO MIRA\""}, false},
         {"T4:0", {"0.PRE", "0.ACC", "0.DN", "0.EN"}, {"1000", "250", "1", "0"}, false},
-        {"C5:0", {"0.PRE", "0.ACC", "0.CU", "0.CD"}, {"10", "3", "1", "0"}, false},
-        {"R6:0", {"0.LEN", "0.POS"}, {"8", "2"}, false},
     };
-    for (const ReadRow& row : rows) {
+    for (const auto& row : rows) {
         if (plc2() && !row.plc2) continue;
         SCOPED_TRACE(row.header);
         ASSERT_EQ(session->Read(row.header, row.items), 0);
@@ -262,43 +234,35 @@ TEST_P(EveryClass, ReadsOfEveryKind) {
 }
 
 TEST_P(EveryClass, WritesReadBack) {
-    struct GroupRow {
+    const struct {
         const char* header;
         std::vector<std::string> items;
         std::vector<HostValueCore> values;
         std::vector<std::string> expected;
         bool plc2;
-    };
-    const GroupRow groups[] = {
+    } groups[] = {
         {"N7:20", {"W0", "W1", "W2"}, {Int(7), Int(-1), Int(32767)}, {"7", "-1", "32767"}, true},
-        {"N7:30", {"B0"}, {Int(4321)}, {"4321"}, true},  // BCD
         {"F8:4", {"0", "1"}, {Real(2.5), Real(-1e3)}, {"2.5", "-1000"}, false},
     };
-    for (const GroupRow& row : groups) {
+    for (const auto& row : groups) {
         if (plc2() && !row.plc2) continue;
         SCOPED_TRACE(row.header);
         ASSERT_EQ(session->WriteGroup(row.header, row.items, row.values), 0);
         ASSERT_EQ(session->Read(row.header, row.items), 0);
         EXPECT_EQ(session->shown, row.expected);
     }
-    struct ItemRow {
-        const char* header;
-        const char* item;
+    const struct {
+        const char *header, *item;
         HostValueCore value;
-        std::vector<std::string> readItems;
-        std::vector<std::string> expected;  // a neighbour shows the rest of the word survived
+        std::vector<std::string> readItems, expected;  // a neighbour shows the rest of the word survived
         bool plc2;
-    };
-    const ItemRow items[] = {
-        {"N7:1", "0/4", Int(1), {"W0"}, {"216"}, true},  // 200 with bit 4 set
-        {"N7:0", "W0/2", Int(0), {"W0"}, {"96"}, true},  // 100 with bit 2 cleared
+    } items[] = {
+        {"N7:1", "0/4", Int(1), {"W0"}, {"216"}, true},  // 200 with bit 4 set; clearing is in tests/commands
         {"B3:0", "0/7", Int(1), {"0/7", "0/0"}, {"1", "1"}, false},
         {"T4:0", "0.PRE", Int(1500), {"0.PRE", "0.ACC", "0.DN"}, {"1500", "250", "1"}, false},
-        {"C5:0", "0.ACC", Int(9), {"0.ACC", "0.PRE"}, {"9", "10"}, false},
-        {"R6:0", "0.POS", Int(5), {"0.POS", "0.LEN"}, {"5", "8"}, false},
         {"ST9:1", "S0.6", Text("MIRA 2"), {"S0.6"}, {"\"MIRA 2\""}, false},
     };
-    for (const ItemRow& row : items) {
+    for (const auto& row : items) {
         if (plc2() && !row.plc2) continue;
         SCOPED_TRACE(std::string(row.header) + " " + row.item);
         ASSERT_EQ(session->WriteItem(row.header, row.item, row.value), 0);
@@ -307,10 +271,8 @@ TEST_P(EveryClass, WritesReadBack) {
     }
 }
 
-// The path of `mira listen`: the controller writes 11 and 22 on its own, the
-// window message carries the key, the host thread hands it back with W0 and
-// W1 and the driver answers. What the host got, and what the controller
-// heard back within 2 s.
+// The path of `mira listen`: the controller writes 11 and 22, the window message carries
+// the key, the host hands it back with W0 and W1; what it got, and the answer within 2 s.
 struct Delivery {
     std::u16string key;
     int32_t error = -1;
@@ -319,10 +281,8 @@ struct Delivery {
 };
 Delivery DeliverUnsolicited(SimPeer& peer, Window& window, sim::Family family) {
     Delivery d;
-    if (family == sim::Family::Slc500)
-        peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22});
-    else
-        peer.sim().SendUnsolicitedPlc2Write(0, 80, {11, 22});
+    family == sim::Family::Slc500 ? peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22})
+                                  : peer.sim().SendUnsolicitedPlc2Write(0, 80, {11, 22});
     if (!window.Take(&d.key, std::chrono::seconds(3))) return d;
     const size_t tab = d.key.find(u'\t');
     const std::u16string header = d.key.substr(0, tab), station = d.key.substr(tab + 1);
@@ -367,10 +327,8 @@ PkLinkCounters Counters() {
     return c;
 }
 
-// The faults of the line, one after another on one open driver. Portkit
-// sends a frame again after DLE NAK and asks with DLE ENQ when no DLE ACK
-// came; a reply the driver finds corrupt is acknowledged by the driver's own
-// rules, so it ends in the time-out.
+// The faults of the line, one after another on one open driver. A corrupt reply is
+// dropped by the driver's own rules, so it ends in the time-out.
 TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
     const Line line = kLines[0];
     SimPeer peer(SimOptions(line));
@@ -411,8 +369,7 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
         // the time-out: 600 ms from either end.
         {"reply past the time-out", true, {.kind = FaultKind::Delay, .delayMs = kTimeout + 2 * kLineResetMs},
          MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
-        {"after the late reply", false, {}, 0, 0, 0, 0},
-        {"and again", false, {}, 0, 0, 0, 0},
+        {"after the late reply", false, {}, 0, 0, 0, 0}, {"and again", false, {}, 0, 0, 0, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -430,18 +387,16 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
             EXPECT_GE(took, static_cast<long>(kTimeout) - 10);
             EXPECT_LT(took, static_cast<long>(kTimeout) + kAfterTimeoutMs);
         }
-        // A DLE ENQ for a lost ACK goes out one ACK time-out after the frame,
-        // which may be after the read; the failed reads' four line resets
-        // send one each.
+        // A lost ACK's DLE ENQ goes out one ACK time-out after the frame, maybe after the
+        // read; the failed reads' four line resets send one each.
         const auto settle = Clock::now() + std::chrono::milliseconds(kLoadFactor * (kAckMs + 100));
         while (Counters().enqsSent - before.enqsSent < row.enqs && Clock::now() < settle)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const PkLinkCounters after = Counters();
         EXPECT_EQ(after.retransmissions - before.retransmissions, row.resent);
         EXPECT_EQ(after.badChecks - before.badChecks, row.badChecks);
-        // Four NAKs may all come back before the start has read the port's
-        // error word: the start then reports the refusal, and no finish runs
-        // the line resets.
+        // Four NAKs may all come back before the start reads the port's error word: the
+        // start then reports the refusal, and no finish runs the line resets.
         const bool startSawRefusal = row.error == MIRA_PK_ERR_REFUSED && after.enqsSent == before.enqsSent;
         if (!startSawRefusal) {
             EXPECT_EQ(after.enqsSent - before.enqsSent, row.enqs);
@@ -450,13 +405,11 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
     }
 }
 
-// A two-wire adapter hands the driver back every byte it sends. With no
-// controller behind it no read may show a good value and no write may succeed;
-// with one, the exchanges work as on any line and none of our own frames is
-// announced as a controller's command.
+// A two-wire adapter hands back every byte sent: alone, no read is good and no write
+// succeeds; with a controller, exchanges work and no own frame is announced as its command.
 TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
     constexpr uint32_t kTimeout = 300;
-    for (const Line& line : {kLines[0], kLines[5]}) {
+    for (const Line& line : {kLines[0], kLines[2]}) {
         SCOPED_TRACE(line.name);
         SimPeer peer(SimOptions(line));
         ASSERT_EQ(peer.sim().Seed(line.family == sim::Family::Plc2 ? kPlc2Tables : kTables), 0);
@@ -481,9 +434,7 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
     }
 }
 
-// Reads until one succeeds, as `mira poll` goes on; every failure meanwhile
-// ends at once with a lost line's code. The first reopen comes 1 s after the
-// loss, the next 2 s later.
+// Reads until one succeeds, as `mira poll` goes on; every failure ends at once with a lost line's code.
 void ReadsAgain(Session& session, long withinMs) {
     const auto end = Clock::now() + std::chrono::milliseconds(withinMs);
     int32_t error = 0;
@@ -496,8 +447,8 @@ void ReadsAgain(Session& session, long withinMs) {
     EXPECT_EQ(session.shown, std::vector<std::string>{"100"});
 }
 
-// A device server that restarts, and one that accepts and closes at once
-// meanwhile: the requests end at once, and the reads go on once it is back.
+// A device server that restarts, and meanwhile accepts and closes at once: the
+// requests end at once, and the reads go on once it is back.
 TEST(EndToEnd, OverTcpWithAServerThatRestarts) {
     const Line line = kLines[1];
     auto peer = std::make_unique<SimPeer>(SimOptions(line), SimPeer::Via::Tcp);
@@ -506,9 +457,6 @@ TEST(EndToEnd, OverTcpWithAServerThatRestarts) {
     Session session(peer->port(), line);
     ASSERT_TRUE(session.open()) << session.openError();
     ASSERT_EQ(session.Read("N7:0", {"W0"}), 0);
-    ASSERT_EQ(session.WriteGroup("N7:5", {"W0", "W1"}, {Int(-5), Int(6)}), 0);
-    ASSERT_EQ(session.Read("N7:5", {"W0", "W1"}), 0);
-    EXPECT_EQ(session.shown, (std::vector<std::string>{"-5", "6"}));
 
     const PkLinkCounters before = Counters();
     const uint16_t tcpPort = peer->tcpPort();
@@ -531,8 +479,7 @@ TEST(EndToEnd, OverTcpWithAServerThatRestarts) {
     EXPECT_EQ(after.linesLost - before.linesLost, after.reconnects - before.reconnects);
 }
 
-// An adapter pulled out mid-read and plugged in again: its by-id link goes
-// and comes back under the same name, to a new device.
+// An adapter pulled out mid-read and plugged in again: its by-id link comes back to a new device.
 TEST(EndToEnd, ADeviceThatVanishesEndsTheReadAtOnceAndComesBackUnderItsName) {
     const Line line = kLines[0];
     auto peer = std::make_unique<SimPeer>(SimOptions(line));

@@ -1,8 +1,5 @@
-// The simulator as the far end of a real line, for the end-to-end tests: it
-// sits on the master side of a pseudo-terminal pair (the driver opens the
-// slave like any serial device) or behind a TCP listener on 127.0.0.1, and a
-// thread of its own moves the bytes. The line's own faults are played here:
-// the device vanishes, or noise floods in instead of the controller's bytes.
+// The simulator as the far end of a real line: the master side of a pseudo-terminal or a
+// TCP listener on 127.0.0.1, with a thread of its own, and the line's own faults.
 #pragma once
 
 #include <arpa/inet.h>
@@ -100,10 +97,8 @@ public:
         }
     }
 
-    // While on, a stream of noise goes to the driver instead of the
-    // controller's bytes (the controller still hears the commands).
-    // Turning it off returns once the pump has written its last noise (or
-    // after a second, should the pump have stopped).
+    // While on, noise goes to the driver instead of the controller's bytes (the controller
+    // still hears the commands). Turning it off returns once the last noise is written.
     void Flood(bool on) {
         flood_.store(on);
         for (int i = 0; i < 1000 && !on && flooding_.load(); ++i)
@@ -113,17 +108,15 @@ public:
     // While on, a TCP peer accepts each connection and closes it at once.
     void Slam(bool on) { slam_.store(on); }
 
-    // While on, every byte the driver sends comes straight back to it, as on
-    // a two-wire adapter that hears itself; the controller hears them only
-    // when it is on the line.
+    // While on, every byte sent comes straight back, as on a two-wire adapter that hears
+    // itself; the controller hears them only when it is on the line.
     void Echo(bool on, bool controller) {
         echo_.store(on);
         deaf_.store(on && !controller);
     }
 
 private:
-    // Moves bytes between fd and the simulator; returns when told to stop or
-    // when a TCP client goes.
+    // Moves bytes between fd and the simulator until told to stop or a TCP client goes.
     void Pump(int fd) {
         uint8_t buffer[512];
         uint32_t noise = 0x2545F491u;

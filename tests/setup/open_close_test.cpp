@@ -74,11 +74,7 @@ TEST_F(OpenCloseTest, FailedOpensTouchNothing) {
 }
 
 TEST_F(OpenCloseTest, TypeQueryFollowsTheItemKind) {
-    const struct {
-        const char16_t* header;
-        const char16_t* item;
-        int32_t type;
-    } cases[] = {
+    const struct { const char16_t* header; const char16_t* item; int32_t type; } cases[] = {
         {u"N7:0", u"W5", 1}, {u"N7:0", u"F5", 2}, {u"F8:0", u"5", 2},
         {u"ST20:0", u"1", 3}, {u"N7:0", u"S1.10", 3},
         // Refused texts still answer with the kind the item was left with.

@@ -22,12 +22,7 @@ int32_t Apply(const DriverSettings& settings, MiraWindowHandle window = 0) {
     return error;
 }
 
-struct ModelCase {
-    const char16_t* model;
-    uint32_t modelClass;
-    uint32_t plc5Family;
-    uint32_t octalIo;
-};
+struct ModelCase { const char16_t* model; uint32_t modelClass; uint32_t plc5Family; uint32_t octalIo; };
 
 class ModelTextTest : public ::testing::TestWithParam<ModelCase> {};
 

@@ -12,9 +12,8 @@ namespace {
 const Bytes kReadN7 = {0x01, 0x00, 0x0F, 0x00, 0x41, 0x00, 0xA2, 0x02, 0x07, 0x89, 0x00, 0x00};
 const Bytes kReadN7Reply = {0x00, 0x01, 0x4F, 0x00, 0x41, 0x00, 0x7B, 0x00};
 
-// The simulator's frames are compared throughout with the independent
-// encoder of the test helpers; a check both got wrong would fail every
-// exchange with the driver, whose encoder is pinned by worked examples.
+// Frames are compared with the helpers' own encoder; a check both got wrong would fail
+// every exchange with the driver, whose encoder is pinned by worked examples.
 TEST(SimLink, BadChecksAreNakedAndNotExecuted) {
     struct Row {
         const char* name;
@@ -126,8 +125,7 @@ TEST(SimLink, BrokenAndOversizedFramesNeverCrash) {
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 2), kAckSeq);
 }
 
-// Element 300 goes out escaped. The PLC-2 write and the master's reply are
-// exercised end to end.
+// Element 300 goes out escaped; the PLC-2 write and the master's reply run end to end.
 TEST(SimLink, UnsolicitedTypedWriteEscapesTheElement) {
     StepClock clock;
     Simulator sim(Opts(clock));
@@ -136,34 +134,19 @@ TEST(SimLink, UnsolicitedTypedWriteEscapesTheElement) {
     EXPECT_EQ(Drain(sim), Frame(typed));
 }
 
-TEST(SimLink, PeriodicUnsolicitedRenewsTheTns) {
+// The controller's own write of its table by address, a new TNS each period; nothing for
+// an address it does not have.
+TEST(SimLink, PeriodicWriteRenewsTheTns) {
     StepClock clock;
     Simulator sim(Opts(clock));
-    const Bytes msg = {0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00};
-    sim.SetPeriodicUnsolicited(msg, 50);
-    EXPECT_EQ(Drain(sim), Bytes{});
-    clock.AdvanceMs(50);
-    Bytes m1 = msg;
-    m1[4] = 0x01;
-    EXPECT_EQ(Drain(sim), Frame(m1));
-    Send(sim, kAckSeq);
-    clock.AdvanceMs(50);
-    Bytes m2 = msg;
-    m2[4] = 0x02;
-    EXPECT_EQ(Drain(sim), Frame(m2));
-    sim.SetPeriodicUnsolicited({}, 0);
-
-    // The controller's own write of its table, by address; nothing for an
-    // address it does not have.
-    Send(sim, kAckSeq);
     ASSERT_TRUE(sim.SetPeriodicWrite(0x00, "T4:1.ACC", 1, {0x0005}, 50));
-    clock.AdvanceMs(50);
-    EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, 0x03, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0x00, 0x05, 0x00}));
-    const struct {
-        const char* address;
-        uint32_t offset;
-        size_t words;
-    } refused[] = {{"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121}, {"N7:0", 0, 0}};
+    EXPECT_EQ(Drain(sim), Bytes{});
+    for (uint8_t tns : {1, 2}) {
+        clock.AdvanceMs(50);
+        EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, tns, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0x00, 0x05, 0x00}));
+        Send(sim, kAckSeq);
+    }
+    const struct { const char* address; uint32_t offset; size_t words; } refused[] = {{"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121}, {"N7:0", 0, 0}};
     for (const auto& r : refused)
         EXPECT_FALSE(sim.SetPeriodicWrite(0, r.address, r.offset, std::vector<uint16_t>(r.words, 1), 50)) << r.address;
     Options plc2 = Opts(clock);
@@ -176,25 +159,15 @@ TEST(SimLink, PeriodicUnsolicitedRenewsTheTns) {
     EXPECT_EQ(Drain(p2), Frame({0x00, 0x01, 0x08, 0x00, 0x01, 0x00, 0x06, 0x00, 0xFB, 0xFF}));
 }
 
-TEST(SimLink, ReplyDelayAndPacing) {
+// The benchmarks' line speed: at 9600 baud, 10 bits a byte, one byte every 1041 us.
+TEST(SimLink, Pacing) {
     StepClock clock;
     Options o = Opts(clock);
-    o.replyDelayMs = 30;
-    Simulator sim(o);
-    EXPECT_EQ(Send(sim, Frame(kReadN7)), kAckSeq);
-    clock.AdvanceMs(29);
-    EXPECT_EQ(Drain(sim), Bytes{});
-    clock.AdvanceMs(1);
-    EXPECT_EQ(Drain(sim).size(), Frame(kReadN7Reply).size());
-
-    // 9600 baud, 10 bits a byte: one byte every 1041 us.
-    StepClock c2;
-    Options p = Opts(c2);
-    p.baud = 9600;
-    Simulator paced(p);
+    o.baud = 9600;
+    Simulator paced(o);
     paced.FromMaster(Frame(kReadN7).data(), Frame(kReadN7).size());
     EXPECT_EQ(Drain(paced), Bytes{});
-    c2.AdvanceMs(3);  // two bytes' time: DLE ACK
+    clock.AdvanceMs(3);  // two bytes' time: DLE ACK
     EXPECT_EQ(Drain(paced), kAckSeq);
 }
 

@@ -1,7 +1,5 @@
-// Command replies from byte sequences: each command family, the layouts the
-// end-to-end suite does not reach (escapes, offsets, I/O, status and ASCII
-// files), and the status a controller gives for what it cannot serve. Plain
-// reads and writes of the files the driver names are played end to end.
+// Command replies byte by byte: the layouts end to end does not reach (escapes, offsets,
+// I/O, status and ASCII files) and the status for what a controller cannot serve.
 #include <gtest/gtest.h>
 
 #include "sim/pccc.h"
@@ -81,8 +79,7 @@ TEST(SimSlc, WhatCannotBeServed) {
                 {"truncated", {0xA2, 0x02, 0x07, 0x89}, 0x0F, {0x10}},
                 {"truncated escape", {0xA2, 0x02, 0x07, 0x89, 0xFF, 0x01}, 0x0F, {0x10}},
                 {"trailing byte", {0xA2, 0x02, 0x07, 0x89, 0x00, 0x00, 0x00}, 0x0F, {0x10}},
-                {"unknown function", {0x55}, 0x0F, {0x10}},
-                {"no function", {}, 0x0F, {0x10}},
+                {"unknown function", {0x55}, 0x0F, {0x10}}, {"no function", {}, 0x0F, {0x10}},
                 {"unknown command", {0x00}, 0x0B, {0x10}},
                 {"PLC-5 typed read on an SLC", {0x68, 0x00, 0x00, 0x01, 0x00, 0x00, '$', 'N', '7', ':', '0', 0x00, 0x01, 0x00},
                  0x0F, {0x10}},

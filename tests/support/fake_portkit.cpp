@@ -1,7 +1,6 @@
 #include "fake_portkit.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -10,11 +9,8 @@
 #include "platform/atomic_word.h"
 
 namespace mira::test {
-namespace {
 
-std::unique_ptr<FakePort> g_fake = std::make_unique<FakePort>();
-
-}  // namespace
+static std::unique_ptr<FakePort> g_fake = std::make_unique<FakePort>();
 
 FakePort& Fake() { return *g_fake; }
 
@@ -31,7 +27,6 @@ FakeClock::FakeClock() {
     source_.sleep = [](void* c, uint32_t ms) {
         auto* self = static_cast<FakeClock*>(c);
         self->Advance(ms);
-        ++self->sleepCalls;
         if (self->onSleep) self->onSleep(ms);
         Fake().Pump();
     };
@@ -47,10 +42,7 @@ void FakePort::Feed(const Bytes& bytes) {
             std::lock_guard lock(mutex);
             rx.push_back(b);
         }
-        if (handler != nullptr)
-            handler(&port);
-        else
-            HandInts(&port);
+        handler != nullptr ? handler(&port) : HandInts(&port);
     }
 }
 
@@ -89,11 +81,9 @@ std::string Narrow(const std::u16string& s) {
 
 std::string Hex(const Bytes& bytes) {
     std::string out;
-    char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
-        if (i) out += ' ';
-        out += buf;
+    for (uint8_t b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
     }
     return out;
 }
@@ -149,10 +139,8 @@ using mira::test::Fake;
 
 extern "C" {
 
-generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings* settings, int32_t* error) {
+generic_port* PkPortOpen(MiraWindowHandle, const DriverSettings*, int32_t* error) {
     auto& f = Fake();
-    ++f.openCalls;
-    f.openedWith = settings;
     if (f.openError != 0) *error = f.openError;
     return f.openReturnsNull ? nullptr : &f.port;
 }

@@ -1,10 +1,6 @@
-// A scriptable Portkit and a fake clock for the driver's unit tests.
-//
-// The Pk* functions of setup/portkit.h are provided by fake_portkit.cpp and
-// act on one global FakePort. Bytes given to Feed() reach HandInts one per
-// call, as Portkit delivers them; bytes given to Queue() are delivered at the
-// next yield or sleep, which is how a scripted peer answers a sender that is
-// waiting. Every send and every trace line is recorded.
+// A scriptable Portkit (the Pk* functions, on one global FakePort) and a fake clock for the
+// driver's unit tests. Feed() hands bytes to HandInts one per call, as Portkit does; Queue()
+// delivers them at the next yield or sleep, as a peer answers a waiting sender.
 #pragma once
 
 #include <atomic>
@@ -35,9 +31,7 @@ public:
     void Set(uint32_t ms) { now_.store(ms); }
     void Advance(uint32_t ms) { now_.fetch_add(ms); }
     MiraFileTime fileTime{0x01234567u, 0x01D00000u};
-    // Called after every Sleep (the fake port pumps its queue there).
-    std::function<void(uint32_t)> onSleep;
-    uint32_t sleepCalls = 0;
+    std::function<void(uint32_t)> onSleep;  // after every Sleep, before the port's queue is pumped
 
 private:
     std::atomic<uint32_t> now_{1000};
@@ -52,8 +46,7 @@ struct FakePort {
     bool openReturnsNull = false;
     int32_t openError = 0;
     int32_t closeResult = 1;
-    int openCalls = 0, closeCalls = 0;
-    const DriverSettings* openedWith = nullptr;
+    int closeCalls = 0;
     PkReceiveHandler handler = nullptr;
 
     // Behaviour of the other operations.
@@ -75,15 +68,10 @@ struct FakePort {
     std::vector<std::u16string> stationRequests;
     int yields = 0, statusUpdates = 0, stringSteps = 0, outputChecks = 0;
 
-    // Hands each byte to HandInts, one per call.
     void Feed(const Bytes& bytes);
-    // Delivers bytes at the next yield or sleep.
     void Queue(const Bytes& bytes);
-    // Delivers every queued byte now.
-    void Pump();
-    // All sends concatenated.
+    void Pump();  // delivers every queued byte now
     Bytes AllSent() const;
-    // Traces as UTF-8 for assertions.
     std::vector<std::string> TraceLines() const;
 
     std::mutex mutex;
@@ -91,12 +79,9 @@ struct FakePort {
     std::deque<uint8_t> queued;  // bytes waiting for the next yield
 };
 
-// The global fake every Pk* function works on.
 FakePort& Fake();
-// A fresh fake: all settings back to defaults, all records cleared.
-void ResetFake();
+void ResetFake();  // all settings back to defaults, all records cleared
 
-// Texts for assertions.
 std::string Narrow(const std::u16string& s);
 std::string Hex(const Bytes& bytes);
 Bytes FromHex(const std::string& hex);
