@@ -65,9 +65,12 @@ struct FakePort {
     std::function<void()> onOutputCheck;  // before ordinal 44 answers
     std::function<std::u16string(const char16_t*)> stationText;  // ordinal 49
 
-    // Recorded calls.
+    // Recorded calls. A fuzz target keeps no sends or traces, only the units
+    // of every trace line (each line is read to its end either way).
+    bool keepRecords = true;
     std::vector<Bytes> sends;
     std::vector<std::u16string> traces;
+    size_t traceUnits = 0;
     std::vector<std::pair<int32_t, int32_t>> allocs;
     std::vector<void*> allocBlocks;
     std::vector<void*> frees;
@@ -76,6 +79,7 @@ struct FakePort {
 
     // Hands each byte to HandInts, one per call.
     void Feed(const Bytes& bytes);
+    void FeedByte(uint8_t byte);
     // Delivers bytes at the next yield or sleep.
     void Queue(const Bytes& bytes);
     // Delivers every queued byte now.
@@ -92,7 +96,8 @@ struct FakePort {
 
 // The global fake every Pk* function works on.
 FakePort& Fake();
-// A fresh fake: all settings back to defaults, all records cleared.
+// A fresh fake: all settings back to defaults, all records cleared. The
+// fake is rebuilt in place, so a reference to it or to its port stays good.
 void ResetFake();
 
 // Texts for assertions.
