@@ -10,26 +10,22 @@
 //   mira_e2e [--reads N] [--baud B ...] [--poll-count N] [--no-reads] [--no-header]
 // --poll-count 0 leaves the resident size out; --no-reads leaves the reads out.
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "alloc_count.h"
+#include "far_end.h"
 #include "mira/mira.h"
 #include "report.h"
 #include "sim/simulator.h"
@@ -46,99 +42,6 @@ uint64_t NowUs() {
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
 }
-
-// The controller's end of the pty.
-class FarEnd {
-public:
-    explicit FarEnd(uint32_t baud) : baud_(baud) {
-        sim::Options options;
-        options.family = sim::Family::Slc500;
-        options.station = 1;
-        options.crc = true;
-        options.baud = baud;
-        options.bitsPerByte = kBitsPerChar;
-        simulator_ = std::make_unique<sim::Simulator>(options);
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        slave_ = ::ptsname(master_);
-        keep_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY);
-        termios tio{};
-        if (keep_ >= 0 && ::tcgetattr(keep_, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(keep_, TCSANOW, &tio);
-        }
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~FarEnd() {
-        stop_.store(true);
-        if (thread_.joinable()) thread_.join();
-        if (keep_ >= 0) ::close(keep_);
-        if (master_ >= 0) ::close(master_);
-    }
-    FarEnd(const FarEnd&) = delete;
-    FarEnd& operator=(const FarEnd&) = delete;
-
-    const std::string& Device() const { return slave_; }
-    // Bytes on the line each way since the last call.
-    void TakeBytes(uint64_t* fromMaster, uint64_t* toMaster) {
-        *fromMaster = fromMaster_.exchange(0);
-        *toMaster = toMaster_.exchange(0);
-    }
-
-private:
-    void Run() {
-        UncountedScope notTheHost;
-        uint8_t buffer[512];
-        std::deque<std::pair<uint8_t, uint64_t>> inFlight;  // a byte and when its stop bit is done
-        uint64_t lineFreeAt = 0;
-        const double charUs = 1e6 * kBitsPerChar / baud_;
-        // The far end wakes when the next byte of the driver's is due, so that
-        // its pacing adds no latency of its own; the simulator's output is
-        // looked at every 200 us at most.
-        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-        while (!stop_.load()) {
-            pollfd p{master_, POLLIN, 0};
-            uint64_t waitUs = 200;
-            if (!inFlight.empty()) {
-                const uint64_t due = inFlight.front().second, at = NowUs();
-                waitUs = due <= at ? 0 : std::min<uint64_t>(waitUs, due - at);
-            }
-            const timespec wait{0, static_cast<long>(waitUs * 1000)};
-            if (::ppoll(&p, 1, &wait, nullptr) > 0 && (p.revents & POLLIN) != 0) {
-                const ssize_t n = ::read(master_, buffer, sizeof buffer);
-                const uint64_t now = NowUs();
-                uint64_t at = std::max(now, lineFreeAt);
-                for (ssize_t i = 0; i < n; ++i) {
-                    at = static_cast<uint64_t>(static_cast<double>(std::max(now, lineFreeAt)) + charUs * (i + 1));
-                    inFlight.emplace_back(buffer[i], at);
-                }
-                if (n > 0) {
-                    lineFreeAt = at;
-                    fromMaster_.fetch_add(static_cast<uint64_t>(n));
-                }
-            }
-            const uint64_t now = NowUs();
-            size_t due = 0;
-            while (due < inFlight.size() && inFlight[due].second <= now) buffer[due] = inFlight[due].first, ++due;
-            if (due > 0) {
-                simulator_->FromMaster(buffer, due);
-                inFlight.erase(inFlight.begin(), inFlight.begin() + static_cast<std::ptrdiff_t>(due));
-            }
-            for (size_t n; (n = simulator_->ToMaster(buffer, sizeof buffer)) > 0;) {
-                toMaster_.fetch_add(n);
-                if (::write(master_, buffer, n) < 0) break;
-            }
-        }
-    }
-
-    uint32_t baud_;
-    std::unique_ptr<sim::Simulator> simulator_;
-    int master_ = -1, keep_ = -1;
-    std::string slave_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<uint64_t> fromMaster_{0}, toMaster_{0};
-};
 
 template <size_t N>
 void Copy(char16_t (&field)[N], const std::string& text) {
@@ -172,7 +75,14 @@ double Percentile(std::vector<double> v, double q) {
 }
 
 void ReadsAt(uint32_t baud, int32_t words, int reads) {
-    FarEnd far(baud);
+    sim::Options options;
+    options.family = sim::Family::Slc500;
+    options.station = 1;
+    options.crc = true;
+    options.baud = baud;
+    options.bitsPerByte = kBitsPerChar;
+    // The far end's allocations are not the host's.
+    FarEnd far(options, [] { thread_local UncountedScope notTheHost; });
     const std::string figure = "e2e read " + std::to_string(words) + (words == 1 ? " word" : " words") + " @ " +
                                std::to_string(baud) + " baud";
     if (far.Device().empty() || !OpenOn(far.Device(), baud)) {

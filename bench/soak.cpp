@@ -10,24 +10,17 @@
 // outlived their bound (must be 0), the longest recovery after a fault (from
 // the start of the faulted transaction to the end of the next good one) and
 // the link counters. Exit status 1 when a wrong value or an overrun was seen.
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "far_end.h"
 #include "mira/mira.h"
 #include "mira/portkit_codes.h"
 #include "portkit/portkit_host.h"
@@ -39,54 +32,6 @@ namespace {
 
 namespace sim = mira::sim;
 using Clock = std::chrono::steady_clock;
-
-// The controller's end of the pty, unpaced: the soak is about faults, not speed.
-class FarEnd {
-public:
-    explicit FarEnd(bool crc) {
-        sim::Options options;
-        options.crc = crc;
-        simulator_ = std::make_unique<sim::Simulator>(options);
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-        device_ = ::ptsname(master_);
-        keep_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY);  // the pty stays up between opens
-        termios tio{};
-        if (keep_ >= 0 && ::tcgetattr(keep_, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(keep_, TCSANOW, &tio);
-        }
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~FarEnd() {
-        stop_.store(true);
-        if (thread_.joinable()) thread_.join();
-        if (keep_ >= 0) ::close(keep_);
-        if (master_ >= 0) ::close(master_);
-    }
-    const std::string& Device() const { return device_; }
-    sim::Simulator& Sim() { return *simulator_; }
-
-private:
-    void Run() {
-        uint8_t buffer[512];
-        while (!stop_.load()) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 1) > 0 && (p.revents & POLLIN) != 0) {
-                const ssize_t n = ::read(master_, buffer, sizeof buffer);
-                if (n > 0) simulator_->FromMaster(buffer, static_cast<size_t>(n));
-            }
-            for (size_t n; (n = simulator_->ToMaster(buffer, sizeof buffer)) > 0;)
-                if (::write(master_, buffer, n) < 0) break;
-        }
-    }
-
-    std::unique_ptr<sim::Simulator> simulator_;
-    int master_ = -1, keep_ = -1;
-    std::string device_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-};
 
 template <size_t N>
 void Copy(char16_t (&field)[N], const std::string& text) {
@@ -130,7 +75,10 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    FarEnd far(crc);
+    sim::Options options;
+    options.crc = crc;
+    // Unpaced: the soak is about faults, not speed.
+    mira::bench::FarEnd far(options);
     DriverSettings s{};
     s.baud = 115200;
     s.replyTimeoutMs = timeoutMs;

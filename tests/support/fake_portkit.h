@@ -59,9 +59,12 @@ struct FakePort {
     std::function<void()> onOutputCheck;  // before ordinal 44 answers
     std::function<std::u16string(const char16_t*)> stationText;  // ordinal 49
 
-    // Recorded calls.
+    // Recorded calls. A fuzz target keeps no sends or traces, only the units
+    // of every trace line (each line is read to its end either way).
+    bool keepRecords = true;
     std::vector<Bytes> sends;
     std::vector<std::u16string> traces;
+    size_t traceUnits = 0;
     std::vector<std::pair<int32_t, int32_t>> allocs;
     std::vector<void*> allocBlocks;
     std::vector<void*> frees;
@@ -69,6 +72,7 @@ struct FakePort {
     int yields = 0, statusUpdates = 0, stringSteps = 0, outputChecks = 0;
 
     void Feed(const Bytes& bytes);
+    void FeedByte(uint8_t byte);
     void Queue(const Bytes& bytes);
     void Pump();  // delivers every queued byte now
     Bytes AllSent() const;
