@@ -16,9 +16,9 @@ namespace mira::bench {
 namespace {
 
 uint64_t NowUs() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 }  // namespace
@@ -74,7 +74,8 @@ void FarEnd::Run() {
             const uint64_t now = NowUs();
             uint64_t at = std::max(now, lineFreeAt);
             for (ssize_t i = 0; i < n; ++i) {
-                at = static_cast<uint64_t>(static_cast<double>(std::max(now, lineFreeAt)) + charUs_ * (i + 1));
+                at =
+                    static_cast<uint64_t>(static_cast<double>(std::max(now, lineFreeAt)) + charUs_ * (i + 1));
                 inFlight.emplace_back(buffer[i], at);
             }
             if (n > 0) {

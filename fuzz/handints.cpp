@@ -42,8 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (Driver.UnsolSlots[0].InUse != 1 || Driver.UnsolSlots[0].FrameBytes[7] != 0x02) std::abort();
     CheckGuards();
     Driver.UnsolSlots = nullptr;
-    // What the fake took during the input goes with it: libFuzzer looks for
-    // a leak whenever an input allocates more than it frees.
-    test::ResetFake();
+    test::ResetFake();  // frees what the input took, or libFuzzer looks for a leak
     return 0;
 }

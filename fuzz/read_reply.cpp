@@ -42,9 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ResetDriverState();
     test::ResetFake();
     test::Fake().keepRecords = false;
-    // What the fake took during the input goes with it: libFuzzer looks for
-    // a leak whenever an input allocates more than it frees.
-    struct ResetAfter {
+    struct ResetAfter {  // frees what the input took, or libFuzzer looks for a leak
         ~ResetAfter() { test::ResetFake(); }
     } resetAfter;
     Driver.Port = &test::Fake().port;

@@ -94,8 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"2", items.data(), values.data(), count,
                                             &error);
     (void)UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"2", nullptr, nullptr, 0, &error);
-    // What the fake took during the input goes with it: libFuzzer looks for
-    // a leak whenever an input allocates more than it frees.
-    test::ResetFake();
+    test::ResetFake();  // frees what the input took, or libFuzzer looks for a leak
     return 0;
 }
