@@ -375,17 +375,24 @@ void ApplyModelOnly(const Options& o) {
     if (UDrvOpen(0, &settings, version, &error) == 1) UDrvClose();
 }
 
+// The checks rewrite a host's text in place, into a buffer of their size.
+std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
+    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
+    const std::u16string w = ToWide(text);
+    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
+              buffer);
+    check(buffer);
+    return ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
+}
+
 // The host value for a write, typed as the driver types the item and
 // refused when it does not fit the item (the driver would send another).
 bool MakeValue(const std::string& header, const std::string& item, const std::string& text, HostValueCore* value,
                std::string* why) {
     const std::u16string h = ToWide(header), i = ToWide(item);
     const int32_t type = UDrvGetType(h.c_str(), i.c_str());
-    char16_t canonical[MIRA_CHECKED_TEXT_BUFFER] = {};
-    std::copy(i.begin(), i.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(i.size(), MIRA_MAX_CHECKED_TEXT)),
-              canonical);
-    UDrvValidAddress(h.c_str(), canonical);
-    return MakeHostValue(RuleFor(type, ToUtf8(canonical, MIRA_CHECKED_TEXT_BUFFER)), text, value, why);
+    const std::string canonical = Checked(item, [&](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
+    return MakeHostValue(RuleFor(type, canonical), text, value, why);
 }
 
 void WrittenRows(const std::vector<std::string>& items, const std::vector<std::string>& texts,
@@ -520,16 +527,6 @@ int RunListen(const Options& o) {
         ++handled;
     }
     return kExitOk;
-}
-
-// The checks rewrite a host's text in place, into a buffer of their size.
-std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
-    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
-    const std::u16string w = ToWide(text);
-    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
-              buffer);
-    check(buffer);
-    return ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
 }
 
 int RunCheck(const Options& o) {
