@@ -56,6 +56,11 @@ const char16_t* LettersFor(const PlcAddress& header, uint32_t letterSyntax);
 // The letters of the FileLetterTable row of a file type, or u"".
 const char16_t* LettersOfType(int32_t fileType);
 
+// An item's element text as the long forms write it: bits and sub-elements
+// always carry their type letter; prefixed gives strings and plain elements
+// theirs too.
+void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_t* out, size_t cap);
+
 // The checks behind the exported address functions (mira.h documents each);
 // none touches the line or the driver's records.
 int32_t ValidHeader(char16_t* headerText);

@@ -107,21 +107,6 @@ void ComposeHeader(const Parsed& b, char16_t* out, size_t cap) {
     }
 }
 
-// The item text of B, always with its prefix letter.
-void ComposeItem(const Parsed& b, char16_t* out, size_t cap) {
-    const ItemRequest& i = b.item;
-    const int32_t type = b.header.fileType;
-    const char16_t* p = PrefixOf(i.kind);
-    if (i.hasBit == 1)
-        wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
-    else if (IsWholeElementFile(type))
-        wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
-    else if (i.kind == kKindString)
-        wide::swprintf(out, cap, u"S%d.%d", i.element, i.size);
-    else
-        wide::swprintf(out, cap, u"%s%d", p, i.element);
-}
-
 bool FitsOneRead(const Parsed& a, const Parsed& b) {
     const PlcAddress &ha = a.header, &hb = b.header;
     const int64_t span = int64_t(b.item.element) - a.item.element;
@@ -163,7 +148,7 @@ int32_t GetHeaderAddress(const char16_t* stationA, const char16_t* addressA,
     const Parsed b = Parse(stationB, addressB);
     char16_t header[kWorkChars], item[kWorkChars];
     ComposeHeader(b, header, kWorkChars);
-    ComposeItem(b, item, kWorkChars);
+    WriteLongElement(b.header.fileType, b.item, true, item, kWorkChars);
     CopyOut(headerText, kHeaderAddressHeaderMax, header);
     CopyOut(itemText, kHeaderAddressItemMax, item);
     return FitsOneRead(a, b) ? 1 : 0;

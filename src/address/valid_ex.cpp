@@ -126,22 +126,6 @@ void WriteShortElement(int32_t type, const ItemRequest& i, bool prefixed, char16
     }
 }
 
-// The element text of the long form: bits and sub-elements always carry
-// their type letter.
-void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_t* out, size_t cap) {
-    const char16_t* p = PrefixOf(i.kind);
-    if (i.hasBit == 1)
-        wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
-    else if (IsWholeElementFile(type))
-        wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
-    else if (i.kind == kKindString)
-        wide::swprintf(out, cap, prefixed ? u"S%d.%d" : u"%d.%d", i.element, i.size);
-    else if (prefixed)
-        wide::swprintf(out, cap, u"%s%d", p, i.element);
-    else
-        wide::swprintf(out, cap, u"%d", i.element);
-}
-
 // Composes the canonical text; false when the text stays as typed.
 bool Compose(const char16_t* typed, char16_t* out, size_t cap) {
     if (typed[0] == 0) {
@@ -178,6 +162,20 @@ bool Compose(const char16_t* typed, char16_t* out, size_t cap) {
 }
 
 }  // namespace
+
+void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_t* out, size_t cap) {
+    const char16_t* p = PrefixOf(i.kind);
+    if (i.hasBit == 1)
+        wide::swprintf(out, cap, u"%s%d%c%d", p, i.element, i.separator, i.bit);
+    else if (IsWholeElementFile(type))
+        wide::swprintf(out, cap, u"%s%d.%s", p, i.element, MnemonicText(type, i.mnemonic));
+    else if (i.kind == kKindString)
+        wide::swprintf(out, cap, prefixed ? u"S%d.%d" : u"%d.%d", i.element, i.size);
+    else if (prefixed)
+        wide::swprintf(out, cap, u"%s%d", p, i.element);
+    else
+        wide::swprintf(out, cap, u"%d", i.element);
+}
 
 int32_t ValidAddressEx(char16_t* text) {
     if (text == nullptr) return 0;
