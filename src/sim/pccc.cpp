@@ -203,6 +203,20 @@ void Controller::Diagnostic(Req& r) {
 
 // ---- Protected typed logical reads and writes (two or three fields) ----
 
+// The file and first byte that a typed logical command's fields name, or
+// nullptr once the command is refused for them.
+static DataFile* SlcTarget(Controller::Req& r, DataTables* tables, uint16_t fileNo, uint8_t type, uint16_t element,
+                           uint16_t sub, uint8_t size, size_t* firstByte) {
+    DataFile* f = tables->Find(fileNo);
+    if (f == nullptr) return r.Fail(kStsExtended, kExtNotUsable), nullptr;
+    if (!TypeMatches(f->type, type)) return r.Fail(kStsExtended, kExtIllegalType), nullptr;
+    const size_t word = static_cast<size_t>(element) * f->wordsPerElement + sub;
+    if (word >= f->words.size()) return r.Fail(kStsExtended, kExtNotUsable), nullptr;
+    if (word * 2 + size > f->Bytes()) return r.Fail(kStsExtended, kExtRunsPastEnd), nullptr;
+    *firstByte = word * 2;
+    return f;
+}
+
 void Controller::SlcRead(Req& r, bool threeFields) {
     uint8_t size = 0;
     uint16_t fileNo = 0;
@@ -212,13 +226,10 @@ void Controller::SlcRead(Req& r, bool threeFields) {
     if (!r.Byte(&size) || !r.Number(&fileNo) || !r.Byte(&type) || !r.Number(&element) ||
         (threeFields && !r.Number(&sub)) || r.Left() != 0 || size == 0)
         return r.Fail(kStsIllegalCommand);
-    DataFile* f = tables_->Find(fileNo);
-    if (f == nullptr) return r.Fail(kStsExtended, kExtNotUsable);
-    if (!TypeMatches(f->type, type)) return r.Fail(kStsExtended, kExtIllegalType);
-    const size_t word = static_cast<size_t>(element) * f->wordsPerElement + sub;
-    if (word >= f->words.size()) return r.Fail(kStsExtended, kExtNotUsable);
-    if (word * 2 + size > f->Bytes()) return r.Fail(kStsExtended, kExtRunsPastEnd);
-    for (size_t k = 0; k < size; ++k) r.Put(f->ByteAt(word * 2 + k));
+    size_t first = 0;
+    const DataFile* f = SlcTarget(r, tables_, fileNo, type, element, sub, size, &first);
+    if (f == nullptr) return;
+    for (size_t k = 0; k < size; ++k) r.Put(f->ByteAt(first + k));
 }
 
 void Controller::SlcWrite(Req& r, bool threeFields, bool masked) {
@@ -231,15 +242,12 @@ void Controller::SlcWrite(Req& r, bool threeFields, bool masked) {
     if (!r.Byte(&size) || !r.Number(&fileNo) || !r.Byte(&type) || !r.Number(&element) ||
         (threeFields && !r.Number(&sub)) || (masked && !r.Word(&mask)) || size == 0 || r.Left() < size)
         return r.Fail(kStsIllegalCommand);
-    DataFile* f = tables_->Find(fileNo);
-    if (f == nullptr) return r.Fail(kStsExtended, kExtNotUsable);
-    if (!TypeMatches(f->type, type)) return r.Fail(kStsExtended, kExtIllegalType);
-    const size_t word = static_cast<size_t>(element) * f->wordsPerElement + sub;
-    if (word >= f->words.size()) return r.Fail(kStsExtended, kExtNotUsable);
-    if (word * 2 + size > f->Bytes()) return r.Fail(kStsExtended, kExtRunsPastEnd);
+    size_t first = 0;
+    DataFile* f = SlcTarget(r, tables_, fileNo, type, element, sub, size, &first);
+    if (f == nullptr) return;
     // Bytes after the declared count are not part of the write.
     for (size_t k = 0; k < size; ++k) {
-        const size_t at = word * 2 + k;
+        const size_t at = first + k;
         const auto m = static_cast<uint8_t>(k % 2 == 0 ? mask & 0xFF : mask >> 8);
         const uint8_t d = r.data[r.pos + k];
         f->SetByte(at, static_cast<uint8_t>((f->ByteAt(at) & ~m) | (d & m)));
