@@ -7,20 +7,11 @@
 namespace mira::test {
 namespace {
 
-ItemRequest Item(int32_t kind, int32_t element, int32_t size = 2, int32_t bit = -1) {
-    return ItemRequest{kind, element, size, bit >= 0 ? 1 : 0, bit >= 0 ? bit : 0, -1, 0};
-}
 ItemWords Words(int32_t w, uint16_t h = 0) {
-    ItemWords words;
-    words.w = w;
-    words.h = h;
-    return words;
+    return {w, h, {}};
 }
 ItemWords Element(uint16_t w0, uint16_t w1, uint16_t w2, uint16_t w3 = 0, uint16_t w4 = 0) {
-    ItemWords words;
-    const uint16_t e[5] = {w0, w1, w2, w3, w4};
-    std::memcpy(words.element, e, sizeof e);
-    return words;
+    return {0, 0, {w0, w1, w2, w3, w4}};
 }
 
 class WriteItemTest : public WriteFixture {
@@ -45,9 +36,6 @@ protected:
     HostValueCore value{};
 };
 
-const std::string kSlcHead = "01 00 0F 00 00 00 AA ";
-const std::string kPlc5Head = "01 00 0F 00 00 00 67 00 00 ";
-
 TEST_F(WriteItemTest, RequestBytesByClass) {
     const struct {
         const char* name;
@@ -58,35 +46,33 @@ TEST_F(WriteItemTest, RequestBytesByClass) {
         const char16_t* text;
         std::string bytes;
     } cases[] = {
-        {"slc_timer_slot_first", kSlc, Header(kFileTimer, kRowT, 4), Item(kKindWord, 2),
+        {"slc_timer_slot_first", kSlc, Header(kFileTimer, kRowT, 4), MakeItem(kKindWord, 2),
          Element(0x8000, 500, 7), u"", kSlcHead + "06 04 86 00 06 00 80 F4 01 07 00"},
-        {"slc_string_file", kSlc, Header(kFileString, kRowST, 20), Item(kKindString, 0, 82), Words(0),
+        {"slc_string_file", kSlc, Header(kFileString, kRowST, 20), MakeItem(kKindString, 0, 82), Words(0),
          u"\\0ABC", kSlcHead + "08 14 8D 00 00 05 00 20 00 42 41 00 43"},
-        {"slc_ascii_even_terminator", kSlc, Header(kFileAscii, kRowA, 9), Item(kKindString, 1, 10), Words(0),
-         u"ABCD", kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
-        {"slc_timer_element_255", kSlc, Header(kFileTimer, kRowT, 255, 85), Item(kKindWord, 0),
-         Element(1, 2, 3), u"", kSlcHead + "06 FF FF 00 86 00 FF FF 00 01 00 02 00 03 00"},
+        {"slc_ascii_even_terminator", kSlc, Header(kFileAscii, kRowA, 9), MakeItem(kKindString, 1, 10),
+         Words(0), u"ABCD", kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
         // A header that names no element addresses from element 0, as reads do.
-        {"slc_header_without_element", kSlc, Header(kFileInteger, kRowN, 7, -1), Item(kKindWord, 2), Words(9),
-         u"", kSlcHead + "02 07 89 02 00 09 00"},
-        {"plc2_bit_set", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 4, 2, 9), Words(1), u"",
+        {"slc_header_without_element", kSlc, Header(kFileInteger, kRowN, 7, -1), MakeItem(kKindWord, 2),
+         Words(9), u"", kSlcHead + "02 07 89 02 00 09 00"},
+        {"plc2_bit_set", kPlc2, Header(kFileNone, kRowU, -1), MakeItem(kKindWord, 4, 2, 0, 9), Words(1), u"",
          "01 00 05 00 00 00 08 00 00 00 09 00 02 00"},
-        {"plc2_bit_clear", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 4, 2, 9), Words(0), u"",
-         "01 00 05 00 00 00 08 00 00 00 09 00 00 02"},
-        {"plc2_bit_past_word", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindWord, 0, 2, 40), Words(1), u"",
-         "01 00 05 00 00 00 00 00 00 00 01 00 00 00"},
-        {"plc5_timer_five_words", kPlc5, Header(kFileTimer, kRowT, 4), Item(kKindWord, 1),
+        {"plc2_bit_clear", kPlc2, Header(kFileNone, kRowU, -1), MakeItem(kKindWord, 4, 2, 0, 9), Words(0),
+         u"", "01 00 05 00 00 00 08 00 00 00 09 00 00 02"},
+        {"plc2_bit_past_word", kPlc2, Header(kFileNone, kRowU, -1), MakeItem(kKindWord, 0, 2, 0, 40),
+         Words(1), u"", "01 00 05 00 00 00 00 00 00 00 01 00 00 00"},
+        {"plc5_timer_five_words", kPlc5, Header(kFileTimer, kRowT, 4), MakeItem(kKindWord, 1),
          Element(0x2000, 10, 0x11, 3, 0x22), u"",
          kPlc5Head + "01 00 00 24 " + Ascii("T4:1") + " 00 99 09 0C 59 0A 00 20 0A 00 11 00 03 00 22 00"},
-        {"plc5_float_five_bytes", kPlc5, Header(kFileFloat, kRowF, 8), Item(kKindFloat, 3),
+        {"plc5_float_five_bytes", kPlc5, Header(kFileFloat, kRowF, 8), MakeItem(kKindFloat, 3),
          Words(0xCCCD, 0x3DCC), u"",
          kPlc5Head + "02 00 00 24 " + Ascii("F8:3") + " 00 99 09 06 94 08 CD CC CC 3D 00"},
-        {"plc5_ascii_padded", kPlc5, Header(kFileAscii, kRowA, 9), Item(kKindString, 1, 2), Words(0), u"AB",
-         kPlc5Head + "04 00 00 24 " + Ascii("A9:2") + " 00 39 04 41 42 00 00"},
-        {"plc5_string_odd_escape", kPlc5, Header(kFileString, kRowST, 9), Item(kKindString, 0, 82), Words(0),
-         u"A\\0BC", kPlc5Head + "52 00 00 24 " + Ascii("ST9:0") + " 00 39 05 41 00 42 43 00"},
-        {"plc5_octal_output", kPlc5Octal, Header(kFileOutput, kRowO, 0, 10), Item(kKindWord, 7), Words(-1),
-         u"", kPlc5Head + "01 00 00 24 " + Ascii("O:17.0") + " 00 99 09 03 42 FF FF"},
+        {"plc5_ascii_padded", kPlc5, Header(kFileAscii, kRowA, 9), MakeItem(kKindString, 1, 2), Words(0),
+         u"AB", kPlc5Head + "04 00 00 24 " + Ascii("A9:2") + " 00 39 04 41 42 00 00"},
+        {"plc5_string_odd_escape", kPlc5, Header(kFileString, kRowST, 9), MakeItem(kKindString, 0, 82),
+         Words(0), u"A\\0BC", kPlc5Head + "52 00 00 24 " + Ascii("ST9:0") + " 00 39 05 41 00 42 43 00"},
+        {"plc5_octal_output", kPlc5Octal, Header(kFileOutput, kRowO, 0, 10), MakeItem(kKindWord, 7),
+         Words(-1), u"", kPlc5Head + "01 00 00 24 " + Ascii("O:17.0") + " 00 99 09 03 42 FF FF"},
     };
     for (const auto& c : cases) {
         Driver.TnsCounter = 0;
@@ -94,18 +80,19 @@ TEST_F(WriteItemTest, RequestBytesByClass) {
         EXPECT_EQ(Hex(sent), c.bytes) << c.name;
     }
     // The SLC string write cuts the host text at its size.
-    ASSERT_EQ(Build(kSlc, Header(kFileInteger, kRowN, 7), Item(kKindString, 0, 2), Words(0), u"ABCD"), 0);
+    ASSERT_EQ(Build(kSlc, Header(kFileInteger, kRowN, 7), MakeItem(kKindString, 0, 2), Words(0), u"ABCD"), 0);
     EXPECT_EQ(std::u16string(value.value.text), u"AB");
     // PLC-5 ASCII sends 2 x size characters, never reading past the record.
     const std::u16string text(83, u'Q');
-    ASSERT_EQ(Build(kPlc5, Header(kFileAscii, kRowA, 9), Item(kKindString, 0, 60), Words(0), text.c_str()),
-              0);
+    ASSERT_EQ(
+        Build(kPlc5, Header(kFileAscii, kRowA, 9), MakeItem(kKindString, 0, 60), Words(0), text.c_str()), 0);
     ASSERT_EQ(sent.size(), 20u + 120u);
     EXPECT_EQ(Hex(Bytes(sent.end() - 121, sent.end() - 118)), "78 51 51");
     EXPECT_EQ(Hex(Bytes(sent.end() - 38, sent.end() - 36)), "51 00");
 }
 
 TEST_F(WriteItemTest, RefusalsBuildNothing) {
+    const PlcAddress u = Header(kFileNone, kRowU, -1);
     const struct {
         const char* name;
         Model model;
@@ -113,17 +100,17 @@ TEST_F(WriteItemTest, RefusalsBuildNothing) {
         ItemRequest item;
         int32_t code;
     } cases[] = {
-        {"plc2_string", kPlc2, Header(kFileNone, kRowU, -1), Item(kKindString, 0, 4),
-         MIRA_ERR_GROUP_WRITE_BIT},
-        {"bit_of_timer", kSlc, Header(kFileTimer, kRowT, 4), Item(kKindWord, 0, 2, 13),
+        {"plc2_string", kPlc2, u, MakeItem(kKindString, 0, 4), MIRA_ERR_GROUP_WRITE_BIT},
+        {"timer_bit", kSlc, Header(kFileTimer, kRowT, 4), MakeItem(kKindWord, 0, 2, 0, 13),
          MIRA_ERR_BAD_MNEMONIC},
-        {"element_past_16_bits", kSlc, Header(kFileInteger, kRowN, 7, 70000), Item(kKindWord, 0),
+        {"element_past_16_bits", kSlc, Header(kFileInteger, kRowN, 7, 70000), MakeItem(kKindWord, 0),
          MIRA_ERR_RANGE},
-        {"plc5_ascii_past_count_byte", kPlc5, Header(kFileAscii, kRowA, 9), Item(kKindString, 0, 200),
+        {"plc5_ascii_count", kPlc5, Header(kFileAscii, kRowA, 9), MakeItem(kKindString, 0, 200),
          MIRA_ERR_RANGE},
-        {"file_past_16_bits", kSlc, Header(kFileInteger, kRowN, 65543), Item(kKindWord, 0), MIRA_ERR_RANGE},
-        {"plc2_slot", kPlc2, Header(kFileInput, kRowI, 1, 0, 3), Item(kKindWord, 0), MIRA_ERR_RANGE},
-        {"plc2_byte_address_past_16_bits", kPlc2, Header(kFileNone, kRowU, -1, 32768), Item(kKindWord, 0),
+        {"file_past_16_bits", kSlc, Header(kFileInteger, kRowN, 65543), MakeItem(kKindWord, 0),
+         MIRA_ERR_RANGE},
+        {"plc2_slot", kPlc2, Header(kFileInput, kRowI, 1, 0, 3), MakeItem(kKindWord, 0), MIRA_ERR_RANGE},
+        {"plc2_byte_address", kPlc2, Header(kFileNone, kRowU, -1, 32768), MakeItem(kKindWord, 0),
          MIRA_ERR_RANGE},
     };
     for (const auto& c : cases) {
@@ -137,14 +124,13 @@ TEST_F(WriteItemTest, RefusalsBuildNothing) {
 TEST_F(WriteItemTest, BitIsReadModifiedAndWrittenBack) {
     const struct {
         int32_t value;
-        const char* readWord;
-        const char* written;
+        const char *readWord, *written;
     } cases[] = {{1, "F0 00", "F8 00"}, {7, "08 00", "08 00"}, {0, "FF FF", "F7 FF"}};
     for (const auto& c : cases) {
         requests.clear();
         Driver.TnsCounter = 0;
-        Reply(0, FromHex(c.readWord));
-        Reply(0, {});
+        Script(0, FromHex(c.readWord));
+        Script(0, {});
         int32_t error = -1;
         ASSERT_EQ(Start(u"N7:0", u"W5/3", c.value, &error), 1) << error;
         ASSERT_EQ(requests.size(), 2u);
@@ -156,7 +142,7 @@ TEST_F(WriteItemTest, BitIsReadModifiedAndWrittenBack) {
     }
     // A read that fails sends no write.
     requests.clear();
-    Reply(0x10, {});
+    Script(0x10, {});
     int32_t error = 0;
     EXPECT_EQ(Start(u"N7:0", u"W5/3", 1, &error), 0);
     EXPECT_EQ(error, MIRA_ERR_CONTROLLER_STATUS);
@@ -164,26 +150,17 @@ TEST_F(WriteItemTest, BitIsReadModifiedAndWrittenBack) {
 }
 
 TEST_F(WriteItemTest, SubElementIsReadAndWrittenWhole) {
-    Reply(0, FromHex("00 80 64 00 07 00"));  // CON, PRE, ACC
-    Reply(0, {});
     int32_t error = -1;
-    ASSERT_EQ(Start(u"T4:0", u"2.PRE", 500, &error), 1) << error;
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(Hex(requests[1]), "01 00 0F 00 01 00 AA 06 04 86 00 06 00 80 F4 01 07 00");
-
-    requests.clear();
     SetModel(kPlc5);
-    Reply(0, FromHex("99 09 0C 59 0A 00 00 0A 00 11 00 03 00 22 00"));
-    Reply(0, {});
+    Script(0, FromHex("99 09 0C 59 0A 00 00 0A 00 11 00 03 00 22 00"));
+    Script(0, {});
     ASSERT_EQ(Start(u"T4:0", u"1.DN", 1, &error), 1) << error;
     ASSERT_EQ(requests.size(), 2u);
-    const std::string expected = "01 00 0F 00 03 00 67 00 00 01 00 00 24 " + Ascii("T4:1") +
+    const std::string expected = "01 00 0F 00 01 00 67 00 00 01 00 00 24 " + Ascii("T4:1") +
                                  " 00 99 09 0C 59 0A 00 20 0A 00 11 00 03 00";
     EXPECT_EQ(Hex(requests[1]).substr(0, expected.size()), expected);
     EXPECT_EQ(requests[1].size(), 33u);
-
-    // No separator, a float or a string (no part of an element, as its read
-    // says), or file type 144: refused before anything is sent.
+    // No separator, a float or a string (no part of an element, as its read says), or file type 144.
     requests.clear();
     for (const char16_t* item : {u"5", u"F0.PRE", u"S0.ACC"}) {
         EXPECT_EQ(Start(u"T4:0", item, 1, &error), 0) << Narrow(item);
@@ -195,9 +172,8 @@ TEST_F(WriteItemTest, SubElementIsReadAndWrittenWhole) {
     EXPECT_TRUE(requests.empty());
 }
 
-// A finish whose own start sent nothing ends at once with a code of its own,
-// never with the status or the values of the last reply, another start's or
-// the one a finish already took.
+// A finish whose start sent nothing ends at once with a code of its own, never with the status or
+// values of the last reply (another start's, or one a finish already took).
 TEST_F(WriteItemTest, FinishWithNothingOutstanding) {
     HostValue v{};
     static const char16_t* const kItems[] = {u"W0"};
@@ -215,7 +191,7 @@ TEST_F(WriteItemTest, FinishWithNothingOutstanding) {
         int32_t error = 0;
         EXPECT_EQ(finishes[k](&error), 1) << k;
         EXPECT_EQ(error, MIRA_ERR_NOTHING_OUTSTANDING) << k;
-        Reply(0, {0x2A, 0x00});
+        Script(0, {0x2A, 0x00});
         ASSERT_EQ(starts[k](&error), 1) << k;
         Fake().Pump();
         EXPECT_EQ(finishes[k](&error), 1) << k;

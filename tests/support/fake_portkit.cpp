@@ -11,11 +11,12 @@
 
 namespace mira::test {
 
-// Rebuilt in place rather than allocated afresh: the fuzz targets reset it
-// for every input, and a new block each time cost more than the input did.
+// Rebuilt in place, not allocated afresh: the fuzz targets reset it for every input.
 static FakePort g_fake;
 
-FakePort& Fake() { return g_fake; }
+FakePort& Fake() {
+    return g_fake;
+}
 
 void ResetFake() {
     std::destroy_at(&g_fake);
@@ -38,7 +39,9 @@ FakeClock::FakeClock() {
     SetClockSource(&source_);
 }
 
-FakeClock::~FakeClock() { SetClockSource(nullptr); }
+FakeClock::~FakeClock() {
+    SetClockSource(nullptr);
+}
 
 void FakePort::Feed(const Bytes& bytes) {
     for (uint8_t b : bytes) FeedByte(b);
@@ -61,8 +64,7 @@ void FakePort::Queue(const Bytes& bytes) {
 }
 
 void FakePort::Pump() {
-    // What was queued before this pump; what an answer queues meanwhile waits
-    // for the next. Byte by byte, with no copy to allocate.
+    // What was queued before this pump, byte by byte; what an answer queues meanwhile waits.
     size_t n = 0;
     {
         std::lock_guard lock(mutex);
@@ -169,7 +171,9 @@ int32_t PkPortClose(generic_port*) {
     return Fake().closeResult;
 }
 
-void PkRegisterHandler(generic_port*, PkReceiveHandler handler) { Fake().handler = handler; }
+void PkRegisterHandler(generic_port*, PkReceiveHandler handler) {
+    Fake().handler = handler;
+}
 
 int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
     auto& f = Fake();
@@ -192,12 +196,9 @@ int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
 void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
     auto& f = Fake();
     mira::Store(port->ReplyReady, 0);
-    mira::Store(port->ErrorCode, 0);
-    if (f.sendErrorCode != 0) mira::Store(port->ErrorCode, f.sendErrorCode);
+    mira::Store(port->ErrorCode, f.sendErrorCode);
     if (!f.keepRecords && !f.onSend) return;
-    // A buffer per send in progress on this thread (a peer may answer from
-    // inside onSend), kept from send to send: a fuzz input can send hundreds
-    // of DLE ACKs.
+    // A buffer per nested send on this thread (a peer may answer inside onSend), kept from send to send.
     thread_local std::deque<mira::test::Bytes> buffers;
     thread_local size_t depth = 0;
     if (buffers.size() <= depth) buffers.emplace_back();
@@ -227,7 +228,9 @@ void PkYield() {
     mira::Sleep(f.yieldAdvanceMs);
 }
 
-void PkStatusUpdate(generic_port*) { ++Fake().statusUpdates; }
+void PkStatusUpdate(generic_port*) {
+    ++Fake().statusUpdates;
+}
 
 void PkTrace(const char16_t* line) {
     auto& f = Fake();
@@ -241,8 +244,8 @@ void PkStationText(generic_port*, const char16_t* stationRef, char16_t* buffer, 
     std::u16string ref = stationRef ? stationRef : u"";
     f.stationRequests.push_back(ref);
     std::u16string value = f.stationText ? f.stationText(stationRef) : ref;
-    const size_t n = value.size() < static_cast<size_t>(limit) ? value.size() : static_cast<size_t>(limit);
-    for (size_t i = 0; i < n; ++i) buffer[i] = value[i];
+    const size_t n = std::min(value.size(), static_cast<size_t>(limit));
+    std::copy_n(value.begin(), n, buffer);
     buffer[n] = 0;
 }
 
@@ -260,6 +263,8 @@ void PkTableFree(void* block) {
     std::free(block);
 }
 
-void PkStringStep(generic_port*) { ++Fake().stringSteps; }
+void PkStringStep(generic_port*) {
+    ++Fake().stringSteps;
+}
 
 }  // extern "C"
