@@ -47,10 +47,6 @@ protected:
         Fake().onSend = [this](const Bytes& sent) { Respond(sent); };
     }
     void TearDown() override { ResetDriverState(); }
-    static void Plc5() {
-        Driver.ModelClass = kClassPlc5;
-        Driver.Plc5Family = 1;
-    }
     // Puts a reply into RxData as the receive handler leaves it.
     static void Reply(const Bytes& message) {
         for (size_t i = 0; i < message.size() && i < kRxDataBytes; ++i) Driver.RxData[i] = message[i];
@@ -68,6 +64,8 @@ protected:
     std::vector<GroupRecord*> groups;
     std::vector<Bytes> requests;  // unstuffed messages of the frames sent
     std::deque<std::pair<uint8_t, Bytes>> replies;
+    uint8_t message[kMaxRequestBytes + 16];
+    Bytes sent;  // the request a builder made
 
 private:
     void Respond(const Bytes& frame) {
@@ -84,17 +82,6 @@ private:
         replies.pop_front();
         Fake().Queue(Answer(reply));
     }
-};
-
-class WriteFixture : public ReadFixture {
-protected:
-    void SetUp() override {
-        ReadFixture::SetUp();
-        Driver.NonStandardBcd = 0;
-        SetModel(kSlc);
-    }
-    uint8_t message[kMaxRequestBytes + 16];
-    Bytes sent;  // the request a builder made
 };
 
 inline ItemRequest MakeItem(int32_t kind, int32_t element, int32_t size = 2, int32_t mnemonic = 0,

@@ -34,23 +34,22 @@ TEST_F(ReadExchange, FromTheHostsTextsToItsValues) {
 
 TEST_F(ReadExchange, StringItemsOneRequestEach) {
     const struct {
-        uint32_t modelClass;
+        Model model;
         uint8_t sts;
         const char *data, *slot;  // reply bytes from byte 6; the slot's first bytes afterwards
         int32_t error;
     } cases[] = {
-        {500, 0, "03 00 42 41 7A 43", "42 41 00 43 00 EE", 0},
-        {5, 0, "00 03 58 59 5A 55", "58 59 5A 00 EE", 0},
+        {kSlc, 0, "03 00 42 41 7A 43", "42 41 00 43 00 EE", 0},
+        {kPlc5, 0, "00 03 58 59 5A 55", "58 59 5A 00 EE", 0},
         // A longer string than asked for: the characters asked for, cut at the size.
-        {500, 0, "04 00 49 4D 41 52", "49 4D 00 52 00 EE", 0},
-        {5, 0, "00 05 48 45 4C 4C 4F", "48 45 4C 00 EE", 0},
-        {500, 0, "FF 00 42 41", "EE", 256},  // a length the reply does not carry
-        {500, 0xF0, "06", "EE", 0xF0},       // a refusal carries no string
+        {kSlc, 0, "04 00 49 4D 41 52", "49 4D 00 52 00 EE", 0},
+        {kPlc5, 0, "00 05 48 45 4C 4C 4F", "48 45 4C 00 EE", 0},
+        {kSlc, 0, "FF 00 42 41", "EE", 256},  // a length the reply does not carry
+        {kSlc, 0xF0, "06", "EE", 0xF0},       // a refusal carries no string
     };
     for (const auto& c : cases) {
         SetUp();
-        Driver.ModelClass = c.modelClass;
-        if (c.modelClass == 5) Plc5();
+        SetModel(c.model);
         std::memset(Driver.StringSlots, 0xEE, 2 * kStringSlotBytes);
         Driver.CurrentHeader = Header(kFileString, kRowST, 9);
         Driver.ItemTable[0] = MakeItem(kKindString, 0, 3);
@@ -132,18 +131,14 @@ TEST_F(ReadFinish, DecodesEveryShape) {
     for (const auto& c : cases) {
         SCOPED_TRACE(int(&c - cases));
         SetUp();
-        if (c.plc5) Plc5();
-        Driver.OctalIo = c.plc5 ? 1 : 0;
+        SetModel(c.plc5 ? kPlc5Octal : kSlc);
         Driver.NonStandardBcd = 0;
         Driver.CurrentHeader = c.header;
         Driver.CurrentHeader.startElement = c.start;
         Driver.CurrentHeader.elementCount = c.count;
         Driver.ItemTable[0] = c.item;
         SetStartedItemCount(1);
-        const size_t pad = c.plc5 ? (c.header.fileType == kFileTimer   ? 5
-                                     : c.header.fileType == kFileAscii ? 2
-                                                                       : 4)
-                                  : 0;
+        const size_t pad = !c.plc5 ? 0 : c.header.fileType == kFileTimer ? 5 : c.header.fileType == kFileAscii ? 2 : 4;
         Reply(ReplyOf(0, FromHex(c.data), pad));
         HostValue v{};
         int32_t error = -1;
@@ -176,7 +171,7 @@ TEST_F(ReadFinish, StringFileSlotsInBothByteOrders) {
     EXPECT_EQ(error, 0);
     EXPECT_EQ(Text(v[0]), std::string(83, 'Z'));  // bounded by the value field
     EXPECT_EQ(Text(v[1]), "ABC");
-    Plc5();
+    SetModel(kPlc5);
     SetStartedItemCount(2);  // each finish takes the read of one start
     ASSERT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);
     EXPECT_EQ(Text(v[1]), "BA");
@@ -188,7 +183,7 @@ TEST_F(ReadFinish, StringFileSlotsInBothByteOrders) {
 
 TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
     const struct {
-        int32_t elementCount;
+        int32_t elementCount;  // the second item reads the last element
         Bytes reply;
         int32_t error;
     } cases[] = {
@@ -197,43 +192,30 @@ TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
         {2, FromHex("00 01"), 256},              // shorter than a reply header
         {2, FromHex("00 01 4F F0"), 256},        // EXT STS missing: the stale byte 6 is no status
         {251, ReplyOf(0, Bytes(502, 1)), MIRA_ERR_RANGE},
+        {250, ReplyOf(0, {7, 0}, 498), 0},  // the most a reply carries; the last row, for the check below
     };
+    HostValue v[2]{};
+    int32_t error = 0;
     for (const auto& c : cases) {
         SetUp();
         Driver.ModelClass = kClassPlc2;
         Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
         Driver.CurrentHeader.elementCount = c.elementCount;
         Driver.ItemTable[0] = MakeItem(kKindWord, 0);
-        Driver.ItemTable[1] = MakeItem(kKindWord, 1);
+        Driver.ItemTable[1] = MakeItem(kKindWord, c.elementCount - 1);
         SetStartedItemCount(2);
         std::memset(Driver.RxData, 0x0E, 8);  // a former reply's bytes
         Reply(c.reply);
-        HostValue v[2]{};
-        int32_t error = 0;
+        v[0] = v[1] = HostValue{};
         ASSERT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);
         EXPECT_EQ(error, c.error) << c.reply.size();
-        EXPECT_EQ(v[0].quality, 0) << c.reply.size();
-        EXPECT_EQ(v[1].quality, 0);
+        EXPECT_EQ(v[0].quality, c.error == 0 ? 192 : 0) << c.reply.size();
+        EXPECT_EQ(v[1].quality, c.error == 0 ? 192 : 0);
+        EXPECT_EQ(v[1].value.integer, c.error == 0 ? 7 : 0);
     }
     EXPECT_EQ(Fake().TraceLines().size(), 0u);  // the fixture resets the fake per row
-}
-
-TEST_F(ReadFinish, ElementLimitAndPending) {
-    Driver.ModelClass = kClassPlc2;
-    Driver.CurrentHeader = Header(kFileInteger, kRowN, 7);
-    Driver.CurrentHeader.elementCount = 250;
-    Driver.ItemTable[0] = MakeItem(kKindWord, 249);
     SetStartedItemCount(1);
-    HostValue v{};
-    int32_t error = -1;
-    Bytes data(500, 0);
-    data[498] = 7;
-    Reply(ReplyOf(0, data));
-    ASSERT_EQ(UDrvReadGroupFinishExt(&v, 0, 1, &error), 1);
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(v.value.integer, 7);
-    SetStartedItemCount(1);
-    EXPECT_EQ(UDrvReadGroupFinishExt(&v, 0, 2, &error), 1);  // more than were read
+    EXPECT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);  // more than were read
     EXPECT_EQ(error, MIRA_ERR_RANGE);
 }
 

@@ -14,9 +14,7 @@ namespace mira::test {
 // Rebuilt in place, not allocated afresh: the fuzz targets reset it for every input.
 static FakePort g_fake;
 
-FakePort& Fake() {
-    return g_fake;
-}
+FakePort& Fake() { return g_fake; }
 
 void ResetFake() {
     std::destroy_at(&g_fake);
@@ -39,9 +37,7 @@ FakeClock::FakeClock() {
     SetClockSource(&source_);
 }
 
-FakeClock::~FakeClock() {
-    SetClockSource(nullptr);
-}
+FakeClock::~FakeClock() { SetClockSource(nullptr); }
 
 void FakePort::Feed(const Bytes& bytes) {
     for (uint8_t b : bytes) FeedByte(b);
@@ -144,14 +140,7 @@ Bytes Unframed(const Bytes& frame) {
 }
 
 PlcAddress Header(int32_t fileType, int32_t letter, int32_t fileNumber, int32_t base, int32_t slot) {
-    PlcAddress h{};
-    h.station = 1;
-    h.fileType = fileType;
-    h.fileLetter = letter;
-    h.fileNumber = fileNumber;
-    h.slot = slot;
-    h.elementBase = base;
-    return h;
+    return {1, {}, fileNumber, fileType, letter, slot, base, 0, 0};
 }
 
 }  // namespace mira::test
@@ -171,9 +160,7 @@ int32_t PkPortClose(generic_port*) {
     return Fake().closeResult;
 }
 
-void PkRegisterHandler(generic_port*, PkReceiveHandler handler) {
-    Fake().handler = handler;
-}
+void PkRegisterHandler(generic_port*, PkReceiveHandler handler) { Fake().handler = handler; }
 
 int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
     auto& f = Fake();
@@ -228,9 +215,7 @@ void PkYield() {
     mira::Sleep(f.yieldAdvanceMs);
 }
 
-void PkStatusUpdate(generic_port*) {
-    ++Fake().statusUpdates;
-}
+void PkStatusUpdate(generic_port*) { ++Fake().statusUpdates; }
 
 void PkTrace(const char16_t* line) {
     auto& f = Fake();
@@ -263,8 +248,6 @@ void PkTableFree(void* block) {
     std::free(block);
 }
 
-void PkStringStep(generic_port*) {
-    ++Fake().stringSteps;
-}
+void PkStringStep(generic_port*) { ++Fake().stringSteps; }
 
 }  // extern "C"
