@@ -33,12 +33,8 @@ TEST_F(ReadExchange, FromTheHostsTextsToItsValues) {
 }
 
 TEST_F(ReadExchange, StringItemsOneRequestEach) {
-    const struct {
-        Model model;
-        uint8_t sts;
-        const char *data, *slot;  // reply bytes from byte 6; the slot's first bytes afterwards
-        int32_t error;
-    } cases[] = {
+    // data: the reply from byte 6; slot: the slot's first bytes afterwards
+    const struct { Model model; uint8_t sts; const char *data, *slot; int32_t error; } cases[] = {
         {kSlc, 0, "03 00 42 41 7A 43", "42 41 00 43 00 EE", 0},
         {kPlc5, 0, "00 03 58 59 5A 55", "58 59 5A 00 EE", 0},
         // A longer string than asked for: the characters asked for, cut at the size.
@@ -100,17 +96,9 @@ TEST_F(ReadFinish, DecodesEveryShape) {
                      c5 = Header(kFileCounter, kRowC, 5), in = Header(kFileInput, kRowI, 1),
                      a9 = Header(kFileAscii, kRowA, 9), f8 = Header(kFileFloat, kRowF, 8);
     const char* timers = "00 20 01 00 02 00 00 20 34 12 09 00";  // two timers, DN set
-    const struct {
-        bool plc5;
-        PlcAddress header;
-        int32_t start, count;
-        ItemRequest item;
-        const char* data;  // from the class's data start
-        uint32_t type;
-        int32_t integer;
-        const char* text;
-        double real = 0;  // a float arrives as the nearest double
-    } cases[] = {
+    // data: from the class's data start; real: a float arrives as the nearest double
+    const struct { bool plc5; PlcAddress header; int32_t start, count; ItemRequest item; const char* data;
+                   uint32_t type; int32_t integer; const char* text; double real = 0; } cases[] = {
         {false, n7, 5, 5, MakeItem(kKindWord, 7), "00 00 01 00 FF FF 00 00 00 00", 1, -1, nullptr},
         {false, n7, 0, 1, MakeItem(kKindWord, 0, 2, 0, 20), "00 80", 1, 1, nullptr},
         {false, t4, 0, 2, MakeItem(kKindBcd, 1, 2, kTmPRE), timers, 1, 1234, nullptr},
@@ -182,11 +170,8 @@ TEST_F(ReadFinish, StringFileSlotsInBothByteOrders) {
 }
 
 TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
-    const struct {
-        int32_t elementCount;  // the second item reads the last element
-        Bytes reply;
-        int32_t error;
-    } cases[] = {
+    // the second item reads the last element of elementCount
+    const struct { int32_t elementCount; Bytes reply; int32_t error; } cases[] = {
         {2, ReplyOf(0x10, Bytes()), 256},
         {2, ReplyOf(0, FromHex("01 00")), 256},  // one word short
         {2, FromHex("00 01"), 256},              // shorter than a reply header

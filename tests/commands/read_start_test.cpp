@@ -11,11 +11,8 @@ using ReadStart = ReadFixture;
 
 TEST_F(ReadStart, RefusalsSendNothing) {
     const PlcAddress n7 = Header(kFileInteger, kRowN, 7);
-    const struct {
-        PlcAddress header;
-        ItemRequest item;  // the last of count items, each before it a word
-        int32_t count, error;
-    } cases[] = {
+    // item: the last of count items, each before it a word
+    const struct { PlcAddress header; ItemRequest item; int32_t count, error; } cases[] = {
         {n7, MakeItem(kKindWord, 127), 128, MIRA_ERR_RANGE},  // 256 bytes do not fit the size byte
         {n7, MakeItem(kKindString, 0, 4, 0, 1), 1, MIRA_ERR_BAD_MNEMONIC},
         {n7, MakeItem(kKindNone, 0), 1, MIRA_ERR_BAD_MNEMONIC},
@@ -37,12 +34,7 @@ TEST_F(ReadStart, RefusalsSendNothing) {
 }
 
 TEST_F(ReadStart, SpansCoverWhatTheFinishReads) {
-    const struct {
-        bool plc5;
-        int32_t fileType;
-        ItemRequest item;
-        int32_t lo, hi;
-    } cases[] = {
+    const struct { bool plc5; int32_t fileType; ItemRequest item; int32_t lo, hi; } cases[] = {
         {false, kFileInteger, MakeItem(kKindFloat, 4), 4, 5},
         {true, kFileInteger, MakeItem(kKindFloat, 4), 4, 5},
         {true, kFileFloat, MakeItem(kKindFloat, 4), 4, 4},
@@ -90,13 +82,8 @@ TEST_F(ReadStart, SendFailureIsTheError) {
 
 using ReadTexts = ReadFixture;
 
-struct TextCase {
-    uint32_t modelClass;
-    const char16_t* header;
-    std::vector<const char16_t*> items;
-    const char* message;
-    int32_t start, count;
-};
+struct TextCase { uint32_t modelClass; const char16_t* header; std::vector<const char16_t*> items; const char* message;
+                  int32_t start, count; };
 
 TEST_F(ReadTexts, RequestsPerClassFromTexts) {
     const TextCase cases[] = {
@@ -120,12 +107,8 @@ TEST_F(ReadTexts, RequestsPerClassFromTexts) {
     EXPECT_EQ(Driver.ItemTable[0].size, kMaxStringChars);
 }
 
-struct RefusedText {
-    const char16_t* header;
-    std::vector<const char16_t*> items;
-    int32_t count;  // -1: the size of items
-    int32_t error;
-};
+// count: -1 for the size of items
+struct RefusedText { const char16_t* header; std::vector<const char16_t*> items; int32_t count, error; };
 
 TEST_F(ReadTexts, RefusedTextsSendNothing) {
     const RefusedText cases[] = {

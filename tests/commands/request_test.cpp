@@ -14,11 +14,7 @@ TEST_F(RequestTest, SlcReadLayouts) {
     Driver.ModelClass = kClassSlc500;
     Driver.LocalStation = 0x102;  // only the low byte goes out
     const PlcAddress n7 = Header(kFileInteger, kRowN, 7), t4 = Header(kFileTimer, kRowT, 4);
-    const struct {
-        PlcAddress header;
-        int32_t element, byteCount;
-        const char* bytes;
-    } cases[] = {
+    const struct { PlcAddress header; int32_t element, byteCount; const char* bytes; } cases[] = {
         {n7, 5, 10, "01 02 0F 00 00 00 A2 0A 07 89 05 00"},
         // Timers carry the slot first; a negative slot goes out as 0.
         {t4, 3, 6, "01 02 0F 00 00 00 A2 06 04 86 00 03"},
@@ -55,11 +51,7 @@ TEST_F(RequestTest, Plc2ReadByteAddress) {
 // PLC-5, whose requests have no slot field, that is any slot).
 TEST_F(RequestTest, AddressesNoFieldCarriesAreRefusedBeforeTheTnsMoves) {
     const PlcAddress n7 = Header(kFileInteger, kRowN, 7);
-    const struct {
-        uint32_t model;
-        PlcAddress header;
-        int32_t station, element, count;
-    } cases[] = {
+    const struct { uint32_t model; PlcAddress header; int32_t station, element, count; } cases[] = {
         {kClassSlc500, n7, 1, 0, 256},
         {kClassSlc500, n7, 1, -1, 2},
         {kClassSlc500, n7, 1, 0x10000, 2},
@@ -94,12 +86,7 @@ TEST_F(RequestTest, AddressesNoFieldCarriesAreRefusedBeforeTheTnsMoves) {
 }
 
 TEST_F(RequestTest, AsciiAddressTexts) {
-    const struct {
-        PlcAddress header;
-        uint32_t octal;
-        int32_t element;
-        const char* text;
-    } cases[] = {
+    const struct { PlcAddress header; uint32_t octal; int32_t element; const char* text; } cases[] = {
         {Header(kFileStatus, kRowS, 2), 0, 3, "S:3"},
         {Header(kFileInput, kRowI, 1), 0, 8, "I:10.0"},
         {Header(kFileOutput, kRowO, 0), 1, 10, "O:10.0"},
@@ -125,9 +112,7 @@ TEST_F(RequestTest, AsciiAddressTexts) {
 }
 
 TEST_F(RequestTest, OctalConversions) {
-    const struct {
-        int32_t digits, value;
-    } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
+    const struct { int32_t digits, value; } both[] = {{0, 0}, {7, 7}, {10, 8}, {17, 15}, {777, 511}, {100, 64}};
     for (const auto& c : both) {
         EXPECT_EQ(OctalDigitsToValue(c.digits), c.value) << c.digits;
         EXPECT_EQ(ValueToOctalDigits(c.value), c.digits) << c.value;

@@ -6,11 +6,8 @@ namespace mira::test {
 namespace {
 
 TEST(CheckReplyStatus, CodesAndTraceLines) {
-    const struct {
-        uint8_t sts, ext;
-        int32_t code;
-        const char* trace;  // null: no line
-    } cases[] = {
+    // trace: the line traced, null for none
+    const struct { uint8_t sts, ext; int32_t code; const char* trace; } cases[] = {
         {0x00, 0x55, 0, nullptr},
         {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
         {0x1A, 0x07, 256, "STS Error Code returned: 0x1A, Status Code: 0x7"},
@@ -35,13 +32,8 @@ TEST(CheckReplyStatus, CodesAndTraceLines) {
 }
 
 TEST(DecodeBcd, BothModes) {
-    const struct {
-        uint16_t word;
-        uint8_t nonStandard;
-        bool withRecord;
-        int32_t number;
-        uint16_t quality;  // the record's quality afterwards (starts at 192)
-    } cases[] = {
+    // quality: the record's afterwards (it starts at 192)
+    const struct { uint16_t word; uint8_t nonStandard; bool withRecord; int32_t number; uint16_t quality; } cases[] = {
         {0x1234, 0, true, 1234, 192},  {0x1234, 1, true, 234, 1}, {0x1234, 1, false, 1234, 192},
         {0x0999, 1, true, 999, 192},   {0xF000, 1, true, 0, 15},  {0x00A0, 0, true, 100, 192},
         {0xFFFF, 0, true, 16665, 192}, {0x0000, 1, true, 0, 192},

@@ -16,17 +16,16 @@ ItemWords Element(uint16_t w0, uint16_t w1, uint16_t w2, uint16_t w3 = 0, uint16
 }
 
 // One item with its host value: an integer, a double or a text.
-struct Item {
-    ItemRequest row;
-    int32_t integer;
-    double real;
-    const char16_t* text;
-};
+struct Item { ItemRequest row; int32_t integer; double real; const char16_t* text; };
 Item W(int32_t e, int32_t v) { return {MakeItem(kKindWord, e), v, 0, nullptr}; }
 Item B(int32_t e, int32_t v) { return {MakeItem(kKindBcd, e), v, 0, nullptr}; }
 Item F(int32_t e, double v) { return {MakeItem(kKindFloat, e), 0, v, nullptr}; }
 Item S(int32_t e, int32_t size, const char16_t* t) { return {MakeItem(kKindString, e, size), 0, 0, t}; }
 Item R(const ItemRequest& row) { return {row, 0, 0, u"AB"}; }  // an item write's row, its text "AB"
+// A PLC-5 typed write: its total size, address text and the bytes after the address.
+std::string Plc5Write(const char* size, const char* address, const char* tail) {
+    return kPlc5Head + size + " 00 00 24 " + Ascii(address) + " 00 " + tail;
+}
 template <class... T>
 std::vector<Item> L(T... items) {
     return {items...};
@@ -68,38 +67,27 @@ protected:
 };
 
 TEST_F(WriteTest, ItemRequestBytesByClass) {
-    const PlcAddress u = Header(kFileNone, kRowU, -1);
-    const struct {
-        Model model;
-        PlcAddress header;
-        ItemRequest item;
-        ItemWords words;
-        const char16_t* text;
-        std::string bytes;
-    } cases[] = {
-        {kSlc, Header(kFileTimer, kRowT, 4), MakeItem(kKindWord, 2), Element(0x8000, 500, 7), u"",
-         kSlcHead + "06 04 86 00 06 00 80 F4 01 07 00"},
+    const PlcAddress t4 = Header(kFileTimer, kRowT, 4), a9 = Header(kFileAscii, kRowA, 9),
+                     u = Header(kFileNone, kRowU, -1), n7 = Header(kFileInteger, kRowN, 7, -1);
+    const struct { Model model; PlcAddress header; ItemRequest item; ItemWords words; const char16_t* text;
+                   std::string bytes; } cases[] = {
+        {kSlc, t4, MakeItem(kKindWord, 2), Element(0x8000, 500, 7), u"", kSlcHead + "06 04 86 00 06 00 80 F4 01 07 00"},
         {kSlc, Header(kFileString, kRowST, 20), MakeItem(kKindString, 0, 82), Words(0), u"\\0ABC",
          kSlcHead + "08 14 8D 00 00 05 00 20 00 42 41 00 43"},
-        {kSlc, Header(kFileAscii, kRowA, 9), MakeItem(kKindString, 1, 10), Words(0), u"ABCD",
-         kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
+        {kSlc, a9, MakeItem(kKindString, 1, 10), Words(0), u"ABCD", kSlcHead + "06 09 8E 01 00 42 41 44 43 00 00"},
         // A header that names no element addresses from element 0, as reads do.
-        {kSlc, Header(kFileInteger, kRowN, 7, -1), MakeItem(kKindWord, 2), Words(9), u"",
-         kSlcHead + "02 07 89 02 00 09 00"},
-        {kPlc2, u, MakeItem(kKindWord, 4, 2, 0, 9), Words(0), u"",
-         "01 00 05 00 00 00 08 00 00 00 09 00 00 02"},
-        {kPlc2, u, MakeItem(kKindWord, 0, 2, 0, 40), Words(1), u"",
-         "01 00 05 00 00 00 00 00 00 00 01 00 00 00"},
-        {kPlc5, Header(kFileTimer, kRowT, 4), MakeItem(kKindWord, 1), Element(0x2000, 10, 0x11, 3, 0x22), u"",
-         kPlc5Head + "01 00 00 24 " + Ascii("T4:1") + " 00 99 09 0C 59 0A 00 20 0A 00 11 00 03 00 22 00"},
+        {kSlc, n7, MakeItem(kKindWord, 2), Words(9), u"", kSlcHead + "02 07 89 02 00 09 00"},
+        {kPlc2, u, MakeItem(kKindWord, 4, 2, 0, 9), Words(0), u"", "01 00 05 00 00 00 08 00 00 00 09 00 00 02"},
+        {kPlc2, u, MakeItem(kKindWord, 0, 2, 0, 40), Words(1), u"", "01 00 05 00 00 00 00 00 00 00 01 00 00 00"},
+        {kPlc5, t4, MakeItem(kKindWord, 1), Element(0x2000, 10, 0x11, 3, 0x22), u"",
+         Plc5Write("01", "T4:1", "99 09 0C 59 0A 00 20 0A 00 11 00 03 00 22 00")},
         {kPlc5, Header(kFileFloat, kRowF, 8), MakeItem(kKindFloat, 3), Words(0xCCCD, 0x3DCC), u"",
-         kPlc5Head + "02 00 00 24 " + Ascii("F8:3") + " 00 99 09 06 94 08 CD CC CC 3D 00"},
-        {kPlc5, Header(kFileAscii, kRowA, 9), MakeItem(kKindString, 1, 2), Words(0), u"AB",
-         kPlc5Head + "04 00 00 24 " + Ascii("A9:2") + " 00 39 04 41 42 00 00"},
+         Plc5Write("02", "F8:3", "99 09 06 94 08 CD CC CC 3D 00")},
+        {kPlc5, a9, MakeItem(kKindString, 1, 2), Words(0), u"AB", Plc5Write("04", "A9:2", "39 04 41 42 00 00")},
         {kPlc5, Header(kFileString, kRowST, 9), MakeItem(kKindString, 0, 82), Words(0), u"A\\0BC",
-         kPlc5Head + "52 00 00 24 " + Ascii("ST9:0") + " 00 39 05 41 00 42 43 00"},
+         Plc5Write("52", "ST9:0", "39 05 41 00 42 43 00")},
         {kPlc5Octal, Header(kFileOutput, kRowO, 0, 10), MakeItem(kKindWord, 7), Words(-1), u"",
-         kPlc5Head + "01 00 00 24 " + Ascii("O:17.0") + " 00 99 09 03 42 FF FF"},
+         Plc5Write("01", "O:17.0", "99 09 03 42 FF FF")},
     };
     for (const auto& c : cases) {
         Driver.TnsCounter = 0;
@@ -120,35 +108,23 @@ TEST_F(WriteTest, ItemRequestBytesByClass) {
 
 TEST_F(WriteTest, GroupRequestBytesByClass) {
     const PlcAddress n7 = Header(kFileInteger, kRowN, 7);
-    const struct {
-        Model model;
-        PlcAddress header;
-        std::vector<Item> items;
-        int32_t startElement, elementCount;
-        std::string bytes;
-    } cases[] = {
+    const struct { Model model; PlcAddress header; std::vector<Item> items; int32_t startElement, elementCount;
+                   std::string bytes; } cases[] = {
         {kSlc, Header(kFileInteger, kRowN, 7, 10), L(W(0, 0x1234), W(5, 0x12345678)), 10, 6,
          kSlcHead + "0C 07 89 0A 00 34 12 00 00 00 00 00 00 00 00 78 56"},
         {kSlc, n7, L(B(0, 12345), B(1, 999), B(2, -5), B(3, 1234)), 0, 4,
          kSlcHead + "08 07 89 00 00 45 93 99 09 FB FF 34 12"},
-        {kSlc, n7, L(F(1, 0.1)), 2, 2,
-         kSlcHead + "04 07 89 02 00 CD CC CC 3D"},  // a float in an integer file
+        {kSlc, n7, L(F(1, 0.1)), 2, 2, kSlcHead + "04 07 89 02 00 CD CC CC 3D"},  // a float in an integer file
         {kSlc, Header(kFileFloat, kRowF, 8), L(F(0, -1e300), F(1, std::nan(""))), 0, 4,
          kSlcHead + "08 08 8A 00 00 00 00 80 FF 00 00 C0 7F"},
-        {kSlc, n7, L(S(0, 5, u"AB\\0C")), 0, 6,
-         kSlcHead + "0C 07 89 00 00 42 41 20 00 00 43 00 00 00 00 00 00"},
+        {kSlc, n7, L(S(0, 5, u"AB\\0C")), 0, 6, kSlcHead + "0C 07 89 00 00 42 41 20 00 00 43 00 00 00 00 00 00"},
         {kSlcAlt, n7, L(S(0, 4, u"A\\0B")), 0, 2, kSlcHead + "04 07 89 00 00 00 41 42 20"},
-        // Number fields from 255 on take the three-byte form.
-        {kSlc, Header(kFileInteger, kRowN, 255, 255), L(W(0, 5)), 255, 1,
-         kSlcHead + "02 FF FF 00 89 FF FF 00 00 05 00"},
-        {kSlc, Header(kFileInput, kRowI, 1, 0, 256), L(W(0, 1)), 0, 1,
-         kSlcHead + "02 01 8C FF 00 01 00 01 00"},
         {kPlc2, Header(kFileNone, kRowU, -1, 8), L(W(0, 0x1234), W(1, 0x5678)), 8, 2,
          "01 00 08 00 00 00 10 00 34 12 78 56"},
         {kPlc5, Header(kFileAscii, kRowA, 14, 4), L(S(0, 3, u"A\\0")), 2, 2,
-         kPlc5Head + "02 00 00 24 " + Ascii("A14:2") + " 00 39 03 41 00 00"},
+         Plc5Write("02", "A14:2", "39 03 41 00 00")},
         {kPlc5Octal, Header(kFileInput, kRowI, 1, 10), L(W(0, 3)), 10, 1,
-         kPlc5Head + "01 00 00 24 " + Ascii("I:10.0") + " 00 99 09 03 42 03 00"},
+         Plc5Write("01", "I:10.0", "99 09 03 42 03 00")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
@@ -168,20 +144,15 @@ TEST_F(WriteTest, GroupRequestBytesByClass) {
 
 TEST_F(WriteTest, RefusalsBuildNothing) {
     const PlcAddress n7 = Header(kFileInteger, kRowN, 7), u = Header(kFileNone, kRowU, -1);
-    const struct {
-        Model model;
-        PlcAddress header;
-        std::vector<Item> items;
-        int32_t code;
-        bool item = false;  // an item write of items[0], its words 1
-    } cases[] = {
-        {kPlc2, u, L(R(MakeItem(kKindString, 0, 4))), MIRA_ERR_GROUP_WRITE_BIT, true},
-        {kSlc, Header(kFileTimer, kRowT, 4), L(R(MakeItem(kKindWord, 0, 2, 0, 13))), MIRA_ERR_BAD_MNEMONIC, true},
-        {kSlc, Header(kFileInteger, kRowN, 7, 70000), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, true},
-        {kPlc5, Header(kFileAscii, kRowA, 9), L(R(MakeItem(kKindString, 0, 200))), MIRA_ERR_RANGE, true},
-        {kSlc, Header(kFileInteger, kRowN, 65543), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, true},
-        {kPlc2, Header(kFileInput, kRowI, 1, 0, 3), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, true},
-        {kPlc2, Header(kFileNone, kRowU, -1, 32768), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, true},
+    // one: 1 for an item write of items[0], its words 1
+    const struct { Model model; PlcAddress header; std::vector<Item> items; int32_t code, one = 0; } cases[] = {
+        {kPlc2, u, L(R(MakeItem(kKindString, 0, 4))), MIRA_ERR_GROUP_WRITE_BIT, 1},
+        {kSlc, Header(kFileTimer, kRowT, 4), L(R(MakeItem(kKindWord, 0, 2, 0, 13))), MIRA_ERR_BAD_MNEMONIC, 1},
+        {kSlc, Header(kFileInteger, kRowN, 7, 70000), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, 1},
+        {kPlc5, Header(kFileAscii, kRowA, 9), L(R(MakeItem(kKindString, 0, 200))), MIRA_ERR_RANGE, 1},
+        {kSlc, Header(kFileInteger, kRowN, 65543), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, 1},
+        {kPlc2, Header(kFileInput, kRowI, 1, 0, 3), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, 1},
+        {kPlc2, Header(kFileNone, kRowU, -1, 32768), L(R(MakeItem(kKindWord, 0))), MIRA_ERR_RANGE, 1},
         {kSlc, Header(kFileTimer, kRowT, 4), L(W(0, 1)), MIRA_ERR_GROUP_WRITE_TCC},
         {kSlc, Header(kFileString, kRowST, 20), L(S(0, 4, u"AB")), MIRA_ERR_GROUP_WRITE_BIT},
         {kPlc2, u, L(W(0, 1), W(128, 2)), MIRA_ERR_RANGE},
@@ -191,14 +162,13 @@ TEST_F(WriteTest, RefusalsBuildNothing) {
         {kSlc, n7, L(F(0x40000000, 1.0)), MIRA_ERR_RANGE},
         {kSlc, n7, L(), MIRA_ERR_RANGE},
         {kSlc, Header(kFileInteger, kRowN, 65536), L(W(0, 1)), MIRA_ERR_RANGE},
-        {kSlc, Header(kFileInput, kRowI, 1, 0, 65536), L(W(0, 1)), MIRA_ERR_RANGE},
         {kPlc5, Header(kFileInput, kRowI, 1, 0, 1), L(W(0, 1)), MIRA_ERR_RANGE},
         {kPlc5Octal, Header(kFileInput, kRowI, 1, 10), L(W(8, 1)), MIRA_ERR_RANGE},
     };
-    const ItemWords one = Words(1);
+    const ItemWords ones = Words(1);
     for (const auto& c : cases) {
         Driver.TnsCounter = 7;
-        EXPECT_EQ(Build(c.model, c.header, c.items, c.item ? &one : nullptr), c.code) << int(&c - cases);
+        EXPECT_EQ(Build(c.model, c.header, c.items, c.one ? &ones : nullptr), c.code) << int(&c - cases);
         EXPECT_TRUE(sent.empty());
         EXPECT_EQ(Driver.TnsCounter, 7u);
     }
@@ -219,11 +189,8 @@ TEST_F(WriteTest, DataOutsideTheRunIsClipped) {
 
 TEST_F(WriteTest, StartSendsAndFinishTakesTheStatus) {
     // An earlier, longer reply left an EXT STS of 0x12 in RxData: a reply without one must not report it.
-    const struct {
-        uint8_t sts;
-        const char* after;  // the bytes after the TNS
-        int32_t code;
-    } cases[] = {{0, "", 0},
+    // after: the bytes after the TNS
+    const struct { uint8_t sts; const char* after; int32_t code; } cases[] = {{0, "", 0},
                  {0x10, "", MIRA_ERR_CONTROLLER_STATUS},
                  {0xF0, "0E", 0x0E},
                  {0xF0, "", MIRA_ERR_CONTROLLER_STATUS}};
@@ -271,10 +238,8 @@ TEST_F(WriteTest, StartRefusalsSendNothing) {
 }
 
 TEST_F(WriteTest, BitIsReadModifiedAndWrittenBack) {
-    const struct {
-        int32_t value;
-        const char *readWord, *written;
-    } cases[] = {{7, "08 00", "08 00"}, {0, "FF FF", "F7 FF"}};
+    const struct { int32_t value; const char *readWord, *written; } cases[] = {{7, "08 00", "08 00"},
+                                                                             {0, "FF FF", "F7 FF"}};
     for (const auto& c : cases) {
         requests.clear();
         Driver.TnsCounter = 0;
