@@ -66,9 +66,7 @@ TEST_F(RequestTest, AddressesNoFieldCarriesAreRefusedBeforeTheTnsMoves) {
         {kClassSlc500, Header(kFileInteger, kRowN, -1), 1, 0, 2},
         {kClassSlc500, n7, -1, 0, 2},
         {kClassSlc500, Header(kFileInput, kRowI, 1, 0, 65536), 1, 0, 2},
-        {kClassPlc2, n7, 257, 0, 2},
         {kClassPlc2, Header(kFileInput, kRowI, 1, 0, 1), 1, 0, 2},
-        {kClassPlc5, Header(kFileInput, kRowI, 1, 0, 2), 1, 0, 1},
         {kClassPlc5, Header(kFileInteger, kRowN, 65536), 1, 0, 1},
     };
     for (const auto& c : cases) {

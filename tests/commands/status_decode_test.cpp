@@ -10,11 +10,9 @@ TEST(CheckReplyStatus, CodesAndTraceLines) {
     const struct { uint8_t sts, ext; int32_t code; const char* trace; } cases[] = {
         {0x00, 0x55, 0, nullptr},
         {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
-        {0x1A, 0x07, 256, "STS Error Code returned: 0x1A, Status Code: 0x7"},
         {0x0B, 0xFF, 256, "STS Error Code returned: 0xB, Status Code: 0xFF"},
         {0xF0, 0x0E, 14, nullptr},
         {0xF0, 0x00, 0, nullptr},
-        {0xF0, 0xFF, 255, nullptr},
         {0xFF, 0x01, 256, "STS Error Code returned: 0xFF"},
     };
     for (const auto& c : cases) {
