@@ -1,5 +1,5 @@
-// The command tests' driver open on the fake Portkit, and for the writes a scripted controller
-// answering each request frame with DLE ACK and a reply of its TNS, CMD | 0x40 and a status.
+// The command tests' driver open on the fake Portkit, with a scripted controller answering each
+// request frame with DLE ACK and a reply of its TNS, CMD | 0x40 and the status given.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,55 +18,8 @@
 
 namespace mira::test {
 
-class DriverFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetDriverState();
-        ResetFake();
-        rows.assign(kItemTableRows, ItemRequest{});
-        strings.assign(size_t(kStringSlotCount) * kStringSlotBytes, 0);
-        groups.assign(kGroupHandles, nullptr);
-        Driver.Port = &Fake().port;
-        Driver.ItemTable = rows.data();
-        Driver.StringSlots = strings.data();
-        Driver.GroupTable = groups.data();
-    }
-    void TearDown() override { ResetDriverState(); }
-    FakeClock clock;
-    std::vector<ItemRequest> rows;
-    std::vector<uint8_t> strings;
-    std::vector<GroupRecord*> groups;
-};
-
-class ReadFixture : public DriverFixture {
-protected:
-    void SetUp() override {
-        DriverFixture::SetUp();
-        Driver.ModelClass = kClassSlc500;
-    }
-    void Plc5() { Driver.ModelClass = kClassPlc5; Driver.Plc5Family = 1; }
-    // Puts a reply into RxData as the receive handler leaves it.
-    static void Reply(const Bytes& message) {
-        for (size_t i = 0; i < message.size() && i < kRxDataBytes; ++i) Driver.RxData[i] = message[i];
-        Fake().port.RxCount = uint32_t(message.size());
-        Fake().port.ReplyReady = 1;
-    }
-    // The message of the n-th frame sent.
-    static Bytes Message(size_t n) { return Unframed(Fake().sends.at(n)); }
-};
-
-inline ItemRequest MakeItem(int32_t kind, int32_t element, int32_t size = 2, int32_t mnemonic = 0, int32_t bit = -1) {
-    ItemRequest i{};
-    i.kind = kind;
-    i.element = element;
-    i.size = size;
-    i.mnemonic = mnemonic;
-    i.hasBit = bit >= 0 ? 1 : 0;
-    i.bit = bit < 0 ? 0 : bit;
-    return i;
-}
-
-inline std::string Ascii(const char* text) { return Hex(Bytes(text, text + std::strlen(text))); }
+inline const std::string kSlcHead = "01 00 0F 00 00 00 AA ";
+inline const std::string kPlc5Head = "01 00 0F 00 00 00 67 00 00 ";
 
 enum Model { kSlc, kSlcAlt, kPlc5, kPlc5Octal, kPlc2 };
 
@@ -78,20 +31,41 @@ inline void SetModel(Model m) {
     Driver.AltAddressMode = m == kSlcAlt ? 1 : 0;
 }
 
-class WriteFixture : public DriverFixture {
+class ReadFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        DriverFixture::SetUp();
-        Driver.NonStandardBcd = 0;
-        SetModel(kSlc);
+        ResetDriverState();
+        ResetFake();
+        rows.assign(kItemTableRows, ItemRequest{});
+        strings.assign(size_t(kStringSlotCount) * kStringSlotBytes, 0);
+        groups.assign(kGroupHandles, nullptr);
+        Driver.Port = &Fake().port;
+        Driver.ItemTable = rows.data();
+        Driver.StringSlots = strings.data();
+        Driver.GroupTable = groups.data();
+        Driver.ModelClass = kClassSlc500;
         Fake().onSend = [this](const Bytes& sent) { Respond(sent); };
     }
-    void Reply(uint8_t sts, const Bytes& data) { replies.emplace_back(sts, data); }
+    void TearDown() override { ResetDriverState(); }
+    // Puts a reply into RxData as the receive handler leaves it.
+    static void Reply(const Bytes& message) {
+        for (size_t i = 0; i < message.size() && i < kRxDataBytes; ++i) Driver.RxData[i] = message[i];
+        Fake().port.RxCount = uint32_t(message.size());
+        Fake().port.ReplyReady = 1;
+    }
+    // The message of the n-th frame sent.
+    static Bytes Message(size_t n) { return Unframed(Fake().sends.at(n)); }
+    // The scripted controller's answer to the next request.
+    void Script(uint8_t sts, const Bytes& data) { replies.emplace_back(sts, data); }
 
-    uint8_t message[kMaxRequestBytes + 16];
-    Bytes sent;                   // the request a builder made
+    FakeClock clock;
+    std::vector<ItemRequest> rows;
+    std::vector<uint8_t> strings;
+    std::vector<GroupRecord*> groups;
     std::vector<Bytes> requests;  // unstuffed messages of the frames sent
     std::deque<std::pair<uint8_t, Bytes>> replies;
+    uint8_t message[kMaxRequestBytes + 16];
+    Bytes sent;  // the request a builder made
 
 private:
     void Respond(const Bytes& frame) {
@@ -99,8 +73,7 @@ private:
         const Bytes m = Unframed(frame);
         requests.push_back(m);
         if (m.size() < 6 || replies.empty()) return;
-        // Sized first: gcc 12 under ThreadSanitizer reports a false
-        // -Warray-bounds for an insert after a six-byte initialiser.
+        // Sized first: gcc 12 under ThreadSanitizer reports a false -Warray-bounds for an insert here.
         const Bytes& data = replies.front().second;
         Bytes reply(6 + data.size());
         const uint8_t head[] = {m[1], m[0], uint8_t(m[2] | 0x40), replies.front().first, m[4], m[5]};
@@ -110,5 +83,14 @@ private:
         Fake().Queue(Answer(reply));
     }
 };
+
+inline ItemRequest MakeItem(int32_t kind, int32_t element, int32_t size = 2, int32_t mnemonic = 0,
+                            int32_t bit = -1) {
+    return {kind, element, size, bit >= 0 ? 1 : 0, bit < 0 ? 0 : bit, mnemonic, 0};
+}
+
+inline std::string Ascii(const char* text) {
+    return Hex(Bytes(text, text + std::strlen(text)));
+}
 
 }  // namespace mira::test

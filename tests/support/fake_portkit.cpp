@@ -11,8 +11,7 @@
 
 namespace mira::test {
 
-// Rebuilt in place rather than allocated afresh: the fuzz targets reset it
-// for every input, and a new block each time cost more than the input did.
+// Rebuilt in place, not allocated afresh: the fuzz targets reset it for every input.
 static FakePort g_fake;
 
 FakePort& Fake() { return g_fake; }
@@ -61,8 +60,7 @@ void FakePort::Queue(const Bytes& bytes) {
 }
 
 void FakePort::Pump() {
-    // What was queued before this pump; what an answer queues meanwhile waits
-    // for the next. Byte by byte, with no copy to allocate.
+    // What was queued before this pump, byte by byte; what an answer queues meanwhile waits.
     size_t n = 0;
     {
         std::lock_guard lock(mutex);
@@ -142,14 +140,7 @@ Bytes Unframed(const Bytes& frame) {
 }
 
 PlcAddress Header(int32_t fileType, int32_t letter, int32_t fileNumber, int32_t base, int32_t slot) {
-    PlcAddress h{};
-    h.station = 1;
-    h.fileType = fileType;
-    h.fileLetter = letter;
-    h.fileNumber = fileNumber;
-    h.slot = slot;
-    h.elementBase = base;
-    return h;
+    return {1, {}, fileNumber, fileType, letter, slot, base, 0, 0};
 }
 
 }  // namespace mira::test
@@ -192,12 +183,9 @@ int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
 void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
     auto& f = Fake();
     mira::Store(port->ReplyReady, 0);
-    mira::Store(port->ErrorCode, 0);
-    if (f.sendErrorCode != 0) mira::Store(port->ErrorCode, f.sendErrorCode);
+    mira::Store(port->ErrorCode, f.sendErrorCode);
     if (!f.keepRecords && !f.onSend) return;
-    // A buffer per send in progress on this thread (a peer may answer from
-    // inside onSend), kept from send to send: a fuzz input can send hundreds
-    // of DLE ACKs.
+    // A buffer per nested send on this thread (a peer may answer inside onSend), kept from send to send.
     thread_local std::deque<mira::test::Bytes> buffers;
     thread_local size_t depth = 0;
     if (buffers.size() <= depth) buffers.emplace_back();
@@ -241,8 +229,8 @@ void PkStationText(generic_port*, const char16_t* stationRef, char16_t* buffer, 
     std::u16string ref = stationRef ? stationRef : u"";
     f.stationRequests.push_back(ref);
     std::u16string value = f.stationText ? f.stationText(stationRef) : ref;
-    const size_t n = value.size() < static_cast<size_t>(limit) ? value.size() : static_cast<size_t>(limit);
-    for (size_t i = 0; i < n; ++i) buffer[i] = value[i];
+    const size_t n = std::min(value.size(), static_cast<size_t>(limit));
+    std::copy_n(value.begin(), n, buffer);
     buffer[n] = 0;
 }
 

@@ -1,6 +1,5 @@
-// A scriptable Portkit (the Pk* functions, on one global FakePort) and a fake clock for the
-// driver's unit tests. Feed() hands bytes to HandInts one per call, as Portkit does; Queue()
-// delivers them at the next yield or sleep, as a peer answers a waiting sender.
+// A scriptable Portkit (the Pk* functions on one global FakePort) and a fake clock. Feed() hands
+// bytes to HandInts one per call, as Portkit does; Queue() delivers them at the next yield or sleep.
 #pragma once
 
 #include <atomic>
@@ -41,26 +40,21 @@ private:
 struct FakePort {
     generic_port port{};
     uint8_t raw[4096]{};
-
-    // Open behaviour.
     bool openReturnsNull = false;
     int32_t openError = 0;
     int32_t closeResult = 1;
     int closeCalls = 0;
     PkReceiveHandler handler = nullptr;
-
-    // Behaviour of the other operations.
-    int32_t sendErrorCode = 0;        // ErrorCode set after each send
-    int32_t outputDoneResult = 1;     // ordinal 44
-    uint32_t yieldAdvanceMs = 1;      // clock advance per yield
-    bool failTableAlloc = false;      // ordinal 1 returns null
-    std::function<void(const Bytes&)> onSend;   // a scripted peer
+    int32_t sendErrorCode = 0;                 // ErrorCode set after each send
+    int32_t outputDoneResult = 1;              // ordinal 44
+    uint32_t yieldAdvanceMs = 1;               // clock advance per yield
+    bool failTableAlloc = false;               // ordinal 1 returns null
+    std::function<void(const Bytes&)> onSend;  // a scripted peer
     std::function<void()> onYield;
-    std::function<void()> onOutputCheck;  // before ordinal 44 answers
+    std::function<void()> onOutputCheck;                         // before ordinal 44 answers
     std::function<std::u16string(const char16_t*)> stationText;  // ordinal 49
 
-    // Recorded calls. A fuzz target keeps no sends or traces, only the units
-    // of every trace line (each line is read to its end either way).
+    // Recorded calls; a fuzz target keeps none but the units of each trace line (read to its end).
     bool keepRecords = true;
     std::vector<Bytes> sends;
     std::vector<std::u16string> traces;
@@ -90,9 +84,8 @@ std::string Narrow(const std::u16string& s);
 std::string Hex(const Bytes& bytes);
 Bytes FromHex(const std::string& hex);
 
-// A message framed with the driver's check; DLE ACK and that frame, as a peer
-// answers a request; the message of a frame (DLE STX, doubled DLEs, DLE ETX
-// and the check taken off).
+// A message framed with the driver's check; DLE ACK and that frame, as a peer answers; the
+// message of a frame (DLE STX, doubled DLEs, DLE ETX and the check taken off).
 Bytes Framed(const Bytes& message);
 Bytes Answer(const Bytes& message);
 Bytes Unframed(const Bytes& frame);
