@@ -1,9 +1,10 @@
+#include "groups/registry.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "groups/registry.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 
@@ -25,30 +26,28 @@ protected:
     std::vector<GroupRecord*> table_;
 };
 
-struct AddCase {
-    int32_t handle;
-    const char16_t* header;
-    std::vector<const char16_t*> items;
-    int32_t count;  // -1: the size of items
-    int32_t result;
-};
-
 TEST_F(Registry, AddRefusesWhatCannotBeRead) {
-    const AddCase cases[] = {
-        {0, u"N7:0", {u"W1", u"W2"}, -1, 1}, {16383, u"T4:0", {u"0.DN"}, -1, 1},
+    // Handle, header, items, their count (-1: the size of items), result.
+    const std::tuple<int32_t, const char16_t*, std::vector<const char16_t*>, int32_t, int32_t> cases[] = {
+        {0, u"N7:0", {u"W1", u"W2"}, -1, 1},
+        {16383, u"T4:0", {u"0.DN"}, -1, 1},
         {3, u"N7:0", {}, 0, 1},  // a group without items registers
-        {-1, u"N7:0", {u"W1"}, -1, 0}, {16384, u"N7:0", {u"W1"}, -1, 0}, {4, u"Q7:0", {u"W1"}, -1, 0},
-        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0}, {4, u"N7:0", {u"W1", nullptr}, -1, 0},
-        {4, u"N7:0", {u"W1"}, -3, 0}, {4, u"N7:0", {u"W1"}, 4097, 0}, {4, nullptr, {u"W1"}, -1, 0},
+        {-1, u"N7:0", {u"W1"}, -1, 0},
+        {16384, u"N7:0", {u"W1"}, -1, 0},
+        {4, u"Q7:0", {u"W1"}, -1, 0},
+        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0},
+        {4, u"N7:0", {u"W1", nullptr}, -1, 0},
+        {4, u"N7:0", {u"W1"}, -3, 0},
+        {4, u"N7:0", {u"W1"}, 4097, 0},
+        {4, nullptr, {u"W1"}, -1, 0},
     };
-    for (const auto& c : cases) {
-        const int32_t count = c.count == -1 ? int32_t(c.items.size()) : c.count;
-        EXPECT_EQ(UDrvAddGroup(c.handle, u"1", c.header, c.items.data(), count), c.result) << c.handle;
-        const GroupRecord* g = FindGroup(c.handle);
-        EXPECT_EQ(g != nullptr, c.result == 1) << c.handle;
-        if (g != nullptr) {
-            EXPECT_EQ(g->itemCount, count);
-        }
+    for (const auto& [handle, header, items, itemCount, result] : cases) {
+        SCOPED_TRACE(handle);
+        const int32_t count = itemCount == -1 ? int32_t(items.size()) : itemCount;
+        EXPECT_EQ(UDrvAddGroup(handle, u"1", header, items.data(), count), result);
+        const GroupRecord* g = FindGroup(handle);
+        EXPECT_EQ(g != nullptr, result == 1);
+        EXPECT_EQ(g != nullptr ? g->itemCount : count, count);
     }
     EXPECT_EQ(FindGroup(0)->items[1].element, 2);
 }
@@ -75,9 +74,6 @@ TEST_F(Registry, ReplaceRemoveAndStationText) {
     ASSERT_EQ(UDrvAddGroup(9, u"1", u"N7:0", one, 1), 1);
     UDrvRemoveAllGroups();
     for (GroupRecord* entry : table_) ASSERT_EQ(entry, nullptr);
-    int32_t error = 5;
-    EXPECT_EQ(UDrvReadGroupStartEx2(9, &error), 0);
-    EXPECT_EQ(error, 0);
 
     // Before open there is no table: every call does nothing.
     Driver.GroupTable = nullptr;
