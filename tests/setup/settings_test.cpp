@@ -1,17 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "setup/driver_state.h"
 
 namespace mira {
 namespace {
-
-void PutText(char16_t (&field)[82], const std::u16string& text) {
-    std::memset(field, 0, sizeof field);
-    for (size_t i = 0; i < text.size() && i < 82; ++i) field[i] = text[i];
-}
 
 // The settings applied; the error, once the version text is checked.
 int32_t Apply(const DriverSettings& settings, MiraWindowHandle window = 0) {
@@ -22,75 +16,56 @@ int32_t Apply(const DriverSettings& settings, MiraWindowHandle window = 0) {
     return error;
 }
 
-struct ModelCase { const char16_t* model; uint32_t modelClass; uint32_t plc5Family; uint32_t octalIo; };
-
-class ModelTextTest : public ::testing::TestWithParam<ModelCase> {};
-
-TEST_P(ModelTextTest, ChoosesTheRow) {
-    const ModelCase& c = GetParam();
-    ResetDriverState();
-    DriverSettings settings{};
-    PutText(settings.ModelText, c.model);
-    // Leftovers of an earlier open must not survive.
-    Driver.OctalIo = 1;
-    Driver.Plc5Family = 1;
-    EXPECT_EQ(Apply(settings), 0);
-    EXPECT_EQ(Driver.ModelClass, c.modelClass);
-    EXPECT_EQ(Driver.Plc5Family, c.plc5Family);
-    EXPECT_EQ(Driver.OctalIo, c.octalIo);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Models, ModelTextTest,
-    ::testing::Values(ModelCase{u"2", 2, 0, 0}, ModelCase{u"5", 5, 1, 0}, ModelCase{u"500", 500, 0, 0},
-                      ModelCase{u"PLC2", 2, 0, 0}, ModelCase{u"plc5", 5, 1, 0},
-                      ModelCase{u"plc5 with i/o octal", 5, 1, 1}, ModelCase{u"SLC500", 500, 0, 0},
-                      ModelCase{u"5:1", 5, 1, 1}, ModelCase{u"5:0", 5, 1, 0}, ModelCase{u"5:", 5, 1, 0},
-                      ModelCase{u"5:-3", 5, 1, 0}, ModelCase{u"5: 2", 5, 1, 1}, ModelCase{u"PLC5:1", 5, 1, 0},
-                      ModelCase{u"5x", 5, 1, 0}, ModelCase{u"", 500, 0, 0}, ModelCase{u" 5", 500, 0, 0},
-                      ModelCase{u"SLC500 ", 500, 0, 0}, ModelCase{u"2:1", 2, 0, 0}));
-
-struct OptionCase {
-    const char16_t* mode;
-    int32_t errorCheck;
-    int32_t addressOption;
-    const char16_t* station;
+// A model text with the other settings. Only the bare "5" row reads a number after ':'; no row
+// matches a text with blanks around it.
+struct SettingsCase {
+    const char16_t *model, *mode, *station;
+    int32_t errorCheck, addressOption;
+    uint32_t modelClass, plc5Family, octalIo;
     uint8_t nonStandardBcd;
-    uint32_t useCrc;
-    uint32_t altAddress;
-    uint32_t station_;
+    uint32_t useCrc, altAddress, localStation;
 };
 
-class OptionTest : public ::testing::TestWithParam<OptionCase> {};
-
-TEST_P(OptionTest, SetsTheFields) {
-    const OptionCase& c = GetParam();
-    ResetDriverState();
-    DriverSettings settings{};
-    PutText(settings.ModeText, c.mode);
-    PutText(settings.StationText, c.station);
-    settings.ErrorCheckOption = c.errorCheck;
-    settings.AddressOption = c.addressOption;
-    Driver.ChannelBusy = 1;
-    (void)Apply(settings, 0x1234);
-    EXPECT_EQ(Driver.NonStandardBcd, c.nonStandardBcd);
-    EXPECT_EQ(Driver.UseCrc, c.useCrc);
-    EXPECT_EQ(Driver.AltAddressMode, c.altAddress);
-    EXPECT_EQ(Driver.LocalStation, c.station_);
-    EXPECT_EQ(Driver.ChannelBusy, 0u);
-    EXPECT_EQ(Driver.NotifyWindow, 0x1234u);
+TEST(ApplySettings, SetsTheFields) {
+    const SettingsCase cases[] = {
+        {u"5", u"Standard", u"5", 0, 0, 5, 1, 0, 0, 0, 0, 5},
+        {u"plc5", u"sTaNdArD", u"  12", 1, 1, 5, 1, 0, 0, 1, 1, 12},
+        {u"plc5 with i/o octal", u"Standard ", u"x", -1, -7, 5, 1, 1, 1, 0, 1, 0},
+        {u"5:1", u"", u"-3", 2, 0, 5, 1, 1, 1, 1, 0, 0xFFFFFFFDu},
+        {u"5:0", u"Non-standard", u"", 0x7FFFFFFF, 0, 5, 1, 0, 1, 1, 0, 0},
+        {u"PLC5:1", u"Standard", u"5", 0, 0, 5, 1, 0, 0, 0, 0, 5},
+        {u"", u"Standard", u"5", 0, 0, 500, 0, 0, 0, 0, 0, 5},
+        {u" 5", u"Standard", u"5", 0, 0, 500, 0, 0, 0, 0, 0, 5},
+        {u"SLC500 ", u"Standard", u"5", 0, 0, 500, 0, 0, 0, 0, 0, 5},
+    };
+    for (const SettingsCase& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        ResetDriverState();
+        DriverSettings settings{};
+        std::u16string(c.model).copy(settings.ModelText, 81);
+        std::u16string(c.mode).copy(settings.ModeText, 81);
+        std::u16string(c.station).copy(settings.StationText, 81);
+        settings.ErrorCheckOption = c.errorCheck;
+        settings.AddressOption = c.addressOption;
+        // Leftovers of an earlier open must not survive.
+        Driver.OctalIo = 1;
+        Driver.Plc5Family = 1;
+        Driver.ChannelBusy = 1;
+        EXPECT_EQ(Apply(settings, 0x1234), 0);
+        EXPECT_EQ(Driver.ModelClass, c.modelClass);
+        EXPECT_EQ(Driver.Plc5Family, c.plc5Family);
+        EXPECT_EQ(Driver.OctalIo, c.octalIo);
+        EXPECT_EQ(Driver.NonStandardBcd, c.nonStandardBcd);
+        EXPECT_EQ(Driver.UseCrc, c.useCrc);
+        EXPECT_EQ(Driver.AltAddressMode, c.altAddress);
+        EXPECT_EQ(Driver.LocalStation, c.localStation);
+        EXPECT_EQ(Driver.ChannelBusy, 0u);
+        EXPECT_EQ(Driver.NotifyWindow, 0x1234u);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, OptionTest,
-                         ::testing::Values(OptionCase{u"Standard", 0, 0, u"5", 0, 0, 0, 5},
-                                           OptionCase{u"sTaNdArD", 1, 1, u"  12", 0, 1, 1, 12},
-                                           OptionCase{u"Standard ", -1, -7, u"x", 1, 0, 1, 0},
-                                           OptionCase{u"", 2, 0, u"-3", 1, 1, 0, 0xFFFFFFFDu},
-                                           OptionCase{u"Non-standard", 0x7FFFFFFF, 0, u"", 1, 1, 0, 0}));
-
-// Every text field filled to its last code unit, and the words after them
-// holding no zero code unit either: a copy that ran past its field would
-// overflow the local buffers, which the sanitizer build reports.
+// Every text field filled to its last code unit, and the words after them holding no zero code unit
+// either: a copy that ran past its field would overflow the local buffers under the sanitizers.
 TEST(ApplySettings, UnterminatedFieldsAreReadWithinTheirBounds) {
     ResetDriverState();
     DriverSettings settings{};
