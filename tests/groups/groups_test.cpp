@@ -1,7 +1,7 @@
-#include "groups/unsolicited.h"
-
 #include <algorithm>
 
+#include "groups/registry.h"
+#include "groups/unsolicited.h"
 #include "link/link_fixture.h"
 
 namespace mira::test {
@@ -13,6 +13,11 @@ protected:
         LinkFixture::SetUp();
         slots = Driver.UnsolSlots;
         Driver.UnsolItemTable = rows.data();
+        Driver.GroupTable = groups.data();
+    }
+    void TearDown() override {
+        UDrvRemoveAllGroups();
+        LinkFixture::TearDown();
     }
 
     // A slot as the receive handler fills it: the message, DLE ETX, a BCC.
@@ -34,6 +39,7 @@ protected:
     UnsolSlot* slots = nullptr;
     std::vector<ItemRequest> rows = std::vector<ItemRequest>(kItemTableRows);
     std::vector<HostValueCore> values;
+    std::vector<GroupRecord*> groups = std::vector<GroupRecord*>(kGroupHandles);
 };
 
 TEST_F(UnsolicitedTest, KeyMatchIsExactCaseSensitiveAndLowestFirst) {
@@ -101,8 +107,8 @@ TEST_F(UnsolicitedTest, Plc2WriteIsDeliveredAndAnswered) {
         EXPECT_EQ(values[i].valueType, uint32_t(MIRA_VALUE_INTEGER)) << i;
         EXPECT_EQ(values[i].value.integer, expected[i]) << i;
     }
-    EXPECT_EQ(Driver.UnsolHeader.elementCount, 4);
     ASSERT_EQ(Fake().sends.size(), 1u);  // CMD | 0x40, STS 0, the stored TNS
+    EXPECT_EQ(Driver.UnsolHeader.elementCount, 4);
     EXPECT_EQ(Hex(Fake().sends[0]), "10 02 03 00 48 00 34 12 10 03 6F");
     EXPECT_EQ(Driver.ChannelBusy, 0u);
     EXPECT_EQ(slots[2].InUse, 0u);
@@ -128,6 +134,63 @@ TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
         EXPECT_EQ(values[0].valueType, 0u);  // nothing delivered in part
     }
     EXPECT_TRUE(Fake().sends.empty());
+}
+
+using Registry = UnsolicitedTest;
+
+TEST_F(Registry, AddRefusesWhatCannotBeRead) {
+    // Handle, header, items, their count (-1: the size of items), result.
+    const std::tuple<int32_t, const char16_t*, std::vector<const char16_t*>, int32_t, int32_t> cases[] = {
+        {0, u"N7:0", {u"W1", u"W2"}, -1, 1},
+        {16383, u"T4:0", {u"0.DN"}, -1, 1},
+        {3, u"N7:0", {}, 0, 1},  // a group without items registers
+        {-1, u"N7:0", {u"W1"}, -1, 0},
+        {16384, u"N7:0", {u"W1"}, -1, 0},
+        {4, u"Q7:0", {u"W1"}, -1, 0},
+        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0},
+        {4, u"N7:0", {u"W1", nullptr}, -1, 0},
+        {4, u"N7:0", {u"W1"}, -3, 0},
+        {4, u"N7:0", {u"W1"}, 4097, 0},
+        {4, nullptr, {u"W1"}, -1, 0},
+    };
+    for (const auto& [handle, header, items, itemCount, result] : cases) {
+        SCOPED_TRACE(handle);
+        const int32_t count = itemCount == -1 ? int32_t(items.size()) : itemCount;
+        EXPECT_EQ(UDrvAddGroup(handle, u"1", header, items.data(), count), result);
+        const GroupRecord* g = FindGroup(handle);
+        EXPECT_EQ(g != nullptr, result == 1);
+        EXPECT_EQ(g != nullptr ? g->itemCount : count, count);
+    }
+    EXPECT_EQ(FindGroup(0)->items[1].element, 2);
+}
+
+TEST_F(Registry, ReplaceRemoveAndStationText) {
+    const char16_t* one[] = {u"W1"};
+    const char16_t* bad[] = {u"W1", u"0.XX"};
+    const char16_t* three[] = {u"W1", u"W2", u"W3"};
+    ASSERT_EQ(UDrvAddGroup(5, u"1", u"N7:0", one, 1), 1);
+    ASSERT_EQ(UDrvAddGroup(5, u"2", u"N7:0", three, 3), 1);
+    EXPECT_EQ(FindGroup(5)->itemCount, 3);
+    EXPECT_EQ(UDrvAddGroup(5, u"1", u"T4:0", bad, 2), 0);
+    EXPECT_EQ(FindGroup(5), nullptr);  // a failed replacement leaves the handle empty
+
+    const std::u16string longRef = std::u16string(80, u'7') + u"99";
+    ASSERT_EQ(UDrvAddGroup(6, longRef.c_str(), u"N7:0", one, 1), 1);
+    EXPECT_EQ(std::u16string(FindGroup(6)->header.stationText), std::u16string(80, u'7'));
+
+    for (int32_t handle : {7, -1, 16384}) UDrvRemoveGroup(handle);  // empty or out of range: nothing happens
+    UDrvRemoveGroup(6);
+    EXPECT_EQ(FindGroup(6), nullptr);
+    ASSERT_EQ(UDrvAddGroup(9, u"1", u"N7:0", one, 1), 1);
+    UDrvRemoveAllGroups();
+    for (GroupRecord* entry : groups) ASSERT_EQ(entry, nullptr);
+
+    // Before open there is no table: every call does nothing.
+    Driver.GroupTable = nullptr;
+    EXPECT_EQ(UDrvAddGroup(1, u"1", u"N7:0", one, 1), 0);
+    UDrvRemoveGroup(1);
+    UDrvRemoveAllGroups();
+    EXPECT_EQ(FindGroup(1), nullptr);
 }
 
 }  // namespace
