@@ -107,8 +107,8 @@ TEST_F(UnsolicitedTest, Plc2WriteIsDeliveredAndAnswered) {
         EXPECT_EQ(values[i].valueType, uint32_t(MIRA_VALUE_INTEGER)) << i;
         EXPECT_EQ(values[i].value.integer, expected[i]) << i;
     }
-    ASSERT_EQ(Fake().sends.size(), 1u);  // CMD | 0x40, STS 0, the stored TNS
     EXPECT_EQ(Driver.UnsolHeader.elementCount, 4);
+    ASSERT_EQ(Fake().sends.size(), 1u);  // CMD | 0x40, STS 0, the stored TNS
     EXPECT_EQ(Hex(Fake().sends[0]), "10 02 03 00 48 00 34 12 10 03 6F");
     EXPECT_EQ(Driver.ChannelBusy, 0u);
     EXPECT_EQ(slots[2].InUse, 0u);
@@ -125,11 +125,10 @@ TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
         {"00 03 08 00 34 12 00 02 34 12 00 00", {u"W0", u"W2"}, 0, MIRA_ERR_RANGE},
     };
     for (const auto& [message, items, result, code] : cases) {
-        SCOPED_TRACE(message);
         Store(0, u"U:512\t3", message);
         int32_t error = 0;
-        EXPECT_EQ(Process(u"U:512", items, &error), result);
-        EXPECT_EQ(error, code);
+        EXPECT_EQ(Process(u"U:512", items, &error), result) << message;
+        EXPECT_EQ(error, code) << message;
         EXPECT_EQ(slots[0].InUse, 1u);
         EXPECT_EQ(values[0].valueType, 0u);  // nothing delivered in part
     }
@@ -154,12 +153,11 @@ TEST_F(Registry, AddRefusesWhatCannotBeRead) {
         {4, nullptr, {u"W1"}, -1, 0},
     };
     for (const auto& [handle, header, items, itemCount, result] : cases) {
-        SCOPED_TRACE(handle);
         const int32_t count = itemCount == -1 ? int32_t(items.size()) : itemCount;
-        EXPECT_EQ(UDrvAddGroup(handle, u"1", header, items.data(), count), result);
+        EXPECT_EQ(UDrvAddGroup(handle, u"1", header, items.data(), count), result) << handle;
         const GroupRecord* g = FindGroup(handle);
-        EXPECT_EQ(g != nullptr, result == 1);
-        EXPECT_EQ(g != nullptr ? g->itemCount : count, count);
+        EXPECT_EQ(g != nullptr, result == 1) << handle;
+        EXPECT_EQ(g != nullptr ? g->itemCount : count, count) << handle;
     }
     EXPECT_EQ(FindGroup(0)->items[1].element, 2);
 }

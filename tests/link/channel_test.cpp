@@ -16,8 +16,7 @@ protected:
     FakeClock clock;
 };
 
-// A holder that never lets go is displaced strictly after TimeoutA + TimeoutB,
-// and the receive state is reset with it.
+// A holder that never lets go is displaced strictly after TimeoutA + TimeoutB, the receive state with it.
 TEST_F(ChannelTest, ForcedReleaseComesStrictlyAfterTheSum) {
     const struct {
         uint16_t timeoutA, timeoutB;
@@ -36,9 +35,7 @@ TEST_F(ChannelTest, ForcedReleaseComesStrictlyAfterTheSum) {
         Driver.ChannelBusy = r.busy;
         Driver.ForeignFrameSeen = 1;
         const uint32_t limit = uint32_t{r.timeoutA} + r.timeoutB;
-        Fake().onYield = [&] {
-            EXPECT_TRUE(clock.now() - r.start > limit || Driver.ChannelBusy == r.busy) << limit;
-        };
+        Fake().onYield = [&] { EXPECT_TRUE(clock.now() - r.start > limit || Driver.ChannelBusy == r.busy); };
         TakeChannel();
         EXPECT_EQ(static_cast<uint32_t>(Fake().yields), limit / r.yieldMs + 1) << limit;
         EXPECT_GT(clock.now() - r.start, limit);
@@ -108,8 +105,7 @@ TEST_F(ChannelTest, WaitOutputDrainedEndsInTime) {
     }
 }
 
-// A feeder thread plays the peer's answers byte by byte into HandInts while
-// the host thread runs transactions as every sender does. Runs under TSan.
+// A feeder thread plays the peer into HandInts byte by byte while the host thread runs transactions (TSan).
 using ThreadsTest = LinkFixture;
 
 TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
