@@ -64,13 +64,12 @@ TEST_P(StreamTest, HandlesTheLinkEvents) {
         if (p[0] == 'L') bytes[bytes.size() - 1 - crc] ^= 1;
         Fake().Feed(bytes);
     }
-    const auto& port = Fake().port;
-    EXPECT_EQ(port.ReplyReady, c.ready);
+    EXPECT_EQ(Fake().port.ReplyReady, c.ready);
     EXPECT_EQ(SlotsInUse(), c.slots);
     EXPECT_EQ(Posts(), c.slots);
     EXPECT_EQ(Driver.ChannelBusy, c.busyAfter);
     EXPECT_EQ(Hex(Fake().AllSent()), c.sent);
-    EXPECT_EQ(port.RxState, StIdle);
+    EXPECT_EQ(Fake().port.RxState, StIdle);
     EXPECT_EQ(Driver.ForeignFrameSeen, 0u);
     const auto lines = Fake().TraceLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "ERROR OF PROTOCOL."), c.protocolError ? 1 : 0);
