@@ -23,8 +23,7 @@ protected:
     // A slot as the receive handler fills it: the message, DLE ETX, a BCC.
     void Store(int32_t index, const std::u16string& key, const std::string& messageHex, bool inUse = true) {
         UnsolSlot& s = slots[index];
-        Bytes m = FromHex(messageHex);
-        m.insert(m.end(), {0x10, 0x03, 0x00});
+        const Bytes m = FromHex(messageHex + " 10 03 00");
         std::copy(m.begin(), m.end(), s.FrameBytes);
         s.FrameLength = uint32_t(m.size());
         std::copy(key.begin(), key.begin() + std::min<size_t>(key.size(), 64), s.KeyText);

@@ -82,7 +82,6 @@ TEST_F(OpenCloseTest, TypeQueryFollowsTheItemKind) {
     for (const auto& [header, item, type] : cases) EXPECT_EQ(UDrvGetType(header, item), type);  // before open
 }
 
-// The settings applied; the error, once the version text is checked.
 int32_t Apply(const DriverSettings& settings, MiraWindowHandle window = 0) {
     char16_t version[8]{};
     int32_t error = -1;
