@@ -1,31 +1,28 @@
 #include "link/channel.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "link/receive.h"
 #include "link_fixture.h"
+#include "platform/atomic_word.h"
 
-namespace mira {
+namespace mira::test {
 namespace {
 
-using test::Bytes;
-using test::Fake;
-using test::FromHex;
-using test::Hex;
-
-class ChannelTest : public test::LinkFixture {
+class ChannelTest : public LinkFixture {
 protected:
-    test::FakeClock clock;
+    FakeClock clock;
 };
 
-struct ForceCase { uint16_t timeoutA, timeoutB; uint32_t start, yieldMs, busy; };
-
-// A holder that never lets go is displaced strictly after TimeoutA + TimeoutB,
-// and the receive state is reset with it.
+// A holder that never lets go is displaced strictly after TimeoutA + TimeoutB, the receive state with it.
 TEST_F(ChannelTest, ForcedReleaseComesStrictlyAfterTheSum) {
-    const ForceCase rows[] = {{1000, 500, 1000, 1, 1},        {1000, 500, 1000, 1, 2}, {0, 0, 1000, 1, 1},
-                              {65535, 65535, 1000, 16, 1},    {1000, 500, 0xFFFFFF00u, 1, 1},
-                              {1000, 500, 5, 7, 2}};
+    const struct {
+        uint16_t timeoutA, timeoutB;
+        uint32_t start, yieldMs, busy;
+    } rows[] = {{1000, 500, 1000, 1, 1},     {1000, 500, 1000, 1, 2},        {0, 0, 1000, 1, 1},
+                {65535, 65535, 1000, 16, 1}, {1000, 500, 0xFFFFFF00u, 1, 1}, {1000, 500, 5, 7, 2}};
     for (const auto& r : rows) {
         SetUp();
         auto& port = Fake().port;
@@ -38,11 +35,7 @@ TEST_F(ChannelTest, ForcedReleaseComesStrictlyAfterTheSum) {
         Driver.ChannelBusy = r.busy;
         Driver.ForeignFrameSeen = 1;
         const uint32_t limit = uint32_t{r.timeoutA} + r.timeoutB;
-        Fake().onYield = [&] {
-            if (clock.now() - r.start <= limit) {
-                EXPECT_EQ(Driver.ChannelBusy, r.busy) << limit;
-            }
-        };
+        Fake().onYield = [&] { EXPECT_TRUE(clock.now() - r.start > limit || Driver.ChannelBusy == r.busy); };
         TakeChannel();
         EXPECT_EQ(static_cast<uint32_t>(Fake().yields), limit / r.yieldMs + 1) << limit;
         EXPECT_GT(clock.now() - r.start, limit);
@@ -73,15 +66,15 @@ TEST_F(ChannelTest, ResetLineAlwaysLeavesTheChannelFree) {
 }
 
 TEST_F(ChannelTest, PollReplyPrefersReplyReady) {
-    struct { uint32_t ready, code; int32_t result, error; } rows[] = {
+    const std::tuple<uint32_t, uint32_t, int32_t, int32_t> rows[] = {
         {0, 0, 0, -7}, {1, 0, 1, 0}, {0, 0x101, 1, 0x101}, {1, 0x101, 1, 0}, {7, 0x100, 1, 0}};
-    for (const auto& r : rows) {
-        Fake().port.ReplyReady = r.ready;
-        Fake().port.ErrorCode = r.code;
+    for (const auto& [ready, code, result, reported] : rows) {
+        Fake().port.ReplyReady = ready;
+        Fake().port.ErrorCode = code;
         int32_t error = -7;
-        EXPECT_EQ(PollReply(&error), r.result);
-        EXPECT_EQ(error, r.error);
-        EXPECT_EQ(Fake().port.ReplyReady + Fake().port.ErrorCode, r.ready + r.code);  // nothing cleared
+        EXPECT_EQ(PollReply(&error), result);
+        EXPECT_EQ(error, reported);
+        EXPECT_EQ(Fake().port.ReplyReady + Fake().port.ErrorCode, ready + code);  // nothing cleared
     }
     EXPECT_EQ(Fake().statusUpdates, 5);
     Driver.Port = nullptr;
@@ -91,9 +84,12 @@ TEST_F(ChannelTest, PollReplyPrefersReplyReady) {
 }
 
 TEST_F(ChannelTest, WaitOutputDrainedEndsInTime) {
-    struct { uint32_t start, stepMs; int doneAt; uint32_t jumpTo; int checks; } rows[] = {
-        {1000, 1, 1, 0, 1}, {1000, 1, 5, 0, 5}, {1000, 1, 0, 0, 100}, {1000, 30, 0, 0, 4},
-        {0xFFFFFFF0u, 0, 0, 5, 1},   // the tick count wraps: the wait ends at once
+    struct {
+        uint32_t start, stepMs, jumpTo;
+        int doneAt, checks;
+    } rows[] = {
+        {1000, 1, 0, 1, 1},        {1000, 1, 0, 5, 5},        {1000, 1, 0, 0, 100},
+        {1000, 30, 0, 0, 4},       {0xFFFFFFF0u, 0, 5, 0, 1},  // the tick count wraps: the wait ends at once
         {0xFFFFFFC0u, 1, 0, 0, 64}};
     for (const auto& r : rows) {
         SetUp();
@@ -109,5 +105,61 @@ TEST_F(ChannelTest, WaitOutputDrainedEndsInTime) {
     }
 }
 
+// A feeder thread plays the peer into HandInts byte by byte while the host thread runs transactions (TSan).
+using ThreadsTest = LinkFixture;
+
+TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
+    constexpr int kRounds = 150;
+    std::atomic<int> requested{0};
+    int foreignSent = 0, foreignSeen = 0;
+    Driver.RequestCommand = 0x0F;  // the command every round sends
+    std::thread feeder([&] {
+        for (int t = 0; t < kRounds; ++t) {
+            while (requested.load(std::memory_order_acquire) <= t) std::this_thread::yield();
+            const uint8_t tns = static_cast<uint8_t>(t);
+            Fake().Feed(FromHex("10 06"));
+            if (t % 3 == 0) {  // a controller's write before the reply; no TNS byte matches
+                Fake().Feed(Framed({1, 5, 8, 0, uint8_t(tns + 0x80), uint8_t(tns + 0x40), uint8_t(t), 0}));
+                ++foreignSent;
+            }
+            Bytes reply = {1, 0, 0x4F, 0, tns, 0};
+            for (int i = 0; i < t % 40; ++i) reply.push_back(uint8_t(i % 5 == 0 ? 0x10 : i + t));
+            Fake().Feed(Framed(reply));
+        }
+    });
+    for (int t = 0; t < kRounds; ++t) {
+        Store(Driver.TnsCounter, t + 1u);  // the command below used TNS t
+        const Bytes frame = Framed({0, 1, 0x0F, 0, uint8_t(t), 0});
+        TakeChannel();
+        ResetReceiver(Driver.Port);
+        PkSend(Driver.Port, frame.data(), static_cast<int32_t>(frame.size()));
+        requested.store(t + 1, std::memory_order_release);
+        int32_t error = -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (PollReply(&error) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        if (error != 0) {
+            ADD_FAILURE() << "no reply in transaction " << t;
+            requested.store(kRounds);  // let the feeder run out
+            break;
+        }
+        WaitOutputDrained();
+        uint8_t got[48] = {};
+        ASSERT_EQ(CopyRxData(0, 6 + t % 40, got), 6 + t % 40);
+        EXPECT_EQ(got[4], t % 256);
+        EXPECT_TRUE(t % 40 < 2 || got[7] == uint8_t(1 + t)) << t;
+        for (int i = 0; i < kUnsolSlotCount; ++i) {
+            UnsolSlot& slot = Driver.UnsolSlots[i];
+            if (LoadAcquire(slot.InUse) == 0) continue;
+            EXPECT_EQ(Narrow(slot.KeyText), "U:" + std::to_string(slot.FrameBytes[6]) + "\t5");
+            StoreRelease(slot.InUse, 0u);
+            ++foreignSeen;
+        }
+    }
+    feeder.join();
+    EXPECT_EQ(foreignSeen, foreignSent);
+    EXPECT_EQ(Posts(), foreignSent);
+}
+
 }  // namespace
-}  // namespace mira
+}  // namespace mira::test

@@ -37,8 +37,8 @@ protected:
     }
     void TearDown() override {
         StopWindowBridge();
-        for (size_t i = 0; i < kGuard; ++i)
-            ASSERT_TRUE(store_[i] == 0xA5 && store_[kGuard + kTable + i] == 0xA5) << "write outside the slots";
+        for (const uint8_t* guard : {store_, store_ + kGuard + kTable})
+            EXPECT_EQ(Bytes(guard, guard + kGuard), Bytes(kGuard, 0xA5)) << "write outside the slots";
         ResetDriverState();
     }
     // The messages the window got, once the bridge has delivered all.

@@ -1,74 +1,53 @@
 #include "link/receive.h"
 
-#include <string>
-#include <vector>
-
 #include "commands/request.h"
+#include "link/frame.h"
 #include "link_fixture.h"
 #include "platform/atomic_word.h"
 
-namespace mira {
+namespace mira::test {
 namespace {
 
-using test::Bytes;
-using test::Fake;
-using test::Framed;
-using test::FromHex;
-using test::Hex;
-
-// A stream of link events: "F:" a good frame of the message, "B:" the same
-// with a broken check, "E:" the message sent as a request and its frame
-// echoed back by the line, anything else raw bytes. Every row runs in both modes.
+// Link events: "F:" a good frame of the message, "B:" the same with its last check byte broken, "L:"
+// with its first (CRC low byte), "E:" the message sent as a request and echoed back by the line, else
+// raw bytes. Every row runs in both modes.
 struct StreamCase {
     const char* name;
-    uint32_t busy, tns;
     std::vector<std::string> pieces;
-    uint32_t ready;
+    uint32_t busy, tns, ready, busyAfter;
     int slots;
-    uint32_t busyAfter;
     const char* sent;
     bool protocolError;
 };
 
 #define REPLY4 "01 00 4F 00 34 12 AA BB"  // TNS low byte in RxData[4]
-#define REPLY5 "01 00 4F 00 99 34"        // ... in RxData[5]
 #define FOREIGN "01 02 08 00 77 00 00 02 01 00"
 #define REQUEST "01 00 0F 00 34 00 A2 02 07 89 00 00"  // its reply is CMD 0x4F
 
 const StreamCase kStreams[] = {
-    {"ReplyTnsInByte4", 1, 0x35, {"F:" REPLY4}, 1, 0, 0, "10 06", false},
-    {"ReplyTnsInByte5", 1, 0x35, {"F:" REPLY5}, 1, 0, 0, "10 06", false},
-    {"TnsCounterWraps", 1, 0x100, {"F:01 00 4F 00 FF 00"}, 1, 0, 0, "10 06", false},
-    {"ForeignKeepsSender", 1, 0x35, {"F:" FOREIGN}, 0, 1, 1, "10 06", false},
-    {"FrameOnFreeChannel", 0, 0x35, {"F:" FOREIGN}, 0, 1, 0, "10 06", false},
-    {"RepeatedReplyNoSender", 0, 0x35, {"F:" REPLY4}, 0, 1, 0, "10 06", false},
-    {"BadCheckDroppedAcked", 1, 0x35, {"B:" REPLY4}, 0, 0, 0, "10 06", false},
-    {"EnqAnswered", 1, 0, {"10 05"}, 0, 0, 0, "10 06", false},
-    {"AckKeepsSender", 1, 0, {"10 06"}, 0, 0, 1, "", false},
-    {"NakKeepsSender", 1, 0, {"10 15"}, 0, 0, 1, "", false},
-    {"AckOnFreeChannel", 0, 0, {"10 06"}, 0, 0, 0, "", false},
-    {"AckDuringIncoming", 2, 0, {"10 06"}, 0, 0, 0, "", false},
-    {"OtherLinkByteFrees", 1, 0, {"10 41"}, 0, 0, 0, "", false},
-    {"IdleNoiseKeepsSender", 1, 0, {"00 41 FF 03 02"}, 0, 0, 1, "", false},
-    {"StxInsideFrame", 1, 0, {"10 02 01 02 10 02"}, 0, 0, 0, "", true},
-    {"AckThenReply", 1, 0x35, {"10 06", "F:" REPLY4}, 1, 0, 0, "10 06", false},
-    {"ForeignThenReply", 1, 0x35, {"F:" FOREIGN, "F:" REPLY4}, 1, 1, 0, "10 06 10 06", false},
+    {"ReplyTnsInByte5", {"F:01 00 4F 00 99 34"}, 1, 0x35, 1, 0, 0, "10 06", false},
+    {"TnsCounterWraps", {"F:01 00 4F 00 FF 00"}, 1, 0x100, 1, 0, 0, "10 06", false},
+    {"BadCheckDroppedAcked", {"B:" REPLY4}, 1, 0x35, 0, 0, 0, "10 06", false},
+    {"EnqAnswered", {"10 05"}, 1, 0, 0, 0, 0, "10 06", false},
+    {"NakKeepsSender", {"10 15"}, 1, 0, 0, 1, 0, "", false},
+    {"AckDuringIncoming", {"10 06"}, 2, 0, 0, 0, 0, "", false},
+    {"OtherLinkByteFrees", {"10 41"}, 1, 0, 0, 0, 0, "", false},
+    {"IdleNoiseKeepsSender", {"00 41 FF 03 02"}, 1, 0, 0, 1, 0, "", false},
+    {"AckThenReply", {"10 06", "F:" REPLY4}, 1, 0x35, 1, 0, 0, "10 06", false},
+    {"ForeignThenReply", {"F:" FOREIGN, "F:" REPLY4}, 1, 0x35, 1, 0, 1, "10 06 10 06", false},
     // The error frees the channel, so the reply arrives as an incoming frame.
-    {"ProtocolErrorThenFrame", 1, 0x35, {"10 02 01 10 41", "F:" REPLY4}, 0, 1, 0, "10 06", true},
-    {"BadThenGoodFrame", 0, 0, {"B:" FOREIGN, "F:" FOREIGN}, 0, 1, 0, "10 06 10 06", false},
+    {"ProtocolErrorThenFrame", {"10 02 01 10 41", "F:" REPLY4}, 1, 0x35, 0, 0, 1, "10 06", true},
+    {"BadThenGoodFrame", {"L:" FOREIGN, "F:" FOREIGN}, 0, 0, 0, 0, 1, "10 06 10 06", false},
     // Our TNS without the reply bit: a command of the controller's, no reply.
-    {"CommandWithOurTnsIsNoReply", 1, 0x35, {"F:01 00 0F 00 34 12 A2 02"}, 0, 1, 1, "10 06", false},
-    {"OwnRequestEchoed", 0, 0x35, {"E:" REQUEST}, 0, 0, 1, "10 06", false},
-    {"EchoAndEchoedAckThenReply", 0, 0x35, {"E:" REQUEST, "10 06", "F:" REPLY4}, 1, 0, 0, "10 06 10 06",
-     false},
+    {"CommandWithOurTnsIsNoReply", {"F:01 00 0F 00 34 12 A2 02"}, 1, 0x35, 0, 1, 1, "10 06", false},
+    {"EchoThenReply", {"E:" REQUEST, "10 06", "F:" REPLY4}, 0, 0x35, 1, 0, 0, "10 06 10 06", false},
 };
 
-class StreamTest : public test::LinkFixture,
-                   public ::testing::WithParamInterface<std::tuple<StreamCase, uint32_t>> {};
+class StreamTest : public LinkFixture, public ::testing::WithParamInterface<std::tuple<StreamCase, bool>> {};
 
 TEST_P(StreamTest, HandlesTheLinkEvents) {
     const auto& [c, crc] = GetParam();
-    Driver.UseCrc = crc;
+    Driver.UseCrc = crc ? 1 : 0;
     Driver.ChannelBusy = c.busy;
     Driver.TnsCounter = c.tns;
     Driver.RequestCommand = 0x0F;  // the replies of the table answer CMD 0x0F
@@ -82,41 +61,27 @@ TEST_P(StreamTest, HandlesTheLinkEvents) {
         }
         if (p[1] == ':') bytes = Framed(bytes);
         if (p[0] == 'B') bytes.back() ^= 1;
+        if (p[0] == 'L') bytes[bytes.size() - 1 - crc] ^= 1;
         Fake().Feed(bytes);
     }
-    const auto& port = Fake().port;
-    EXPECT_EQ(port.ReplyReady, c.ready);
+    EXPECT_EQ(Fake().port.ReplyReady, c.ready);
     EXPECT_EQ(SlotsInUse(), c.slots);
     EXPECT_EQ(Posts(), c.slots);
     EXPECT_EQ(Driver.ChannelBusy, c.busyAfter);
     EXPECT_EQ(Hex(Fake().AllSent()), c.sent);
-    EXPECT_EQ(port.RxState, StIdle);
+    EXPECT_EQ(Fake().port.RxState, StIdle);
     EXPECT_EQ(Driver.ForeignFrameSeen, 0u);
     const auto lines = Fake().TraceLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "ERROR OF PROTOCOL."), c.protocolError ? 1 : 0);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Own frame echoed by the line: dropped."), echoes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::Combine(::testing::ValuesIn(kStreams), ::testing::Values(0u, 1u)),
-                         [](const auto& i) { return std::string(std::get<0>(i.param).name) + (std::get<1>(i.param) ? "_Crc" : "_Bcc"); });
-
-TEST_F(StreamTest, WorkedFramesUnstuffAndCheck) {
-    struct { uint32_t crc; const char* wire; bool passes; } rows[] = {
-        {0, "10 02 01 00 06 00 10 10 00 03 10 03 E6", true},   {0, "10 02 01 00 06 00 10 10 00 03 10 03 E7", false},
-        {1, "10 02 01 00 06 00 10 10 00 03 10 03 85 9B", true}, {1, "10 02 01 00 06 00 10 10 00 03 10 03 84 9B", false},
-        {1, "10 02 01 00 06 00 10 10 00 03 10 03 85 9A", false},
-    };
-    for (const auto& r : rows) {
-        SetUp();
-        Driver.UseCrc = r.crc;
-        Fake().Feed(FromHex(r.wire));
-        EXPECT_EQ(Hex(Bytes(Driver.RxData, Driver.RxData + Fake().port.RxCount)), "01 00 06 00 10 00 03") << r.wire;
-        EXPECT_EQ(SlotsInUse(), r.passes ? 1 : 0) << r.wire;
-        EXPECT_EQ(Hex(Fake().AllSent()), "10 06") << r.wire;
-    }
-    // The raw view kept one DLE of the pair: 12 bytes after "Rx:".
-    EXPECT_EQ(Fake().TraceLines()[0], "Rx:10 02 01 00 06 00 10 00 03 10 03 85 9A ");
+std::string StreamName(const ::testing::TestParamInfo<std::tuple<StreamCase, bool>>& i) {
+    return std::get<0>(i.param).name + std::string(std::get<1>(i.param) ? "_Crc" : "_Bcc");
 }
+
+INSTANTIATE_TEST_SUITE_P(Streams, StreamTest,
+                         ::testing::Combine(::testing::ValuesIn(kStreams), ::testing::Bool()), StreamName);
 
 TEST_F(StreamTest, FrameLengthLimits) {
     for (uint32_t crc : {0u, 1u}) {
@@ -129,40 +94,32 @@ TEST_F(StreamTest, FrameLengthLimits) {
         EXPECT_EQ(Fake().TraceLines()[0].size(), 3u + 3u * 84u);  // the trace stops at 84 bytes
         Fake().Feed(Framed(Bytes(512, 0x01)));
         EXPECT_EQ(Fake().port.ErrorCode, 0x100u);
-        EXPECT_EQ(SlotsInUse(), 1);              // dropped, and never acknowledged
+        EXPECT_EQ(SlotsInUse(), 1);  // dropped, and never acknowledged
         EXPECT_EQ(Fake().sends.size(), 1u);
-        ResetReceiver(&Fake().port);             // what a sender does before it sends
+        ResetReceiver(&Fake().port);  // what a sender does before it sends
         Fake().Feed(Framed(FromHex(FOREIGN)));
         EXPECT_EQ(SlotsInUse(), 2);
     }
 }
 
-struct KeyCase {
-    uint32_t modelClass;
-    const char* message;  // raw[i] is message[i - 2]
-    const char* key;
-};
-
+// The key is read from raw[i], which is message[i - 2].
 TEST_F(StreamTest, KeyTextsAndWindowMessage) {
-    const KeyCase rows[] = {
-        {kClassPlc2, "01 03 08 00 11 00 00 02 05 00", "U:512\t3"},
+    const std::tuple<uint32_t, const char*, const char*> rows[] = {
         {kClassPlc5, "01 FF 08 00 11 00 FF FF", "U:65535\t255"},
-        {kClassSlc500, "01 03 0F 00 11 00 AA 02 07 89 05 00", "integer/0:7:5\t3"},
         {kClassSlc500, "01 03 0F 00 11 00 AA 02 01 89 05 00", "integer/5:1:0\t3"},
         {kClassSlc500, "01 09 0F 00 11 00 AA 02 00 84 02 03", "status/2:0:3\t9"},
-        {kClassSlc500, "01 02 0F 00 11 00 AA 02 04 86 01 02", "timer/2:4:1\t2"},
         {kClassSlc500, "01 02 0F 00 11 00 AA 02 08 83 01 02", "unknown/2:8:1\t2"},
         {kClassSlc500, "01 02 0F 00 11 00 AA 02 FF 8A FF FF", "unknown/255:255:255\t2"},
         {kClassSlc500, "01 04", "unknown/0:0:0\t4"},  // missing bytes read as 0
     };
-    for (const auto& r : rows) {
+    for (const auto& [modelClass, message, key] : rows) {
         SetUp();
-        Driver.ModelClass = r.modelClass;
-        Fake().Feed(Framed(FromHex(r.message)));
+        Driver.ModelClass = modelClass;
+        Fake().Feed(Framed(FromHex(message)));
         const UnsolSlot& slot = Driver.UnsolSlots[0];
-        EXPECT_EQ(test::Narrow(slot.KeyText), r.key);
-        EXPECT_EQ(Fake().TraceLines().back(), r.key);
-        EXPECT_EQ(Hex(Bytes(slot.FrameBytes, slot.FrameBytes + slot.FrameLength - 3)), r.message);
+        EXPECT_EQ(Narrow(slot.KeyText), key);
+        EXPECT_EQ(Fake().TraceLines().back(), key);
+        EXPECT_EQ(Hex(Bytes(slot.FrameBytes, slot.FrameBytes + slot.FrameLength - 3)), message);
         EXPECT_EQ(Posts(), 1);
         EXPECT_EQ(lastKey_, reinterpret_cast<intptr_t>(slot.KeyText));
         EXPECT_EQ(sentAtPost_, 1u) << "the DLE ACK leaves before the host hears of the frame";
@@ -195,5 +152,45 @@ TEST_F(StreamTest, RxDataReadsStayInside) {
     EXPECT_EQ(CopyRxData(-1, 4, out) + CopyRxData(0, -4, out) + CopyRxData(600, 4, out), 0);
 }
 
+using Frame = LinkFixture;
+
+TEST_F(Frame, EncodesTheWorkedExamples) {
+    const std::tuple<bool, const char*, const char*> rows[] = {
+        {false, "01 00 06 00 10 00 03", "10 02 01 00 06 00 10 10 00 03 10 03 E6"},
+        {true, "01 00 06 00 10 00 03", "10 02 01 00 06 00 10 10 00 03 10 03 85 9B"},
+        {true, "", "10 02 10 03 40 01"},
+        {false, "80 80", "10 02 80 80 10 03 00"},  // the sum a multiple of 256
+        {false, "02 03", "10 02 02 03 10 03 FB"},  // STX and ETX unchanged
+        {true, "10 10 10", "10 02 10 10 10 10 10 10 10 03 48 C4"},
+    };
+    for (const auto& [crc, hex, frame] : rows) {
+        SCOPED_TRACE(hex);
+        Driver.UseCrc = crc ? 1 : 0;
+        const Bytes message = FromHex(hex);
+        const int32_t n = static_cast<int32_t>(message.size());
+        // A guard zone behind the promised capacity catches any overrun.
+        Bytes out(static_cast<size_t>(FrameCapacity(n)) + 8, 0xAA);
+        int32_t length = -1;
+        EncodeDriverFrame(message.data(), n, out.data(), &length);
+        ASSERT_GE(length, 0);
+        ASSERT_LE(length, FrameCapacity(n));
+        EXPECT_EQ(Hex(Bytes(out.begin(), out.begin() + length)), frame);
+        EXPECT_EQ(Bytes(out.begin() + FrameCapacity(n), out.end()), Bytes(8, 0xAA));
+    }
+}
+
+// A negative length frames nothing; the largest message, all DLEs, fills exactly its promised capacity.
+TEST_F(Frame, LengthBounds) {
+    uint8_t out[FrameCapacity(0)];
+    int32_t length = 0;
+    const uint8_t unused = 0x55;
+    EncodeDriverFrame(&unused, -5, out, &length);
+    EXPECT_EQ(Hex(Bytes(out, out + length)), "10 02 10 03 00");
+    Driver.UseCrc = 1;
+    Bytes message(511, kDLE), big(static_cast<size_t>(FrameCapacity(511)));
+    EncodeDriverFrame(message.data(), 511, big.data(), &length);
+    EXPECT_EQ(length, FrameCapacity(511));
+}
+
 }  // namespace
-}  // namespace mira
+}  // namespace mira::test

@@ -1,33 +1,29 @@
-#include "groups/unsolicited.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
-#include <vector>
 
-#include "support/fake_portkit.h"
+#include "groups/registry.h"
+#include "groups/unsolicited.h"
+#include "link/link_fixture.h"
 
 namespace mira::test {
 namespace {
 
-class UnsolicitedTest : public ::testing::Test {
+class UnsolicitedTest : public LinkFixture {
 protected:
     void SetUp() override {
-        ResetDriverState();
-        ResetFake();
-        Driver.UnsolSlots = slots.data();
+        LinkFixture::SetUp();
+        slots = Driver.UnsolSlots;
         Driver.UnsolItemTable = rows.data();
-        Driver.Port = &Fake().port;
-        Driver.ModelClass = kClassPlc2;
+        Driver.GroupTable = groups.data();
     }
-    void TearDown() override { ResetDriverState(); }
+    void TearDown() override {
+        UDrvRemoveAllGroups();
+        LinkFixture::TearDown();
+    }
 
     // A slot as the receive handler fills it: the message, DLE ETX, a BCC.
     void Store(int32_t index, const std::u16string& key, const std::string& messageHex, bool inUse = true) {
-        UnsolSlot& s = slots[size_t(index)];
-        Bytes m = FromHex(messageHex);
-        m.insert(m.end(), {0x10, 0x03, 0x00});
+        UnsolSlot& s = slots[index];
+        const Bytes m = FromHex(messageHex + " 10 03 00");
         std::copy(m.begin(), m.end(), s.FrameBytes);
         s.FrameLength = uint32_t(m.size());
         std::copy(key.begin(), key.begin() + std::min<size_t>(key.size(), 64), s.KeyText);
@@ -39,36 +35,28 @@ protected:
                                                  int32_t(items.size()), error);
     }
 
-    std::vector<UnsolSlot> slots = std::vector<UnsolSlot>(kUnsolSlotCount);
+    UnsolSlot* slots = nullptr;
     std::vector<ItemRequest> rows = std::vector<ItemRequest>(kItemTableRows);
     std::vector<HostValueCore> values;
+    std::vector<GroupRecord*> groups = std::vector<GroupRecord*>(kGroupHandles);
 };
 
 TEST_F(UnsolicitedTest, KeyMatchIsExactCaseSensitiveAndLowestFirst) {
     Store(0, u"U:512\t3", "00 03 08 00 01 00 00 02", false);  // free: never matches
-    Store(2, u"integer/0:7:5\t4", "00 04 0F 00 02 00");
     Store(3, u"U:512\t3", "00 03 08 00 03 00 00 02");
     Store(5, u"U:512\t9", "00 09 08 00 04 00 00 02");
     Store(6, u"U:51", "00 09 08 00 04 00 00 02");
     const std::u16string full(64, u'K');  // no terminator within the key
     Store(7, full, "00 01 08 00 00 00 00 00");
-    const struct {
-        std::u16string key;
-        int32_t slot;
-    } cases[] = {{u"U:512", 3},     {u"u:512", -1},        {u"U:51", 6},
-                 {u"U:5", -1},      {u"U:5120", -1},       {u"U:512\t3", -1},
-                 {u"", -1},         {u"integer/0:7:5", 2}, {full, 7},
-                 {full + u"K", -1}, {u"INTEGER/0:7:5", -1}};
-    for (const auto& c : cases) EXPECT_EQ(FindUnsolicitedSlot(c.key.c_str()), c.slot) << Narrow(c.key);
+    const std::pair<std::u16string, int32_t> cases[] = {{u"U:512", 3}, {u"u:512", -1},  {u"U:51", 6},
+                                                        {u"U:5", -1},  {u"U:5120", -1}, {u"U:512\t3", -1},
+                                                        {u"", -1},     {full, 7},       {full + u"K", -1}};
+    for (const auto& [key, slot] : cases) EXPECT_EQ(FindUnsolicitedSlot(key.c_str()), slot) << Narrow(key);
     EXPECT_EQ(FindUnsolicitedSlot(nullptr), -1);
 }
 
 TEST_F(UnsolicitedTest, DataWordsComeOnlyFromTheFrame) {
-    const struct {
-        uint32_t model;
-        std::string message;
-        std::vector<uint32_t> words;
-    } cases[] = {
+    const std::tuple<uint32_t, std::string, std::vector<uint32_t>> cases[] = {
         {kClassPlc2, "00 03 08 00 34 12 00 02 34 12 00 00 78 56", {0x1234, 0, 0x5678}},
         {kClassPlc2, "00 03 08 00 34 12 00 02 34 12 99", {0x1234}},  // odd byte dropped
         {kClassPlc2, "00 03", {}},
@@ -78,11 +66,11 @@ TEST_F(UnsolicitedTest, DataWordsComeOnlyFromTheFrame) {
         {kClassSlc500, "00 04 0F 00 02 00 AA 02 07 89 FF 2C", {}},
         {kClassSlc500, "00 04 08 00 02 00 00 00 05 00", {5}},  // not typed: from byte 8
     };
-    for (const auto& c : cases) {
-        Driver.ModelClass = c.model;
-        Store(0, u"k", c.message);
+    for (const auto& [model, message, words] : cases) {
+        Driver.ModelClass = model;
+        Store(0, u"k", message);
         const UnsolData data = UnsolicitedData(slots[0]);
-        EXPECT_EQ(std::vector<uint32_t>(data.word, data.word + data.words), c.words) << c.message;
+        EXPECT_EQ(std::vector<uint32_t>(data.word, data.word + data.words), words) << message;
     }
     slots[0].FrameLength = 0xFFFFFFFFu;  // bounded by the slot and the 256 words
     EXPECT_EQ(UnsolicitedData(slots[0]).words, kUnsolDataWords);
@@ -125,45 +113,81 @@ TEST_F(UnsolicitedTest, Plc2WriteIsDeliveredAndAnswered) {
     EXPECT_EQ(slots[2].InUse, 0u);
     EXPECT_EQ(slots[2].KeyText[0], 0);
     Fake().Feed(Fake().sends[0]);  // an echoing line hands the answer back: not a command to store
-    EXPECT_TRUE(std::none_of(slots.begin(), slots.end(), [](const UnsolSlot& s) { return s.InUse != 0; }));
-    EXPECT_EQ(Process(u"U:512", {u"W0"}, &error), 0);
-    EXPECT_EQ(error, MIRA_ERR_NO_UNSOLICITED);
+    EXPECT_EQ(SlotsInUse(), 0);
 }
 
 TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
-    const struct {
-        std::string message;
-        std::vector<const char16_t*> items;
-        int32_t result, code;
-    } cases[] = {
+    const std::tuple<std::string, std::vector<const char16_t*>, int32_t, int32_t> cases[] = {
         {"00 03 08 10 34 12 00 02 34 12", {u"W0"}, 1, MIRA_ERR_CONTROLLER_STATUS},
-        // STS 0xF0 whose EXT STS the message does not carry: the trailer
-        // after it is no status.
+        // STS 0xF0 whose EXT STS the message does not carry: the trailer after it is no status.
         {"00 03 08 F0 34 12", {u"W0"}, 1, MIRA_ERR_CONTROLLER_STATUS},
         {"00 03 08 00 34 12 00 02 34 12 00 00", {u"W0", u"W2"}, 0, MIRA_ERR_RANGE},
     };
-    for (const auto& c : cases) {
-        Store(0, u"U:512\t3", c.message);
+    for (const auto& [message, items, result, code] : cases) {
+        Store(0, u"U:512\t3", message);
         int32_t error = 0;
-        EXPECT_EQ(Process(u"U:512", c.items, &error), c.result) << c.message;
-        EXPECT_EQ(error, c.code) << c.message;
+        EXPECT_EQ(Process(u"U:512", items, &error), result) << message;
+        EXPECT_EQ(error, code) << message;
         EXPECT_EQ(slots[0].InUse, 1u);
         EXPECT_EQ(values[0].valueType, 0u);  // nothing delivered in part
     }
     EXPECT_TRUE(Fake().sends.empty());
 }
 
-TEST_F(UnsolicitedTest, FramesFromTheLineGoLowestSlotFirst) {
-    for (uint8_t tns : {1, 2}) {  // PLC-2 writes to word 512 from station 3
-        Fake().Feed(Framed({0x00, 0x03, 0x08, 0x00, tns, 0x00, 0x00, 0x02, tns, 0x00}));
+using Registry = UnsolicitedTest;
+
+TEST_F(Registry, AddRefusesWhatCannotBeRead) {
+    // Handle, header, items, their count (-1: the size of items), result.
+    const std::tuple<int32_t, const char16_t*, std::vector<const char16_t*>, int32_t, int32_t> cases[] = {
+        {0, u"N7:0", {u"W1", u"W2"}, -1, 1},
+        {16383, u"T4:0", {u"0.DN"}, -1, 1},
+        {3, u"N7:0", {}, 0, 1},  // a group without items registers
+        {-1, u"N7:0", {u"W1"}, -1, 0},
+        {16384, u"N7:0", {u"W1"}, -1, 0},
+        {4, u"Q7:0", {u"W1"}, -1, 0},
+        {4, u"T4:0", {u"0.DN", u"5"}, -1, 0},
+        {4, u"N7:0", {u"W1", nullptr}, -1, 0},
+        {4, u"N7:0", {u"W1"}, -3, 0},
+        {4, u"N7:0", {u"W1"}, 4097, 0},
+        {4, nullptr, {u"W1"}, -1, 0},
+    };
+    for (const auto& [handle, header, items, itemCount, result] : cases) {
+        const int32_t count = itemCount == -1 ? int32_t(items.size()) : itemCount;
+        EXPECT_EQ(UDrvAddGroup(handle, u"1", header, items.data(), count), result) << handle;
+        const GroupRecord* g = FindGroup(handle);
+        EXPECT_EQ(g != nullptr, result == 1) << handle;
+        EXPECT_EQ(g != nullptr ? g->itemCount : count, count) << handle;
     }
-    Fake().sends.clear();
-    for (int32_t tns : {1, 2}) {
-        int32_t error = -1;
-        ASSERT_EQ(Process(u"U:512", {u"W0"}, &error), 1) << error;
-        EXPECT_EQ(values[0].value.integer, tns);
-        EXPECT_EQ(Fake().sends.back()[6], tns);
-    }
+    EXPECT_EQ(FindGroup(0)->items[1].element, 2);
+}
+
+TEST_F(Registry, ReplaceRemoveAndStationText) {
+    const char16_t* one[] = {u"W1"};
+    const char16_t* bad[] = {u"W1", u"0.XX"};
+    const char16_t* three[] = {u"W1", u"W2", u"W3"};
+    ASSERT_EQ(UDrvAddGroup(5, u"1", u"N7:0", one, 1), 1);
+    ASSERT_EQ(UDrvAddGroup(5, u"2", u"N7:0", three, 3), 1);
+    EXPECT_EQ(FindGroup(5)->itemCount, 3);
+    EXPECT_EQ(UDrvAddGroup(5, u"1", u"T4:0", bad, 2), 0);
+    EXPECT_EQ(FindGroup(5), nullptr);  // a failed replacement leaves the handle empty
+
+    const std::u16string longRef = std::u16string(80, u'7') + u"99";
+    ASSERT_EQ(UDrvAddGroup(6, longRef.c_str(), u"N7:0", one, 1), 1);
+    EXPECT_EQ(std::u16string(FindGroup(6)->header.stationText), std::u16string(80, u'7'));
+
+    for (int32_t handle : {7, -1, 16384}) UDrvRemoveGroup(handle);  // empty or out of range: nothing happens
+    UDrvRemoveGroup(6);
+    EXPECT_EQ(FindGroup(6), nullptr);
+    ASSERT_EQ(UDrvAddGroup(9, u"1", u"N7:0", one, 1), 1);
+    UDrvRemoveAllGroups();
+    for (GroupRecord* entry : groups) ASSERT_EQ(entry, nullptr);
+
+    // Before open there is no table: every call does nothing.
+    Driver.GroupTable = nullptr;
+    EXPECT_EQ(UDrvAddGroup(1, u"1", u"N7:0", one, 1), 0);
+    UDrvRemoveGroup(1);
+    UDrvRemoveAllGroups();
+    EXPECT_EQ(FindGroup(1), nullptr);
 }
 
 }  // namespace
