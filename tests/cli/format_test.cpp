@@ -1,5 +1,3 @@
-// mira's texts: values, codes and failures, the table and escapes, the trace lines it reads,
-// and `mira ports` on a fake machine.
 #include "cli/format.h"
 
 #include <gtest/gtest.h>
@@ -66,32 +64,24 @@ TEST(Format, JsonStringsFileTimesAndStringValues) {
 }
 
 TEST(Format, FailuresExplainedByWhatTheLineShowed) {
-    const LineObservation naks{.naks = 3, .bytes = 6}, silent{};
+    const int32_t status = MIRA_ERR_CONTROLLER_STATUS;
+    const auto reply = [](uint8_t sts, uint8_t ext) {
+        return LineObservation{.reply = true, .sts = sts, .extSts = ext};
+    };
+    const LineObservation naks{.naks = 3, .bytes = 6}, silent{}, flood{.bytes = 600};
     const std::tuple<int32_t, LineObservation, int, const char*> rows[] = {
-        {MIRA_ERR_CONTROLLER_STATUS,
-         {.reply = true, .sts = 0x10},
-         kExitStatus,
-         "STS 0x10: illegal command or format; is --model right?"},
-        {MIRA_ERR_CONTROLLER_STATUS,
-         {.reply = true, .sts = 0x02},
-         kExitStatus,
-         "STS 0x02: cannot guarantee delivery"},
-        {MIRA_ERR_CONTROLLER_STATUS, {.reply = true, .sts = 0xE0}, kExitStatus, "STS 0xE0: no meaning"},
-        {6,
-         {.reply = true, .sts = 0xF0, .extSts = 6},
-         kExitStatus,
-         "EXT STS 0x06: address does not point to something usable"},
-        {0x10,
-         {.reply = true, .sts = 0x10},
-         kExitStatus,
-         "STS 0x10"},  // a string read hands on the STS itself
+        {status, reply(0x10, 0), kExitStatus, "STS 0x10: illegal command or format; is --model right?"},
+        {status, reply(0x02, 0), kExitStatus, "STS 0x02: cannot guarantee delivery"},
+        {status, reply(0xE0, 0), kExitStatus, "STS 0xE0: no meaning"},
+        {6, reply(0xF0, 6), kExitStatus, "EXT STS 0x06: address does not point to something usable"},
+        {0x10, reply(0x10, 0), kExitStatus, "STS 0x10"},  // a string read hands on the STS itself
         {0x11, silent, kExitStatus, "EXT STS 0x11: illegal data type"},
         {0x99, silent, kExitStatus, "EXT STS 0x99: no meaning"},
         {MIRA_PK_ERR_TIMEOUT, naks, kExitComm,
          "refused 3 frame(s) with DLE NAK, likely a frame-check mismatch"},
-        {MIRA_ERR_CONTROLLER_STATUS, naks, kExitComm, "frame-check mismatch"},
-        {MIRA_ERR_CONTROLLER_STATUS, silent, kExitNoResponse, "no reply within the reply time-out"},
-        {MIRA_ERR_CONTROLLER_STATUS, {.bytes = 600}, kExitComm, "more than 511 bytes"},
+        {status, naks, kExitComm, "frame-check mismatch"},
+        {status, silent, kExitNoResponse, "no reply within the reply time-out"},
+        {status, flood, kExitComm, "more than 511 bytes"},
     };
     for (const auto& [code, seen, exit, message] : rows) {
         const Failure f = Explain(code, seen);
