@@ -52,10 +52,7 @@ public:
             if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0) port_ = ::ptsname(fd_);
         } else {
             fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(tcpPort);
+            sockaddr_in address{AF_INET, htons(tcpPort), {htonl(INADDR_LOOPBACK)}, {}};
             const int on = 1;  // a server restarted on its port takes it again at once
             ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             socklen_t length = sizeof address;
