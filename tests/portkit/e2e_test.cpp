@@ -257,8 +257,7 @@ PkLinkCounters Counters() {
     return c;
 }
 
-// The faults of the line, one after another on one open driver. A corrupt reply is
-// dropped by the driver's own rules, so it ends in the time-out.
+// The faults of the line on one open driver; a corrupt reply is dropped, so it ends in the time-out.
 TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
     const Line line = kLines[0];
     SimPeer peer(SimOptions(line));
@@ -311,16 +310,14 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
             EXPECT_GE(session.took, row.error == MIRA_PK_ERR_TIMEOUT ? kTimeout - 10 : 0);
             EXPECT_LT(session.took, static_cast<long>(kTimeout) + kAfterTimeoutMs);
         }
-        // A lost ACK's DLE ENQ goes out one ACK time-out after the frame, maybe after the
-        // read; the failed reads' four line resets send one each.
+        // A lost ACK's DLE ENQ goes out an ACK time-out after the frame; each of four line resets sends one.
         const auto settle = Clock::now() + std::chrono::milliseconds(kLoadFactor * (kAckMs + 100));
         while (Counters().enqsSent - before.enqsSent < row.enqs && Clock::now() < settle)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const PkLinkCounters after = Counters();
         EXPECT_EQ(after.retransmissions - before.retransmissions, row.resent);
         EXPECT_EQ(after.badChecks - before.badChecks, row.badChecks);
-        // Four NAKs may all come back before the start reads the port's error word: the
-        // start then reports the refusal, and no finish runs the line resets.
+        // Four NAKs may all be back before the start reads the error word: no finish runs the resets.
         const bool startSawRefusal = row.error == MIRA_PK_ERR_REFUSED && after.enqsSent == before.enqsSent;
         EXPECT_EQ(after.enqsSent - before.enqsSent, startSawRefusal ? 0 : row.enqs);
         peer.sim().ClearFaults();
@@ -367,8 +364,7 @@ void ReadsAgain(Session& session, long withinMs) {
     EXPECT_EQ(session.shown, Strings{"100"});
 }
 
-// A device server that restarts, and meanwhile accepts and closes at once: the
-// requests end at once, and the reads go on once it is back.
+// A device server that restarts, meanwhile accepting and closing at once: requests end at once, then work.
 TEST(EndToEnd, OverTcpWithAServerThatRestarts) {
     const Line line = kLines[1];
     auto peer = std::make_unique<SimPeer>(SimOptions(line), SimPeer::Via::Tcp);

@@ -1,5 +1,5 @@
-// Portkit on real descriptors: a pseudo-terminal pair stands in for the cable,
-// a loopback listener for the device server.
+// Portkit on real descriptors: a pseudo-terminal pair stands in for the cable, a loopback listener for the
+// server.
 #include "setup/portkit.h"
 
 #include <fcntl.h>
@@ -136,8 +136,7 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     EXPECT_EQ(LoadAcquire(port->TimeoutB), 0);
 }
 
-// A lost line is tried again after 1 s, then after twice as long each time,
-// never less often than every 30 s.
+// A lost line is tried again after 1 s, then after twice as long each time, at most every 30 s.
 TEST(PortkitLink, ReopenBackOff) {
     mira::portkit::Backoff backoff;
     backoff.Lost(0xFFFFFF00u);  // the tick count wraps on the way
@@ -183,8 +182,7 @@ TEST_F(PtyPort, DiscardingInputDuringANoiseFloodKeepsTheDevice) {
     EXPECT_NE(LoadAcquire(port->TimeoutA), 0);
 }
 
-// The channel lock lasts one longest frame at the line's speed plus 100 ms unless the host
-// chose its own; the character format reaches the device, held: a second open is busy.
+// The channel lock: one longest frame at the line's speed + 100 ms, or the host's; the device held.
 TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
     const struct {
         uint32_t baud, parity, dataBits, stopBits;
@@ -211,8 +209,8 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
         ASSERT_NE(port, nullptr) << PkLastOpenError();
         EXPECT_EQ(LoadAcquire(port->TimeoutA), r.a);
         EXPECT_EQ(LoadAcquire(port->TimeoutB), r.b);
-        // Held exclusively: only a privileged process gets in. A pseudo-terminal keeps 8N
-        // whatever is asked, so only the speed, the stop bits and raw mode show.
+        // Only a privileged process gets in; a pseudo-terminal keeps 8N, so speed, stop bits and raw mode
+        // show.
         if (const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); fd >= 0) {
             termios tio{};
             ASSERT_EQ(tcgetattr(fd, &tio), 0);
@@ -273,8 +271,7 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
     ASSERT_NE(port, nullptr);
     const Bytes big(100, 0xAB);
     PkSend(port, big.data(), 100);
-    // The receive thread's DLE ACK and the host's request race for the line:
-    // the Tx lines show them in the order the peer got them.
+    // The receive thread's DLE ACK and the host's request race: Tx lines come in the order the peer got them.
     StoreRelease(port->ReplyPending, 1);
     constexpr int kRacing = 400;  // per thread; 800 bytes stay within the pty's buffer
     auto sendMany = [port](uint8_t b) {

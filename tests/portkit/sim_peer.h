@@ -23,8 +23,7 @@
 
 namespace mira::test {
 
-// What the driver and Portkit may spend on the line besides the reply time-out, from the
-// quantities they are built of; a test bounds a run by these, never by an idle machine's times.
+// What the driver and Portkit may spend besides the reply time-out, from what they are built of.
 namespace bounds {
 constexpr long kLineResetMs = 30 * 10;            // a DLE ENQ, then 30 passes of 10 ms for the answer
 constexpr long kFourResetsMs = 4 * kLineResetMs;  // a failed read ends with four; the open runs four
@@ -83,8 +82,7 @@ public:
         if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     }
 
-    // While on, noise goes to the driver instead of the controller's bytes (the controller
-    // still hears the commands). Turning it off returns once the last noise is written.
+    // While on, noise replaces the controller's bytes; off returns once the last noise is written.
     void Flood(bool on) {
         flood_.store(on);
         for (int i = 0; i < 1000 && !on && flooding_.load(); ++i)
@@ -94,8 +92,7 @@ public:
     // While on, a TCP peer accepts each connection and closes it at once.
     void Slam(bool on) { slam_.store(on); }
 
-    // While on, every byte sent comes straight back, as on a two-wire adapter that hears
-    // itself; the controller hears them only when it is on the line.
+    // While on, every byte sent comes back (a two-wire adapter); the controller hears them if on the line.
     void Echo(bool on, bool controller) {
         echo_.store(on);
         deaf_.store(on && !controller);
