@@ -1,5 +1,5 @@
-// Portkit on real descriptors: a pseudo-terminal pair stands in for the cable, a loopback listener for the
-// server.
+// Portkit on real descriptors (a pseudo-terminal pair stands in for the cable, a loopback listener for the
+// server) and the reading of the port name.
 #include "setup/portkit.h"
 
 #include <fcntl.h>
@@ -20,6 +20,7 @@
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "portkit/link_rules.h"
+#include "portkit/port_name.h"
 #include "portkit/portkit_host.h"
 
 namespace {
@@ -44,18 +45,18 @@ bool WaitFor(F condition, std::chrono::milliseconds limit = 2000ms) {
     return true;
 }
 
-DriverSettings Settings(const std::string& name) {
+// Settings naming the port; a name of 128 characters fills the field, leaving no terminator.
+template <class Text>
+DriverSettings Settings(const Text& name) {
     DriverSettings s{};
-    for (size_t i = 0; i < name.size() && i < 127; ++i) s.portName[i] = static_cast<char16_t>(name[i]);
+    for (size_t i = 0; i < name.size() && i < std::size(s.portName); ++i) s.portName[i] = char16_t(name[i]);
     return s;
 }
 
 struct Pty {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     std::string slave = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
-    ~Pty() {
-        if (master >= 0) close(master);
-    }
+    ~Pty() { if (master >= 0) close(master); }
     void Write(const Bytes& b) const { ASSERT_EQ(write(master, b.data(), b.size()), ssize_t(b.size())); }
 };
 
@@ -81,11 +82,7 @@ protected:
         ASSERT_EQ(error, 0);
         PkRegisterHandler(port, TakeOne);
     }
-    void TearDown() override {
-        if (port != nullptr) {
-            EXPECT_EQ(PkPortClose(port), 1);
-        }
-    }
+    void TearDown() override { EXPECT_TRUE(port == nullptr || PkPortClose(port) == 1); }
     Pty pty;
     generic_port* port = nullptr;
 };
@@ -184,13 +181,8 @@ TEST_F(PtyPort, DiscardingInputDuringANoiseFloodKeepsTheDevice) {
 
 // The channel lock: one longest frame at the line's speed + 100 ms, or the host's; the device held.
 TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
-    const struct {
-        uint32_t baud, parity, dataBits, stopBits;
-        uint16_t hostA, hostB, a, b;
-        speed_t speed;
-    } rows[] = {
-        {19200, 0, 8, 1, 0, 0, 538, 100, B19200},
-        {9600, 2, 7, 2, 0, 0, 1183, 100, B9600},
+    const struct { uint32_t baud, parity, dataBits, stopBits; uint16_t hostA, hostB, a, b; speed_t speed; } rows[] = {
+        {19200, 0, 8, 1, 0, 0, 538, 100, B19200},      {9600, 2, 7, 2, 0, 0, 1183, 100, B9600},
         {110, 0, 8, 1, 0, 0, 65435, 100, B110},  // slower than the 16-bit bound holds
         {19200, 0, 8, 1, 1000, 500, 1000, 500, B19200},
     };
@@ -209,8 +201,7 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
         ASSERT_NE(port, nullptr) << PkLastOpenError();
         EXPECT_EQ(LoadAcquire(port->TimeoutA), r.a);
         EXPECT_EQ(LoadAcquire(port->TimeoutB), r.b);
-        // Only a privileged process gets in; a pseudo-terminal keeps 8N, so speed, stop bits and raw mode
-        // show.
+        // Only a privileged process gets in; a pseudo-terminal keeps 8N: speed, stop bits and raw mode show.
         if (const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); fd >= 0) {
             termios tio{};
             ASSERT_EQ(tcgetattr(fd, &tio), 0);
@@ -228,10 +219,7 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
 }
 
 TEST(PortkitOpen, ClearCodesForBadPorts) {
-    const struct {
-        const char* name;
-        int32_t code;
-    } rows[] = {
+    const struct { std::string name; int32_t code; } rows[] = {
         {"/dev/mira-no-such-device", MIRA_PK_ERR_NO_DEVICE},
         {"/dev/null", MIRA_PK_ERR_SETTINGS},  // not a serial device
         {"socket://127.0.0.1:1", MIRA_PK_ERR_CONNECT},
@@ -239,7 +227,7 @@ TEST(PortkitOpen, ClearCodesForBadPorts) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DriverSettings s = Settings(row.name);
+        const DriverSettings s = Settings(row.name);
         int32_t error = 0;
         EXPECT_EQ(PkPortOpen(0, &s, &error), nullptr);
         EXPECT_EQ(error, row.code);
@@ -256,8 +244,7 @@ TEST(PortkitOpen, ClearCodesForBadPorts) {
 bool IsStamped(const std::string& line) {
     const std::string shape = "99:99:99.999 ";
     for (size_t i = 0; i < shape.size(); ++i)
-        if (i >= line.size() || (shape[i] == '9' ? !std::isdigit(uint8_t(line[i])) : line[i] != shape[i]))
-            return false;
+        if (i >= line.size() || (shape[i] == '9' ? !std::isdigit(uint8_t(line[i])) : line[i] != shape[i])) return false;
     return true;
 }
 
@@ -328,21 +315,12 @@ TEST(PortkitTrace, FileSink) {
 
 TEST(PortkitSmall, StationTextIsACopyOfAtMost80) {
     const std::u16string longText(100, u'7');
-    const struct {
-        const char16_t* ref;
-        int32_t limit;
-        size_t want;
-    } rows[] = {{u"", 80, 0},
-                {nullptr, 80, 0},
-                {longText.c_str(), 80, 80},
-                {longText.c_str(), 200, 80},
-                {longText.c_str(), 5, 5},
-                {u"12", 0, 0}};
+    const struct { const char16_t* ref; int32_t limit; size_t want; } rows[] = {
+        {u"", 80, 0}, {nullptr, 80, 0}, {longText.c_str(), 200, 80}, {longText.c_str(), 5, 5}, {u"12", 0, 0}};
     for (const auto& row : rows) {
-        char16_t buffer[201];
-        std::fill(std::begin(buffer), std::end(buffer), u'#');
-        PkStationText(nullptr, row.ref, buffer, row.limit);
-        EXPECT_EQ(std::u16string(buffer).size(), row.want);
+        std::u16string buffer(201, u'#');
+        PkStationText(nullptr, row.ref, buffer.data(), row.limit);
+        EXPECT_EQ(buffer.find(u'\0'), row.want);
         EXPECT_EQ(buffer[row.want + 1], u'#');  // nothing written past the terminator
     }
     char16_t untouched = u'#';
@@ -352,11 +330,8 @@ TEST(PortkitSmall, StationTextIsACopyOfAtMost80) {
 }
 
 TEST(PortkitSmall, TableAllocation) {
-    const struct {
-        int32_t count, size;
-        bool ok;
-    } rows[] = {
-        {4096, 28, true},    {1, 1, true}, {0, 28, false}, {28, -1, false}, {0x7FFFFFFF, 0x7FFFFFFF, false},
+    const struct { int32_t count, size; bool ok; } rows[] = {
+        {4096, 28, true}, {1, 1, true}, {0, 28, false}, {28, -1, false}, {0x7FFFFFFF, 0x7FFFFFFF, false},
         {65536, 1025, false}};
     for (const auto& row : rows) {
         void* block = PkTableAlloc(row.count, row.size);
@@ -368,6 +343,70 @@ TEST(PortkitSmall, TableAllocation) {
             EXPECT_EQ(bytes[total - 1], 0);
         }
         PkTableFree(block);
+    }
+}
+
+// What was read, in one line: the line, then the character format.
+std::string Shown(const mira::portkit::LineSettings& o) {
+    using mira::portkit::LineKind;
+    static const std::string kFamilies[] = {"sim slc500:", "sim plc5:", "sim plc2:"};
+    const std::string line = o.kind == LineKind::Serial ? "serial " + o.path
+                             : o.kind == LineKind::Tcp  ? "tcp " + o.host + ":" + std::to_string(o.tcpPort)
+                                                        : kFamilies[int(o.family)] + std::to_string(o.simStation);
+    return line + " " + std::to_string(o.baud) + " " + std::to_string(o.dataBits) + std::to_string(o.parity) +
+           std::to_string(o.stopBits) + " " + std::to_string(o.replyTimeoutMs) + (o.crc ? " crc" : " bcc");
+}
+
+TEST(PortName, NamesAndCharacterFormats) {
+    const std::u16string unterminated(128, u'a');  // fills the field: no terminator anywhere
+    struct Row {
+        std::u16string name;
+        uint32_t baud, parity, dataBits, stopBits, timeout;
+        int32_t check;
+        const char* shown;  // null: refused as bad settings
+    };
+    const Row rows[] = {
+        {u"", 0, 0, 0, 0, 0, 0, "sim slc500:1 19200 801 1000 bcc"},  // the DF1 factory defaults
+        {u"sim:plc5", 9600, 2, 7, 2, 250, 1, "sim plc5:1 9600 722 250 crc"},
+        {u"sim:plc2:9", 115200, 1, 8, 1, 0, 7, "sim plc2:9 115200 811 1000 crc"},
+        {u"sim:slc500:254", 0, 0, 0, 0, 0, -1, "sim slc500:254 19200 801 1000 bcc"},
+        {u"simple", 0, 0, 0, 0, 0, 0, "serial simple 19200 801 1000 bcc"},
+        {u"/dev/tty\u00e9", 0, 0, 0, 0, 0, 0, "serial /dev/tty\xC3\xA9 19200 801 1000 bcc"},  // a path in UTF-8
+        {u"socket://[::1]:502", 0, 0, 0, 0, 0, 0, "tcp ::1:502 19200 801 1000 bcc"},
+        {u"socket://gw.local:65535", 0, 0, 0, 0, 0, 0, "tcp gw.local:65535 19200 801 1000 bcc"},
+        {unterminated, 0, 0, 0, 0, 0, 0, nullptr},
+        {u"/dev/x\xD800", 0, 0, 0, 0, 0, 0, nullptr},  // a lone surrogate
+        {u"sim:slc500:255", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"sim:plc3", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"sim:plc5:x", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://gw.local:65536", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://gw.local:0", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://gw.local", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://:4001", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://[::1]502", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://h:12ab", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"sim", 19201, 0, 8, 1, 0, 0, nullptr},
+        {u"sim", 19200, 3, 8, 1, 0, 0, nullptr},
+        {u"sim", 19200, 0, 6, 1, 0, 0, nullptr},
+        {u"sim", 19200, 0, 9, 1, 0, 0, nullptr},
+        {u"sim", 19200, 0, 8, 3, 0, 0, nullptr},
+        {u"sim", 19200, 0, 8, 1, 600001, 0, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.name) + " " + std::to_string(row.baud));
+        DriverSettings s = Settings(row.name);
+        s.baud = row.baud;
+        s.parity = row.parity;
+        s.dataBits = row.dataBits;
+        s.stopBits = row.stopBits;
+        s.replyTimeoutMs = row.timeout;
+        s.ErrorCheckOption = row.check;
+        mira::portkit::LineSettings out;
+        std::string why;
+        const int32_t code = mira::portkit::ReadLineSettings(s, &out, &why);
+        EXPECT_EQ(code, row.shown != nullptr ? 0 : MIRA_PK_ERR_SETTINGS) << why;
+        EXPECT_TRUE(row.shown != nullptr || !why.empty());  // a refusal says why
+        if (row.shown != nullptr) { EXPECT_EQ(Shown(out), row.shown); }
     }
 }
 
