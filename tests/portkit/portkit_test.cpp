@@ -39,17 +39,20 @@ void TakeOne(generic_port* port) {
 
 template <class F>
 bool WaitFor(F condition, std::chrono::milliseconds limit = 2000ms) {
-    for (const auto end = std::chrono::steady_clock::now() + limit; !condition();
-         std::this_thread::sleep_for(1ms))
+    for (const auto end = std::chrono::steady_clock::now() + limit; !condition(); std::this_thread::sleep_for(1ms))
         if (std::chrono::steady_clock::now() > end) return false;
     return true;
 }
 
-// Settings naming the port; a name of 128 characters fills the field, leaving no terminator.
-template <class Text>
-DriverSettings Settings(const Text& name) {
+// Settings naming the port (128 characters fill the field, leaving no terminator) and the character format.
+template <class T>
+DriverSettings Settings(const T& name, uint32_t baud = 0, uint32_t parity = 0, uint32_t data = 0, uint32_t stop = 0) {
     DriverSettings s{};
     for (size_t i = 0; i < name.size() && i < std::size(s.portName); ++i) s.portName[i] = char16_t(name[i]);
+    s.baud = baud;
+    s.parity = parity;
+    s.dataBits = data;
+    s.stopBits = stop;
     return s;
 }
 
@@ -170,8 +173,7 @@ TEST_F(PtyPort, DiscardingInputDuringANoiseFloodKeepsTheDevice) {
         }
     });
     const auto end = std::chrono::steady_clock::now() + 1500ms;
-    while (std::chrono::steady_clock::now() < end &&
-           LoadAcquire(port->ErrorCode) != uint32_t(MIRA_PK_ERR_CLOSED))
+    while (std::chrono::steady_clock::now() < end && LoadAcquire(port->ErrorCode) != uint32_t(MIRA_PK_ERR_CLOSED))
         SendCommand(port, {0x10, 0x05});  // each send discards the input first
     stop.store(true);
     noise.join();
@@ -189,11 +191,7 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.baud);
         Pty pty;
-        DriverSettings s = Settings(pty.slave);
-        s.baud = r.baud;
-        s.parity = r.parity;
-        s.dataBits = r.dataBits;
-        s.stopBits = r.stopBits;
+        DriverSettings s = Settings(pty.slave, r.baud, r.parity, r.dataBits, r.stopBits);
         s.TimeoutA = r.hostA;
         s.TimeoutB = r.hostB;
         int32_t error = 0;
@@ -299,16 +297,13 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
 }
 
 TEST(PortkitTrace, FileSink) {
-    char path[] = "/tmp/mira-trace-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    ASSERT_EQ(PkTraceToFile(path), 1);
+    const std::string path = "/tmp/mira-trace-" + std::to_string(getpid());
+    ASSERT_EQ(PkTraceToFile(path.c_str()), 1);
     PkTrace(u"ERROR OF PROTOCOL.");
     PkTraceOff();
     std::string text;
     std::getline(std::ifstream(path), text, '\0');
-    unlink(path);
+    unlink(path.c_str());
     EXPECT_EQ(text.substr(std::min<size_t>(13, text.size())), "ERROR OF PROTOCOL.\n");
     EXPECT_EQ(PkTraceToFile("/nonexistent-dir/trace"), 0);
 }
@@ -338,9 +333,7 @@ TEST(PortkitSmall, TableAllocation) {
         EXPECT_EQ(block != nullptr, row.ok) << row.count << "x" << row.size;
         if (block != nullptr) {
             const auto* bytes = static_cast<const uint8_t*>(block);
-            const size_t total = size_t(row.count) * size_t(row.size);
-            EXPECT_EQ(bytes[0], 0);
-            EXPECT_EQ(bytes[total - 1], 0);
+            EXPECT_EQ(bytes[0] | bytes[size_t(row.count) * size_t(row.size) - 1], 0);  // zeroed, first to last
         }
         PkTableFree(block);
     }
@@ -394,11 +387,7 @@ TEST(PortName, NamesAndCharacterFormats) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.name) + " " + std::to_string(row.baud));
-        DriverSettings s = Settings(row.name);
-        s.baud = row.baud;
-        s.parity = row.parity;
-        s.dataBits = row.dataBits;
-        s.stopBits = row.stopBits;
+        DriverSettings s = Settings(row.name, row.baud, row.parity, row.dataBits, row.stopBits);
         s.replyTimeoutMs = row.timeout;
         s.ErrorCheckOption = row.check;
         mira::portkit::LineSettings out;

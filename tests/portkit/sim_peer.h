@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -30,8 +29,7 @@ constexpr long kFourResetsMs = 4 * kLineResetMs;  // a failed read ends with fou
 // Portkit's channel bound: the longest frame (512 bytes, all doubled, framed: 538 ms at 19200 8N1) + 100 ms.
 constexpr long kChannelBoundMs = 538 + 100;
 constexpr long kLoadFactor = 2;  // sleeps and hand-overs on a loaded 2-core box under a sanitizer
-// Past the time-out every wait for the channel may run to its bound (a DLE STX begun in noise
-// holds it): the one before the request and one in each of the four resets.
+// Past the time-out each channel wait (before the request, in each reset) may run to its bound: noise holds it.
 constexpr long kAfterTimeoutMs = kLoadFactor * (5 * kChannelBoundMs + kFourResetsMs);
 constexpr long kAckTimeoutMs = 250;    // by default DLE ENQ after 250 ms without DLE ACK
 constexpr long kFirstReopenMs = 1000;  // a lost line is opened again after 1 s, then 2 s, 4 s ...
@@ -55,8 +53,7 @@ public:
             const int on = 1;  // a server restarted on its port takes it again at once
             ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             socklen_t length = sizeof address;
-            if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                ::listen(fd_, 1) == 0 &&
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 1) == 0 &&
                 ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
                 tcpPort_ = ntohs(address.sin_port);
                 port_ = "socket://127.0.0.1:" + std::to_string(tcpPort_);
@@ -67,10 +64,6 @@ public:
 
     ~SimPeer() { Vanish(); }
 
-    SimPeer(const SimPeer&) = delete;
-    SimPeer& operator=(const SimPeer&) = delete;
-
-    // The port name the driver opens: a /dev/pts path or socket://127.0.0.1:PORT.
     const std::string& port() const { return port_; }
     uint16_t tcpPort() const { return tcpPort_; }
     sim::Simulator& sim() { return sim_; }
@@ -85,8 +78,7 @@ public:
     // While on, noise replaces the controller's bytes; off returns once the last noise is written.
     void Flood(bool on) {
         flood_.store(on);
-        for (int i = 0; i < 1000 && !on && flooding_.load(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 1000 && !on && flooding_.load(); ++i) ::usleep(1000);
     }
 
     // While on, a TCP peer accepts each connection and closes it at once.
