@@ -1,14 +1,17 @@
-// Portkit on real descriptors: a pseudo-terminal pair stands in for the cable,
-// a loopback listener for the device server.
+// Portkit on real descriptors (a pseudo-terminal pair stands in for the cable, a loopback listener for the
+// server) and the reading of the port name.
+#include "setup/portkit.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,16 +20,15 @@
 #include "mira/portkit_codes.h"
 #include "platform/atomic_word.h"
 #include "portkit/link_rules.h"
+#include "portkit/port_name.h"
 #include "portkit/portkit_host.h"
-#include "setup/portkit.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-using mira::LoadAcquire;
-using mira::StoreRelease;
+using mira::LoadAcquire, mira::StoreRelease;
 
 // How many bytes the test handler took, one per call as the driver's handler does.
 std::atomic<size_t> g_received{0};
@@ -37,26 +39,27 @@ void TakeOne(generic_port* port) {
 
 template <class F>
 bool WaitFor(F condition, std::chrono::milliseconds limit = 2000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
+    for (const auto end = std::chrono::steady_clock::now() + limit; !condition(); std::this_thread::sleep_for(1ms))
+        if (std::chrono::steady_clock::now() > end) return false;
+    return true;
 }
 
-DriverSettings Settings(const std::string& name) {
+// Settings naming the port (128 characters fill the field, leaving no terminator) and the character format.
+template <class T>
+DriverSettings Settings(const T& name, uint32_t baud = 0, uint32_t parity = 0, uint32_t data = 0, uint32_t stop = 0) {
     DriverSettings s{};
-    for (size_t i = 0; i < name.size() && i < 127; ++i) s.portName[i] = static_cast<char16_t>(name[i]);
+    for (size_t i = 0; i < name.size() && i < std::size(s.portName); ++i) s.portName[i] = char16_t(name[i]);
+    s.baud = baud;
+    s.parity = parity;
+    s.dataBits = data;
+    s.stopBits = stop;
     return s;
 }
 
 struct Pty {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     std::string slave = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
-    ~Pty() {
-        if (master >= 0) close(master);
-    }
+    ~Pty() { if (master >= 0) close(master); }
     void Write(const Bytes& b) const { ASSERT_EQ(write(master, b.data(), b.size()), ssize_t(b.size())); }
 };
 
@@ -82,11 +85,7 @@ protected:
         ASSERT_EQ(error, 0);
         PkRegisterHandler(port, TakeOne);
     }
-    void TearDown() override {
-        if (port != nullptr) {
-            EXPECT_EQ(PkPortClose(port), 1);
-        }
-    }
+    void TearDown() override { EXPECT_TRUE(port == nullptr || PkPortClose(port) == 1); }
     Pty pty;
     generic_port* port = nullptr;
 };
@@ -137,8 +136,7 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     EXPECT_EQ(LoadAcquire(port->TimeoutB), 0);
 }
 
-// A lost line is tried again after 1 s, then after twice as long each time,
-// never less often than every 30 s.
+// A lost line is tried again after 1 s, then after twice as long each time, at most every 30 s.
 TEST(PortkitLink, ReopenBackOff) {
     mira::portkit::Backoff backoff;
     backoff.Lost(0xFFFFFF00u);  // the tick count wraps on the way
@@ -183,8 +181,7 @@ TEST_F(PtyPort, DiscardingInputDuringANoiseFloodKeepsTheDevice) {
     EXPECT_NE(LoadAcquire(port->TimeoutA), 0);
 }
 
-// The channel lock lasts one longest frame at the line's speed plus 100 ms unless the host
-// chose its own; the character format reaches the device, held: a second open is busy.
+// The channel lock: one longest frame at the line's speed + 100 ms, or the host's; the device held.
 TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
     const struct { uint32_t baud, parity, dataBits, stopBits; uint16_t hostA, hostB, a, b; speed_t speed; } rows[] = {
         {19200, 0, 8, 1, 0, 0, 538, 100, B19200},      {9600, 2, 7, 2, 0, 0, 1183, 100, B9600},
@@ -194,11 +191,7 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.baud);
         Pty pty;
-        DriverSettings s = Settings(pty.slave);
-        s.baud = r.baud;
-        s.parity = r.parity;
-        s.dataBits = r.dataBits;
-        s.stopBits = r.stopBits;
+        DriverSettings s = Settings(pty.slave, r.baud, r.parity, r.dataBits, r.stopBits);
         s.TimeoutA = r.hostA;
         s.TimeoutB = r.hostB;
         int32_t error = 0;
@@ -206,8 +199,7 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
         ASSERT_NE(port, nullptr) << PkLastOpenError();
         EXPECT_EQ(LoadAcquire(port->TimeoutA), r.a);
         EXPECT_EQ(LoadAcquire(port->TimeoutB), r.b);
-        // Held exclusively: only a privileged process gets in. A pseudo-terminal keeps 8N
-        // whatever is asked, so only the speed, the stop bits and raw mode show.
+        // Only a privileged process gets in; a pseudo-terminal keeps 8N: speed, stop bits and raw mode show.
         if (const int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); fd >= 0) {
             termios tio{};
             ASSERT_EQ(tcgetattr(fd, &tio), 0);
@@ -225,7 +217,7 @@ TEST(PortkitPty, ChannelBoundAndCharacterFormatFollowTheLine) {
 }
 
 TEST(PortkitOpen, ClearCodesForBadPorts) {
-    const struct { const char* name; int32_t code; } rows[] = {
+    const struct { std::string name; int32_t code; } rows[] = {
         {"/dev/mira-no-such-device", MIRA_PK_ERR_NO_DEVICE},
         {"/dev/null", MIRA_PK_ERR_SETTINGS},  // not a serial device
         {"socket://127.0.0.1:1", MIRA_PK_ERR_CONNECT},
@@ -233,7 +225,7 @@ TEST(PortkitOpen, ClearCodesForBadPorts) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DriverSettings s = Settings(row.name);
+        const DriverSettings s = Settings(row.name);
         int32_t error = 0;
         EXPECT_EQ(PkPortOpen(0, &s, &error), nullptr);
         EXPECT_EQ(error, row.code);
@@ -273,8 +265,7 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
     ASSERT_NE(port, nullptr);
     const Bytes big(100, 0xAB);
     PkSend(port, big.data(), 100);
-    // The receive thread's DLE ACK and the host's request race for the line:
-    // the Tx lines show them in the order the peer got them.
+    // The receive thread's DLE ACK and the host's request race: Tx lines come in the order the peer got them.
     StoreRelease(port->ReplyPending, 1);
     constexpr int kRacing = 400;  // per thread; 800 bytes stay within the pty's buffer
     auto sendMany = [port](uint8_t b) {
@@ -306,35 +297,25 @@ TEST(PortkitTrace, LinesCarryATimeStampAndSendsShowAsTx) {
 }
 
 TEST(PortkitTrace, FileSink) {
-    char path[] = "/tmp/mira-trace-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    ASSERT_EQ(PkTraceToFile(path), 1);
+    const std::string path = "/tmp/mira-trace-" + std::to_string(getpid());
+    ASSERT_EQ(PkTraceToFile(path.c_str()), 1);
     PkTrace(u"ERROR OF PROTOCOL.");
     PkTraceOff();
-    FILE* f = fopen(path, "r");
-    char line[128] = {};
-    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
-    fclose(f);
-    unlink(path);
-    EXPECT_STREQ(line + 13, "ERROR OF PROTOCOL.\n");
+    std::string text;
+    std::getline(std::ifstream(path), text, '\0');
+    unlink(path.c_str());
+    EXPECT_EQ(text.substr(std::min<size_t>(13, text.size())), "ERROR OF PROTOCOL.\n");
     EXPECT_EQ(PkTraceToFile("/nonexistent-dir/trace"), 0);
 }
 
 TEST(PortkitSmall, StationTextIsACopyOfAtMost80) {
     const std::u16string longText(100, u'7');
-    const struct {
-        const char16_t* ref;
-        int32_t limit;
-        size_t want;
-    } rows[] = {{u"1", 80, 1}, {u"", 80, 0}, {nullptr, 80, 0}, {longText.c_str(), 80, 80},
-                {longText.c_str(), 200, 80}, {longText.c_str(), 5, 5}, {u"12", 0, 0}};
+    const struct { const char16_t* ref; int32_t limit; size_t want; } rows[] = {
+        {u"", 80, 0}, {nullptr, 80, 0}, {longText.c_str(), 200, 80}, {longText.c_str(), 5, 5}, {u"12", 0, 0}};
     for (const auto& row : rows) {
-        char16_t buffer[201];
-        std::fill(std::begin(buffer), std::end(buffer), u'#');
-        PkStationText(nullptr, row.ref, buffer, row.limit);
-        EXPECT_EQ(std::u16string(buffer).size(), row.want);
+        std::u16string buffer(201, u'#');
+        PkStationText(nullptr, row.ref, buffer.data(), row.limit);
+        EXPECT_EQ(buffer.find(u'\0'), row.want);
         EXPECT_EQ(buffer[row.want + 1], u'#');  // nothing written past the terminator
     }
     char16_t untouched = u'#';
@@ -344,21 +325,77 @@ TEST(PortkitSmall, StationTextIsACopyOfAtMost80) {
 }
 
 TEST(PortkitSmall, TableAllocation) {
-    const struct {
-        int32_t count, size;
-        bool ok;
-    } rows[] = {{4096, 28, true}, {20, 1160, true}, {1, 1, true}, {0, 28, false}, {-1, 28, false},
-                {28, -1, false}, {0x7FFFFFFF, 0x7FFFFFFF, false}, {65536, 1025, false}};
+    const struct { int32_t count, size; bool ok; } rows[] = {
+        {4096, 28, true}, {1, 1, true}, {0, 28, false}, {28, -1, false}, {0x7FFFFFFF, 0x7FFFFFFF, false},
+        {65536, 1025, false}};
     for (const auto& row : rows) {
         void* block = PkTableAlloc(row.count, row.size);
         EXPECT_EQ(block != nullptr, row.ok) << row.count << "x" << row.size;
         if (block != nullptr) {
             const auto* bytes = static_cast<const uint8_t*>(block);
-            const size_t total = size_t(row.count) * size_t(row.size);
-            EXPECT_EQ(bytes[0], 0);
-            EXPECT_EQ(bytes[total - 1], 0);
+            EXPECT_EQ(bytes[0] | bytes[size_t(row.count) * size_t(row.size) - 1], 0);  // zeroed, first to last
         }
         PkTableFree(block);
+    }
+}
+
+// What was read, in one line: the line, then the character format.
+std::string Shown(const mira::portkit::LineSettings& o) {
+    using mira::portkit::LineKind;
+    static const std::string kFamilies[] = {"sim slc500:", "sim plc5:", "sim plc2:"};
+    const std::string line = o.kind == LineKind::Serial ? "serial " + o.path
+                             : o.kind == LineKind::Tcp  ? "tcp " + o.host + ":" + std::to_string(o.tcpPort)
+                                                        : kFamilies[int(o.family)] + std::to_string(o.simStation);
+    return line + " " + std::to_string(o.baud) + " " + std::to_string(o.dataBits) + std::to_string(o.parity) +
+           std::to_string(o.stopBits) + " " + std::to_string(o.replyTimeoutMs) + (o.crc ? " crc" : " bcc");
+}
+
+TEST(PortName, NamesAndCharacterFormats) {
+    const std::u16string unterminated(128, u'a');  // fills the field: no terminator anywhere
+    struct Row {
+        std::u16string name;
+        uint32_t baud, parity, dataBits, stopBits, timeout;
+        int32_t check;
+        const char* shown;  // null: refused as bad settings
+    };
+    const Row rows[] = {
+        {u"", 0, 0, 0, 0, 0, 0, "sim slc500:1 19200 801 1000 bcc"},  // the DF1 factory defaults
+        {u"sim:plc5", 9600, 2, 7, 2, 250, 1, "sim plc5:1 9600 722 250 crc"},
+        {u"sim:plc2:9", 115200, 1, 8, 1, 0, 7, "sim plc2:9 115200 811 1000 crc"},
+        {u"sim:slc500:254", 0, 0, 0, 0, 0, -1, "sim slc500:254 19200 801 1000 bcc"},
+        {u"simple", 0, 0, 0, 0, 0, 0, "serial simple 19200 801 1000 bcc"},
+        {u"/dev/tty\u00e9", 0, 0, 0, 0, 0, 0, "serial /dev/tty\xC3\xA9 19200 801 1000 bcc"},  // a path in UTF-8
+        {u"socket://[::1]:502", 0, 0, 0, 0, 0, 0, "tcp ::1:502 19200 801 1000 bcc"},
+        {u"socket://gw.local:65535", 0, 0, 0, 0, 0, 0, "tcp gw.local:65535 19200 801 1000 bcc"},
+        {unterminated, 0, 0, 0, 0, 0, 0, nullptr},
+        {u"/dev/x\xD800", 0, 0, 0, 0, 0, 0, nullptr},  // a lone surrogate
+        {u"sim:slc500:255", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"sim:plc3", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"sim:plc5:x", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://gw.local:65536", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://gw.local:0", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://gw.local", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://:4001", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://[::1]502", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"socket://h:12ab", 0, 0, 0, 0, 0, 0, nullptr},
+        {u"sim", 19201, 0, 8, 1, 0, 0, nullptr},
+        {u"sim", 19200, 3, 8, 1, 0, 0, nullptr},
+        {u"sim", 19200, 0, 6, 1, 0, 0, nullptr},
+        {u"sim", 19200, 0, 9, 1, 0, 0, nullptr},
+        {u"sim", 19200, 0, 8, 3, 0, 0, nullptr},
+        {u"sim", 19200, 0, 8, 1, 600001, 0, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.name) + " " + std::to_string(row.baud));
+        DriverSettings s = Settings(row.name, row.baud, row.parity, row.dataBits, row.stopBits);
+        s.replyTimeoutMs = row.timeout;
+        s.ErrorCheckOption = row.check;
+        mira::portkit::LineSettings out;
+        std::string why;
+        const int32_t code = mira::portkit::ReadLineSettings(s, &out, &why);
+        EXPECT_EQ(code, row.shown != nullptr ? 0 : MIRA_PK_ERR_SETTINGS) << why;
+        EXPECT_TRUE(row.shown != nullptr || !why.empty());  // a refusal says why
+        if (row.shown != nullptr) { EXPECT_EQ(Shown(out), row.shown); }
     }
 }
 

@@ -11,39 +11,28 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "sim/simulator.h"
 
 namespace mira::test {
 
-// What the driver and Portkit may spend on the line besides the reply
-// time-out, from the quantities they are built of. A test bounds a run by
-// these, never by what an idle machine happened to take.
+// What the driver and Portkit may spend besides the reply time-out, from what they are built of.
 namespace bounds {
-// One line reset: a DLE ENQ, then 30 passes of 10 ms for the answer.
-constexpr long kLineResetMs = 30 * 10;
-// A failed read ends with four of them; the open runs four too.
-constexpr long kFourResetsMs = 4 * kLineResetMs;
-// Portkit's channel bound: the longest frame the driver takes (512 message
-// bytes, all doubled, with framing: 538 ms at 19200 8N1) plus 100 ms.
+constexpr long kLineResetMs = 30 * 10;            // a DLE ENQ, then 30 passes of 10 ms for the answer
+constexpr long kFourResetsMs = 4 * kLineResetMs;  // a failed read ends with four; the open runs four
+// Portkit's channel bound: the longest frame (512 bytes, all doubled, framed: 538 ms at 19200 8N1) + 100 ms.
 constexpr long kChannelBoundMs = 538 + 100;
-// Sleeps and thread hand-overs on a loaded 2-core machine under a sanitizer
-// take up to about twice their nominal time.
-constexpr long kLoadFactor = 2;
-// What an exchange that failed may take past its reply time-out. Every wait
-// for the channel may run to its bound, since a frame begun and never ended
-// (a DLE STX in noise) holds it: the wait before the request and the one in
-// each of the four resets.
+constexpr long kLoadFactor = 2;  // sleeps and hand-overs on a loaded 2-core box under a sanitizer
+// Past the time-out each channel wait (before the request, in each reset) may run to its bound: noise holds it.
 constexpr long kAfterTimeoutMs = kLoadFactor * (5 * kChannelBoundMs + kFourResetsMs);
-// Portkit's link rules by default: DLE ENQ after 250 ms without DLE ACK.
-constexpr long kAckTimeoutMs = 250;
-// A lost line is opened again 1 s after the loss, then after 2 s, 4 s ...
-constexpr long kFirstReopenMs = 1000;
+constexpr long kAckTimeoutMs = 250;    // by default DLE ENQ after 250 ms without DLE ACK
+constexpr long kFirstReopenMs = 1000;  // a lost line is opened again after 1 s, then 2 s, 4 s ...
 }  // namespace bounds
 
 class SimPeer {
@@ -55,16 +44,12 @@ public:
         : sim_(options), via_(via) {
         if (via == Via::Pty) {
             fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-            // A mira started as a child must not hold the master open too, or
-            // the device could never vanish under it.
+            // A mira started as a child must not hold the master too, or the device could never vanish.
             if (fd_ >= 0) ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
             if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0) port_ = ::ptsname(fd_);
         } else {
             fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(tcpPort);
+            sockaddr_in address{AF_INET, htons(tcpPort), {htonl(INADDR_LOOPBACK)}, {}};
             const int on = 1;  // a server restarted on its port takes it again at once
             ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             socklen_t length = sizeof address;
@@ -79,10 +64,6 @@ public:
 
     ~SimPeer() { Vanish(); }
 
-    SimPeer(const SimPeer&) = delete;
-    SimPeer& operator=(const SimPeer&) = delete;
-
-    // The port name the driver opens: a /dev/pts path or socket://127.0.0.1:PORT.
     const std::string& port() const { return port_; }
     uint16_t tcpPort() const { return tcpPort_; }
     sim::Simulator& sim() { return sim_; }
@@ -91,25 +72,19 @@ public:
     void Vanish() {
         stop_.store(true);
         if (thread_.joinable()) thread_.join();
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     }
 
-    // While on, noise goes to the driver instead of the controller's bytes (the controller
-    // still hears the commands). Turning it off returns once the last noise is written.
+    // While on, noise replaces the controller's bytes; off returns once the last noise is written.
     void Flood(bool on) {
         flood_.store(on);
-        for (int i = 0; i < 1000 && !on && flooding_.load(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 1000 && !on && flooding_.load(); ++i) ::usleep(1000);
     }
 
     // While on, a TCP peer accepts each connection and closes it at once.
     void Slam(bool on) { slam_.store(on); }
 
-    // While on, every byte sent comes straight back, as on a two-wire adapter that hears
-    // itself; the controller hears them only when it is on the line.
+    // While on, every byte sent comes back (a two-wire adapter); the controller hears them if on the line.
     void Echo(bool on, bool controller) {
         echo_.store(on);
         deaf_.store(on && !controller);
@@ -119,7 +94,7 @@ private:
     // Moves bytes between fd and the simulator until told to stop or a TCP client goes.
     void Pump(int fd) {
         uint8_t buffer[512];
-        uint32_t noise = 0x2545F491u;
+        std::minstd_rand noise;
         while (!stop_.load()) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 1) > 0) {
@@ -136,12 +111,7 @@ private:
             }
             flooding_.store(flood_.load());
             if (flooding_.load()) {
-                for (uint8_t& b : buffer) {
-                    noise ^= noise << 13;
-                    noise ^= noise >> 17;
-                    noise ^= noise << 5;
-                    b = static_cast<uint8_t>(noise);
-                }
+                for (uint8_t& b : buffer) b = static_cast<uint8_t>(noise());
                 if (::write(fd, buffer, sizeof buffer) < 0 && errno != EAGAIN) break;
                 (void)sim_.ToMaster(buffer, sizeof buffer);  // the controller's bytes are lost in it
                 continue;
@@ -167,9 +137,7 @@ private:
     int fd_ = -1;
     std::string port_;
     uint16_t tcpPort_ = 0;
-    std::atomic<bool> stop_{false}, slam_{false};
-    std::atomic<bool> flood_{false}, flooding_{false};
-    std::atomic<bool> echo_{false}, deaf_{false};
+    std::atomic<bool> stop_{false}, slam_{false}, flood_{false}, flooding_{false}, echo_{false}, deaf_{false};
     std::thread thread_;
 };
 
