@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <tuple>
 
 #include "cli/args.h"
 #include "cli/line_watch.h"
@@ -34,13 +33,10 @@ std::string Printed(Print print) {
 }
 
 TEST(Format, WideRoundTrip) {
-    const std::tuple<std::string, std::u16string, std::string> rows[] = {
-        {"N7:0", u"N7:0", "N7:0"},
-        {"caf\xC3\xA9", u"caf\u00E9", "caf\xC3\xA9"},
-        {"\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"},
-        {"a\xFF", u"a\uFFFD", "a\xEF\xBF\xBD"},  // a stray byte
-        {"\xC3", u"\uFFFD", "\xEF\xBF\xBD"},     // cut short
-        {"\xF0\x9F\x98\x80", u"\uFFFD", "\xEF\xBF\xBD"},
+    const struct { std::string in; std::u16string wide; std::string back; } rows[] = {
+        {"N7:0", u"N7:0", "N7:0"}, {"caf\xC3\xA9", u"caf\u00E9", "caf\xC3\xA9"},
+        {"\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"}, {"\xF0\x9F\x98\x80", u"\uFFFD", "\xEF\xBF\xBD"},
+        {"a\xFF", u"a\uFFFD", "a\xEF\xBF\xBD"}, {"\xC3", u"\uFFFD", "\xEF\xBF\xBD"},  // a stray byte; cut short
     };
     for (const auto& [in, wide, back] : rows) {
         EXPECT_EQ(ToWide(in), wide) << in;
@@ -69,7 +65,7 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
         return LineObservation{.reply = true, .sts = sts, .extSts = ext};
     };
     const LineObservation naks{.naks = 3, .bytes = 6}, silent{}, flood{.bytes = 600};
-    const std::tuple<int32_t, LineObservation, int, const char*> rows[] = {
+    const struct { int32_t code; LineObservation seen; int exit; const char* message; } rows[] = {
         {status, reply(0x10, 0), kExitStatus, "STS 0x10: illegal command or format; is --model right?"},
         {status, reply(0x02, 0), kExitStatus, "STS 0x02: cannot guarantee delivery"},
         {status, reply(0xE0, 0), kExitStatus, "STS 0xE0: no meaning"},
@@ -77,8 +73,7 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
         {0x10, reply(0x10, 0), kExitStatus, "STS 0x10"},  // a string read hands on the STS itself
         {0x11, silent, kExitStatus, "EXT STS 0x11: illegal data type"},
         {0x99, silent, kExitStatus, "EXT STS 0x99: no meaning"},
-        {MIRA_PK_ERR_TIMEOUT, naks, kExitComm,
-         "refused 3 frame(s) with DLE NAK, likely a frame-check mismatch"},
+        {MIRA_PK_ERR_TIMEOUT, naks, kExitComm, "refused 3 frame(s) with DLE NAK, likely a frame-check mismatch"},
         {status, naks, kExitComm, "frame-check mismatch"},
         {status, silent, kExitNoResponse, "no reply within the reply time-out"},
         {status, flood, kExitComm, "more than 511 bytes"},
@@ -91,17 +86,13 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
 }
 
 TEST(Format, CodesAndExitStatus) {
-    const std::tuple<int32_t, int, const char*> rows[] = {
-        {0, kExitOk, "no error"},
-        {MIRA_PK_ERR_TIMEOUT, kExitNoResponse, "no reply"},
-        {MIRA_PK_ERR_SEND, kExitComm, "written"},
-        {MIRA_PK_ERR_NO_DEVICE, kExitComm, "does not exist"},
+    const struct { int32_t code; int exit; const char* fragment; } rows[] = {
+        {0, kExitOk, "no error"}, {MIRA_PK_ERR_TIMEOUT, kExitNoResponse, "no reply"},
+        {MIRA_PK_ERR_SEND, kExitComm, "written"}, {MIRA_PK_ERR_NO_DEVICE, kExitComm, "does not exist"},
         {MIRA_ERR_CONTROLLER_STATUS, kExitStatus, "controller status"},
         {MIRA_PK_ERR_OVERFLOW, kExitStatus, "511"},  // the same number
-        {0x10, kExitStatus, "extended status 0x10"},
-        {MIRA_ERR_BAD_HEADER, kExitUsage, "header"},
-        {kDriverRefused, kExitUsage, "refused"},
-        {-2, kExitUsage, "error -2"},
+        {0x10, kExitStatus, "extended status 0x10"}, {MIRA_ERR_BAD_HEADER, kExitUsage, "header"},
+        {kDriverRefused, kExitUsage, "refused"}, {-2, kExitUsage, "error -2"},
     };
     for (const auto& [code, exit, fragment] : rows) {
         EXPECT_EQ(ExitCodeFor(code), exit) << code;
@@ -111,21 +102,12 @@ TEST(Format, CodesAndExitStatus) {
 
 TEST(Values, RuleOfEachItemAndWhatFitsIt) {
     using K = ValueRule::Kind;
-    const std::tuple<int32_t, const char*, const char*, bool, K> rows[] = {
-        {1, "W5", "32767", true, K::Word},
-        {1, "W5", "-32769", false, K::Word},
-        {1, "W5", "1.5", false, K::Word},
-        {1, "B5", "9999", true, K::Bcd},
-        {1, "B5", "-1", false, K::Bcd},
-        {1, "5/3", "1", true, K::Bit},
-        {1, "5.3", "2", false, K::Bit},
-        {1, "0.DN", "0", true, K::Bit},
-        {1, "B0.PRE", "10000", false, K::Bcd},
-        {1, "0.ACC", "-5", true, K::Word},
-        {2, "F0", "3.4e38", true, K::Float},
-        {2, "F0", "inf", false, K::Float},
-        {3, "S0.4", "ABCD", true, K::String},
-        {3, "S0.4", "ABCDE", false, K::String},
+    const struct { int32_t type; const char* canonical; const char* text; bool ok; K kind; } rows[] = {
+        {1, "W5", "32767", true, K::Word}, {1, "W5", "-32769", false, K::Word}, {1, "W5", "1.5", false, K::Word},
+        {1, "B5", "9999", true, K::Bcd}, {1, "B5", "-1", false, K::Bcd}, {1, "5/3", "1", true, K::Bit},
+        {1, "5.3", "2", false, K::Bit}, {1, "0.DN", "0", true, K::Bit}, {1, "B0.PRE", "10000", false, K::Bcd},
+        {1, "0.ACC", "-5", true, K::Word}, {2, "F0", "3.4e38", true, K::Float}, {2, "F0", "inf", false, K::Float},
+        {3, "S0.4", "ABCD", true, K::String}, {3, "S0.4", "ABCDE", false, K::String},
         {3, "0.2", "\xE2\x82\xAC", false, K::String},  // no 8-bit character
     };
     for (const auto& [type, canonical, text, ok, kind] : rows) {
@@ -140,39 +122,32 @@ TEST(Values, RuleOfEachItemAndWhatFitsIt) {
 }
 
 TEST(Output, DisplayWidthAndEscapes) {
-    const std::tuple<std::string, size_t, std::string> rows[] = {
-        {"W0", 2, "W0"},
-        {"caf\xC3\xA9", 4, "caf\xC3\xA9"},                            // one column for a two-byte letter
-        {"e\xCC\x81", 1, "e\xCC\x81"},                                // a combining accent takes none
+    const struct { std::string text; size_t width; std::string shown; } rows[] = {
+        {"W0", 2, "W0"}, {"caf\xC3\xA9", 4, "caf\xC3\xA9"},  // one column for a two-byte letter
+        {"e\xCC\x81", 1, "e\xCC\x81"},                  // a combining accent takes none
         {"\xE6\xB8\xA9\xE5\xBA\xA6", 4, "\xE6\xB8\xA9\xE5\xBA\xA6"},  // wide characters take two
-        {"a\tb\x01\x7F", 5, "a\\tb\\x01\\x7F"},
-        {"\xC2\x85", 1, "\\u0085"},
-        {"\xC3", 1, "\xC3"},  // cut short
+        {"a\tb\x01\x7F", 5, "a\\tb\\x01\\x7F"}, {"\xC2\x85", 1, "\\u0085"}, {"\xC3", 1, "\xC3"},  // last: cut short
     };
     for (const auto& [text, width, shown] : rows) {
         EXPECT_EQ(DisplayWidth(text), width) << text;
         EXPECT_EQ(Printable(text), shown) << text;
     }
-    EXPECT_EQ(Printed([](FILE* out) {
-                  PrintTable({{"ITEM", "VALUE"}, {"caf\xC3\xA9", "1"}, {"W", ""}}, out);
-              }),
+    EXPECT_EQ(Printed([](FILE* out) { PrintTable({{"ITEM", "VALUE"}, {"caf\xC3\xA9", "1"}, {"W", ""}}, out); }),
               "ITEM  VALUE\ncaf\xC3\xA9  1\nW\n");
 }
 
 TEST(LineWatch, TraceLinesObserved) {
-    const std::tuple<const char*, uint32_t, bool, uint8_t, uint8_t> rows[] = {
-        {"10:00:00.000 Rx:10 15 ", 1, false, 0, 0},
-        {"10:00:00.000 Rx:10 06 ", 0, false, 0, 0},
-        {"10:00:00.000 Rx:10 02 00 01 4F 10 05 00 10 03 A1 B2 ", 0, true, 0x10, 0},
-        {"10:00:00.000 Rx:10 02 00 01 4F F0 05 00 06 10 03 A1 B2 ", 0, true, 0xF0, 0x06},
-        {"10:00:00.000 Rx:10 02 00 01 0F 10 05 00 10 03 A1 B2 ", 0, false, 0, 0},  // a command, no reply
-        {"10:00:00.000 Rx:10 02 00 ", 0, false, 0, 0},
-        {"10:00:00.000 Tx:10 15 ", 0, false, 0, 0},
-        {"10:00:00.000 Rx:zz", 0, false, 0, 0},
+    // Each after the trace's time stamp "10:00:00.000 ".
+    const struct { const char* line; uint32_t naks; bool reply; uint8_t sts, ext; } rows[] = {
+        {"Rx:10 15 ", 1, false, 0, 0}, {"Rx:10 06 ", 0, false, 0, 0},
+        {"Rx:10 02 00 01 4F 10 05 00 10 03 A1 B2 ", 0, true, 0x10, 0},
+        {"Rx:10 02 00 01 4F F0 05 00 06 10 03 A1 B2 ", 0, true, 0xF0, 0x06},
+        {"Rx:10 02 00 01 0F 10 05 00 10 03 A1 B2 ", 0, false, 0, 0},  // a command, no reply
+        {"Rx:10 02 00 ", 0, false, 0, 0}, {"Tx:10 15 ", 0, false, 0, 0}, {"Rx:zz", 0, false, 0, 0},
     };
     for (const auto& [line, naks, reply, sts, ext] : rows) {
         LineObservation seen;
-        ObserveTraceLine(line, &seen);
+        ObserveTraceLine(("10:00:00.000 " + std::string(line)).c_str(), &seen);
         EXPECT_EQ(seen.naks, naks) << line;
         EXPECT_EQ(seen.reply, reply) << line;
         EXPECT_EQ(seen.sts, sts) << line;
@@ -185,9 +160,7 @@ TEST(LineWatch, TraceLinesObserved) {
 TEST(Ports, StableNamesAndSlowAdaptersAndNothingFound) {
     char dir[] = "/tmp/mira-ports-XXXXXX";
     const fs::path root = ::mkdtemp(dir);
-    auto listing = [&](bool json) {
-        return Printed([&](FILE* out) { ListPorts(root.string(), out, json); });
-    };
+    auto listing = [&](bool json) { return Printed([&](FILE* out) { ListPorts(root.string(), out, json); }); };
     EXPECT_EQ(listing(false), "no serial ports found\n");
     for (const auto& [latency, warned] : {std::pair{"3", true}, {"2", false}, {"", false}, {"junk", false}}) {
         SCOPED_TRACE(latency);
@@ -199,25 +172,16 @@ TEST(Ports, StableNamesAndSlowAdaptersAndNothingFound) {
             std::ofstream(root / "sys/class/tty/ttyUSB0/device/latency_timer") << latency << "\n";
         fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-Adapter_A1-if00-port0");
         const std::string text = listing(false), json = listing(true);
-        EXPECT_NE(text.find("/dev/ttyUSB0     /dev/serial/by-id/usb-Adapter_A1-if00-port0\n"),
-                  std::string::npos)
-            << text;
-        EXPECT_NE(text.find("/dev/ttyS0\n"), std::string::npos)
-            << "no blanks after a port without a stable name";
+        const std::string stable = "/dev/serial/by-id/usb-Adapter_A1-if00-port0";
+        EXPECT_NE(text.find("/dev/ttyUSB0     " + stable + "\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("/dev/ttyS0\n"), std::string::npos) << "no blanks after a port without a stable name";
         const std::string ms = std::isdigit(static_cast<unsigned char>(latency[0])) ? latency : "null";
-        EXPECT_NE(
-            json.find(R"({"port":"/dev/ttyUSB0","stable":"/dev/serial/by-id/usb-Adapter_A1-if00-port0",)"
-                      R"("latency_ms":)" +
-                      ms + "}\n"),
-            std::string::npos)
-            << json;
-        EXPECT_NE(json.find(R"({"port":"/dev/ttyS0","stable":null,"latency_ms":null})"), std::string::npos)
-            << json;
+        const std::string usb = R"({"port":"/dev/ttyUSB0","stable":")" + stable + R"(","latency_ms":)" + ms + "}\n";
+        EXPECT_NE(json.find(usb), std::string::npos) << json;
+        EXPECT_NE(json.find(R"({"port":"/dev/ttyS0","stable":null,"latency_ms":null})"), std::string::npos) << json;
         EXPECT_EQ(text.find("tty1"), std::string::npos);  // no device behind it
-        EXPECT_EQ(
-            text.find("warning: USB latency timer " + std::string(latency) + " ms") != std::string::npos,
-            warned)
-            << text;
+        const std::string warning = "warning: USB latency timer " + std::string(latency) + " ms";
+        EXPECT_EQ(text.find(warning) != std::string::npos, warned) << text;
         for (const auto& entry : fs::directory_iterator(root)) fs::remove_all(entry.path());
     }
     fs::remove_all(root);
