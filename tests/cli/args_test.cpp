@@ -22,17 +22,12 @@ bool Parse(const std::string& line, Options* o, std::string* error) {
 
 TEST(Args, CommandsAndOperands) {
     const std::tuple<const char*, Command, size_t> rows[] = {
-        {"read N7:0", Command::Read, 1},
-        {"write N7:0 W0=5 W1=-7", Command::Write, 3},
+        {"read N7:0", Command::Read, 1}, {"write N7:0 W0=5 W1=-7", Command::Write, 3},
         {"write-item N7:0 W0 -5", Command::WriteItem, 3},  // a negative value, not an option
-        {"poll N7:0 W0 --every 500ms --count 3", Command::Poll, 2},
-        {"listen", Command::Listen, 0},
-        {"check N7:0 W5", Command::Check, 2},
-        {"check --address N7:W5", Command::Check, 0},
-        {"sim --listen 4001", Command::Sim, 0},
-        {"ports", Command::Ports, 0},
-        {"read -- -N7:0", Command::Read, 1},
-        {"read -h", Command::Help, 0},
+        {"poll N7:0 W0 --every 500ms --count 3", Command::Poll, 2}, {"listen", Command::Listen, 0},
+        {"check N7:0 W5", Command::Check, 2}, {"check --address N7:W5", Command::Check, 0},
+        {"sim --listen 4001", Command::Sim, 0}, {"ports", Command::Ports, 0},
+        {"read -- -N7:0", Command::Read, 1}, {"read -h", Command::Help, 0},
         {"write-item N7:0 S0.4 \x01", Command::WriteItem, 3},  // a write-item value is no address
     };
     for (const auto& [line, command, operands] : rows) {
@@ -48,11 +43,8 @@ TEST(Args, CommandsAndOperands) {
 TEST(Args, CommonOptionsLongShortAndEquals) {
     Options o;
     std::string error;
-    ASSERT_TRUE(
-        Parse("read -p /dev/ttyUSB0 -b 9600 -P even -d 7 -s 2 -o 2s --station=3 --dst 9 --bcc --model PLC5 "
-              "--trace - --json N7:0",
-              &o, &error))
-        << error;
+    ASSERT_TRUE(Parse("read -p /dev/ttyUSB0 -b 9600 -P even -d 7 -s 2 -o 2s --station=3 --dst 9 --bcc --model PLC5 "
+                      "--trace - --json N7:0", &o, &error)) << error;
     EXPECT_EQ(std::tie(o.port, o.model, o.trace), std::make_tuple("/dev/ttyUSB0", "PLC5", "-"));
     EXPECT_EQ(std::tie(o.baud, o.parity, o.dataBits, o.stopBits, o.timeoutMs, o.station, o.dst),
               std::make_tuple(9600u, 2u, 7u, 2u, 2000u, 3u, 9u));
@@ -88,12 +80,10 @@ TEST(Args, PlacementRepeatsAndConflicts) {
         {"--baud 9600 read N7:0", 9600, ""},          // before the command
         {"read N7:0 -b9600", 9600, ""},               // joined short form
         {"read -b 1200 N7:0 --baud=4800", 4800, ""},  // the last one counts
-        {"read N7:0 --crc --bcc", 0, "--crc excludes --bcc"},
-        {"read N7:0 --json=1", 0, "--json takes no value"},
+        {"read N7:0 --crc --bcc", 0, "--crc excludes --bcc"}, {"read N7:0 --json=1", 0, "--json takes no value"},
         {"read N7:0 --baud", 0, "--baud needs a value"},
         {"read N7:0 --every 1s", 0, "unknown option --every"},  // poll's own
-        {"poll N7:0 --address N7:W0", 0, "unknown option --address"},
-        {"frob N7:0", 0, "unknown command \"frob\""},
+        {"poll N7:0 --address N7:W0", 0, "unknown option --address"}, {"frob N7:0", 0, "unknown command \"frob\""},
         {"write N7:0 W0", 0, "write: expected ITEM=VALUE"},
     };
     for (const auto& [line, baud, fragment] : rows) {
