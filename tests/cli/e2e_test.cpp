@@ -190,8 +190,10 @@ TEST(MiraAsAUser, ExitCodesOfEachKindOfFailure) {
         std::vector<std::string> lines;
         const auto start = Clock::now();
         ASSERT_EQ(RunMira("read --port " + peer.port() + " -o 300ms --json N7:0 W0", &lines), status);
-        // Only a hang bound: silence costs two exchanges, the first taken for a dropped duplicate.
-        EXPECT_LT(Clock::now() - start, milliseconds(9000));
+        // Only a hang bound: the open's four resets, then two exchanges (the first is taken for a
+        // dropped duplicate), each its reply time-out and what may follow it; 1 s for the process.
+        EXPECT_LT(Clock::now() - start, milliseconds(bounds::kLoadFactor * bounds::kFourResetsMs +
+                                                     2 * (300 + bounds::kAfterTimeoutMs) + 1000));
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(Field(lines[0], "error/code"), code) << lines[0];
     }

@@ -319,7 +319,8 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
         ASSERT_EQ(peer.sim().Seed(line.family == sim::Family::Plc2 ? kPlc2Tables : kTables), 0);
         peer.Echo(true, false);
         Window window;
-        Session session(peer.port(), line, 300, &window);
+        // The default reply time-out: the exchanges with the controller must not fail on a loaded machine.
+        Session session(peer.port(), line, 1000, &window);
         ASSERT_TRUE(session.open);
         EXPECT_EQ(session.Read(u"N7:0", {u"W0"}), MIRA_PK_ERR_TIMEOUT);
         EXPECT_NE(session.raw[0].quality, MIRA_QUALITY_GOOD);
