@@ -33,15 +33,15 @@ std::vector<std::u16string> CanonicalAddresses() {
 TEST(CheckProperties, CanonicalAddressesComeBackUnchangedAndSplitFaithfully) {
     for (uint32_t model : {500u, 5u}) {
         for (const std::u16string& address : CanonicalAddresses()) {
-            SCOPED_TRACE(Utf8(address));
+            SCOPED_TRACE(Narrow(address));
             PrepareDriver(model);
-            EXPECT_EQ(Utf8(ValidAddressEx(address)), Utf8(address));
+            EXPECT_EQ(Narrow(ValidAddressEx(address)), Narrow(address));
             PlcAddress whole{};
             ItemRequest wholeItem{};
             ParseFullAddress(&whole, &wholeItem, u"1", address.c_str());
             const HeaderAddress split = GetHeaderAddress(u"1", address, u"1", address);
-            EXPECT_EQ(Utf8(ValidHeader(split.header)), Utf8(split.header));
-            EXPECT_EQ(Utf8(ValidAddress(split.header, split.item)), Utf8(split.item));
+            EXPECT_EQ(Narrow(ValidHeader(split.header)), Narrow(split.header));
+            EXPECT_EQ(Narrow(ValidAddress(split.header, split.item)), Narrow(split.item));
             PlcAddress header{};
             ItemRequest item{};
             EXPECT_EQ(ParseHeader(&header, u"1", split.header.c_str(), model).code, 0);
@@ -69,11 +69,11 @@ TEST(CheckBadInput, LongAndUnterminatedTexts) {
     EXPECT_EQ(UDrvCompareAddress(u"1", raw.get(), u"1", u"N7:W0"), -1);  // names no file
     HostBuffer header(u"", MIRA_HEADER_ADDRESS_HEADER_MAX), item(u"", MIRA_HEADER_ADDRESS_ITEM_MAX);
     EXPECT_EQ(UDrvGetHeaderAddress(u"1", u"N7:W0", u"1", raw.get(), header.data(), item.data()), 0);
-    EXPECT_EQ(Utf8(header.Text()), "N7:0");
+    EXPECT_EQ(Narrow(header.Text()), "N7:0");
     const std::u16string longText = u"N7:5" + std::u16string(4000, u' ');
-    EXPECT_EQ(Utf8(ValidHeader(longText)), "N7:0");
-    EXPECT_EQ(Utf8(ValidAddressEx(longText)), "N7:W0");
-    EXPECT_EQ(Utf8(ValidAddress(longText, u"W5" + std::u16string(3000, u'9'))),
+    EXPECT_EQ(Narrow(ValidHeader(longText)), "N7:0");
+    EXPECT_EQ(Narrow(ValidAddressEx(longText)), "N7:W0");
+    EXPECT_EQ(Narrow(ValidAddress(longText, u"W5" + std::u16string(3000, u'9'))),
               "W2147483647");  // 14 digits, saturated
 }  // random texts: the address_checks fuzz target and its replayed corpus
 

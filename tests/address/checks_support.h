@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
-#include "mira/mira.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 
@@ -16,8 +13,6 @@ namespace mira::test {
 
 constexpr char16_t kGuard = 0xA5A5;
 constexpr size_t kGuardUnits = 16;
-
-inline std::string Utf8(const std::u16string& s) { return Narrow(s); }
 
 // A host buffer holding `typed`, with room for max(typed, maxChars)
 // characters and the terminator, then guard units that no check may touch.
@@ -32,7 +27,8 @@ public:
     // The text now in the buffer; fails the test when it is unterminated or a
     // guard was overwritten.
     std::u16string Text() const {
-        for (size_t i = room_; i < units_.size(); ++i) EXPECT_EQ(units_[i], kGuard) << "written past the buffer";
+        for (size_t i = room_; i < units_.size(); ++i)
+            EXPECT_EQ(units_[i], kGuard) << "written past the buffer";
         const auto end = std::find(units_.begin(), units_.begin() + ptrdiff_t(room_), char16_t(0));
         EXPECT_NE(end, units_.begin() + ptrdiff_t(room_)) << "unterminated";
         return std::u16string(units_.begin(), end);
@@ -61,7 +57,10 @@ inline std::u16string ValidAddressEx(const std::u16string& typed) {
     return b.Text();
 }
 
-struct HeaderAddress { int32_t result; std::u16string header, item; };
+struct HeaderAddress {
+    int32_t result;
+    std::u16string header, item;
+};
 inline HeaderAddress GetHeaderAddress(const std::u16string& stationA, const std::u16string& a,
                                       const std::u16string& stationB, const std::u16string& b) {
     HostBuffer header(u"", MIRA_HEADER_ADDRESS_HEADER_MAX), item(u"", MIRA_HEADER_ADDRESS_ITEM_MAX);

