@@ -63,16 +63,13 @@ TEST(ValidAddress, RewritesEachItem) {
         {u"F8:0", u"5", u"5"},
         {u"F8:0", u"F5/2", u"F5"},
         {u"F8:0", u"W5/2", u"5"},
-        {u"F8:0", u"w5", u"5"},
         {u"T4:0", u"W0/EN", u"W0.EN"},
         {u"T4:0", u"2.acc", u"2.ACC"},
         {u"T4:0", u"5", u"5.DN"},
         {u"T4:0", u"5.XX", u"0.DN"},
-        {u"T4:0", u"S3.PRE", u"3.PRE"},
         {u"R6:0", u"7.EX1", u"0.FD"},
         {u"ST20:0", u"4", u"4.2"},
         {u"ST20:0", u"S4.10", u"S4.10"},
-        {u"ST20:0", u"W4", u"4.2"},
         {u"A14:0", u"4", u"4.2"},
         {u"A14:0", u"W4", u"W4"},
         {u"U:0", u"40", u"0"},
@@ -83,7 +80,6 @@ TEST(ValidAddress, RewritesEachItem) {
         {u"N7:0", u"", u"0"},
         {u"N7:0", u"W", u"W0"},
         {u"N7:0", u"5/", u"5/0"},
-        {u"N7:0", u"/3", u"0/3"},
         // Read from 15 characters; the number wraps as the platform's conversion does.
         {u"N7:0", u"12345678901234567", u"2147483647"},
         {u"N7:0", u"W2147483648/999", u"W2147483647/999"},
@@ -188,9 +184,7 @@ TEST(GetHeaderAddress, SplitsTheSecondAddress) {
 TEST(ValidAddressEx, RewritesEachAddress) {
     const Row rows[] = {
         {500, u"", u"N7:W0"},
-        {500, u"   ", u"N7:W0"},
         {500, u"XYZ", u"N7:W0"},
-        {500, u"N7:-5", u"N7:W0"},
         // Example addresses of a file: a number below the file's threshold gets its default file.
         {500, u"N8", u"N7:W0"},
         {500, u"N9", u"N9:W0"},
@@ -217,7 +211,6 @@ TEST(ValidAddressEx, RewritesEachAddress) {
         {500, u"N7:S4/3", u"N7:S4/3"},
         {500, u"I:1.3/4", u"I:1.W3/4"},
         {500, u"7:5", u"7:5"},
-        {500, u"timer/1:4:0.DN", u"timer/1:4:0.DN"},
         {500, u"N3:5", u"N3:5"},
         // As typed into a sheet.
         {500, u"  n7:w5  ", u"N7:W5"},

@@ -4,12 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <initializer_list>
-#include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "sim/simulator.h"
 
@@ -52,15 +48,15 @@ inline Bytes Send(Simulator& sim, const Bytes& bytes) {
     return Drain(sim);
 }
 
-// Frames a message with BCC or CRC, written out here independently of the
-// simulator's encoder.
+// Frames a message with BCC or CRC, independently of the simulator's encoder.
 inline Bytes Frame(const Bytes& msg, bool crc = false) {
     Bytes f = {0x10, 0x02};
     unsigned sum = 0;
     uint16_t c = 0;
     auto step = [&c](uint8_t b) {
         c ^= b;
-        for (int i = 0; i < 8; ++i) c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
+        for (int i = 0; i < 8; ++i)
+            c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
     };
     for (uint8_t b : msg) {
         f.push_back(b);

@@ -23,13 +23,20 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
     const Bytes reply = Frame(kReply);
     Bytes dropped = reply;
     dropped.erase(dropped.begin() + static_cast<long>(dropped.size() / 2));
-    struct Row { const char* name; Fault fault; Bytes expected; };
+    struct Row {
+        const char* name;
+        Fault fault;
+        Bytes expected;
+    };
     const Row rows[] = {
         {"drop byte", {.kind = FaultKind::DropByte}, Cat(kAckSeq, dropped)},
         {"noise", {.kind = FaultKind::Noise}, Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
-        {"status F0", {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
+        {"status F0",
+         {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
          Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
-        {"status 10", {.kind = FaultKind::Status, .sts = 0x10}, Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
+        {"status 10",
+         {.kind = FaultKind::Status, .sts = 0x10},
+         Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
     };
     for (const Row& row : rows) {
         StepClock clock;
@@ -93,7 +100,8 @@ TEST(SimFaults, RandomLineBytesNeverHurt) {
                 kRead,
                 {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0x68, 0, 0, 1, 0, 0, '$', 'N', '7', ':', '1', 0, 1, 0},
                 {0x01, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10},
-                {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xAA, 0x04, 0x07, 0x89, 0xFF, 0xE6, 0x03, 0x00, 1, 2, 3, 4},
+                {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xAA, 0x04, 0x07, 0x89, 0xFF, 0xE6, 0x03, 0x00, 1, 2, 3,
+                 4},
             };
             for (int round = 0; round < 3000; ++round) {
                 Bytes b;
@@ -105,7 +113,8 @@ TEST(SimFaults, RandomLineBytesNeverHurt) {
                     b = Frame(m, crc);
                 } else {
                     const size_t n = rng() % 40;
-                    for (size_t k = 0; k < n; ++k) b.push_back(rng() % 3 == 0 ? 0x10 : static_cast<uint8_t>(rng()));
+                    for (size_t k = 0; k < n; ++k)
+                        b.push_back(rng() % 3 == 0 ? 0x10 : static_cast<uint8_t>(rng()));
                 }
                 sim.FromMaster(b.data(), b.size());
                 uint8_t out[128];
