@@ -24,27 +24,6 @@ struct HeaderRow {
     uint32_t letterSyntax;
 };
 
-void PrintTo(const HeaderRow& row, std::ostream* os) {
-    *os << '"' << test::Narrow(row.text) << '"';
-}
-
-class HeaderParse : public ::testing::TestWithParam<HeaderRow> {};
-
-TEST_P(HeaderParse, FillsTheRecord) {
-    const HeaderRow& row = GetParam();
-    PlcAddress h = FreshHeader();
-    h.stationText[0] = u'x';
-    const HeaderResult parsed = ParseHeader(&h, u" 12", row.text, row.modelClass);
-    EXPECT_EQ(parsed.code, row.result);
-    EXPECT_EQ(h.fileType, row.fileType);
-    EXPECT_EQ(h.fileNumber, row.fileNumber);
-    EXPECT_EQ(h.slot, row.slot);
-    EXPECT_EQ(h.elementBase, row.elementBase);
-    EXPECT_EQ(h.fileLetter, row.fileLetter);
-    EXPECT_EQ(parsed.letterSyntax, row.letterSyntax == 1);
-    EXPECT_EQ(h.stationText[0], 0);
-}
-
 constexpr int32_t U = kUntouched;
 // class, text, result, type, file, slot, element, letter row, letter syntax
 const HeaderRow kHeaderRows[] = {
@@ -87,7 +66,23 @@ const HeaderRow kHeaderRows[] = {
     {500, u"bogus/7:0", -37, 133, 0, -1, -1, 4, 1},
     {500, u"invalid:N7", -37, U, U, U, U, U, 0},
 };
-INSTANTIATE_TEST_SUITE_P(Texts, HeaderParse, ::testing::ValuesIn(kHeaderRows));
+
+TEST(HeaderParse, FillsTheRecord) {
+    for (const HeaderRow& row : kHeaderRows) {
+        SCOPED_TRACE(test::Narrow(row.text));
+        PlcAddress h = FreshHeader();
+        h.stationText[0] = u'x';
+        const HeaderResult parsed = ParseHeader(&h, u" 12", row.text, row.modelClass);
+        EXPECT_EQ(parsed.code, row.result);
+        EXPECT_EQ(h.fileType, row.fileType);
+        EXPECT_EQ(h.fileNumber, row.fileNumber);
+        EXPECT_EQ(h.slot, row.slot);
+        EXPECT_EQ(h.elementBase, row.elementBase);
+        EXPECT_EQ(h.fileLetter, row.fileLetter);
+        EXPECT_EQ(parsed.letterSyntax, row.letterSyntax == 1);
+        EXPECT_EQ(h.stationText[0], 0);
+    }
+}
 
 TEST(HeaderParse, SetsStationFromItsText) {
     PlcAddress h = FreshHeader();
@@ -125,32 +120,6 @@ struct ItemRow {
     uint8_t hasPrefix;
 };
 
-void PrintTo(const ItemRow& row, std::ostream* os) {
-    *os << '"' << test::Narrow(row.text) << '"';
-}
-
-class ItemParse : public ::testing::TestWithParam<ItemRow> {};
-
-TEST_P(ItemParse, FillsTheRecord) {
-    const ItemRow& row = GetParam();
-    PlcAddress h{};
-    h.fileType = row.fileType;
-    ItemRequest item{};
-    item.kind = item.element = item.size = item.hasBit = item.mnemonic = 77;
-    item.bit = -3;
-    item.separator = u'?';
-    const ItemResult parsed = ParseItem(&h, &item, row.text);
-    EXPECT_EQ(parsed.code, row.result);
-    EXPECT_EQ(item.kind, row.kind);
-    EXPECT_EQ(item.element, row.element);
-    EXPECT_EQ(item.size, row.size);
-    EXPECT_EQ(item.hasBit, row.hasBit);
-    EXPECT_EQ(item.bit, row.bit);
-    EXPECT_EQ(item.mnemonic, row.mnemonic);
-    EXPECT_EQ(item.separator, row.separator);
-    EXPECT_EQ(parsed.typePrefix, row.hasPrefix == 1);
-}
-
 // A bit that was not parsed keeps its old value -3 and separator '?'.
 // file type, text, result, kind, element, size, hasBit, bit, mnemonic, sep, prefix
 const ItemRow kItemRows[] = {
@@ -179,7 +148,28 @@ const ItemRow kItemRows[] = {
     // Without a prefix the element text is cut to 14 characters: bit 0, not 9.
     {137, u"0000000000001/9", 0, 0, 1, 0, 1, 0, 0, u'/', 0},
 };
-INSTANTIATE_TEST_SUITE_P(Texts, ItemParse, ::testing::ValuesIn(kItemRows));
+
+TEST(ItemParse, FillsTheRecord) {
+    for (const ItemRow& row : kItemRows) {
+        SCOPED_TRACE(test::Narrow(row.text));
+        PlcAddress h{};
+        h.fileType = row.fileType;
+        ItemRequest item{};
+        item.kind = item.element = item.size = item.hasBit = item.mnemonic = 77;
+        item.bit = -3;
+        item.separator = u'?';
+        const ItemResult parsed = ParseItem(&h, &item, row.text);
+        EXPECT_EQ(parsed.code, row.result);
+        EXPECT_EQ(item.kind, row.kind);
+        EXPECT_EQ(item.element, row.element);
+        EXPECT_EQ(item.size, row.size);
+        EXPECT_EQ(item.hasBit, row.hasBit);
+        EXPECT_EQ(item.bit, row.bit);
+        EXPECT_EQ(item.mnemonic, row.mnemonic);
+        EXPECT_EQ(item.separator, row.separator);
+        EXPECT_EQ(parsed.typePrefix, row.hasPrefix == 1);
+    }
+}
 
 TEST(ItemParse, NullTextIsAnEmptyItem) {
     PlcAddress h{};

@@ -17,8 +17,7 @@ using Bytes = std::vector<uint8_t>;
 struct StepClock {
     std::shared_ptr<uint64_t> us = std::make_shared<uint64_t>(1000000);
     std::function<uint64_t()> Fn() const {
-        auto p = us;
-        return [p] { return *p; };
+        return [p = us] { return *p; };
     }
     void AdvanceMs(uint64_t ms) const { *us += ms * 1000; }
 };
