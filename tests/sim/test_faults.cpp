@@ -46,8 +46,8 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
         EXPECT_EQ(Send(sim, Frame(kRead)), row.expected) << row.name;
         Send(sim, kAckSeq);
         // Applied once: the next command is answered normally.
-        const Bytes again = WithTns(kRead, 0x11);
-        EXPECT_EQ(Send(sim, Frame(again)), Cat(kAckSeq, Frame(WithTns(kReply, 0x11)))) << row.name;
+        EXPECT_EQ(Send(sim, Frame(WithTns(kRead, 0x11))), Cat(kAckSeq, Frame(WithTns(kReply, 0x11))))
+            << row.name;
     }
 }
 
@@ -58,8 +58,7 @@ TEST(SimFaults, NakedCommandIsNotExecutedAndRetransmitWorks) {
     const Bytes write = {0x01, 0x00, 0x0F, 0x00, 0x20, 0x00, 0xAA, 0x02, 0x07, 0x89, 0x00, 0x00, 0x05, 0x00};
     EXPECT_EQ(Send(sim, Frame(write)), kNakSeq);
     ExpectPeeks(sim, {{"N7:0", "0"}});
-    // The master's retransmission of the same TNS is a new command: the NAK
-    // discarded the first.
+    // The retransmission of the same TNS is a new command: the NAK discarded the first.
     EXPECT_EQ(Send(sim, Frame(write)), Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x00, 0x20, 0x00})));
     ExpectPeeks(sim, {{"N7:0", "5"}});
 }
@@ -89,9 +88,8 @@ TEST(SimFaults, RandomLineBytesNeverHurt) {
     for (Family family : {Family::Slc500, Family::Plc5, Family::Plc2}) {
         for (bool crc : {false, true}) {
             StepClock clock;
-            Options o = Opts(clock);
+            Options o = Opts(clock, crc);
             o.family = family;
-            o.crc = crc;
             o.anyStation = true;
             o.duplicateDetection = false;
             Simulator sim(o);
@@ -117,9 +115,7 @@ TEST(SimFaults, RandomLineBytesNeverHurt) {
                         b.push_back(rng() % 3 == 0 ? 0x10 : static_cast<uint8_t>(rng()));
                 }
                 sim.FromMaster(b.data(), b.size());
-                uint8_t out[128];
-                while (sim.ToMaster(out, sizeof out) > 0) {
-                }
+                Drain(sim);
                 if (round % 7 == 0) sim.FromMaster(kAckSeq.data(), kAckSeq.size());
                 clock.AdvanceMs(rng() % 150);
             }
