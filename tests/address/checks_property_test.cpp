@@ -11,9 +11,7 @@ namespace {
 // Canonical whole addresses of every file type, with bits and sub-elements.
 std::vector<std::u16string> CanonicalAddresses() {
     std::vector<std::u16string> out;
-    for (int e : {0, 1, 57, 117, 999}) {
-        std::u16string x;
-        for (char c : std::to_string(e)) x += char16_t(c);
+    for (const std::u16string x : {u"0", u"1", u"57", u"117", u"999"}) {
         for (const char16_t* p : {u"N7:", u"N9:W", u"B3:", u"B12:B", u"S:W", u"U:W", u"I:1.", u"O:0."})
             out.push_back(p + x);
         out.push_back(u"N7:W" + x + u"/15");
@@ -50,9 +48,7 @@ TEST(CheckProperties, CanonicalAddressesComeBackUnchangedAndSplitFaithfully) {
             EXPECT_EQ(header.fileNumber, whole.fileNumber);
             EXPECT_EQ(header.elementBase + item.element, wholeItem.element);
             EXPECT_EQ(item.hasBit, wholeItem.hasBit);
-            if (item.hasBit) {
-                EXPECT_EQ(item.bit, wholeItem.bit);
-            }
+            EXPECT_EQ(item.hasBit ? item.bit : 0, item.hasBit ? wholeItem.bit : 0);
         }
     }
 }
