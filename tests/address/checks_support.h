@@ -14,8 +14,7 @@ namespace mira::test {
 constexpr char16_t kGuard = 0xA5A5;
 constexpr size_t kGuardUnits = 16;
 
-// A host buffer holding `typed`, with room for max(typed, maxChars)
-// characters and the terminator, then guard units that no check may touch.
+// `typed` with room for max(typed, maxChars) characters and the terminator, then guards no check may touch.
 class HostBuffer {
 public:
     HostBuffer(const std::u16string& typed, size_t maxChars)
@@ -24,8 +23,7 @@ public:
         units_[typed.size()] = 0;
     }
     char16_t* data() { return units_.data(); }
-    // The text now in the buffer; fails the test when it is unterminated or a
-    // guard was overwritten.
+    // The text now in the buffer; fails the test when it is unterminated or a guard was overwritten.
     std::u16string Text() const {
         for (size_t i = room_; i < units_.size(); ++i)
             EXPECT_EQ(units_[i], kGuard) << "written past the buffer";
@@ -69,8 +67,7 @@ inline HeaderAddress GetHeaderAddress(const std::u16string& stationA, const std:
     return {r, header.Text(), item.Text()};
 }
 
-// A fresh driver of the given model class; station references read as
-// themselves.
+// A fresh driver of the given model class; station references read as themselves.
 inline void PrepareDriver(uint32_t modelClass) {
     ResetDriverState();
     ResetFake();
