@@ -1,5 +1,4 @@
-// Fault injection, and bytes from the line that must never hurt the
-// controller.
+// Fault injection, and bytes from the line that must never hurt the controller.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -23,22 +22,15 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
     const Bytes reply = Frame(kReply);
     Bytes dropped = reply;
     dropped.erase(dropped.begin() + static_cast<long>(dropped.size() / 2));
-    struct Row {
-        const char* name;
-        Fault fault;
-        Bytes expected;
-    };
-    const Row rows[] = {
+    const struct { const char* name; Fault fault; Bytes expected; } rows[] = {
         {"drop byte", {.kind = FaultKind::DropByte}, Cat(kAckSeq, dropped)},
         {"noise", {.kind = FaultKind::Noise}, Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
-        {"status F0",
-         {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
+        {"status F0", {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
          Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
-        {"status 10",
-         {.kind = FaultKind::Status, .sts = 0x10},
+        {"status 10", {.kind = FaultKind::Status, .sts = 0x10},
          Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         StepClock clock;
         Simulator sim(Opts(clock));
         ASSERT_TRUE(sim.Poke("N7:0", "42"));
@@ -82,8 +74,7 @@ TEST(SimFaults, RepeatAndEveryNth) {
     }
 }
 
-// Random bytes, and random spoiling of good frames: the controller must
-// neither crash nor touch any file other than the one a good write names.
+// Random bytes and spoilt good frames: the controller must neither crash nor touch a file no good write names.
 TEST(SimFaults, RandomLineBytesNeverHurt) {
     for (Family family : {Family::Slc500, Family::Plc5, Family::Plc2}) {
         for (bool crc : {false, true}) {
@@ -98,8 +89,7 @@ TEST(SimFaults, RandomLineBytesNeverHurt) {
                 kRead,
                 {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0x68, 0, 0, 1, 0, 0, '$', 'N', '7', ':', '1', 0, 1, 0},
                 {0x01, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10},
-                {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xAA, 0x04, 0x07, 0x89, 0xFF, 0xE6, 0x03, 0x00, 1, 2, 3,
-                 4},
+                {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xAA, 0x04, 0x07, 0x89, 0xFF, 0xE6, 0x03, 0x00, 1, 2, 3, 4},
             };
             for (int round = 0; round < 3000; ++round) {
                 Bytes b;

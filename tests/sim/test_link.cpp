@@ -16,25 +16,16 @@ const Bytes kWriteN7 = {0x01, 0x00, 0x0F, 0x00, 0x42, 0x00, 0xAA, 0x02, 0x07, 0x
 // Frames are compared with the helpers' own encoder; a check both got wrong would fail
 // every exchange with the driver, whose encoder is pinned by worked examples.
 TEST(SimLink, BadChecksAreNakedAndNotExecuted) {
-    struct Row {
-        const char* name;
-        bool crc;
-        size_t flipFromEnd;  // which byte of the frame to spoil, counted from its end
-    };
-    const Row rows[] = {
-        {"bcc", false, 1},
-        {"crc low", true, 2},
-        {"crc high", true, 1},
-    };
-    for (const Row& row : rows) {
+    // Whether the check is a CRC, and which byte of the frame to spoil, counted from its end.
+    for (const auto& [crc, flipFromEnd] : {std::pair{false, 1}, {true, 2}, {true, 1}}) {
+        SCOPED_TRACE(testing::Message() << "crc " << crc << ", byte " << flipFromEnd);
         StepClock clock;
-        Simulator sim(Opts(clock, row.crc));
-        Bytes f = Frame(kWriteN7, row.crc);
-        f[f.size() - row.flipFromEnd] ^= 0x01;
-        EXPECT_EQ(Send(sim, f), kNakSeq) << row.name;
+        Simulator sim(Opts(clock, crc));
+        Bytes f = Frame(kWriteN7, crc);
+        f[f.size() - size_t(flipFromEnd)] ^= 0x01;
+        EXPECT_EQ(Send(sim, f), kNakSeq);
         ExpectPeeks(sim, {{"N7:0", "0"}});
-        // ENQ repeats the last response.
-        EXPECT_EQ(Send(sim, kEnqSeq), kNakSeq) << row.name;
+        EXPECT_EQ(Send(sim, kEnqSeq), kNakSeq);  // ENQ repeats the last response
     }
 }
 
@@ -131,9 +122,8 @@ TEST(SimLink, UnsolicitedTypedWriteEscapesTheElement) {
     StepClock clock;
     Simulator sim(Opts(clock));
     sim.SendUnsolicitedTypedWrite(0x00, 7, 0x89, 300, 0, {0x0005});
-    const Bytes typed = {0x00, 0x01, 0x0F, 0x00, 0x01, 0x00, 0xAA, 0x02,
-                         0x07, 0x89, 0xFF, 0x2C, 0x01, 0x00, 0x05, 0x00};
-    EXPECT_EQ(Drain(sim), Frame(typed));
+    EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, 0x01, 0x00, 0xAA, 0x02, 0x07, 0x89, 0xFF, 0x2C, 0x01, 0x00,
+                                 0x05, 0x00}));
 }
 
 // The controller's own write of its table by address, a new TNS each period; nothing for
@@ -145,16 +135,12 @@ TEST(SimLink, PeriodicWriteRenewsTheTns) {
     EXPECT_EQ(Drain(sim), Bytes{});
     for (uint8_t tns : {1, 2}) {
         clock.AdvanceMs(50);
-        EXPECT_EQ(Drain(sim),
-                  Frame({0x00, 0x01, 0x0F, 0x00, tns, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0x00, 0x05, 0x00}));
+        EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, tns, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0, 0x05, 0}));
         Send(sim, kAckSeq);
     }
-    const struct {
-        const char* address;
-        uint32_t offset;
-        size_t words;
-    } refused[] = {{"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1},
-                   {"U:0", 0, 1},  {"N7:0", 0, 121}, {"N7:0", 0, 0}};
+    const struct { const char* address; uint32_t offset; size_t words; } refused[] = {
+        {"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121},
+        {"N7:0", 0, 0}};
     for (const auto& r : refused)
         EXPECT_FALSE(sim.SetPeriodicWrite(0, r.address, r.offset, std::vector<uint16_t>(r.words, 1), 50))
             << r.address;
