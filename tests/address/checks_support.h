@@ -1,5 +1,4 @@
-// Runs the address checks on host buffers sized exactly for the longest text
-// each may write, with guard units after them, and reports what came back.
+// The address checks on host buffers sized exactly for the longest text each may write, guarded after.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,22 +36,21 @@ private:
     std::vector<char16_t> units_;
 };
 
-inline std::u16string ValidHeader(const std::u16string& typed) {
-    HostBuffer b(typed, MIRA_VALID_HEADER_MAX);
-    EXPECT_EQ(UDrvValidHeader(b.data()), 0);
+// Runs a check that rewrites `typed` in place; the checks always return 0.
+template <class Check>
+std::u16string Rewritten(const std::u16string& typed, size_t maxChars, Check check) {
+    HostBuffer b(typed, maxChars);
+    EXPECT_EQ(check(b.data()), 0);
     return b.Text();
 }
-
+inline std::u16string ValidHeader(const std::u16string& t) {
+    return Rewritten(t, MIRA_VALID_HEADER_MAX, UDrvValidHeader);
+}
+inline std::u16string ValidAddressEx(const std::u16string& t) {
+    return Rewritten(t, MIRA_VALID_ADDRESS_EX_MAX, UDrvValidAddressEx);
+}
 inline std::u16string ValidAddress(const std::u16string& header, const std::u16string& typed) {
-    HostBuffer b(typed, MIRA_VALID_ADDRESS_MAX);
-    EXPECT_EQ(UDrvValidAddress(header.c_str(), b.data()), 0);
-    return b.Text();
-}
-
-inline std::u16string ValidAddressEx(const std::u16string& typed) {
-    HostBuffer b(typed, MIRA_VALID_ADDRESS_EX_MAX);
-    EXPECT_EQ(UDrvValidAddressEx(b.data()), 0);
-    return b.Text();
+    return Rewritten(typed, MIRA_VALID_ADDRESS_MAX, [&](char16_t* b) { return UDrvValidAddress(header.c_str(), b); });
 }
 
 struct HeaderAddress {

@@ -1,5 +1,4 @@
-// The address checks row by row: what the user typed, against the text
-// written back and the result.
+// The address checks row by row: what the user typed, against the text written back and the result.
 
 #include <tuple>
 

@@ -146,7 +146,7 @@ TEST(ItemParse, NullTextIsAnEmptyItem) {
 }
 
 // What whole addresses parse into is pinned by the address checks' tables; here the station and bounds.
-TEST(FullParse, TakesTheStationNumberFromPortkitAndKeepsTheReference) {
+TEST(FullParse, TakesTheStationFromPortkitKeepsItsTextAndRefusesOverlongTexts) {
     test::ResetFake();
     test::Fake().stationText = [](const char16_t*) { return std::u16string(u"17"); };
     PlcAddress h = FreshHeader();
@@ -156,12 +156,8 @@ TEST(FullParse, TakesTheStationNumberFromPortkitAndKeepsTheReference) {
     EXPECT_EQ(std::u16string(h.stationText), u"{LINE2.PLC}");
     ASSERT_EQ(test::Fake().stationRequests.size(), 1u);
     test::ResetFake();
-}
-
-TEST(FullParse, KeepsEightyStationCharactersAndRefusesOverlongTexts) {
+    // Eighty station characters are kept; an overlong address is refused.
     std::u16string station(100, u'9');
-    PlcAddress h = FreshHeader();
-    ItemRequest item{};
     ParseFullAddress(&h, &item, station.c_str(), u"N7:W1");
     EXPECT_EQ(std::u16string(h.stationText), station.substr(0, 80));
     std::u16string tooLong = u"N7:W1" + std::u16string(300, u' ');

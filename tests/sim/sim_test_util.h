@@ -1,5 +1,4 @@
-// Helpers for driving the simulator as a master would: hand-built frames,
-// a stepped clock and the bytes that come back.
+// Driving the simulator as a master would: hand-built frames, a stepped clock, the bytes back.
 #pragma once
 
 #include <gtest/gtest.h>

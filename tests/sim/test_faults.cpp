@@ -27,8 +27,6 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
         {"noise", {.kind = FaultKind::Noise}, Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
         {"status F0", {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
          Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
-        {"status 10", {.kind = FaultKind::Status, .sts = 0x10},
-         Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0x10, 0x10, 0x00}))},
     };
     for (const auto& row : rows) {
         StepClock clock;

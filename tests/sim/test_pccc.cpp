@@ -1,5 +1,4 @@
-// Command replies byte by byte: the layouts end to end does not reach (escapes, offsets,
-// I/O, status and ASCII files) and the status for what a controller cannot serve.
+// Replies byte by byte: layouts end to end does not reach, and the status for what cannot be served.
 #include <gtest/gtest.h>
 
 #include "sim/pccc.h"
@@ -58,7 +57,7 @@ Bytes WordRange(uint8_t fn, const char* address, const Bytes& tail) {
     return Cat({fn, 0x00, 0x00, 0x02, 0x00}, Ascii(address, tail));
 }
 
-TEST(SimSlc, TypedReadLayouts) {
+TEST(SimSlc, ReadsRefusalsAndWrites) {
     DataTables t = SlcTables();
     RunRows(Family::Slc500, t, {
         {"N7:299 escaped element", {0xA2, 0x02, 0x07, 0x89, 0xFF, 0x2B, 0x01, 0x00}, {0x00, 0xAA, 0x55}},
@@ -73,12 +72,7 @@ TEST(SimSlc, TypedReadLayouts) {
         {"S:3", {0xA2, 0x02, 0x02, 0x84, 0x03, 0x00}, {0x00, 0x02, 0x01}},
         {"two fields N7:1", {0xA1, 0x02, 0x07, 0x89, 0x01}, {0x00, 0xFE, 0xFF}},
         {"odd byte count", {0xA2, 0x03, 0x07, 0x89, 0x00, 0x00}, {0x00, 0x7B, 0x00, 0xFE}},
-    });
-}
-
-TEST(SimSlc, WhatCannotBeServed) {
-    DataTables t = SlcTables();
-    RunRows(Family::Slc500, t, {
+        // What the controller cannot serve.
         {"no such file", {0xA2, 0x02, 0x0C, 0x89, 0x00, 0x00}, {0xF0, 0x06}},
         {"element beyond the file", {0xA2, 0x02, 0x07, 0x89, 0xFF, 0x2C, 0x01, 0x00}, {0xF0, 0x06}},
         {"run into the next file", {0xA2, 0x06, 0x0B, 0x89, 0x01, 0x00}, {0xF0, 0x0A}},
@@ -94,17 +88,10 @@ TEST(SimSlc, WhatCannotBeServed) {
         {"PLC-2 read without its file", {0x00, 0x00, 0x02}, {0x80}, 0x01},
         {"write past the end", {0xAA, 0x04, 0x0B, 0x89, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00}, {0xF0, 0x0A}},
         {"write data short", {0xAA, 0x04, 0x07, 0x89, 0x00, 0x00, 0x01, 0x00}, {0x10}},
-    });
-    ExpectPeeks(t, {{"N11:1", "0"}});
-}
-
-TEST(SimSlc, WritesAndMaskedWrite) {
-    DataTables t = SlcTables();
-    RunRows(Family::Slc500, t, {
         {"two fields N7:7", {0xA9, 0x02, 0x07, 0x89, 0x07, 0x21, 0x00}, {0x00}},
         {"masked B3:1", {0xAB, 0x02, 0x03, 0x85, 0x01, 0x00, 0x0F, 0x00, 0x0A, 0xFF}, {0x00}},
     });
-    ExpectPeeks(t, {{"N7:7", "33"}, {"B3:1", "-32758"}});
+    ExpectPeeks(t, {{"N11:1", "0"}, {"N7:7", "33"}, {"B3:1", "-32758"}});
 }
 
 DataTables Plc5Tables() {
@@ -118,7 +105,7 @@ DataTables Plc5Tables() {
     return t;
 }
 
-TEST(SimPlc5, TypedReadsWithTheirDescriptors) {
+TEST(SimPlc5, TypedReadsWritesWordRangeAndMasks) {
     DataTables t = Plc5Tables();
     RunRows(Family::Plc5, t, {
         {"packet offset", TypedRead("N7:12", 1, 2, 3), {0x00, 0x99, 0x09, 0x03, 0x42, 0x03, 0x00}},
@@ -127,12 +114,6 @@ TEST(SimPlc5, TypedReadsWithTheirDescriptors) {
         {"A10:0 two characters", TypedRead("A10:0", 2), {0x00, 0x39, 0x02, 'A', 'B'}},
         {"binary address N7:13", {0x68, 0x00, 0x00, 0x01, 0x00, 0x06, 0x07, 0x0D, 0x01, 0x00},
          {0x00, 0x99, 0x09, 0x03, 0x42, 0x02, 0x00}},
-    });
-}
-
-TEST(SimPlc5, TypedReadRefusals) {
-    DataTables t = Plc5Tables();
-    RunRows(Family::Plc5, t, {
         {"missing file", TypedRead("N12:0", 1), {0xF0, 0x06}},
         {"element beyond", TypedRead("N7:20", 1), {0xF0, 0x06}},
         {"run past the end", TypedRead("N7:18", 3), {0xF0, 0x0A}},
@@ -142,12 +123,6 @@ TEST(SimPlc5, TypedReadRefusals) {
         {"zero size", TypedRead("N7:12", 0, 0, 1), {0x10}},
         {"unterminated text", {0x68, 0x00, 0x00, 0x01, 0x00, 0x00, '$', 'N', '7'}, {0x10}},
         {"SLC read on a PLC-5", {0xA2, 0x02, 0x07, 0x89, 0x00, 0x00}, {0x10}},
-    });
-}
-
-TEST(SimPlc5, TypedWritesWordRangeAndMasks) {
-    DataTables t = Plc5Tables();
-    RunRows(Family::Plc5, t, {
         {"F8:1, a byte over", TypedWrite("F8:1", 2, {0x99, 0x09, 0x06, 0x94, 0x08, 0, 0, 0x20, 0x40, 0}), {0x00}},
         {"A10:2 bytes", TypedWrite("A10:2", 2, {0x39, 0x02, 'x', 'y'}), {0x00}},
         {"wrong type", TypedWrite("N7:0", 1, {0x99, 0x09, 0x06, 0x94, 0x08, 0, 0, 0, 0}), {0xF0, 0x11}},
