@@ -1,14 +1,10 @@
-// Runs the address checks on host buffers sized exactly for the longest text
-// each may write, with guard units after them, and reports what came back.
+// The address checks on host buffers sized exactly for the longest text each may write, guarded after.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
-#include "mira/mira.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
 
@@ -17,10 +13,7 @@ namespace mira::test {
 constexpr char16_t kGuard = 0xA5A5;
 constexpr size_t kGuardUnits = 16;
 
-inline std::string Utf8(const std::u16string& s) { return Narrow(s); }
-
-// A host buffer holding `typed`, with room for max(typed, maxChars)
-// characters and the terminator, then guard units that no check may touch.
+// `typed` with room for max(typed, maxChars) characters and the terminator, then guards no check may touch.
 class HostBuffer {
 public:
     HostBuffer(const std::u16string& typed, size_t maxChars)
@@ -29,10 +22,10 @@ public:
         units_[typed.size()] = 0;
     }
     char16_t* data() { return units_.data(); }
-    // The text now in the buffer; fails the test when it is unterminated or a
-    // guard was overwritten.
+    // The text now in the buffer; fails the test when it is unterminated or a guard was overwritten.
     std::u16string Text() const {
-        for (size_t i = room_; i < units_.size(); ++i) EXPECT_EQ(units_[i], kGuard) << "written past the buffer";
+        for (size_t i = room_; i < units_.size(); ++i)
+            EXPECT_EQ(units_[i], kGuard) << "written past the buffer";
         const auto end = std::find(units_.begin(), units_.begin() + ptrdiff_t(room_), char16_t(0));
         EXPECT_NE(end, units_.begin() + ptrdiff_t(room_)) << "unterminated";
         return std::u16string(units_.begin(), end);
@@ -43,25 +36,27 @@ private:
     std::vector<char16_t> units_;
 };
 
-inline std::u16string ValidHeader(const std::u16string& typed) {
-    HostBuffer b(typed, MIRA_VALID_HEADER_MAX);
-    EXPECT_EQ(UDrvValidHeader(b.data()), 0);
+// Runs a check that rewrites `typed` in place; the checks always return 0.
+template <class Check>
+std::u16string Rewritten(const std::u16string& typed, size_t maxChars, Check check) {
+    HostBuffer b(typed, maxChars);
+    EXPECT_EQ(check(b.data()), 0);
     return b.Text();
 }
-
+inline std::u16string ValidHeader(const std::u16string& t) {
+    return Rewritten(t, MIRA_VALID_HEADER_MAX, UDrvValidHeader);
+}
+inline std::u16string ValidAddressEx(const std::u16string& t) {
+    return Rewritten(t, MIRA_VALID_ADDRESS_EX_MAX, UDrvValidAddressEx);
+}
 inline std::u16string ValidAddress(const std::u16string& header, const std::u16string& typed) {
-    HostBuffer b(typed, MIRA_VALID_ADDRESS_MAX);
-    EXPECT_EQ(UDrvValidAddress(header.c_str(), b.data()), 0);
-    return b.Text();
+    return Rewritten(typed, MIRA_VALID_ADDRESS_MAX, [&](char16_t* b) { return UDrvValidAddress(header.c_str(), b); });
 }
 
-inline std::u16string ValidAddressEx(const std::u16string& typed) {
-    HostBuffer b(typed, MIRA_VALID_ADDRESS_EX_MAX);
-    EXPECT_EQ(UDrvValidAddressEx(b.data()), 0);
-    return b.Text();
-}
-
-struct HeaderAddress { int32_t result; std::u16string header, item; };
+struct HeaderAddress {
+    int32_t result;
+    std::u16string header, item;
+};
 inline HeaderAddress GetHeaderAddress(const std::u16string& stationA, const std::u16string& a,
                                       const std::u16string& stationB, const std::u16string& b) {
     HostBuffer header(u"", MIRA_HEADER_ADDRESS_HEADER_MAX), item(u"", MIRA_HEADER_ADDRESS_ITEM_MAX);
@@ -70,8 +65,7 @@ inline HeaderAddress GetHeaderAddress(const std::u16string& stationA, const std:
     return {r, header.Text(), item.Text()};
 }
 
-// A fresh driver of the given model class; station references read as
-// themselves.
+// A fresh driver of the given model class; station references read as themselves.
 inline void PrepareDriver(uint32_t modelClass) {
     ResetDriverState();
     ResetFake();

@@ -1,129 +1,105 @@
-// The address checks row by row: what the user typed, against the text
-// written back and the result.
+// The address checks row by row: what the user typed, against the text written back and the result.
+
+#include <tuple>
 
 #include "address/checks_support.h"
 
 namespace mira::test {
 namespace {
 
-struct Row { uint32_t modelClass; const char16_t* typed; const char16_t* expected; };
+using Row = std::tuple<uint32_t, const char16_t*, const char16_t*>;  // model class, typed, expected
 
 TEST(ValidHeader, RewritesEachRow) {
     const Row rows[] = {
-        {500, u"", u"N7:0"}, {500, u"X5:0", u"N7:0"}, {500, u"INVALID:N7:0", u"N7:0"},
-        {500, u"t4", u"T4:0"}, {500, u"T", u"T4:0"}, {500, u"ST", u"ST20:0"}, {500, u"A", u"A14:0"},
-        {500, u"N12", u"N12:0"}, {500, u"st9:4", u"ST9:4"}, {500, u"S", u"S:0"}, {500, u"S:5", u"S:5"},
-        {500, u"I", u"I:0.0"}, {500, u"I:1.2", u"I:1.2"}, {500, u"I:1", u"I:1.0"}, {500, u"U", u"U:0"},
-        {500, u"U:40", u"U:40"}, {500, u"7:0", u"7:0"}, {500, u"integer/7:0", u"integer/7:0"},
-        {500, u"timer/1:4:0", u"timer/1:4:0"}, {500, u"1:4:0", u"N7:0"}, {500, u"N3:5", u"N3:0"},
-        {5, u"N3:5", u"N3:5"}, {2, u"T7:1", u"T7:0"},
-        // As typed into a sheet: blanks, small letters, stray and missing separators.
-        {500, u"  n7:5  ", u"N7:5"}, {500, u"\tb3:2\r\n", u"B3:2"}, {500, u"N7::5", u"N7:5"},
-        {500, u":N7:5", u"N7:5"}, {500, u"N7:", u"N7:0"}, {500, u"N7:5:9", u"N7:5"}, {500, u"i:1.2.3", u"I:1.2"},
-        {500, u"O:3.", u"O:3.0"}, {500, u"o", u"O:0.0"}, {500, u"F8:-3", u"F8:0"}, {500, u"N-7:0", u"N7:0"},
-        {500, u"ST-3:0", u"N7:0"}, {500, u"   ", u"N7:0"}, {500, u"u7:3", u"U:3"}, {500, u"s:", u"S:0"},
-        // A numeric header with a negative element names no element: it gets
-        // the letter form of its own file.
-        {500, u"7:-5", u"N7:0"}, {500, u"timer/1:4:-2", u"T4:0"}, {500, u"status/2:-1", u"S:0"},
-        {5, u"ST -2147483648:2147483647", u"ST-2147483648:2147483647"},
+        {500, u"   ", u"N7:0"}, {500, u"INVALID:N7:0", u"N7:0"}, {500, u"T", u"T4:0"}, {500, u"N12", u"N12:0"},
+        {500, u"S", u"S:0"}, {500, u"S:5", u"S:5"}, {500, u"I", u"I:0.0"}, {500, u"I:1", u"I:1.0"},
+        {500, u"U:40", u"U:40"}, {500, u"timer/1:4:0", u"timer/1:4:0"}, {500, u"N3:5", u"N3:0"}, {5, u"N3:5", u"N3:5"},
+        {2, u"T7:1", u"T7:0"},
+        // As typed into a sheet: blanks, small letters, stray separators.
+        {500, u"  n7:5  ", u"N7:5"}, {500, u"N7:5:9", u"N7:5"}, {500, u"i:1.2.3", u"I:1.2"},
+        // A numeric header with a negative element gets the letter form of its own file.
+        {500, u"timer/1:4:-2", u"T4:0"}, {5, u"ST -2147483648:2147483647", u"ST-2147483648:2147483647"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(Utf8(row.typed));
-        PrepareDriver(row.modelClass);
-        EXPECT_EQ(Utf8(ValidHeader(row.typed)), Utf8(row.expected));
+    for (const auto& [model, typed, expected] : rows) {
+        SCOPED_TRACE(Narrow(typed));
+        PrepareDriver(model);
+        EXPECT_EQ(Narrow(ValidHeader(typed)), Narrow(expected));
     }
 }
 
-struct ItemRow { const char16_t* header; const char16_t* typed; const char16_t* expected; };
-
 TEST(ValidAddress, RewritesEachItem) {
-    const ItemRow rows[] = {
-        {u"N7:0", u"w5", u"W5"}, {u"N7:0", u"B5", u"B5"}, {u"N7:0", u"F5", u"5"}, {u"N7:0", u"5/3", u"5/3"},
-        {u"N7:0", u"W5.3", u"W5.3"}, {u"N7:0", u"S5.10", u"S5.10"}, {u"N7:0", u"F5/2", u"5"}, {u"N7:0", u"S5", u"S5.2"},
-        {u"N7:0", u"S5.0", u"S5.2"}, {u"F8:0", u"5", u"5"}, {u"F8:0", u"F5/2", u"F5"}, {u"F8:0", u"W5/2", u"5"},
-        {u"F8:0", u"5/2", u"5"}, {u"F8:0", u"w5", u"5"},
-        {u"T4:0", u"0.DN", u"0.DN"}, {u"T4:0", u"W0/EN", u"W0.EN"}, {u"T4:0", u"2.acc", u"2.ACC"},
-        {u"T4:0", u"5", u"5.DN"}, {u"T4:0", u"5.XX", u"0.DN"}, {u"T4:0", u"S3.PRE", u"3.PRE"},
-        {u"C5:0", u"b1.cu", u"B1.CU"}, {u"R6:0", u"7.pos", u"7.POS"}, {u"R6:0", u"7.EX1", u"0.FD"},
-        {u"ST20:0", u"4", u"4.2"}, {u"ST20:0", u"S4.10", u"S4.10"}, {u"ST20:0", u"4.0", u"4.0"},
-        {u"ST20:0", u"W4", u"4.2"}, {u"A14:0", u"4", u"4.2"}, {u"A14:0", u"W4", u"W4"},
-        {u"A14:0", u"S4.6", u"S4.6"}, {u"A14:0", u"F4", u"4.2"},
-        {u"U:0", u"40", u"0"}, {u"I:1.0", u"3/4", u"3/4"}, {u"S:0", u"w2.1", u"W2.1"},
+    const std::tuple<const char16_t*, const char16_t*, const char16_t*> rows[] = {
+        // header, typed, expected
+        {u"N7:0", u"w5", u"W5"}, {u"N7:0", u"F5", u"5"}, {u"N7:0", u"W5.3", u"W5.3"}, {u"N7:0", u"F5/2", u"5"},
+        {u"N7:0", u"S5", u"S5.2"}, {u"F8:0", u"5", u"5"}, {u"F8:0", u"F5/2", u"F5"}, {u"F8:0", u"W5/2", u"5"},
+        {u"T4:0", u"W0/EN", u"W0.EN"}, {u"T4:0", u"2.acc", u"2.ACC"}, {u"T4:0", u"5", u"5.DN"},
+        {u"T4:0", u"5.XX", u"0.DN"}, {u"ST20:0", u"4", u"4.2"}, {u"ST20:0", u"S4.10", u"S4.10"},
+        {u"A14:0", u"4", u"4.2"}, {u"A14:0", u"W4", u"W4"}, {u"U:0", u"40", u"0"},
         // A header that names no file: the item keeps its typed letter, or its number.
-        {u"X9:0", u"W5", u"W5"}, {u"", u"5/3", u"5/3"}, {u"", u"F5", u"5"}, {u"", u"S2.4", u"S2.4"},
+        {u"X9:0", u"W5", u"W5"}, {u"", u"5/3", u"5/3"},
         // As typed into a sheet.
-        {u"N7:0", u"  w5  ", u"W5"}, {u"N7:0", u"", u"0"}, {u"N7:0", u"W", u"W0"}, {u"N7:0", u"5/", u"5/0"},
-        {u"N7:0", u"/3", u"0/3"}, {u"T4:0", u" 2 . dn", u"0.DN"},
+        {u"N7:0", u"", u"0"}, {u"N7:0", u"W", u"W0"}, {u"N7:0", u"5/", u"5/0"},
         // Read from 15 characters; the number wraps as the platform's conversion does.
         {u"N7:0", u"12345678901234567", u"2147483647"}, {u"N7:0", u"W2147483648/999", u"W2147483647/999"},
     };
-    for (const ItemRow& row : rows) {
-        SCOPED_TRACE(Utf8(row.header) + " " + Utf8(row.typed));
+    for (const auto& [header, typed, expected] : rows) {
+        SCOPED_TRACE(Narrow(header) + " " + Narrow(typed));
         PrepareDriver(500);
-        EXPECT_EQ(Utf8(ValidAddress(row.header, row.typed)), Utf8(row.expected));
+        EXPECT_EQ(Narrow(ValidAddress(header, typed)), Narrow(expected));
     }
 }
 
 TEST(ValidString1, AcceptsTheModelTexts) {
-    const struct { const char16_t* text; int32_t result; } rows[] = {
-        {u"slc500", 0}, {u"SLC500", 0}, {u"PLC5 WITH I/O OCTAL", 0}, {u"plc5 with i/o octal", 0}, {u"2", 0},
-        {u"5", 0}, {u"500", 0}, {u"PLC2", 0}, {u"Plc5", 0}, {u"5:0", 0}, {u"5:1", 0}, {u"5x", 0}, {u"5X", 0},
-        {u"PLC3", 3}, {u"", 3}, {u" SLC500", 3}, {u"SLC500 ", 3}, {u"5:2", 3}, {u"SLC5", 3}, {u"SLC5000", 3},
-    };
-    for (const auto& row : rows) EXPECT_EQ(UDrvValidString1(row.text), row.result) << Utf8(row.text);
+    for (const char16_t* text :
+         {u"slc500", u"plc5 with i/o octal", u"2", u"500", u"Plc5", u"PLC2", u"5:0", u"5:1", u"5x"})
+        EXPECT_EQ(UDrvValidString1(text), 0) << Narrow(text);
+    for (const char16_t* text : {u"PLC3", u"", u" SLC500", u"SLC500 ", u"5:2", u"SLC5", u"SLC5000"})
+        EXPECT_EQ(UDrvValidString1(text), 3) << Narrow(text);
 }
 
-struct PairRow { const char16_t *stationA, *a, *stationB, *b; int32_t result; };
-
 TEST(CompareAddress, OrdersByStationFileAndElement) {
-    const PairRow rows[] = {
-        {u"1", u"N7:W5", u"1", u"N7:W6", -1}, {u"1", u"N7:W6", u"1", u"N7:W5", 1},
-        {u"1", u"N7:5", u"1", u"N7:W5", 0}, {u"1", u"N7:W5", u"1", u"N9:W0", -1},
-        {u"1", u"N7:W5/3", u"1", u"N7:W5", 1}, {u"1", u"N7:S5.4", u"1", u"N7:S5.10", -1},
+    const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char16_t*, int32_t> rows[] = {
+        {u"1", u"N7:W5", u"1", u"N7:W6", -1}, {u"1", u"N7:5", u"1", u"N7:W5", 0}, {u"1", u"N7:W5", u"1", u"N9:W0", -1},
+        {u"1", u"N7:W5", u"1", u"B3:W5", 1}, {u"1", u"I:1.W3", u"1", u"I:2.W0", -1}, {u"1", u"7:W5", u"1", u"N7:W5", 1},
+        {u"1", u"N7:W5/3", u"1", u"N7:W5", 1}, {u"1", u"N7:W5/3", u"1", u"N7:W5/4", -1},
+        {u"1", u"N7:S5.4", u"1", u"N7:S5.10", -1}, {u"1", u"N7:W5", u"1", u"N7:S5.9", 0},
+        {u"1", u"N7:S5.9", u"1", u"N7:W5", 1}, {u"1", u"T4:W0.DN", u"1", u"T4:W0.EN", 0},
+        {u"1", u"N7:W5", u"1", u"N7:B5", 0}, {u"1", u"xyz", u"1", u"N7:W0", -1},
+        // Station texts before station numbers, and only as far as A's text goes.
         {u"1", u"N7:W5", u"2", u"N7:W5", -1}, {u"10", u"N7:W5", u"9", u"N7:W5", -1},
-        {u"1", u"T4:W0.DN", u"1", u"T4:W0.EN", 0}, {u"1", u"N7:W5", u"1", u"N7:B5", 0},
-        {u"1", u"N7:W5/3", u"1", u"N7:W5/4", -1}, {u"1", u"N7:W5", u"1", u"B3:W5", 1},
-        {u"1", u"I:1.W3", u"1", u"I:2.W0", -1}, {u"1", u"N7:W5", u"1", u"N7:S5.9", 0},
-        {u"1", u"N7:S5.9", u"1", u"N7:W5", 1}, {u"1", u"xyz", u"1", u"N7:W0", -1},
-        {u"1", u"", u"1", u"", 0}, {u"1", u"n7:w5", u"1", u" N7:W5 ", 0}, {u"01", u"N7:W5", u"1", u"N7:W5", -1},
-        {u"1", u"N7:W5", u"1x", u"N7:W5", 0}, {u"1", u"7:W5", u"1", u"N7:W5", 1},
+        {u"1", u"N7:W5", u"1x", u"N7:W5", 0},
     };
-    for (const PairRow& row : rows) {
-        SCOPED_TRACE(Utf8(row.stationA) + " " + Utf8(row.a) + " / " + Utf8(row.stationB) + " " + Utf8(row.b));
+    for (const auto& [stationA, a, stationB, b, result] : rows) {
+        SCOPED_TRACE(Narrow(stationA) + " " + Narrow(a) + " / " + Narrow(stationB) + " " + Narrow(b));
         PrepareDriver(500);
-        EXPECT_EQ(UDrvCompareAddress(row.stationA, row.a, row.stationB, row.b), row.result);
+        EXPECT_EQ(UDrvCompareAddress(stationA, a, stationB, b), result);
     }
 }
 
-struct SplitRow { const char16_t *a, *b; int32_t result; const char16_t *header, *item; };
-
 TEST(GetHeaderAddress, SplitsTheSecondAddress) {
-    const SplitRow rows[] = {
+    const std::tuple<const char16_t*, const char16_t*, int32_t, const char16_t*, const char16_t*> rows[] = {
         {u"N7:W0", u"N7:W117", 1, u"N7:0", u"W117"}, {u"N7:W0", u"N7:W118", 0, u"N7:0", u"W118"},
         {u"F8:F0", u"F8:F57", 1, u"F8:0", u"F57"}, {u"F8:F0", u"F8:F58", 0, u"F8:0", u"F58"},
         {u"T4:W0.DN", u"T4:W38.ACC", 1, u"T4:0", u"W38.ACC"}, {u"T4:W0.DN", u"T4:W39.DN", 0, u"T4:0", u"W39.DN"},
-        {u"R6:W0.FD", u"R6:W100.EN", 1, u"R6:0", u"W100.EN"},
-        {u"N7:W5", u"N7:W3", 0, u"N7:0", u"W3"}, {u"N7:W5", u"N9:W5", 0, u"N9:0", u"W5"},
-        {u"N7:W100", u"N7:S110.20", 0, u"N7:0", u"S110.20"}, {u"N7:W100", u"N7:S110.17", 1, u"N7:0", u"S110.17"},
-        {u"I:1.W0", u"I:1.W3", 1, u"I:1.0", u"W3"}, {u"I:1.W0", u"I", 0, u"I:0.0", u"W0"},
-        {u"S:W0", u"S:W2", 1, u"S:0", u"W2"}, {u"ST11:S0.2", u"ST11:S0.2", 1, u"ST11:0", u"S0.2"},
-        {u"U:W0", u"U:W40", 1, u"U:0", u"W40"}, {u"N7:5", u"N7:5", 1, u"N7:0", u"W5"},
-        {u"N7:5", u"N7:5/3", 1, u"N7:0", u"W5/3"}, {u"I:1.W0", u"I:2.W0", 0, u"I:2.0", u"W0"},
-        {u"N7:W0", u"xyz", 0, u"N7:0", u"W0"}, {u"N7:W0", u"", 0, u"N7:0", u"W0"},
-        {u"N7:W0", u" n7 : w5 ", 1, u"N7:0", u"W5"}, {u"T4:W0.DN", u"T4:5", 1, u"T4:0", u"W5.DN"},
-        {u"N7:W0", u"ST:W5", 0, u"ST-1:0", u"W0"}, {u"N7:W0", u"N7:W2147483647", 0, u"N7:0", u"W2147483647"},
+        {u"R6:W0.FD", u"R6:W100.EN", 1, u"R6:0", u"W100.EN"}, {u"N7:W5", u"N7:W3", 0, u"N7:0", u"W3"},
+        {u"N7:W5", u"N9:W5", 0, u"N9:0", u"W5"}, {u"N7:W100", u"N7:S110.20", 0, u"N7:0", u"S110.20"},
+        {u"N7:W100", u"N7:S110.17", 1, u"N7:0", u"S110.17"}, {u"N7:W0", u"N7:W2147483647", 0, u"N7:0", u"W2147483647"},
+        {u"I:1.W0", u"I:1.W3", 1, u"I:1.0", u"W3"}, {u"I:1.W0", u"I:2.W0", 0, u"I:2.0", u"W0"},
+        {u"I:1.W0", u"I", 0, u"I:0.0", u"W0"}, {u"S:W0", u"S:W2", 1, u"S:0", u"W2"},
+        {u"ST11:S0.2", u"ST11:S0.2", 1, u"ST11:0", u"S0.2"}, {u"U:W0", u"U:W40", 1, u"U:0", u"W40"},
+        {u"N7:5", u"N7:5/3", 1, u"N7:0", u"W5/3"}, {u"N7:W0", u"xyz", 0, u"N7:0", u"W0"},
+        {u"T4:W0.DN", u"T4:5", 1, u"T4:0", u"W5.DN"}, {u"N7:W0", u"ST:W5", 0, u"ST-1:0", u"W0"},
         // A numeric second address gets a numeric header naming the same file and slot.
-        {u"integer/7:W0", u"integer/7:W5", 1, u"integer/7:0", u"W5"}, {u"7:W0", u"7:5", 1, u"integer/7:0", u"W5"},
+        {u"7:W0", u"7:5", 1, u"integer/7:0", u"W5"},
         {u"timer/1:4:W0.DN", u"timer/1:4:W2.ACC", 1, u"timer/1:4:0", u"W2.ACC"},
         {u"N7:W0", u"7:W5", 0, u"integer/7:0", u"W5"},
     };
-    for (const SplitRow& row : rows) {
-        SCOPED_TRACE(Utf8(row.a) + " / " + Utf8(row.b));
+    for (const auto& [a, b, result, header, item] : rows) {
+        SCOPED_TRACE(Narrow(a) + " / " + Narrow(b));
         PrepareDriver(500);
-        const HeaderAddress got = GetHeaderAddress(u"1", row.a, u"1", row.b);
-        EXPECT_EQ(got.result, row.result);
-        EXPECT_EQ(Utf8(got.header), Utf8(row.header));
-        EXPECT_EQ(Utf8(got.item), Utf8(row.item));
+        const HeaderAddress got = GetHeaderAddress(u"1", a, u"1", b);
+        EXPECT_EQ(std::tuple(got.result, Narrow(got.header), Narrow(got.item)),
+                  std::tuple(result, Narrow(header), Narrow(item)));
     }
     PrepareDriver(500);
     EXPECT_EQ(GetHeaderAddress(u"1", u"N7:W0", u"2", u"N7:W1").result, 0);
@@ -131,32 +107,24 @@ TEST(GetHeaderAddress, SplitsTheSecondAddress) {
 }
 
 TEST(ValidAddressEx, RewritesEachAddress) {
-    const Row rows[] = {
-        {500, u"", u"N7:W0"}, {500, u"XYZ", u"N7:W0"}, {500, u"N", u"N7:W0"}, {500, u"N8", u"N7:W0"},
-        {500, u"N9", u"N9:W0"}, {500, u"B9", u"B3:W0"}, {500, u"B10", u"B10:W0"}, {500, u"A", u"A10:S0.2"},
-        {500, u"ST", u"ST11:S0.2"}, {500, u"N7:F3", u"N7:W0"}, {500, u"A20:F1", u"A14:S0.2"},
-        {500, u"I:1.3/4", u"I:1.W3/4"}, {500, u"I:1.", u"I:1.W0"}, {500, u"7:5", u"7:5"}, {500, u"T12", u"T12:W0.DN"},
-        {500, u"C", u"C5:W0.UA"}, {500, u"R", u"R6:W0.FD"}, {500, u"F", u"F8:F0"}, {500, u"F9", u"F8:F0"},
-        {500, u"F10", u"F10:F0"}, {500, u"S", u"S:W0"}, {500, u"U", u"U:W0"}, {500, u"O", u"O:0.W0"},
-        {500, u"I:2", u"I:0.W0"}, {500, u"ST9", u"ST9:S0.2"}, {500, u"ST:S0.3", u"ST11:S0.2"},
-        {500, u"T4:F2.DN", u"T4:W0.DN"}, {500, u"F8:F3/2", u"F8:F3"}, {500, u"F8:W3/2", u"F8:3"}, {500, u"F8:3", u"F8:3"},
-        {500, u"T4:W2.ACC", u"T4:W2.ACC"}, {500, u"T4:S2.ACC", u"T4:2.ACC"}, {500, u"T4:2", u"T4:2.DN"},
-        {500, u"C5:3.XX", u"C5:0.UA"}, {500, u"ST9:4", u"ST9:4.2"}, {500, u"ST9:S4.9", u"ST9:S4.9"},
-        {500, u"A10:4", u"A10:4.2"}, {500, u"A10:S4.7", u"A10:S4.7"}, {500, u"N7:S4", u"N7:S4.2"},
-        {500, u"N7:S4/3", u"N7:S4/3"}, {500, u"U:40", u"U:0"}, {500, u"S:W2/4", u"S:W2/4"},
-        {500, u"O:0.W1.15", u"O:0.W1.15"}, {500, u"INVALID:W3", u"U:W3"}, {500, u"N7:-5", u"N7:W0"},
-        {500, u"integer/7:W5", u"integer/7:W5"}, {500, u"timer/1:4:0.DN", u"timer/1:4:0.DN"},
-        {500, u"1:4:5", u"N7:W0"},
+    const std::pair<const char16_t*, const char16_t*> rows[] = {
+        {u"", u"N7:W0"}, {u"XYZ", u"N7:W0"},
+        // Example addresses of a file: a number below the file's threshold gets its default file.
+        {u"N8", u"N7:W0"}, {u"N9", u"N9:W0"}, {u"B9", u"B3:W0"}, {u"B10", u"B10:W0"}, {u"A", u"A10:S0.2"},
+        {u"I:1.", u"I:1.W0"}, {u"I:2", u"I:0.W0"}, {u"U:40", u"U:0"}, {u"INVALID:W3", u"U:W3"},
+        // A float item on a file that is not a float file.
+        {u"N7:F3", u"N7:W0"}, {u"A20:F1", u"A14:S0.2"}, {u"F8:F3/2", u"F8:F3"}, {u"F8:W3/2", u"F8:3"},
+        {u"F8:3", u"F8:3"}, {u"T4:S2.ACC", u"T4:2.ACC"}, {u"T4:2", u"T4:2.DN"}, {u"C5:3.XX", u"C5:0.UA"},
+        {u"ST9:4", u"ST9:4.2"}, {u"A10:4", u"A10:4.2"}, {u"A10:S4.7", u"A10:S4.7"}, {u"N7:S4", u"N7:S4.2"},
+        {u"N7:S4/3", u"N7:S4/3"}, {u"I:1.3/4", u"I:1.W3/4"}, {u"7:5", u"7:5"}, {u"N3:5", u"N3:5"},
         // As typed into a sheet.
-        {500, u"  n7:w5  ", u"N7:W5"}, {500, u"t4:2.acc", u"T4:2.ACC"}, {500, u"N7::5", u"N7:5"},
-        {500, u"N7:", u"N7:W0"}, {500, u":N7:5", u"N7:5"}, {500, u"i:1.3/4", u"I:1.W3/4"}, {500, u"   ", u"N7:W0"},
-        {500, u"N3:5", u"N3:5"}, {500, u"N -2147483648:W2147483648/2147483648",
-                                  u"N-2147483648:W2147483647/214"},
+        {u"  n7:w5  ", u"N7:W5"}, {u"N7::5", u"N7:5"}, {u"N7:", u"N7:W0"},
+        {u"N -2147483648:W2147483648/2147483648", u"N-2147483648:W2147483647/214"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(Utf8(row.typed));
-        PrepareDriver(row.modelClass);
-        EXPECT_EQ(Utf8(ValidAddressEx(row.typed)), Utf8(row.expected));
+    for (const auto& [typed, expected] : rows) {
+        SCOPED_TRACE(Narrow(typed));
+        PrepareDriver(500);
+        EXPECT_EQ(Narrow(ValidAddressEx(typed)), Narrow(expected));
     }
 }
 

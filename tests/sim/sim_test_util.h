@@ -1,15 +1,10 @@
-// Helpers for driving the simulator as a master would: hand-built frames,
-// a stepped clock and the bytes that come back.
+// Driving the simulator as a master would: hand-built frames, a stepped clock, the bytes back.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <initializer_list>
-#include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "sim/simulator.h"
 
@@ -20,10 +15,7 @@ using Bytes = std::vector<uint8_t>;
 // A clock the test steps by hand.
 struct StepClock {
     std::shared_ptr<uint64_t> us = std::make_shared<uint64_t>(1000000);
-    std::function<uint64_t()> Fn() const {
-        auto p = us;
-        return [p] { return *p; };
-    }
+    std::function<uint64_t()> Fn() const { return [p = us] { return *p; }; }
     void AdvanceMs(uint64_t ms) const { *us += ms * 1000; }
 };
 
@@ -52,37 +44,27 @@ inline Bytes Send(Simulator& sim, const Bytes& bytes) {
     return Drain(sim);
 }
 
-// Frames a message with BCC or CRC, written out here independently of the
-// simulator's encoder.
-inline Bytes Frame(const Bytes& msg, bool crc = false) {
-    Bytes f = {0x10, 0x02};
-    unsigned sum = 0;
-    uint16_t c = 0;
-    auto step = [&c](uint8_t b) {
-        c ^= b;
-        for (int i = 0; i < 8; ++i) c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
-    };
-    for (uint8_t b : msg) {
-        f.push_back(b);
-        if (b == 0x10) f.push_back(0x10);
-        sum += b;
-        step(b);
-    }
-    f.push_back(0x10);
-    f.push_back(0x03);
-    step(0x03);
-    if (crc) {
-        f.push_back(static_cast<uint8_t>(c & 0xFF));
-        f.push_back(static_cast<uint8_t>(c >> 8));
-    } else {
-        f.push_back(static_cast<uint8_t>(-sum & 0xFF));
-    }
-    return f;
-}
-
 inline Bytes Cat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// Frames a message with BCC or CRC, independently of the simulator's encoder.
+inline Bytes Frame(const Bytes& msg, bool crc = false) {
+    Bytes f = {0x10, 0x02};
+    uint8_t sum = 0;
+    for (uint8_t b : msg) {
+        f.push_back(b);
+        if (b == 0x10) f.push_back(0x10);
+        sum = uint8_t(sum + b);
+    }
+    uint16_t c = 0;
+    for (uint8_t b : Cat(msg, {0x03})) {  // the CRC covers ETX too
+        c ^= b;
+        for (int i = 0; i < 8; ++i) c = (c & 1) ? uint16_t((c >> 1) ^ 0xA001) : uint16_t(c >> 1);
+    }
+    f.insert(f.end(), {0x10, 0x03});
+    return crc ? Cat(f, {uint8_t(c), uint8_t(c >> 8)}) : Cat(f, {uint8_t(-sum)});
 }
 
 // Each address reads back as the text beside it.
