@@ -18,6 +18,7 @@ struct StreamCase {
     int slots;
     const char* sent;
     bool protocolError;
+    friend void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }  // not its bytes
 };
 
 #define REPLY4 "01 00 4F 00 34 12 AA BB"  // TNS low byte in RxData[4]
