@@ -207,12 +207,16 @@ void Controller::Diagnostic(Req& r) {
 // nullptr once the command is refused for them.
 static DataFile* SlcTarget(Controller::Req& r, DataTables* tables, uint16_t fileNo, uint8_t type, uint16_t element,
                            uint16_t sub, uint8_t size, size_t* firstByte) {
+    const auto refuse = [&r](uint8_t ext) -> DataFile* {
+        r.Fail(kStsExtended, ext);
+        return nullptr;
+    };
     DataFile* f = tables->Find(fileNo);
-    if (f == nullptr) return r.Fail(kStsExtended, kExtNotUsable), nullptr;
-    if (!TypeMatches(f->type, type)) return r.Fail(kStsExtended, kExtIllegalType), nullptr;
+    if (f == nullptr) return refuse(kExtNotUsable);
+    if (!TypeMatches(f->type, type)) return refuse(kExtIllegalType);
     const size_t word = static_cast<size_t>(element) * f->wordsPerElement + sub;
-    if (word >= f->words.size()) return r.Fail(kStsExtended, kExtNotUsable), nullptr;
-    if (word * 2 + size > f->Bytes()) return r.Fail(kStsExtended, kExtRunsPastEnd), nullptr;
+    if (word >= f->words.size()) return refuse(kExtNotUsable);
+    if (word * 2 + size > f->Bytes()) return refuse(kExtRunsPastEnd);
     *firstByte = word * 2;
     return f;
 }
