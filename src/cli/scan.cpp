@@ -536,12 +536,10 @@ namespace {
 std::string IdentityText(const Identity& id) {
     std::string text = FamilyText(id.family);
     if (!id.processor.empty()) text += ", " + id.processor;
-    if (!id.series.empty()) {
-        const bool release = id.family == Family::Slc500;
-        text += std::string(id.ofInterface ? " (interface " : " ") + "series " + id.series +
-                (release ? " firmware release " : " revision ") + id.revision + (id.ofInterface ? ")" : "");
-    }
-    return text + " (by " + id.source + ")";
+    if (!id.series.empty())
+        text += std::string(id.ofInterface ? ", interface" : ",") + " series " + id.series +
+                (id.family == Family::Slc500 ? " firmware release " : " revision ") + id.revision;
+    return text + ", by " + id.source;
 }
 
 std::string JsonText(const std::string& text) { return text.empty() ? "null" : JsonString(text); }

@@ -141,7 +141,17 @@ std::unique_ptr<Line> OpenSerial(const LineSettings& s, int32_t* code, std::stri
     if (s.dataBits == 7) tio.c_iflag |= ISTRIP;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail(MIRA_PK_ERR_SETTINGS, std::strerror(errno));
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        // A terminal that drops a format it has no use for (a pseudo-terminal
+        // keeps no parity) refuses with EINVAL when nothing else was left to
+        // change, as on the second open with even parity. The line is the one
+        // asked for when it runs at the speed asked for.
+        const int e = errno;
+        termios now{};
+        if (e != EINVAL || ::tcgetattr(fd, &now) != 0 || ::cfgetospeed(&now) != speed ||
+            (now.c_iflag & INPCK) != (tio.c_iflag & INPCK))
+            return fail(MIRA_PK_ERR_SETTINGS, std::strerror(e));
+    }
     ::tcflush(fd, TCIOFLUSH);
     *code = 0;
     why->clear();
