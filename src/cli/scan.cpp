@@ -161,8 +161,11 @@ namespace {
 
 constexpr uint8_t kOwnStation = 0;
 // A far end's time to answer a link sequence or a frame once it has heard
-// it, USB adapters' latency included.
+// it, USB adapters' latency both ways (up to 16 ms each) included. Where the
+// line's answers, garbled ones too, come slower (a busy host, a radio
+// modem), the search waits three times the slowest, up to the maximum.
 constexpr uint64_t kTurnaroundMs = 50;
+constexpr uint64_t kMaxTurnaroundMs = 300;
 // A controller's time to carry out a command it has acknowledged and begin
 // its reply.
 constexpr uint64_t kCommandMs = 300;
@@ -257,18 +260,29 @@ private:
     std::vector<uint8_t> message_, check_;
 };
 
+// How long the far end took to answer anything, learnt as the search goes.
+struct Pace {
+    uint64_t slowestMs = 0;
+    uint64_t Turnaround() const { return std::clamp<uint64_t>(3 * slowestMs, kTurnaroundMs, kMaxTurnaroundMs); }
+};
+
 // One open line: sends, and turns what comes back into the reader's events.
 class Session {
 public:
-    Session(ScanWire& wire, bool crc, ScanResult* result) : wire_(wire), crc_(crc), reader_(crc), result_(result) {}
+    Session(ScanWire& wire, bool crc, Pace* pace, ScanResult* result)
+        : wire_(wire), crc_(crc), reader_(crc), pace_(pace), result_(result) {}
 
     // What was received before is no answer to what is sent now.
     bool Send(const std::vector<uint8_t>& bytes) {
         pending_.clear();
         at_ = 0;
         reader_ = Reader(crc_);
+        sentMs_ = wire_.NowMs();
+        heard_ = false;
         return wire_.Send(bytes.data(), bytes.size());
     }
+
+    uint64_t Turnaround() const { return pace_->Turnaround(); }
 
     // The next event, or None once `until` has passed.
     Reader::Event Next(uint64_t until) {
@@ -281,7 +295,11 @@ public:
             if (now >= until) return Reader::Event::None;
             uint8_t chunk[256];
             const size_t n = wire_.Receive(chunk, sizeof chunk, static_cast<uint32_t>(std::min<uint64_t>(until - now, 50)));
-            if (n > 0) lastByteMs_ = wire_.NowMs();
+            if (n > 0) {
+                lastByteMs_ = wire_.NowMs();
+                if (!heard_) pace_->slowestMs = std::max(pace_->slowestMs, lastByteMs_ - sentMs_);
+                heard_ = true;
+            }
             result_->received += n;
             pending_.assign(chunk, chunk + n);
             at_ = 0;
@@ -296,19 +314,22 @@ private:
     ScanWire& wire_;
     bool crc_;
     Reader reader_;
+    Pace* pace_;
     ScanResult* result_;
     std::vector<uint8_t> pending_;
     size_t at_ = 0;
-    uint64_t lastByteMs_ = 0;
+    uint64_t lastByteMs_ = 0, sentMs_ = 0;
+    bool heard_ = false;
 };
 
 // Whether a DLE ENQ draws a link answer; noise ends the setting at once.
+// The second DLE ENQ waits twice as long as the first.
 enum class Link { Answered, Silent, Noise };
 
 Link ProbeLink(Session& s, const Timing& t) {
     for (int attempt = 0; attempt < kLinkTries; ++attempt) {
         if (!s.Send({kDLE, kENQ})) return Link::Silent;
-        const uint64_t until = s.Now() + t.Chars(4) + kTurnaroundMs;
+        const uint64_t until = s.Now() + t.Chars(4) + s.Turnaround() * static_cast<uint64_t>(attempt + 1);
         for (;;) {
             const Reader::Event e = s.Next(until);
             if (e == Reader::Event::Ack || e == Reader::Event::Nak) return Link::Answered;
@@ -338,7 +359,7 @@ public:
         frame.resize(static_cast<size_t>(length));
         if (!s_.Send(frame)) return Outcome::Silent;
 
-        const uint64_t acked = s_.Now() + t_.Chars(frame.size() + 2) + kTurnaroundMs;
+        const uint64_t acked = s_.Now() + t_.Chars(frame.size() + 2) + s_.Turnaround();
         for (bool waiting = true; waiting;) {
             switch (s_.Next(acked)) {
                 case Reader::Event::Ack: waiting = false; break;
@@ -351,8 +372,8 @@ public:
         // The reply begins within the command's time; once it flows, each
         // byte may take a character time more, up to the longest reply.
         const uint64_t start = s_.Now();
-        const uint64_t cap = start + kCommandMs + t_.Chars(kLongestReplyChars);
-        uint64_t until = start + kCommandMs + t_.Chars(16);
+        const uint64_t cap = start + kCommandMs + s_.Turnaround() + t_.Chars(kLongestReplyChars);
+        uint64_t until = start + kCommandMs + s_.Turnaround() + t_.Chars(16);
         for (;;) {
             const Reader::Event e = s_.Next(until);
             if (e == Reader::Event::Frame) {
@@ -366,7 +387,7 @@ public:
                 continue;
             }
             if (e != Reader::Event::None) continue;
-            const uint64_t flowing = s_.lastByteMs() + t_.Chars(8) + kTurnaroundMs;
+            const uint64_t flowing = s_.lastByteMs() + t_.Chars(8) + s_.Turnaround();
             if (flowing <= until || until >= cap) return Outcome::AckOnly;
             until = std::min(flowing, cap);
         }
@@ -423,11 +444,13 @@ Identity Identify(Exchanger& x, uint8_t station) {
 // What one frame check found at an answering speed and parity.
 enum class Stations { Found, CheckRefused, NoneAnswered };
 
-Stations AskStations(Exchanger& x, Session& s, const ScanPlan& plan, ScanResult* r, uint32_t* found) {
+Stations AskStations(Exchanger& x, Session& s, const ScanPlan& plan, const std::function<void(int32_t)>& asking,
+                     ScanResult* r, uint32_t* found) {
     const uint64_t start = s.Now();
     for (size_t i = 0; i < plan.stations.size(); ++i) {
         if (!plan.stationGiven && i > 0 && s.Now() - start >= kStationSearchMs) break;
         const auto station = static_cast<uint8_t>(plan.stations[i]);
+        asking(station);
         std::vector<uint8_t> reply;
         const Outcome o = x.Run(station, kDiagnostic, kEcho, &reply);
         if (o == Outcome::Reply) {
@@ -452,6 +475,7 @@ ScanResult Scan(ScanWire& wire, const ScanPlan& plan, const ScanProgress& progre
     // Transaction numbers start from the clock, so that a controller that
     // drops repeated commands never takes one for the last run's.
     auto tns = static_cast<uint16_t>(start * 7);
+    Pace pace;
     std::vector<LineSetting> lines;
     if (plan.lineHasSpeed) {
         for (uint32_t baud : plan.bauds)
@@ -463,7 +487,7 @@ ScanResult Scan(ScanWire& wire, const ScanPlan& plan, const ScanProgress& progre
         if (!r.found.empty()) break;
         const Timing t{line.baud != 0 ? line.baud : kNominalBaud,
                        1 + plan.dataBits + (line.parity != 0 || line.baud == 0 ? 1u : 0u) + plan.stopBits};
-        if (progress) progress(r.tried + 1, total, line, wire.NowMs() - start);
+        if (progress) progress(r.tried + 1, total, line, -1, wire.NowMs() - start);
         std::string why;
         if (const int32_t code = wire.Open(line, &why); code != 0) {
             r.tried += static_cast<uint32_t>(plan.checks.size());
@@ -478,7 +502,7 @@ ScanResult Scan(ScanWire& wire, const ScanPlan& plan, const ScanProgress& progre
             break;
         }
         ++r.opened;
-        Session session(wire, plan.checks.front(), &r);
+        Session session(wire, plan.checks.front(), &pace, &r);
         const Link link = ProbeLink(session, t);
         if (link != Link::Answered) {
             r.tried += static_cast<uint32_t>(plan.checks.size());
@@ -489,12 +513,14 @@ ScanResult Scan(ScanWire& wire, const ScanPlan& plan, const ScanProgress& progre
         for (size_t k = 0; k < plan.checks.size() && r.found.empty(); ++k) {
             LineSetting setting = line;
             setting.crc = plan.checks[k];
-            if (k > 0 && progress) progress(r.tried + 1, total, setting, wire.NowMs() - start);
-            ++r.tried;
-            Session checked(wire, setting.crc, &r);
+            const uint32_t n = ++r.tried;
+            const auto asking = [&](int32_t station) {
+                if (progress) progress(n, total, setting, station, wire.NowMs() - start);
+            };
+            Session checked(wire, setting.crc, &pace, &r);
             Exchanger x(checked, t, setting.crc, &tns);
             uint32_t station = 0;
-            const Stations s = AskStations(x, checked, plan, &r, &station);
+            const Stations s = AskStations(x, checked, plan, asking, &r, &station);
             if (s == Stations::CheckRefused) continue;
             if (s == Stations::Found) {
                 r.found.push_back({setting, station, Identify(x, static_cast<uint8_t>(station))});

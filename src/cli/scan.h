@@ -102,8 +102,10 @@ struct ScanResult {
     uint32_t opened = 0;     // settings the line could be opened at
 };
 
-// Setting n (from 1) of total is being tried.
-using ScanProgress = std::function<void(uint32_t n, uint32_t total, const LineSetting& setting, uint64_t elapsedMs)>;
+// Setting n (from 1) of total is being tried; station is the one being
+// asked, or -1 before the stations are.
+using ScanProgress =
+    std::function<void(uint32_t n, uint32_t total, const LineSetting& setting, int32_t station, uint64_t elapsedMs)>;
 
 ScanResult Scan(ScanWire& wire, const ScanPlan& plan, const ScanProgress& progress);
 

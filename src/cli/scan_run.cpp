@@ -130,10 +130,11 @@ int RunScan(const Options& o) {
     const bool terminal = MIRA_STDERR_IS_TERMINAL();
     ScanProgress progress;
     if (terminal)
-        progress = [&](uint32_t n, uint32_t total, const LineSetting& s, uint64_t elapsedMs) {
+        progress = [&](uint32_t n, uint32_t total, const LineSetting& s, int32_t station, uint64_t elapsedMs) {
             std::string setting = s.crc ? "CRC" : "BCC";
             if (s.baud != 0)
                 setting = std::to_string(s.baud) + " baud, parity " + ParityWord(s.parity) + ", " + setting;
+            if (station >= 0) setting += ", station " + std::to_string(station);
             std::fprintf(stderr, "\rmira scan: setting %u of %u (%s), %.1f s\x1b[K", n, total, setting.c_str(),
                          static_cast<double>(elapsedMs) / 1000.0);
             std::fflush(stderr);

@@ -425,9 +425,9 @@ TEST(MiraScan, FindsIdentifiesAndReachesTheSimulatorAtEachSetting) {
     }
 }
 
-// Nothing answers: every setting's two DLE ENQs go unanswered, 2 x (4 characters + 50 ms) each,
-// about 3.3 s for all 40 settings; the bound is 30 s. A line of noise is rejected at its first
-// bytes.
+// Nothing answers: every speed and parity's two DLE ENQs go unanswered, 4 characters + 50 ms, then
+// + 100 ms, about 4.1 s for all 40 settings; the bound is 30 s. A line of noise is rejected at its
+// first bytes.
 TEST(MiraScan, SilenceAndNoiseFindNothingAndSaySo) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);

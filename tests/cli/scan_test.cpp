@@ -152,7 +152,7 @@ TEST(Scan, TypedReadNamesAFamilyWhereDiagnosticStatusIsRefused) {
 }
 
 // Bad lines end the search with nothing found, within the bound of a whole search (time on the
-// line's own clock): the link probes of every setting (about 3.3 s), and where a station search
+// line's own clock): the link probes of every setting (about 4.1 s), and where a station search
 // runs, its 30 s and one last station's exchange.
 TEST(Scan, BadLinesEndTheSearchInTimeWithNothingFound) {
     using Bad = FakeLine::Bad;
@@ -163,7 +163,7 @@ TEST(Scan, BadLinesEndTheSearchInTimeWithNothingFound) {
             {"DLE flood", Bad::DleFlood, "", 1, 30000, "the line answered only with noise"},
             {"reply cut in half", Bad::HalfReply, " --station 1", 1, 30000,
              "the line acknowledges frames, but station 1 did not answer"},
-            {"station beyond the search", Bad::None, "", 250, 3500 + 30000 + 1000,
+            {"station beyond the search", Bad::None, "", 250, 4100 + 30000 + 1000,
              "the line acknowledges frames, but stations 1, 0, 2 to "},
         };
     for (const auto& r : rows) {
