@@ -323,13 +323,14 @@ private:
 };
 
 // Whether a DLE ENQ draws a link answer; noise ends the setting at once.
-// The second DLE ENQ waits twice as long as the first.
+// The second DLE ENQ waits three times as long as the first, so that a
+// line slower than the search has seen yet is heard, and paces the rest.
 enum class Link { Answered, Silent, Noise };
 
 Link ProbeLink(Session& s, const Timing& t) {
     for (int attempt = 0; attempt < kLinkTries; ++attempt) {
         if (!s.Send({kDLE, kENQ})) return Link::Silent;
-        const uint64_t until = s.Now() + t.Chars(4) + s.Turnaround() * static_cast<uint64_t>(attempt + 1);
+        const uint64_t until = s.Now() + t.Chars(4) + s.Turnaround() * (attempt == 0 ? 1u : 3u);
         for (;;) {
             const Reader::Event e = s.Next(until);
             if (e == Reader::Event::Ack || e == Reader::Event::Nak) return Link::Answered;

@@ -426,7 +426,7 @@ TEST(MiraScan, FindsIdentifiesAndReachesTheSimulatorAtEachSetting) {
 }
 
 // Nothing answers: every speed and parity's two DLE ENQs go unanswered, 4 characters + 50 ms, then
-// + 100 ms, about 4.1 s for all 40 settings; the bound is 30 s. A line of noise is rejected at its
+// + 150 ms, about 5.1 s for all 40 settings; the bound is 30 s. A line of noise is rejected at its
 // first bytes.
 TEST(MiraScan, SilenceAndNoiseFindNothingAndSaySo) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -70,8 +70,8 @@ class FakeLine final : public ScanWire {
 public:
     enum class Bad { None, Silent, Noise, DleFlood, HalfReply };
 
-    FakeLine(sim::Family family, uint8_t station, LineSetting at, Bad bad = Bad::None)
-        : at_(at), bad_(bad), sim_(Make(family, station, at.crc, &nowMs_)) {}
+    FakeLine(sim::Family family, uint8_t station, LineSetting at, Bad bad = Bad::None, uint64_t latencyMs = 0)
+        : at_(at), bad_(bad), latencyMs_(latencyMs), sim_(Make(family, station, at.crc, &nowMs_)) {}
 
     sim::Simulator& sim() { return sim_; }
 
@@ -82,6 +82,7 @@ public:
     void Close() override {}
     bool Send(const uint8_t* bytes, size_t count) override {
         in_.clear();
+        sentMs_ = nowMs_;
         // Silence and noise come from a line with no controller on it.
         if (bad_ == Bad::Silent || bad_ == Bad::Noise || bad_ == Bad::DleFlood) return true;
         if (heard_) sim_.FromMaster(bytes, count);
@@ -89,6 +90,10 @@ public:
         return true;
     }
     size_t Receive(uint8_t* out, size_t capacity, uint32_t waitMs) override {
+        if (nowMs_ < sentMs_ + latencyMs_) {  // nothing has come back yet
+            nowMs_ += std::min<uint64_t>(waitMs, sentMs_ + latencyMs_ - nowMs_);
+            return 0;
+        }
         uint8_t chunk[512];
         const size_t got = sim_.ToMaster(chunk, sizeof chunk);
         std::vector<uint8_t> bytes(chunk, chunk + got);
@@ -121,9 +126,10 @@ private:
         return o;
     }
 
-    uint64_t nowMs_ = 1000;
+    uint64_t nowMs_ = 1000, sentMs_ = 0;
     LineSetting at_;
     Bad bad_;
+    uint64_t latencyMs_;
     bool heard_ = false;
     std::vector<uint8_t> in_;
     std::minstd_rand noise_;
@@ -151,8 +157,22 @@ TEST(Scan, TypedReadNamesAFamilyWhereDiagnosticStatusIsRefused) {
     }
 }
 
+// A line whose every answer comes later than the first DLE ENQ waits (4 characters + 50 ms) is
+// heard by the second (+ 150 ms), and its pace stretches every wait after it: the controller is
+// found all the same.
+TEST(Scan, ASlowLineIsWaitedFor) {
+    for (const uint64_t latencyMs : {20u, 120u, 140u}) {
+        SCOPED_TRACE(latencyMs);
+        FakeLine line(sim::Family::Slc500, 1, {9600, 2, false}, FakeLine::Bad::None, latencyMs);
+        const ScanResult r = Scan(line, PlanScan(Parsed("scan -p /dev/ttyS0")), nullptr);
+        ASSERT_EQ(r.found.size(), 1u);
+        EXPECT_EQ(std::tie(r.found[0].setting.baud, r.found[0].setting.parity, r.found[0].setting.crc),
+                  std::make_tuple(9600u, 2u, false));
+    }
+}
+
 // Bad lines end the search with nothing found, within the bound of a whole search (time on the
-// line's own clock): the link probes of every setting (about 4.1 s), and where a station search
+// line's own clock): the link probes of every setting (about 5.1 s), and where a station search
 // runs, its 30 s and one last station's exchange.
 TEST(Scan, BadLinesEndTheSearchInTimeWithNothingFound) {
     using Bad = FakeLine::Bad;
@@ -163,7 +183,7 @@ TEST(Scan, BadLinesEndTheSearchInTimeWithNothingFound) {
             {"DLE flood", Bad::DleFlood, "", 1, 30000, "the line answered only with noise"},
             {"reply cut in half", Bad::HalfReply, " --station 1", 1, 30000,
              "the line acknowledges frames, but station 1 did not answer"},
-            {"station beyond the search", Bad::None, "", 250, 4100 + 30000 + 1000,
+            {"station beyond the search", Bad::None, "", 250, 5100 + 30000 + 1000,
              "the line acknowledges frames, but stations 1, 0, 2 to "},
         };
     for (const auto& r : rows) {
