@@ -561,6 +561,7 @@ std::string ReachCommand(const std::string& port, const ScanPlan& plan, const Fo
 namespace {
 
 std::string IdentityText(const Identity& id) {
+    if (id.family == Family::Unknown) return "a controller of unknown family (it refused every question of identity)";
     std::string text = FamilyText(id.family);
     if (!id.processor.empty()) text += ", " + id.processor;
     if (!id.series.empty())
@@ -592,7 +593,7 @@ std::string FoundJson(const std::string& port, const ScanPlan& plan, const Found
     json += ",\"processor\":" + JsonText(id.processor) + ",\"series\":" + JsonText(id.series);
     json += ",\"revision\":" + JsonText(id.revision);
     json += ",\"seriesOf\":" + (id.series.empty() ? std::string("null") : id.ofInterface ? "\"interface\"" : "\"processor\"");
-    json += ",\"identifiedBy\":" + JsonString(id.source);
+    json += ",\"identifiedBy\":" + JsonText(id.source);
     return json + ",\"command\":" + JsonString(ReachCommand(port, plan, f)) + "}";
 }
 
