@@ -8,7 +8,7 @@
 
 namespace mira::cli {
 
-enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports };
+enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Serve };
 
 struct Options {
     Command command = Command::None;
@@ -38,6 +38,8 @@ struct Options {
     std::string dump;         // sim: FILE the tables are written to on exit
     uint32_t unsolicitedMs = 0;  // sim: period of the controller's own write (operands)
     std::string helpTopic;    // help: "", a command name or "addresses"
+    bool example = false;     // serve: print the example configuration
+    bool plan = false;        // serve: print the scan plan of CONFIG
 };
 
 // The model texts the driver knows (UDrvValidString1), for messages.
@@ -55,6 +57,12 @@ enum ExitCode : int {
 
 // Fills *out. Returns true, or false with a message in *error.
 bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error);
+
+// Checks and stores the value of one option, by its long name without the
+// dashes ("baud", "data-bits", "timeout"), as the command line does; false
+// with what the option takes in *error ("a baud rate"). `mira serve` reads
+// its [line] table through it.
+bool ApplyOption(const std::string& name, const std::string& value, Options* out, std::string* error);
 
 // A duration: a number with an optional unit ms, s or min (no unit: ms).
 bool ParseDuration(const std::string& text, uint32_t* ms);

@@ -13,4 +13,7 @@ int RunSim(const Options& options, const std::atomic<bool>& stop);
 // Lists the serial ports and warns about slow USB adapters.
 int RunPorts(const Options& options);
 
+// The gateway: loads, plans and serves a configuration (mira serve).
+int RunServe(const Options& options);
+
 }  // namespace mira::cli
