@@ -59,10 +59,12 @@ bench-build: deps
 	$(MAKE) build-bench
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
-# on a pseudo-terminal and the peak resident size of `mira poll`.
+# on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
+# planner of `mira serve` against an exhaustive search.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
+	./build/bench/bench/mira_plan_bench
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz

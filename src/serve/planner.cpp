@@ -301,9 +301,9 @@ std::string PlanText(const Config& config, const Plan& plan) {
         for (const auto& row : rows)
             for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
         for (const auto& row : rows) {
-            std::string line = " ";
+            std::string line;
             for (size_t c = 0; c < row.size(); ++c)
-                line += " " + (c + 1 < row.size() ? row[c] + std::string(width[c] - row[c].size(), ' ') : row[c]);
+                line += "  " + (c + 1 < row.size() ? row[c] + std::string(width[c] - row[c].size(), ' ') : row[c]);
             out += line + "\n";
         }
     }
