@@ -16,7 +16,7 @@
 using namespace mira::serve;
 
 int main(int argc, char** argv) {
-    int sets = 3000;
+    int sets = 1000;
     unsigned seed = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--sets") == 0) sets = std::atoi(argv[i + 1]);
