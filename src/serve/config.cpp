@@ -121,34 +121,44 @@ void ParseLine(ConfigTable& t, LineConfig* line) {
     line->enqRetries = o.enqRetries;
 }
 
-void ParseScan(ConfigTable& t, std::vector<ScanClass>* scans) {
+// A key the table must have; reported when missing.
+const ConfigValue* Required(ConfigTable& t, const char* key, bool* good) {
+    const ConfigValue* v = t.Take(key);
+    if (v == nullptr) {
+        t.Error(std::string("missing key \"") + key + "\"");
+        *good = false;
+    }
+    return v;
+}
+
+// The name of a [[scan]] or [[tag]] (`table`), unique among `names`; the
+// table's messages name it from here on.
+const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::string>* names, std::string* name,
+                            bool* good) {
+    const ConfigValue* v = Required(t, "name", good);
+    if (v == nullptr) return v;
+    if (!v->value.is_string()) {
+        t.Error("name", *v, "expected a text");
+        *good = false;
+        return v;
+    }
+    *name = v->value.get<std::string>();
+    t.SetContext(table + (" " + Quoted(*name)));
+    if (const std::string problem = NameProblem(*name); !problem.empty()) {
+        t.Error("name", *v, problem);
+        *good = false;
+    } else if (!names->insert(*name).second) {
+        t.Error("name", *v, std::string("another [[") + table + "]] has this name");
+        *good = false;
+    }
+    return v;
+}
+
+void ParseScan(ConfigTable& t, std::set<std::string>* names, std::vector<ScanClass>* scans) {
     ScanClass scan;
     bool good = true;
-    const ConfigValue* name = t.Take("name");
-    if (name == nullptr) {
-        t.Error("missing key \"name\"");
-        good = false;
-    } else if (!name->value.is_string()) {
-        t.Error("name", *name, "expected a text");
-        good = false;
-    } else {
-        scan.name = name->value.get<std::string>();
-        t.SetContext("scan " + Quoted(scan.name));
-        if (const std::string problem = NameProblem(scan.name); !problem.empty()) {
-            t.Error("name", *name, problem);
-            good = false;
-        }
-        for (const ScanClass& other : *scans)
-            if (other.name == scan.name) {
-                t.Error("name", *name, "another [[scan]] has this name");
-                good = false;
-            }
-    }
-    const ConfigValue* every = t.Take("every");
-    if (every == nullptr) {
-        t.Error("missing key \"every\"");
-        good = false;
-    } else {
+    TakeName(t, "scan", names, &scan.name, &good);
+    if (const ConfigValue* every = Required(t, "every", &good)) {
         const std::string text = every->value.is_string() ? every->value.get<std::string>() : "";
         if (!cli::ParseDuration(text, &scan.everyMs) || scan.everyMs == 0) {
             t.Error("every", *every, "a period such as \"250ms\" or \"1s\"");
@@ -170,24 +180,7 @@ void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceSpec>&
         if (v != nullptr) tag.where[key] = v->where;
         return v;
     };
-    const ConfigValue* name = remember("name", t.Take("name"));
-    if (name == nullptr) {
-        t.Error("missing key \"name\"");
-        good = false;
-    } else if (!name->value.is_string()) {
-        t.Error("name", *name, "expected a text");
-        good = false;
-    } else {
-        tag.name = name->value.get<std::string>();
-        t.SetContext("tag " + Quoted(tag.name));
-        if (const std::string problem = NameProblem(tag.name); !problem.empty()) {
-            t.Error("name", *name, problem);
-            good = false;
-        } else if (!names->insert(tag.name).second) {
-            t.Error("name", *name, "another [[tag]] has this name");
-            good = false;
-        }
-    }
+    remember("name", TakeName(t, "tag", names, &tag.name, &good));
     if (const ConfigValue* v = remember("station", t.Take("station"))) {
         cli::Options o;
         std::string why;
@@ -198,14 +191,11 @@ void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceSpec>&
             tag.station = o.dst;
         }
     }
-    const ConfigValue* address = remember("address", t.Take("address"));
-    if (address == nullptr) {
-        t.Error("missing key \"address\"");
-        good = false;
-    } else if (!address->value.is_string()) {
+    const ConfigValue* address = remember("address", Required(t, "address", &good));
+    if (address != nullptr && !address->value.is_string()) {
         t.Error("address", *address, "expected a text");
         good = false;
-    } else {
+    } else if (address != nullptr) {
         tag.address = address->value.get<std::string>();
         ResolvedAddress r;
         if (tag.address.size() > MIRA_MAX_CHECKED_TEXT)
@@ -224,7 +214,7 @@ void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceSpec>&
     }
     if (const ConfigValue* v = remember("scan", t.Take("scan"))) {
         bool found = false;
-        for (size_t i = 0; i < config.scans.size(); ++i)
+        for (size_t i = 0; i < config.scans.size() && !found; ++i)
             if (v->value == config.scans[i].name) {
                 tag.scan = i;
                 found = true;
@@ -316,16 +306,17 @@ std::optional<Config> ParseConfig(std::string_view text, const std::string& file
     ParseLine(line, &config.line);
     line.ReportUnknown();
 
+    std::set<std::string> names;
     if (r.scans != nullptr)
         for (const toml::node& node : *r.scans) {
             ConfigTable t = TableOf("scan", *node.as_table(), &problems);
-            ParseScan(t, &config.scans);
+            ParseScan(t, &names, &config.scans);
         }
     // Without a [[scan]], every tag is read once a second.
     if (r.scans == nullptr) config.scans.push_back({"default", 1000});
 
     if (!check) check = DriverAddressCheck(config.line);
-    std::set<std::string> names;
+    names.clear();
     if (r.tags != nullptr)
         for (const toml::node& node : *r.tags) {
             ConfigTable t = TableOf("tag", *node.as_table(), &problems);

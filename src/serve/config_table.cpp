@@ -42,34 +42,27 @@ const ConfigValue* ConfigTable::Take(const std::string& key) {
     return &it->second;
 }
 
-std::optional<std::string> ConfigTable::TakeString(const std::string& key) {
+const ConfigValue* ConfigTable::TakeTyped(const std::string& key, bool (nlohmann::json::*is)() const noexcept,
+                                           const char* expected) {
     const ConfigValue* v = Take(key);
-    if (v == nullptr) return std::nullopt;
-    if (!v->value.is_string()) {
-        Error(key, *v, "expected a text");
-        return std::nullopt;
-    }
-    return v->value.get<std::string>();
+    if (v == nullptr || (v->value.*is)()) return v;
+    Error(key, *v, expected);
+    return nullptr;
+}
+
+std::optional<std::string> ConfigTable::TakeString(const std::string& key) {
+    const ConfigValue* v = TakeTyped(key, &nlohmann::json::is_string, "expected a text");
+    return v ? std::optional<std::string>(v->value.get<std::string>()) : std::nullopt;
 }
 
 std::optional<int64_t> ConfigTable::TakeInteger(const std::string& key) {
-    const ConfigValue* v = Take(key);
-    if (v == nullptr) return std::nullopt;
-    if (!v->value.is_number_integer()) {
-        Error(key, *v, "expected a whole number");
-        return std::nullopt;
-    }
-    return v->value.get<int64_t>();
+    const ConfigValue* v = TakeTyped(key, &nlohmann::json::is_number_integer, "expected a whole number");
+    return v ? std::optional<int64_t>(v->value.get<int64_t>()) : std::nullopt;
 }
 
 std::optional<bool> ConfigTable::TakeBool(const std::string& key) {
-    const ConfigValue* v = Take(key);
-    if (v == nullptr) return std::nullopt;
-    if (!v->value.is_boolean()) {
-        Error(key, *v, "expected true or false");
-        return std::nullopt;
-    }
-    return v->value.get<bool>();
+    const ConfigValue* v = TakeTyped(key, &nlohmann::json::is_boolean, "expected true or false");
+    return v ? std::optional<bool>(v->value.get<bool>()) : std::nullopt;
 }
 
 void ConfigTable::Error(const std::string& key, const ConfigValue& value, const std::string& why) {

@@ -76,6 +76,8 @@ public:
     void ReportUnknown();
 
 private:
+    const ConfigValue* TakeTyped(const std::string& key, bool (nlohmann::json::*is)() const noexcept,
+                                 const char* expected);
     std::string context_;
     SourcePos where_;
     std::map<std::string, ConfigValue> values_;
