@@ -92,21 +92,18 @@ public:
     }
 
 private:
+    // Until the store stops: WaitForWork returns false then, and only then
+    // within the hour.
     void Run() {
-        while (true) {
-            if (!store_.WaitForWork(std::chrono::steady_clock::now() + kBound)) {
-                if (stopped_.exchange(true) || !store_.TakeWrite()) return;
-            }
+        while (store_.WaitForWork(std::chrono::steady_clock::now() + std::chrono::hours(1)))
             while (auto w = store_.TakeWrite()) {
                 const Value v = w->value.valueType == MIRA_VALUE_STRING ? Value(std::string("text"))
                                                                         : Value(w->value.value.integer);
                 store_.Update({Good(w->tag, v, 1)});
                 w->Complete({WriteOutcome::Written, 0, "", store_.Get(w->tag)->value});
             }
-        }
     }
     TagStore& store_;
-    std::atomic<bool> stopped_{false};
     std::thread thread_;
 };
 
