@@ -83,8 +83,16 @@ std::string Verdict(cli::CheckedText kind, const std::string& typed, const std::
     return "";
 }
 
-ResolvedAddress Resolve(const std::string& address, const std::string& station) {
+ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
     ResolvedAddress r;
+    // Blanks around the address are no part of it; between two texts they
+    // part the header from the item.
+    const size_t from = typed.find_first_not_of(" \t");
+    if (from == std::string::npos) {
+        r.problem = "is empty";
+        return r;
+    }
+    const std::string address = typed.substr(from, typed.find_last_not_of(" \t") + 1 - from);
     const std::u16string st = cli::ToWide(station);
     const size_t blank = address.find_first_of(" \t");
     std::string typedItem;

@@ -109,6 +109,33 @@ TEST(Config, ExampleLoadsAndResolvesAsTheDriverSplitsIt) {
     }
 }
 
+// Forms the driver reads as typed are taken (leading zeros, case, / for .);
+// a form whose canonical text loses a typed character is not.
+TEST(Config, AddressesAreTakenAsTheDriverReadsThem) {
+    const struct {
+        const char* address;
+        const char* header;  // null: refused
+        const char* item;
+        int32_t chars;
+    } kCases[] = {
+        {"N7:05", "N7:0", "W5", 0},          {"t4:0/acc", "T4:0", "W0.ACC", 0}, {"ST9:0", "ST9:0", "S0.82", 82},
+        {"ST9:0.10", "ST9:0", "S0.10", 10},  {"N7:10  w5", "N7:10", "W5", 0},   {"ST9:0 S1", "ST9:0", "S1.82", 82},
+        {"I:1.0/3", "I:1.0", "W0/3", 0},     {"N7:1x0", nullptr, "", 0},        {" N7:W5 ", "N7:0", "W5", 0},
+        {"B3:0/5/6", nullptr, "", 0},        {"N7:0 W1x", nullptr, "", 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.address);
+        std::string problems;
+        const auto config = ParseConfig(std::string("[[tag]]\nname = \"t\"\naddress = \"") + c.address + "\"\n",
+                                        "mira.toml", AllFaces(), &problems);
+        ASSERT_EQ(config.has_value(), c.header != nullptr) << problems;
+        if (!config) continue;
+        EXPECT_EQ(config->tags[0].header, c.header);
+        EXPECT_EQ(config->tags[0].item, c.item);
+        EXPECT_EQ(config->tags[0].chars, c.chars);
+    }
+}
+
 // A face owns its table and its tag keys without the loader naming it.
 TEST(Config, AFacePlugsInItsTableTagKeysAndChecks) {
     FaceSpec face;

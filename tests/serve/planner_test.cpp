@@ -80,6 +80,33 @@ TEST(Planner, GapsAreReadThroughOnlyWhenCheaper) {
     }
 }
 
+// The message bytes of each family's read: the SLC 500 number fields grow
+// from one byte to three at 255, the PLC-5 address text with its digits.
+TEST(Planner, ReadsCostWhatEachFamilySends) {
+    const struct {
+        const char* name;
+        Family family;
+        const char* file;
+        int32_t first, last;
+        uint32_t request, reply;
+    } kCases[] = {
+        {"SLC 500, element 254", Family::Slc500, "N7:", 254, 254, 12, 8},
+        {"SLC 500, element 255", Family::Slc500, "N7:", 255, 256, 14, 10},
+        {"SLC 500, file 300", Family::Slc500, "N300:", 0, 0, 14, 8},
+        {"SLC 500, input slot 1", Family::Slc500, "I:1.", 0, 3, 12, 14},
+        {"PLC-5, N7:12", Family::Plc5, "N7:", 12, 14, 21, 16},
+        {"PLC-2", Family::Plc2, "U:", 40, 49, 9, 26},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        PlanTag head = Tag(c.first);
+        head.file = c.file;
+        const Exchange e = ReadExchange(c.family, head, c.first, c.last);
+        EXPECT_EQ(e.request, c.request);
+        EXPECT_EQ(e.reply, c.reply);
+    }
+}
+
 TEST(Planner, PlanOfAConfigurationReadsEachFileOfEachStationApart) {
     const char* text = R"([line]
 baud = 9600
