@@ -8,7 +8,7 @@
 
 namespace mira::cli {
 
-enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan };
+enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
 
 struct Options {
     Command command = Command::None;
@@ -39,6 +39,8 @@ struct Options {
     uint32_t unsolicitedMs = 0;  // sim: period of the controller's own write (operands)
     std::string helpTopic;    // help: "", a command name or "addresses"
     std::vector<std::string> given;  // the options given, by long name: scan narrows its search to them
+    bool example = false;     // serve: print the example configuration
+    bool plan = false;        // serve: print the scan plan of CONFIG
 };
 
 // The model texts the driver knows (UDrvValidString1), for messages.
@@ -56,6 +58,12 @@ enum ExitCode : int {
 
 // Fills *out. Returns true, or false with a message in *error.
 bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error);
+
+// Checks and stores the value of one option, by its long name without the
+// dashes ("baud", "data-bits", "timeout"), as the command line does; false
+// with what the option takes in *error ("a baud rate"). `mira serve` reads
+// its [line] table through it.
+bool ApplyOption(const std::string& name, const std::string& value, Options* out, std::string* error);
 
 // A duration: a number with an optional unit ms, s or min (no unit: ms).
 bool ParseDuration(const std::string& text, uint32_t* ms);

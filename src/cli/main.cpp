@@ -609,6 +609,7 @@ int Run(int argc, const char* const* argv) {
         case Command::Sim: CatchInterrupts(); rc = RunSim(o, g_interrupted); break;
         case Command::Ports: rc = RunPorts(o); break;
         case Command::Scan: rc = RunScan(o); break;
+        case Command::Serve: rc = RunServe(o); break;
         default: break;
     }
     StopWatching();
