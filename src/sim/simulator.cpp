@@ -72,16 +72,7 @@ struct Simulator::Impl {
     // Puts bytes on the line behind what is already there, paced when a
     // baud rate is set.
     void Commit(const uint8_t* bytes, size_t count, uint64_t now) {
-        for (size_t i = 0; i < count; ++i) {
-            uint64_t due = now;
-            if (options.baud != 0) {
-                const uint64_t byteUs = 1000000ull * (options.bitsPerByte ? options.bitsPerByte : 10) / options.baud;
-                if (lineFreeUs < now) lineFreeUs = now;
-                lineFreeUs += byteUs;
-                due = lineFreeUs;
-            }
-            line.push_back({bytes[i], due});
-        }
+        for (size_t i = 0; i < count; ++i) line.push_back({bytes[i], pacer.Next(now)});
     }
 
     void SendControl(uint8_t symbol, uint64_t now) {
@@ -295,7 +286,7 @@ struct Simulator::Impl {
     FrameReceiver rx;
     mutable std::mutex mutex;
     std::deque<OutByte> line;
-    uint64_t lineFreeUs = 0;
+    LinePacer pacer{options.baud, options.bitsPerByte != 0 ? options.bitsPerByte : 10};
     uint8_t lastResponse = kNak;
     std::deque<Pending> queue;
     Pending active;
