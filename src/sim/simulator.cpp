@@ -335,6 +335,17 @@ size_t Simulator::ToMaster(uint8_t* out, size_t capacity) {
     return n;
 }
 
+uint64_t Simulator::NextEventUs() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    uint64_t next = 0;
+    const auto take = [&next](uint64_t at) { next = next == 0 ? at : std::min(next, at); };
+    if (!impl_->line.empty()) take(impl_->line.front().dueUs);
+    if (!impl_->inFlight && !impl_->queue.empty()) take(impl_->queue.front().dueUs);
+    if (impl_->inFlight) take(impl_->ackDeadlineUs);
+    if (impl_->periodUs != 0) take(impl_->nextPeriodicUs);
+    return next;
+}
+
 void Simulator::SendUnsolicited(const std::vector<uint8_t>& message) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->QueueOwn(message);

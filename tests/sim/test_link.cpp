@@ -151,7 +151,8 @@ TEST(SimLink, PeriodicWriteRenewsTheTns) {
 }
 
 // The benchmarks' line speeds: byte n of what answers a command leaves n * 10 bits / baud after it
-// came in, to the microsecond however long the run (at 115200 baud 86.8 us a byte, not 86).
+// came in, to the microsecond however long the run (at 115200 baud 86.8 us a byte, not 86), and the
+// simulator tells when the next one is due.
 TEST(SimLink, PacingIsExactOverAWholeFrame) {
     StepClock unpacedClock;
     Simulator unpaced(Opts(unpacedClock));
@@ -170,6 +171,7 @@ TEST(SimLink, PacingIsExactOverAWholeFrame) {
             *clock.us = start + doneUs - 1;
             out += Drain(paced).size();
             EXPECT_EQ(out, n - 1) << "byte " << n << " before " << doneUs << " us";
+            EXPECT_EQ(paced.NextEventUs(), start + doneUs) << "a far end waking for byte " << n;
             *clock.us = start + doneUs;
             out += Drain(paced).size();
             EXPECT_EQ(out, n) << "byte " << n << " at " << doneUs << " us";
