@@ -1,6 +1,6 @@
-// What the line showed during one exchange, read from the trace lines that
-// Portkit hands mira: the controller's DLE NAKs and the status bytes of the
-// last reply frame. A failure is then explained by its cause (a status, a
+// What the line showed during one exchange: the frames the controller
+// refused with DLE NAK (Portkit's counters), and the status bytes of the last
+// reply frame (the trace lines that Portkit hands mira). A failure is then explained by its cause (a status, a
 // frame-check mismatch, silence) rather than by the driver's code alone.
 #pragma once
 
@@ -10,7 +10,7 @@
 namespace mira::cli {
 
 struct LineObservation {
-    uint32_t naks = 0;    // DLE NAK received
+    uint32_t naks = 0;    // DLE NAKs that refused a frame of ours
     bool reply = false;   // a reply frame (CMD with 0x40) was received
     uint8_t sts = 0;      // its STS
     uint8_t extSts = 0;   // the byte after its TNS (EXT STS with STS 0xF0)

@@ -187,19 +187,24 @@ private:
     PkLinkCounters seen_{};
 };
 
-// What the line did, after the statistics of `mira poll`.
+// What the line did, after the statistics of `mira poll`. The line resets
+// (the open's, a failed read's) and the controller's answers to them are
+// shown apart: on a healthy line they are not faults of the exchanges.
 void PrintLinkCounters(bool json, FILE* out) {
     PkLinkCounters c{};
-    PkGetLinkCounters(&c);
+    PkGetLinkCountersEx(&c, sizeof c);
     const struct {
         const char* name;
         uint64_t value;
     } fields[] = {{"framesSent", c.framesSent}, {"framesReceived", c.framesReceived}, {"bytesSent", c.bytesSent},
-                  {"bytesReceived", c.bytesReceived}, {"acksSent", c.acksSent}, {"acksReceived", c.acksReceived},
-                  {"naksSent", c.naksSent}, {"naksReceived", c.naksReceived}, {"enqsSent", c.enqsSent},
-                  {"enqsReceived", c.enqsReceived}, {"retransmissions", c.retransmissions},
-                  {"badChecks", c.badChecks}, {"replyTimeouts", c.replyTimeouts}, {"overflows", c.overflows},
-                  {"bytesDropped", c.bytesDropped}, {"linesLost", c.linesLost}, {"reconnects", c.reconnects}};
+                  {"bytesReceived", c.bytesReceived}, {"acksSent", c.acksSent},
+                  {"acksReceived", c.acksReceived - c.resetAcks}, {"naksSent", c.naksSent},
+                  {"naksReceived", c.naksReceived - c.resetNaks}, {"enqsSent", c.enqsSent - c.lineResets},
+                  {"enqsReceived", c.enqsReceived}, {"framesRefused", c.framesRefused},
+                  {"retransmissions", c.retransmissions}, {"badChecks", c.badChecks},
+                  {"replyTimeouts", c.replyTimeouts}, {"overflows", c.overflows}, {"bytesDropped", c.bytesDropped},
+                  {"linesLost", c.linesLost}, {"reconnects", c.reconnects}, {"lineResets", c.lineResets},
+                  {"resetAcks", c.resetAcks}, {"resetNaks", c.resetNaks}};
     std::fputs(json ? "{\"link\":{" : "link:", out);
     for (size_t i = 0; i < std::size(fields); ++i)
         std::fprintf(out, json ? "%s\"%s\":%llu" : "%s%s %llu", i == 0 ? (json ? "" : " ") : (json ? "," : ", "),
