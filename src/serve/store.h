@@ -38,6 +38,7 @@
 
 #include "mira/mira.h"
 #include "portkit/portkit_host.h"
+#include "serve/metrics.h"
 #include "serve/tag.h"
 
 namespace mira::serve {
@@ -219,6 +220,9 @@ public:
     std::vector<Event> EventsAfter(uint64_t id) const;
     StoreCounters Counters() const;
     std::unique_ptr<Subscription> Subscribe();
+    // What the faces count for /metrics (serve/metrics.h).
+    FaceMetrics& Metrics() { return metrics_; }
+    const FaceMetrics& Metrics() const { return metrics_; }
 
     // ---- Writes ----
     // A face asks for a write; `done` is called exactly once, at once for what
@@ -258,6 +262,7 @@ private:
     std::deque<PendingWrite> writes_;
     std::condition_variable work_;
     bool stopped_ = false;
+    FaceMetrics metrics_;
 };
 
 }  // namespace mira::serve
