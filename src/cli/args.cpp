@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/values.h"
+#include "host/values.h"
 
 namespace mira::cli {
+
+using host::AddressTextProblem;
 
 bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
     if (text.empty() || text.size() > 10) return false;

@@ -1,4 +1,4 @@
-#include "cli/line_watch.h"
+#include "host/line_watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 
 #include "portkit/portkit_host.h"
 
-namespace mira::cli {
+namespace mira::host {
 
 void ObserveTraceLine(const char* line, LineObservation* seen) {
     const char* rx = std::strstr(line, "Rx:");
@@ -85,4 +85,4 @@ LineObservation Observed() {
     return seen;
 }
 
-}  // namespace mira::cli
+}  // namespace mira::host

@@ -1,5 +1,5 @@
 // What the line showed during one exchange, read from the trace lines that
-// Portkit hands mira: the controller's DLE NAKs and the status bytes of the
+// Portkit hands the host: the controller's DLE NAKs and the status bytes of the
 // last reply frame. A failure is then explained by its cause (a status, a
 // frame-check mismatch, silence) rather than by the driver's code alone.
 #pragma once
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace mira::cli {
+namespace mira::host {
 
 struct LineObservation {
     uint32_t naks = 0;    // DLE NAK received
@@ -20,7 +20,7 @@ struct LineObservation {
 // Takes one trace line (time stamp, then the text) into *seen.
 void ObserveTraceLine(const char* line, LineObservation* seen);
 
-// Routes Portkit's trace lines through mira: every line still goes to path
+// Routes Portkit's trace lines through the host: every line still goes to path
 // ("-" stderr, "" nowhere), and is observed. False when path cannot be opened.
 bool WatchLine(const std::string& path);
 void StopWatching();
@@ -29,4 +29,4 @@ void StopWatching();
 void BeginExchange();
 LineObservation Observed();
 
-}  // namespace mira::cli
+}  // namespace mira::host
