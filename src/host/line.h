@@ -71,8 +71,9 @@ struct OpenOptions {
     // request after the open (see SpendFirstTransaction).
     bool spendFirstTransaction = true;
     // Read by every wait: once set, the wait ends at once with
-    // MIRA_PK_ERR_TIMEOUT. Close the line then, since its exchange may still
-    // be outstanding. Null: no hook.
+    // MIRA_PK_ERR_TIMEOUT. It is meant for ending: close the line then, since
+    // the abandoned exchange may still hold the driver's channel. The flag
+    // outlives the open line; null: no hook.
     const std::atomic<bool>* cancel = nullptr;
 };
 
