@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cli/args.h"
-#include "cli/format.h"
+#include "host/text.h"
 
 namespace mira::serve::modbus {
 namespace {
@@ -178,7 +178,7 @@ bool Encode(const TagInfo& tag, const Value& value, FloatOrder order, uint16_t* 
         case TagKind::String: {
             const std::string* s = std::get_if<std::string>(&value);
             if (s == nullptr) return false;
-            const std::u16string w = cli::ToWide(*s);
+            const std::u16string w = host::ToWide(*s);
             if (w.size() > 2 * width) return false;
             for (size_t i = 0; i < w.size(); ++i) {
                 if (w[i] > 0xFF) return false;
@@ -220,7 +220,7 @@ nlohmann::json DecodeWrite(const TagInfo& tag, const uint16_t* in, FloatOrder or
                 if (byte == 0) break;
                 w.push_back(byte);
             }
-            return cli::ToUtf8(w.c_str(), w.size());
+            return host::ToUtf8(w.c_str(), w.size());
         }
         case TagKind::Bit: return in[0] != 0;
         case TagKind::Bcd: return in[0];
