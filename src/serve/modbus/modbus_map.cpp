@@ -222,7 +222,7 @@ nlohmann::json DecodeWrite(const TagInfo& tag, const uint16_t* in, FloatOrder or
             }
             return host::ToUtf8(w.c_str(), w.size());
         }
-        case TagKind::Bit: return in[0] != 0;
+        case TagKind::Bit: return in[0] != 0 ? 1 : 0;
         case TagKind::Bcd: return in[0];
         case TagKind::Word: return static_cast<int16_t>(in[0]);
     }

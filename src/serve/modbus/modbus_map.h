@@ -90,7 +90,7 @@ bool Encode(const TagInfo& tag, const Value& value, FloatOrder order, uint16_t* 
 
 // The value a client's registers (WidthOf(tag) of them; a coil: one, 0 or 1)
 // write to the tag, as the store's Write takes it: a signed number for a
-// word, the register as it stands for BCD, a float, true or false, a text
+// word, the register as it stands for BCD, a float, 0 or 1, a text
 // up to its first 0.
 nlohmann::json DecodeWrite(const TagInfo& tag, const uint16_t* in, FloatOrder order);
 
