@@ -9,13 +9,15 @@
 #                 mira.dll, Portkit.dll and mira.exe in build/windows/bin
 #   make bench    builds the bench preset and prints the performance table
 #   make fuzz     builds the libFuzzer targets (fuzz preset, clang)
-PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev binutils
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libmodbus-dev binutils
+# The real clients the end-to-end tests of `mira serve` talk to.
+TEST_PACKAGES := mbpoll python3-pymodbus
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean
+.PHONY: run test deps test-deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean
 
 run: deps
 	cmake --preset release >/dev/null
@@ -36,6 +38,9 @@ endef
 deps:
 	$(call install-missing,$(PACKAGES))
 
+test-deps: deps
+	$(call install-missing,$(TEST_PACKAGES))
+
 fuzz-deps: deps
 	$(call install-missing,$(FUZZ_PACKAGES))
 
@@ -52,7 +57,7 @@ build-%:
 test-%: build-%
 	ctest --preset $* -j $(JOBS)
 
-test: deps windows-deps
+test: test-deps windows-deps
 	$(MAKE) test-dev test-asan test-tsan build-windows32
 
 bench-build: deps
@@ -60,11 +65,13 @@ bench-build: deps
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
-# planner of `mira serve` against an exhaustive search.
+# planner of `mira serve` against an exhaustive search, and a Modbus read of
+# 100 registers from its tag store.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
 	./build/bench/bench/mira_plan_bench
+	./build/bench/bench/mira_modbus_bench
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz

@@ -12,10 +12,9 @@ namespace {
 
 std::vector<uint8_t> Adu(std::vector<uint8_t> pdu, uint8_t unit = 1, uint16_t protocol = 0) {
     const auto length = static_cast<uint16_t>(pdu.size() + 1);
-    std::vector<uint8_t> adu = {0x12, 0x34, uint8_t(protocol >> 8), uint8_t(protocol), uint8_t(length >> 8),
-                                uint8_t(length), unit};
-    adu.insert(adu.end(), pdu.begin(), pdu.end());
-    return adu;
+    pdu.insert(pdu.begin(), {0x12, 0x34, uint8_t(protocol >> 8), uint8_t(protocol), uint8_t(length >> 8),
+                             uint8_t(length), unit});
+    return pdu;
 }
 
 TEST(ModbusConfig, BadSettingsAndPlacesAreProblemsWithBothTagsNamed) {
