@@ -10,8 +10,9 @@
 #   make bench    builds the bench preset and prints the performance table
 #   make fuzz     builds the libFuzzer targets (fuzz preset, clang)
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libmodbus-dev binutils
-# The real clients the end-to-end tests of `mira serve` talk to.
-TEST_PACKAGES := mbpoll python3-pymodbus
+# The real clients the end-to-end tests of `mira serve` talk to (pymodbus cannot
+# be imported without python3-serial-asyncio, which it only recommends).
+TEST_PACKAGES := mbpoll python3-pymodbus python3-serial-asyncio
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -34,7 +34,7 @@ void PutBits(uint32_t bits, FloatOrder order, uint16_t* out) {
 // Each order undoes itself over a pair of registers, so reading them back
 // is putting them again and taking the high word first.
 uint32_t TakeBits(const uint16_t* in, FloatOrder order) {
-    uint16_t r[2];
+    uint16_t r[2] = {0, 0};
     PutBits((static_cast<uint32_t>(in[0]) << 16) | in[1], order, r);
     return (static_cast<uint32_t>(r[0]) << 16) | r[1];
 }
@@ -100,8 +100,10 @@ bool ParsePlace(const std::string& text, const TagInfo& tag, Place* out, std::st
 }
 
 std::string PlaceText(const Place& place) {
-    std::string text = std::string(TablePrefix(place.table)) + ":" + std::to_string(place.start);
-    if (place.count > 1) text += "-" + std::to_string(place.end() - 1);
+    std::string text = TablePrefix(place.table);
+    text += ':';
+    text += std::to_string(place.start);
+    if (place.count > 1) text += '-' + std::to_string(place.end() - 1);
     return text;
 }
 
