@@ -13,27 +13,27 @@ namespace {
 using namespace mira::serve;
 using namespace mira::serve::modbus;
 
-TagInfo Tag(const char* name, TagKind kind, const char* place, bool writable, int32_t chars = 0) {
-    TagInfo t;
-    t.name = name;
-    t.header = "N7:0";
-    t.kind = kind;
-    t.chars = chars;
-    t.writable = writable;
-    t.faces["modbus"]["modbus"] = place;
-    return t;
-}
-
 const Image& TheImage() {
     static const Image image = [] {
-        auto tags = std::make_shared<const std::vector<TagInfo>>(std::vector<TagInfo>{
-            Tag("w", TagKind::Word, "hr:0", true), Tag("f", TagKind::Float, "hr:1", true),
-            Tag("s", TagKind::String, "hr:3", true, 5), Tag("b", TagKind::Bcd, "hr:7", false),
-            Tag("r", TagKind::Word, "ir:0", false), Tag("c", TagKind::Bit, "co:0", true),
-            Tag("d", TagKind::Bit, "di:65535", false), Tag("bad", TagKind::Word, "hr:8", true)});
-        Image im(tags, FloatOrder::Cdab);
-        const Value values[] = {int32_t{-5}, 2.5, std::string("abc"), int32_t{1234}, int32_t{7}, int32_t{1}, int32_t{0}};
-        for (size_t i = 0; i < 7; ++i) im.Take(i, TagValue{values[i], 1, kQualityGood, 0, "", 1});
+        const struct {
+            const char* name;
+            TagKind kind;
+            int32_t chars;
+            bool writable;
+            const char* place;
+            Value value;  // nothing: never read
+        } kTags[] = {{"w", TagKind::Word, 0, true, "hr:0", int32_t{-5}},    {"f", TagKind::Float, 0, true, "hr:1", 2.5},
+                     {"s", TagKind::String, 5, true, "hr:3", "abc"},          {"b", TagKind::Bcd, 0, false, "hr:7", 1234},
+                     {"r", TagKind::Word, 0, false, "ir:0", 7},               {"c", TagKind::Bit, 0, true, "co:0", 1},
+                     {"d", TagKind::Bit, 0, false, "di:65535", 0},            {"bad", TagKind::Word, 0, true, "hr:8", {}}};
+        std::vector<TagInfo> tags(std::size(kTags));
+        for (size_t i = 0; i < tags.size(); ++i) {
+            tags[i].name = kTags[i].name, tags[i].kind = kTags[i].kind, tags[i].chars = kTags[i].chars;
+            tags[i].writable = kTags[i].writable, tags[i].faces["modbus"]["modbus"] = kTags[i].place;
+        }
+        Image im(std::make_shared<const std::vector<TagInfo>>(tags), FloatOrder::Cdab);
+        for (size_t i = 0; i < tags.size(); ++i)
+            if (kTags[i].value.index() != 0) im.Take(i, TagValue{kTags[i].value, 1, kQualityGood, 0, "", 1});
         return im;
     }();
     return image;

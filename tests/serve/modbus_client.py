@@ -9,9 +9,14 @@
 # as a SCADA system decodes them: float with "order" ABCD ... DCBA, string
 # with "count" characters), write (fc 6 for one value, 16 for more), coil
 # (fc 5), coils (fc 15), poll (a read repeated "times" times: how many were
-# answered). Each prints {"value": ...} or {"exception": CODE}.
+# answered). Each prints {"value": ...} or {"exception": CODE}. Bad clients:
+# raw (its "hex" bytes sent on a connection of its own: {"value": the hex of
+# what came back before the gateway closed it, or "open" after 3 s}), flood
+# ("count" connections that send nothing, held to the end), sleep ("seconds").
 import json
+import socket
 import sys
+import time
 
 from pymodbus.client import ModbusTcpClient
 from pymodbus.constants import Endian
@@ -21,7 +26,32 @@ ORDERS = {"ABCD": (Endian.Big, Endian.Big), "CDAB": (Endian.Big, Endian.Little),
           "BADC": (Endian.Little, Endian.Big), "DCBA": (Endian.Little, Endian.Little)}
 
 
-def run(client, step):
+held = []
+
+
+def raw(port, data):
+    with socket.create_connection(("127.0.0.1", port)) as s:
+        s.sendall(data)
+        s.settimeout(3)
+        got = b""
+        try:
+            while chunk := s.recv(300):
+                got += chunk
+        except socket.timeout:
+            return got.hex() + " open"
+        return got.hex()
+
+
+def run(client, port, step):
+    op = step["op"]
+    if op == "raw":
+        return {"value": raw(port, bytes.fromhex(step["hex"]))}
+    if op == "flood":
+        held.extend(socket.create_connection(("127.0.0.1", port)) for _ in range(step["count"]))
+        return {"value": len(held)}
+    if op == "sleep":
+        time.sleep(step["seconds"])
+        return {"value": "slept"}
     table = step.get("table", "hr")
     address = step["address"]
     unit = step.get("unit", 1)
@@ -31,7 +61,6 @@ def run(client, step):
                 "co": client.read_coils, "di": client.read_discrete_inputs}[table]
         return call(address, count, slave=unit)
 
-    op = step["op"]
     if op == "float":
         r = read(2)
     elif op == "string":
@@ -71,7 +100,7 @@ def main():
         print(json.dumps({"error": "cannot connect"}))
         return 1
     for step in json.loads(sys.argv[2]):
-        print(json.dumps(run(client, step)), flush=True)
+        print(json.dumps(run(client, int(sys.argv[1]), step)), flush=True)
     client.close()
     return 0
 
