@@ -21,7 +21,7 @@
 # packages: installed for this machine and, for a cross build, for the
 # target's architecture as well (libgtest-dev:armhf). A new library is one
 # more word here.
-LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
+LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev
 PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev $(LIBRARY_PACKAGES)
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
@@ -114,10 +114,12 @@ bench-build: deps
 	$(MAKE) build-bench
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
-# on a pseudo-terminal and the peak resident size of `mira poll`.
+# on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
+# planner of `mira serve` against an exhaustive search.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
+	./build/bench/bench/mira_plan_bench
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
