@@ -128,7 +128,7 @@ private:
 enum class Count : uint8_t {
     FramesSent, FramesReceived, BytesSent, BytesReceived, AcksSent, AcksReceived, NaksSent, NaksReceived,
     EnqsSent, EnqsReceived, Retransmissions, BadChecks, ReplyTimeouts, Overflows, BytesDropped, LinesLost,
-    Reconnects, kFields
+    Reconnects, CannotBufferReplies, kFields
 };
 void AddCount(Count which, uint64_t n = 1);
 // Counts what a received byte completed, and what a send put on the line.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <mutex>
 
 #include "groups/registry.h"
 #include "groups/unsolicited.h"
@@ -132,6 +133,48 @@ TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
         EXPECT_EQ(values[0].valueType, 0u);  // nothing delivered in part
     }
     EXPECT_TRUE(Fake().sends.empty());
+}
+
+// Two frames under one key wait; the host takes the first, a third frame arrives in the slot it freed,
+// and only then does the host read the next messages, as a window's queue hands them over late. Each
+// message names the frame it announced: the words come, and the controller is answered, in order.
+TEST_F(UnsolicitedTest, EachMessageNamesTheFrameItAnnounces) {
+    struct Posted {
+        std::mutex mutex;
+        std::vector<const char16_t*> keys;
+    } posted;
+    window_ = {[](void* c, uint32_t, uintptr_t, intptr_t key) {
+                   auto* p = static_cast<Posted*>(c);
+                   std::lock_guard lock(p->mutex);
+                   p->keys.push_back(reinterpret_cast<const char16_t*>(key));
+               },
+               &posted};
+    const auto arrive = [](int n) {
+        const std::string word = "0" + std::to_string(n) + " 00";
+        Fake().Feed(Framed(FromHex("01 02 08 00 " + word + " 00 02 " + word)));  // TNS n, word n at U:512
+        FlushWindowMessages();
+    };
+    const auto take = [&](size_t k) {
+        std::u16string key;
+        {
+            std::lock_guard lock(posted.mutex);
+            if (k < posted.keys.size()) key = posted.keys[k];
+        }
+        key = key.substr(0, key.find(u'\t'));
+        int32_t error = 0;
+        const int32_t result = Process(key.c_str(), {u"W0"}, &error);
+        return Narrow(key) + " " + std::to_string(result) + " " + std::to_string(error) + " " +
+               std::to_string(values[0].value.integer);
+    };
+    arrive(1), arrive(2);
+    EXPECT_EQ(take(0), "U:512 1 0 1");
+    arrive(3);
+    EXPECT_EQ(take(1), "U:512 1 0 2");
+    EXPECT_EQ(take(2), "U:512 1 0 3");
+    std::string answered;
+    for (const Bytes& frame : Fake().sends)
+        if (frame.size() > 2) answered += std::to_string(Unframed(frame).at(4));  // the TNS answered
+    EXPECT_EQ(answered, "123");
 }
 
 using Registry = UnsolicitedTest;
