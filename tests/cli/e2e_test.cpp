@@ -295,7 +295,7 @@ TEST(MiraAsAUser, ListenPrintsAndAnswersAnUnsolicitedWrite) {
 TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
     // The options of both, then sim's own; the seed; the value listen prints.
     const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
-        {"", "--unsolicited 1s N7:0 W0=5", "N7:9=123\n", "5"},
+        {"", "--unsolicited 1s N7:0 W0=5", "N7:9=123\nST9:1=\"Grüße\\t\\\"\"\n", "5"},
         {"--model plc2", "--unsolicited 1s U:3 W0=-5", "U:9=123\n", "-5"},
     };
     for (const auto& [both, own, seedText, value] : cases) {
@@ -316,17 +316,77 @@ TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
             ASSERT_EQ(RunMira("read --port " + port + " --json N7:0 W0 W9", &lines), 0);
             EXPECT_EQ(Field(lines[lines.size() - 2], "value"), "100");  // the sample tables
             EXPECT_EQ(Field(lines.back(), "value"), "123");             // and the seed
+            ASSERT_EQ(RunMira("read --port " + port + " --json ST9:1 S0.7", &lines), 0);
+            EXPECT_EQ(Field(lines.back(), "value"), R"("Grüße\t\"")");  // UTF-8 in, one byte a character
         }
         simulator.Interrupt();
         lines.clear();
         ASSERT_EQ(simulator.Finish(&lines, seconds(5)), 0);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().rfind("counts: ", 0), 0u) << lines.back();
-        EXPECT_EQ(lines.back().find(" 0 replies to the controller's own commands"), std::string::npos) << lines.back();
+        EXPECT_EQ(lines.back().find(" 0 answered done"), std::string::npos) << lines.back();
+        EXPECT_NE(lines.back().find(" 0 refused"), std::string::npos) << lines.back();
         EXPECT_NE(FileText(dump.c_str()).find("9=123\n"), std::string::npos) << FileText(dump.c_str());
+        EXPECT_TRUE(*both != 0 || FileText(dump.c_str()).find("ST9:1=\"Grüße\\t\\\"\"\n") != std::string::npos);
         ::unlink(seed);
         ::unlink(dump.c_str());
     }
+}
+
+// mira sim writing every 10 ms to a host that never collects (poll): once the driver's 20 slots are taken,
+// every further write is answered with STS 0x90 and traced, and sim counts it refused, not delivered.
+TEST(MiraAsAUser, SimCountsTheWritesAHostCouldNotBuffer) {
+    Mira simulator("sim --pty --unsolicited 10ms N7:0 W0=5");
+    std::string line;
+    ASSERT_TRUE(simulator.Line(&line));
+    char trace[] = "/tmp/mira-trace-XXXXXX";
+    ASSERT_EQ(::close(::mkstemp(trace)), 0);
+    std::vector<std::string> lines;
+    ASSERT_EQ(RunMira("poll --port " + Words(line).back() + " --every 100ms --count 10 --trace " + trace + " N7:0 W0",
+                      &lines), 0);
+    EXPECT_NE(Joined(lines).find("10 reads, 10 good"), std::string::npos) << Joined(lines);
+    EXPECT_NE(FileText(trace).find("No free slot: integer/0:7:0 from station 1 refused with STS 0x90."),
+              std::string::npos);
+    ::unlink(trace);
+    simulator.Interrupt();
+    lines.clear();
+    ASSERT_EQ(simulator.Finish(&lines, seconds(5)), 0);
+    ASSERT_FALSE(lines.empty());
+    const std::string& counts = lines.back();
+    const size_t at = counts.find(" answered done, ");
+    ASSERT_NE(at, std::string::npos) << counts;
+    unsigned done = 1, refused = 0, busy = 0;
+    ASSERT_EQ(std::sscanf(counts.c_str() + counts.rfind(';', at) + 1, " %*u writes of its own sent, %u answered done, "
+                          "%u refused (%u with STS 0x90", &done, &refused, &busy), 3) << counts;
+    EXPECT_EQ(done, 0u);
+    EXPECT_GT(refused, 0u);
+    EXPECT_EQ(busy, refused);
+}
+
+// Every bad seed line is named with its cause, before anything is served; a dump path that cannot be
+// written is refused at the start, and a dump that fails at exit says why.
+TEST(MiraAsAUser, SimSeedAndDumpProblemsAreNamed) {
+    char seed[] = "/tmp/mira-seed-XXXXXX";
+    ASSERT_EQ(::close(::mkstemp(seed)), 0);
+    std::ofstream(seed) << "N7:0=1\nF8:2=1e40\nST9:0=\"Grüße\"\nN7:1=70000\nST9:0=\"\u20AC\"\n";
+    std::vector<std::string> lines;
+    EXPECT_EQ(RunMira(std::string("sim --pty --seed ") + seed, &lines), 2);
+    const std::string prefix = std::string("mira sim: ") + seed + " line ";
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         prefix + "2: F8:2: expected a finite number from -3.40282347e+38 to 3.40282347e+38 "
+                                  "(single precision)",
+                         prefix + "4: N7:1: expected a whole number from -32768 to 32767 (or 0x0000 to 0xFFFF)",
+                         prefix + "5: ST9:0: character U+20AC is beyond U+00FF, the controller's 8-bit range"}));
+    ::unlink(seed);
+    EXPECT_EQ(RunMira("sim --pty --dump /nonexistent-dir/d.txt", &lines), 2);
+    EXPECT_EQ(lines.back(), "mira sim: --dump /nonexistent-dir/d.txt: No such file or directory");
+    Mira full("sim --pty --dump /dev/full");
+    std::string line;
+    ASSERT_TRUE(full.Line(&line));
+    full.Interrupt();
+    lines.clear();
+    EXPECT_EQ(full.Finish(&lines, seconds(5)), 4);
+    EXPECT_EQ(lines.back(), "mira sim: cannot write the tables to /dev/full: No space left on device");
 }
 
 TEST(MiraProgram, ExitCodesAndMessages) {

@@ -2,6 +2,7 @@
 // and the simulator on the other: each class's exchanges and the faults of a real line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -335,6 +336,76 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
         std::u16string key;
         EXPECT_FALSE(window.Take(&key, std::chrono::milliseconds(300))) << "our own answer was announced";
     }
+}
+
+// A controller writes every 5 ms to a host that first collects nothing, then one message every 15 ms, then
+// the rest: the first 20 frames wait in the driver's slots and every frame that finds none free is answered
+// with STS 0x90 at once, the 21st first, so that its message instruction fails. Each message delivers the
+// frame it announced, oldest first, whichever slot it took, and every frame is answered exactly once.
+TEST(EndToEnd, FramesBeyondTheSlotsAreRefusedAndNoneIsLost) {
+    const Line line = kLines[0];
+    SimPeer peer(SimOptions(line));
+    Window window;
+    Session session(peer.port(), line, 1000, &window);
+    ASSERT_TRUE(session.open);
+    const PkLinkCounters before = Counters();
+    ASSERT_TRUE(peer.sim().SetPeriodicWrite(0, "N7:0", 0, {5}, 5));
+    std::vector<std::vector<uint8_t>> replies;
+    const auto gather = [&] {
+        for (auto& r : peer.sim().TakeMasterReplies()) replies.push_back(std::move(r));
+    };
+    const auto collect = [&](std::chrono::milliseconds wait) {
+        std::u16string key;
+        if (!window.Take(&key, wait)) return false;
+        EXPECT_EQ(key, u"integer/0:7:0\t1");
+        const std::u16string header = key.substr(0, key.find(u'\t'));
+        const char16_t* items[] = {u"0"};
+        HostValueCore value{};
+        int32_t error = -1;
+        EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"1", items, &value, 1, &error), 1) << error;
+        EXPECT_EQ(Shown(value), "5");
+        return true;
+    };
+    // Bounds of a hang only: what each phase waits for comes within a few periods.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (replies.size() < 5 && Clock::now() < deadline) {
+        gather();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (int taken = 0; taken < 30 && Clock::now() < deadline; ++taken) {
+        collect(std::chrono::seconds(2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    peer.sim().SetPeriodicUnsolicited({}, 0);
+    while (Clock::now() < deadline) {
+        const bool more = collect(std::chrono::milliseconds(300));
+        gather();
+        if (!more && replies.size() == peer.sim().GetStats().ownCommands) break;
+    }
+    const sim::Stats stats = peer.sim().GetStats();
+    ASSERT_EQ(replies.size(), stats.ownCommands);
+    std::vector<int> answers(stats.ownCommands + 1, 0);
+    int lastDone = 0;
+    uint32_t refused = 0;
+    for (const auto& r : replies) {
+        ASSERT_EQ(r.size(), 6u);
+        const int tns = r[4] | r[5] << 8;
+        ASSERT_TRUE(tns >= 1 && tns <= int(stats.ownCommands)) << tns;
+        ++answers[size_t(tns)];
+        EXPECT_EQ(r[2], 0x4F);
+        if (r[3] == 0x90) {
+            EXPECT_TRUE(refused++ > 0 || tns == 21) << tns << ": the 21st frame is the first without a slot";
+        } else {
+            EXPECT_EQ(r[3], 0);
+            EXPECT_GT(tns, lastDone) << "delivered out of order";
+            lastDone = tns;
+        }
+    }
+    EXPECT_EQ(std::count(answers.begin() + 1, answers.end(), 1), long(stats.ownCommands)) << "each answered once";
+    EXPECT_EQ(stats.cannotBuffer, refused);
+    EXPECT_EQ(stats.masterReplies + stats.masterRefusals, stats.ownCommands);
+    EXPECT_GE(refused, 5u);
+    EXPECT_EQ(Counters().cannotBufferReplies - before.cannotBufferReplies, refused);
 }
 
 // A device server restarts (for a while accepting and closing at once), an adapter is pulled out and plugged

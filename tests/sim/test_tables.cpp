@@ -58,17 +58,76 @@ TEST(SimTables, IoAddressing) {
     ASSERT_TRUE(plc5.Poke("T4:0.EX2", "9")) << "five-word timers";
 }
 
+// Seed and dump files are UTF-8 within U+00FF; texts take \" \\ \t and \xNN. A dump seeds the same tables,
+// on each family (a PLC-2's memory dumps as the U:n its seeds name).
 TEST(SimTables, DumpSeedsTheSameTables) {
+    const std::tuple<Family, const char*, const char*> rows[] = {
+        {Family::Slc500,
+         "N7:3=-5\nN7:4=0xFFFF\nF8:0=0.25\nF8:1=0.1\nF8:2=-3.40282347e+38\nT4:2.ACC=11\nO:1.3=4\nB3:2=1\n"
+         "ST9:0=\"Grüße\"  # a comment after a text\nST9:1=\"a\\tb\\\"c\\\\d\\x01\\x7F\\x9F#\xC3\xBF\"\nST9:2=bare\n",
+         "ST9:1=\"a\\tb\\\"c\\\\d\\x01\\x7F\\x9F#ÿ\"\n"},
+        {Family::Plc5, "I:017=5\nT4:0.EX2=9\nST9:0=\"\\xE9t\xC3\xA9\"\n", "ST9:0=\"été\"\n"},
+        {Family::Plc2, "U:9=123\nu:10=-1\n", "U:9=123\nU:10=-1\n"},
+    };
+    for (const auto& [family, seed, dumped] : rows) {
+        SCOPED_TRACE(seed);
+        Options o;
+        o.family = family;
+        if (family != Family::Plc2) o.extraFiles = {{"ST", 9, 3}};
+        Simulator a(o);
+        ASSERT_EQ(a.Seed(seed), 0);
+        const std::string dump = a.Dump();
+        EXPECT_NE(dump.find(dumped), std::string::npos) << dump;
+        Simulator b(o);
+        ASSERT_EQ(b.Seed(dump), 0) << dump;
+        EXPECT_EQ(b.Dump(), dump);
+    }
+    Options o;
+    o.extraFiles = {{"ST", 9, 1}};
+    Simulator sim(o);
+    ASSERT_EQ(sim.Seed("\xEF\xBB\xBFST9:0=\"Gr\xC3\xBC\xC3\x9F\x65\"\n"), 0);  // a byte-order mark is no address
+    ExpectPeeks(sim, {{"ST9:0", "\"Grüße\""}});  // stored as five bytes, read back as UTF-8
+}
+
+// Every bad line is reported with its number and cause; the good ones are taken. What `mira write`
+// refuses is refused here too.
+TEST(SimTables, EveryBadSeedLineHasItsCause) {
+    const std::pair<int, const char*> expected[] = {
+        {2, "F8:2: expected a finite number from -3.40282347e+38 to 3.40282347e+38 (single precision)"},
+        {3, "F8:3: expected a finite number"},
+        {4, "N7:1: expected a whole number from -32768 to 32767 (or 0x0000 to 0xFFFF)"},
+        {5, "N7:1: expected a whole number"},
+        {6, "N7:1: expected a whole number"},
+        {7, "expected ADDRESS=VALUE"},
+        {8, "B3:0/1: expected 0 or 1"},
+        {9, "T4:0.DN: expected 0 or 1"},
+        {10, "ST9:1: character U+20AC is beyond U+00FF, the controller's 8-bit range"},
+        {11, "ST9:1: byte 0xFC is not UTF-8 (seed files are UTF-8)"},
+        {12, "ST9:1: unknown escape \\q (a text takes \\\", \\\\, \\t and \\xNN)"},
+        {13, "ST9:1: unknown escape \\x"},
+        {14, "ST9:1: no closing quote"},
+        {15, "ST9:1: text after the closing quote"},
+        {16, "ST9:1: expected a text of at most 82 characters"},
+        {17, "\"N7:1000\" names no element this controller has"},
+        {18, "\"Q7:0\" is not an address"},
+        {19, "N7:1: expected a whole number"},
+    };
+    const std::string seed = "N7:0=7\nF8:2=1e40\nF8:3=nan\nN7:1=32768\nN7:1=-32769\nN7:1=0x10000\nno equals\n"
+                             "B3:0/1=2\nT4:0.DN=0x1\nST9:1=\"\xE2\x82\xAC\"\nST9:1=\"Gr\xFC\xDF\x65\"\nST9:1=\"\\q\"\n"
+                             "ST9:1=\"\\x4\"\nST9:1=\"open\nST9:1=\"a\"b\nST9:1=\"" + std::string(83, 'x') + "\"\n"
+                             "N7:1000=1\nQ7:0=1\nN7:1=010x\nN7:2=-32768\n";
     Options o;
     o.extraFiles = {{"ST", 9, 2}};
-    Simulator a(o);
-    ASSERT_EQ(a.Seed("N7:3=-5\nF8:0=0.25\nT4:2.ACC=11\nST9:1=\"hi\"\nO:1.3=4\nB3:2=1\n"), 0);
-    const std::string dump = a.Dump();
-    Simulator b(o);
-    ASSERT_EQ(b.Seed(dump), 0) << dump;
-    EXPECT_EQ(b.Dump(), dump);
-    EXPECT_NE(dump.find("N7:3=-5"), std::string::npos);
-    EXPECT_NE(dump.find("ST9:1=\"hi\""), std::string::npos);
+    Simulator sim(o);
+    std::vector<SeedProblem> problems;
+    EXPECT_EQ(sim.Seed(seed, &problems), 2);
+    ASSERT_EQ(problems.size(), std::size(expected));
+    for (size_t i = 0; i < problems.size(); ++i) {
+        SCOPED_TRACE(expected[i].second);
+        EXPECT_EQ(problems[i].line, expected[i].first);
+        EXPECT_EQ(problems[i].cause.rfind(expected[i].second, 0), 0u) << problems[i].cause;
+    }
+    ExpectPeeks(sim, {{"N7:0", "7"}, {"N7:2", "-32768"}, {"F8:2", "0"}, {"N7:1", "0"}});
 }
 
 }  // namespace
