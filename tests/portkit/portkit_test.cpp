@@ -136,26 +136,6 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     EXPECT_EQ(LoadAcquire(port->TimeoutB), 0);
 }
 
-// Only a reply (CMD with 0x40) with STS 0x90 counts as a refusal for lack of a slot, read past doubled DLEs.
-TEST_F(PtyPort, CannotBufferRepliesAreCounted) {
-    const std::pair<Bytes, uint64_t> rows[] = {
-        {{0x10, 0x02, 0x02, 0x01, 0x48, 0x90, 0x34, 0x12, 0x10, 0x03, 0x00}, 1},
-        {{0x10, 0x02, 0x10, 0x10, 0x01, 0x4F, 0x90, 0x10, 0x03, 0x00}, 1},
-        {{0x10, 0x02, 0x02, 0x01, 0x48, 0x00, 0x34, 0x12, 0x10, 0x03, 0x00}, 0},  // done
-        {{0x10, 0x02, 0x02, 0x01, 0x08, 0x90, 0x34, 0x12, 0x10, 0x03, 0x00}, 0},  // a command
-        {{0x10, 0x02, 0x02, 0x01, 0x48, 0x10, 0x03, 0x00}, 0},                    // no STS
-    };
-    StoreRelease(port->ReplyPending, 1);  // answers, as the driver sends them: no exchange starts
-    for (const auto& [frame, counted] : rows) {
-        PkLinkCounters before{}, after{};
-        PkGetLinkCounters(&before);
-        PkSend(port, frame.data(), static_cast<int32_t>(frame.size()));
-        PkGetLinkCounters(&after);
-        EXPECT_EQ(after.cannotBufferReplies - before.cannotBufferReplies, counted) << frame.size();
-        EXPECT_EQ(after.framesSent - before.framesSent, 1u);
-    }
-}
-
 // A lost line is tried again after 1 s, then after twice as long each time, at most every 30 s.
 TEST(PortkitLink, ReopenBackOff) {
     mira::portkit::Backoff backoff;
