@@ -44,7 +44,7 @@ int32_t FindUnsolicitedSlot(const char16_t* key) {
         const bool slotEnds = k == kKeyChars || slot.KeyText[k] == 0 || slot.KeyText[k] == u'\t';
         if (!slotEnds || key[k] != 0) continue;
         // Arrival numbers wrap: the older is the one the other has not reached.
-        const uint32_t arrival = Driver.UnsolArrival[i];
+        const uint32_t arrival = Load(Driver.UnsolArrival[i]);
         if (found < 0 || static_cast<int32_t>(arrival - oldest) < 0) found = i, oldest = arrival;
     }
     return found;
