@@ -66,8 +66,8 @@ typedef struct PkLinkCounters {
     uint64_t reconnects;                 /* lines opened again after a loss */
     uint64_t cannotBufferReplies;        /* replies sent with STS 0x90, remote node cannot buffer command:
                                             the driver's answer to a controller's command it had no free
-                                            slot for; added last, so that hosts built earlier still read
-                                            the fields before it */
+                                            slot for. Added last; the record grew with it, so a
+                                            program built with the older header is built again */
 } PkLinkCounters;
 
 // Copies the counters into *out. A line is away while linesLost is greater

@@ -414,7 +414,9 @@ DataTables::Lookup DataTables::Locate(const std::string& address, WordRef* ref) 
 std::string DataTables::Aliased(const std::string& address) const {
     const std::string a = Trim(address);
     if (uFile_ < 0 || a.size() < 2 || (a[0] != 'U' && a[0] != 'u') || a[1] != ':') return a;
-    return "N" + std::to_string(uFile_) + a.substr(1);
+    std::string named(1, 'N');
+    named += std::to_string(uFile_);
+    return named.append(a, 1);
 }
 
 bool DataTables::Poke(const std::string& address, const std::string& rawValue, std::string* why) {
