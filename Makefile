@@ -9,7 +9,7 @@
 #                 mira.dll, Portkit.dll and mira.exe in build/windows/bin
 #   make bench    builds the bench preset and prints the performance table
 #   make fuzz     builds the libFuzzer targets (fuzz preset, clang)
-PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev binutils
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev binutils
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -59,10 +59,12 @@ bench-build: deps
 	$(MAKE) build-bench
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
-# on a pseudo-terminal and the peak resident size of `mira poll`.
+# on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
+# planner of `mira serve` against an exhaustive search.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
+	./build/bench/bench/mira_plan_bench
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz
