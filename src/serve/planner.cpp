@@ -226,8 +226,8 @@ int64_t ExhaustiveCost(const std::vector<PlanTag>& tags, Family family, const Li
 }
 
 Plan MakePlan(const Config& config) {
-    const Family family = FamilyOf(ModelOf(config.line));
-    const std::string model = Upper(ModelOf(config.line));
+    const Family family = FamilyOf(host::DefaultModel(config.line));
+    const std::string model = Upper(host::DefaultModel(config.line));
     const bool octalIo = model == "5:1" || model == "PLC5 WITH I/O OCTAL";
     const LineTiming timing = LineTiming::Of(config.line);
     Plan plan;

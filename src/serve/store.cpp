@@ -4,6 +4,7 @@
 #include <cmath>
 #include <future>
 
+#include "host/checks.h"
 #include "host/values.h"
 
 namespace mira::serve {
@@ -41,10 +42,8 @@ void PendingWrite::Complete(const WriteResult& result) {
 }
 
 bool MakeWriteValue(const TagInfo& tag, const nlohmann::json& value, HostValueCore* out, std::string* why) {
-    using K = host::ValueRule::Kind;
-    constexpr K kKinds[] = {K::Word, K::Bcd, K::Bit, K::Float, K::String};  // by TagKind
     host::ValueRule rule;
-    rule.kind = kKinds[static_cast<int>(tag.kind)];
+    rule.kind = tag.kind;
     rule.chars = tag.chars;
     // The JSON value becomes the text `mira write` would be given, so the
     // checks and their messages are the command line's. A type the item
@@ -355,8 +354,7 @@ void TagStore::Write(const std::string& tag, const nlohmann::json& value, WriteD
         std::string why;
         if (!MakeWriteValue(w.info, value, &w.value, &why)) {
             const std::string shown = value.is_string() ? value.get<std::string>() : value.dump();
-            refused = {WriteOutcome::BadValue, MIRA_ERR_RANGE,
-                       w.info.item + ": expected " + why + ", got \"" + shown + "\"", {}};
+            refused = {WriteOutcome::BadValue, MIRA_ERR_RANGE, host::ValueRefusal(w.info.item, why, shown), {}};
         }
     }
     if (!refused.message.empty()) return Answer(done, refused);

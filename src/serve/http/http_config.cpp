@@ -1,6 +1,6 @@
 #include <cctype>
 
-#include "cli/args.h"
+#include "host/options.h"
 #include "serve/http/http_face.h"
 
 namespace mira::serve::http {
@@ -11,7 +11,7 @@ bool ListenAddress(const std::string& text) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     uint32_t port = 0;
-    if (!cli::ParseUnsigned(text.substr(colon + 1), 1, 65535, &port)) return false;
+    if (!host::ParseUnsigned(text.substr(colon + 1), 1, 65535, &port)) return false;
     const std::string host = text.substr(0, colon);
     if (host.front() == '[') return host.size() > 2 && host.back() == ']';
     for (char c : host)
