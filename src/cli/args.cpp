@@ -64,6 +64,8 @@ constexpr ValueOption kValueOptions[] = {
     {"unsolicited", "--unsolicited", "sim"},
     {"ack-timeout", "--ack-timeout", nullptr}, {"nak-retries", "--nak-retries", nullptr},
     {"enq-retries", "--enq-retries", nullptr},
+    {"server", "--server", "read"},         {"server", "--server", "write"},
+    {"server", "--server", "write-item"},
 };
 
 // What each option of one command is, for that command's help.
@@ -75,6 +77,7 @@ const char* OptionHelp(const std::string& name) {
     if (name == "seed") return "FILE: lines of address=value (N7:0=123) to start from";
     if (name == "dump") return "FILE: the tables as address=value lines, written on exit";
     if (name == "unsolicited") return "PERIOD: send the write of the operands every PERIOD (1s, 500ms)";
+    if (name == "server") return "http://HOST:PORT: through a running mira serve, not a line of its own";
     return "";
 }
 
@@ -102,6 +105,18 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* o, 
     } else if (name == "seed" || name == "dump") {
         if (value.empty()) return bad("a file name");
         (name == "seed" ? o->seed : o->dump) = value;
+    } else if (name == "server") {
+        // http://HOST:PORT, kept as HOST:PORT; the host a name, an IPv4
+        // address or an IPv6 one in brackets.
+        const std::string scheme = "http://";
+        std::string rest = value.rfind(scheme, 0) == 0 ? value.substr(scheme.size()) : "";
+        if (!rest.empty() && rest.back() == '/') rest.pop_back();
+        const size_t colon = rest.rfind(':');
+        uint32_t port = 0;
+        if (colon == std::string::npos || colon == 0 || !ParseUnsigned(rest.substr(colon + 1), 1, 65535, &port) ||
+            rest.find_first_of("/?#@ ") != std::string::npos)
+            return bad("http://HOST:PORT of a running mira serve");
+        o->server = rest;
     } else if (name == "unsolicited") {
         if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms or 1s");
     }
@@ -160,6 +175,13 @@ std::string CheckOperands(const Options& o) {
             break;
     }
     if (n > 4096 && error.empty()) error = "at most 4096 items in one request";
+    // Through a gateway its configuration sets the line; of the line's
+    // options only the controller's station and the model the values are
+    // checked under apply.
+    if (!o.server.empty() && error.empty())
+        for (const std::string& given : o.given)
+            if (given != "server" && given != "dst" && given != "model")
+                error = "--" + given + ": the line is mira serve's with --server; --dst, --model and --json apply";
     if (o.command == Command::Write || o.command == Command::Sim)
         for (size_t k = 1; k < n && error.empty(); ++k)
             if (o.operands[k].find('=') == std::string::npos || o.operands[k][0] == '=')
@@ -248,6 +270,13 @@ void Declare(CLI::App& app, Options* out) {
             sub->add_flag_callback("--plan", [out] { out->plan = true; },
                                    "print the scan plan of CONFIG without opening the line")
                 ->disable_flag_override();
+            CLI::Option* verbose =
+                sub->add_flag_callback("--verbose", [out] { out->verbose = true; }, "log debug lines too")
+                    ->disable_flag_override();
+            CLI::Option* quiet =
+                sub->add_flag_callback("--quiet", [out] { out->quiet = true; }, "log warnings and errors only")
+                    ->disable_flag_override();
+            verbose->excludes(quiet);
         }
         if (c.command == Command::Scan)
             sub->footer(kScanHelp);

@@ -32,6 +32,9 @@ struct Options : host::LineSettings {
     std::vector<std::string> given;  // the options given, by long name: scan narrows its search to them
     bool example = false;     // serve: print the example configuration
     bool plan = false;        // serve: print the scan plan of CONFIG
+    bool verbose = false;     // serve: debug lines in the log
+    bool quiet = false;       // serve: warnings and errors only
+    std::string server;       // read, write, write-item: http://HOST:PORT of a running mira serve
 };
 
 // Exit codes, also documented in the README.

@@ -60,6 +60,7 @@ struct Line::Window {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::u16string> keys;
+    std::function<void()> onMessage;
 
     static void Post(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
         if (message != MIRA_WM_UNSOLICITED || lParam == 0) return;
@@ -72,6 +73,7 @@ struct Line::Window {
             if (window->keys.size() < 1000) window->keys.push_back(copy);
         }
         window->wake.notify_one();
+        if (window->onMessage) window->onMessage();
     }
 };
 
@@ -162,6 +164,7 @@ int32_t Line::Open(const LineSettings& settings, const OpenOptions& options, std
         window_ = std::make_unique<Window>();
         window_->record.post = Window::Post;
         window_->record.context = window_.get();
+        window_->onMessage = options.onUnsolicited;
 #ifdef _WIN32
         // The driver posts to a real window there; its loop hands each
         // message on to the record.

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,6 +76,10 @@ struct OpenOptions {
     // the abandoned exchange may still hold the driver's channel. The flag
     // outlives the open line; null: no hook.
     const std::atomic<bool>* cancel = nullptr;
+    // With window set: called on the driver's bridge thread each time an
+    // unsolicited message waits, so that a program that waits on something
+    // else can wake; it must return at once. Null: no hook.
+    std::function<void()> onUnsolicited;
 };
 
 // One item of a read or of an unsolicited message.

@@ -43,25 +43,6 @@ ConfigTable TableOf(const std::string& context, const toml::table& table, Proble
     return ConfigTable(context, PosOf(table.source()), std::move(values), problems);
 }
 
-// Tag and scan names: letters, digits and _ - . /, never an empty, "." or
-// ".." part between slashes, so that a name is one path under /api/tags and
-// one MQTT topic.
-std::string NameProblem(const std::string& name) {
-    if (name.empty() || name.size() > 100) return "a name of 1 to 100 characters";
-    for (char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.' && c != '/')
-            return "letters, digits and _ - . / only";
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        const std::string part = name.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..") return "no empty, \".\" or \"..\" part between slashes";
-        start = end + 1;
-    }
-    return "";
-}
-
 // [line]: every key through the line's option of the same name, so a value
 // means and is refused alike here and on the command line.
 void ParseLine(ConfigTable& t, LineConfig* line) {
@@ -130,7 +111,7 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
     }
     *name = v->value.get<std::string>();
     t.SetContext(table + (" " + Quoted(*name)));
-    if (const std::string problem = NameProblem(*name); !problem.empty()) {
+    if (const std::string problem = TagNameProblem(*name); !problem.empty()) {
         t.Error("name", *v, problem);
         *good = false;
     } else if (!names->insert(*name).second) {
@@ -272,6 +253,25 @@ Root Tables(const toml::table& root, const std::vector<FaceSpec>& faces, Problem
 }
 
 }  // namespace
+
+// Tag and scan names: letters, digits and _ - . /, never an empty, "." or
+// ".." part between slashes, so that a name is one path under /api/tags and
+// one MQTT topic.
+std::string TagNameProblem(const std::string& name) {
+    if (name.empty() || name.size() > 100) return "a name of 1 to 100 characters";
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.' && c != '/')
+            return "letters, digits and _ - . / only";
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return "no empty, \".\" or \"..\" part between slashes";
+        start = end + 1;
+    }
+    return "";
+}
 
 std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceSpec>& faces,
                                   std::string* problemText, AddressCheck check) {

@@ -59,6 +59,11 @@ using AddressCheck = std::function<ResolvedAddress(const std::string& address)>;
 // address then) and a text whose canonical form drops characters typed.
 AddressCheck DriverAddressCheck(const LineConfig& line);
 
+// Why a tag or scan name is refused, or "" when it is fine: letters, digits
+// and _ - . /, never an empty, "." or ".." part between slashes, so that a
+// name is one path under /api/tags and one MQTT topic.
+std::string TagNameProblem(const std::string& name);
+
 // Reads a configuration. On problems returns nullopt with every message in
 // *problems, one a line. `check` null: DriverAddressCheck of the file's [line].
 std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceSpec>& faces,
