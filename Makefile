@@ -9,13 +9,16 @@
 #                 mira.dll, Portkit.dll and mira.exe in build/windows/bin
 #   make bench    builds the bench preset and prints the performance table
 #   make fuzz     builds the libFuzzer targets (fuzz preset, clang)
-PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev binutils
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libcpp-httplib-dev binutils
+# What the tests run besides our own programs: the status page of mira serve
+# is loaded in a headless browser.
+TEST_PACKAGES := chromium
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean
+.PHONY: run test deps test-deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean
 
 run: deps
 	cmake --preset release >/dev/null
@@ -36,6 +39,9 @@ endef
 deps:
 	$(call install-missing,$(PACKAGES))
 
+test-deps: deps
+	$(call install-missing,$(TEST_PACKAGES))
+
 fuzz-deps: deps
 	$(call install-missing,$(FUZZ_PACKAGES))
 
@@ -52,7 +58,7 @@ build-%:
 test-%: build-%
 	ctest --preset $* -j $(JOBS)
 
-test: deps windows-deps
+test: deps test-deps windows-deps
 	$(MAKE) test-dev test-asan test-tsan build-windows32
 
 bench-build: deps

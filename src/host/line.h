@@ -153,6 +153,11 @@ public:
     // Returns 0 or the code.
     int32_t TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::string>& items,
                             std::vector<ItemResult>* results);
+    // Takes every word of the message (at most kMostUnsolicitedWords), signed
+    // as a read shows them, as TakeUnsolicited takes items. Returns 0 or the
+    // code; a message that carries no word or an error status is dropped.
+    static constexpr int32_t kMostUnsolicitedWords = 128;
+    int32_t TakeUnsolicitedWords(const UnsolicitedKey& key, std::vector<int32_t>* words);
 
     // What the lines of this process have done, and whether the line is away
     // (Portkit opens it again by itself).

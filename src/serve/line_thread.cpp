@@ -19,10 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The most words one unsolicited message carries: a frame holds at most 243
-// data bytes after its command bytes.
-constexpr int32_t kMostMessageWords = 128;
-
 uint64_t FileTimeOf(const MiraFileTime& t) { return (uint64_t{t.highDateTime} << 32) | t.lowDateTime; }
 
 Value ValueOf(const host::Value& v) {
@@ -370,27 +366,14 @@ AddressAnswer LineThread::Impl::WriteAddresses(const AddressRequest& request) {
 void LineThread::Impl::TakeUnsolicited() {
     host::UnsolicitedKey key;
     while (line.NextUnsolicited(0, &key)) {
-        // Every word of the message: a request for more words than it
-        // carries is refused without taking it, so the count comes down until
-        // the driver takes it, answers the controller and frees its slot.
-        const bool uKey = key.header.size() >= 2 && (key.header[0] == 'U' || key.header[0] == 'u') &&
-                          key.header[1] == ':';
-        std::vector<std::string> items;
-        for (int32_t k = 0; k < kMostMessageWords; ++k) items.push_back((uKey ? "W" : "") + std::to_string(k));
-        std::vector<host::ItemResult> results;
-        int32_t code = MIRA_ERR_RANGE;
-        while (code == MIRA_ERR_RANGE && !items.empty()) {
-            code = line.TakeUnsolicited(key, items, &results);
-            if (code == MIRA_ERR_RANGE) items.pop_back();
-        }
+        std::vector<int32_t> words;
+        const int32_t code = line.TakeUnsolicitedWords(key, &words);
         if (code != 0) {
             Log(LogLevel::Warning, "unsolicited message " + key.header + " from station " + key.station +
                                        " dropped: error " + std::to_string(code) + ": " + host::DescribeCode(code));
             continue;
         }
-        std::vector<int32_t> words;
-        for (const host::ItemResult& r : results) words.push_back(r.value.integer);
-        const uint64_t time = results.empty() ? FileTimeOf(host::LocalNow()) : FileTimeOf(results[0].time);
+        const uint64_t time = FileTimeOf(host::LocalNow());
         if (Logs(LogLevel::Debug))
             Log(LogLevel::Debug, "unsolicited message " + key.header + " from station " + key.station + ": " +
                                      std::to_string(words.size()) + " word(s)");

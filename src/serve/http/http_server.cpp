@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -107,6 +109,13 @@ private:
 
 void HttpFace::Routes() {
     server_.set_payload_max_length(kMostBody);
+    // The library's default shares the port with any other process that asks
+    // (SO_REUSEPORT): a second gateway on the port must fail instead of
+    // taking half the requests. A restart still takes its port back at once.
+    server_.set_socket_options([](int socket) {
+        const int on = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    });
     server_.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(kStatusPage, "text/html; charset=utf-8");
     });
