@@ -413,7 +413,10 @@ int32_t Line::TakeUnsolicitedWords(const UnsolicitedKey& key, std::vector<int32_
     // so the count comes down until the message is taken.
     const bool uKey = key.header.size() >= 2 && (key.header[0] == 'U' || key.header[0] == 'u') && key.header[1] == ':';
     std::vector<std::string> items;
-    for (int32_t k = 0; k < kMostUnsolicitedWords; ++k) items.push_back((uKey ? "W" : "") + std::to_string(k));
+    for (int32_t k = 0; k < kMostUnsolicitedWords; ++k) {
+        items.push_back(std::to_string(k));
+        if (uKey) items.back().insert(0, 1, 'W');
+    }
     std::vector<HostValueCore> values;
     int32_t error = MIRA_ERR_RANGE;
     while (error == MIRA_ERR_RANGE && !items.empty()) {

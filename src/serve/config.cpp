@@ -110,7 +110,10 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
         return v;
     }
     *name = v->value.get<std::string>();
-    t.SetContext(table + (" " + Quoted(*name)));
+    std::string context = table;
+    context += ' ';
+    context += Quoted(*name);
+    t.SetContext(std::move(context));
     if (const std::string problem = TagNameProblem(*name); !problem.empty()) {
         t.Error("name", *v, problem);
         *good = false;

@@ -41,8 +41,16 @@ bool Logs(LogLevel level) { return static_cast<int>(level) <= g_most.load(); }
 
 void Log(LogLevel level, const std::string& message) {
     if (!Logs(level)) return;
-    std::string line = g_journal.load() ? "<" + std::to_string(static_cast<int>(level)) + ">"
-                                        : std::string("mira serve: ") + LevelWord(level) + ": ";
+    std::string line;
+    if (g_journal.load()) {
+        line += '<';
+        line += static_cast<char>('0' + static_cast<int>(level));
+        line += '>';
+    } else {
+        line += "mira serve: ";
+        line += LevelWord(level);
+        line += ": ";
+    }
     // One entry a line: a line feed inside a message would start another.
     for (char c : message) line += c == '\n' || c == '\r' ? ' ' : c;
     line += '\n';
