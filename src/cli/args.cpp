@@ -412,7 +412,8 @@ Commands:
   ports                            list serial ports (--json: JSON lines)
   scan                             find the controller on --port: its speed,
                                    parity, frame check, station and family
-  serve CONFIG                     own the line and serve the tags of CONFIG;
+  serve CONFIG                     own the line and serve the tags of CONFIG
+                                   (--verbose, --quiet: more or less log);
                                    --plan CONFIG prints the scan plan,
                                    --example a commented CONFIG
   help [COMMAND | addresses]       a command's help; the address syntax
@@ -433,6 +434,9 @@ Options:
       --enq-retries N   DLE ENQs when no DLE ACK came, 0 to 10 (default 3)
       --trace FILE|-    trace every line event to FILE or stderr
       --json            one JSON object per line
+      --server URL      read, write, write-item: through a running mira
+                        serve at http://HOST:PORT (write token: the
+                        environment's MIRA_WRITE_TOKEN)
       --every T         poll: the period (default 1s)
       --count N         poll: this many reads; listen: this many messages
   -h, --help            this text
