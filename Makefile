@@ -21,11 +21,14 @@
 # packages: installed for this machine and, for a cross build, for the
 # target's architecture as well (libgtest-dev:armhf). A new library is one
 # more word here.
-LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libmodbus-dev
+LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libcpp-httplib-dev \
+                    libmodbus-dev
 PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev $(LIBRARY_PACKAGES)
-# The real clients the end-to-end tests of `mira serve` talk to (pymodbus cannot
-# be imported without python3-serial-asyncio, which it only recommends).
-TEST_PACKAGES := mbpoll python3-pymodbus python3-serial-asyncio
+# What the tests run besides our own programs: the status page of mira serve
+# is loaded in a headless browser, and the Modbus face is polled by real
+# clients (pymodbus cannot be imported without python3-serial-asyncio, which
+# it only recommends).
+TEST_PACKAGES := chromium mbpoll python3-pymodbus python3-serial-asyncio
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 # The package build: dpkg-shlibdeps and dpkg-architecture, file (which cpack
@@ -113,7 +116,7 @@ build-%:
 test-%: build-%
 	ctest --preset $* -j $(JOBS)
 
-test: test-deps windows-deps
+test: deps test-deps windows-deps
 	$(MAKE) test-dev test-asan test-tsan build-windows32
 
 bench-build: deps

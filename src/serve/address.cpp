@@ -6,6 +6,7 @@
 #include <cctype>
 #include <functional>
 
+#include "host/checks.h"
 #include "host/text.h"
 #include "host/values.h"
 #include "mira/mira.h"
@@ -16,15 +17,6 @@ namespace {
 
 // A string tag without a length reads the controller's whole string.
 constexpr int32_t kWholeString = 82;
-
-std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
-    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
-    const std::u16string w = host::ToWide(text);
-    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
-              buffer);
-    check(buffer);
-    return host::ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
-}
 
 // The characters that tell an address apart: upper case, no blanks, '/' and
 // '.' alike (0/ACC is 0.ACC), numbers without leading zeros (N7:05 is N7:5).
@@ -97,9 +89,8 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
     const size_t blank = address.find_first_of(" \t");
     std::string typedItem;
     if (blank == std::string::npos) {
-        auto check = [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); };
-        const std::string canonical = check(address);
-        r.problem = Verdict(host::CheckedText::Address, address, canonical, check);
+        const std::string canonical = host::CanonicalAddress(address);
+        r.problem = Verdict(host::CheckedText::Address, address, canonical, host::CanonicalAddress);
         if (!r.problem.empty()) return r;
         char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {}, item[MIRA_CHECKED_TEXT_BUFFER] = {};
         const std::u16string a = host::ToWide(canonical);
@@ -115,19 +106,13 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
             r.problem = "expected a whole address (N7:10) or a header and an item (N7:0 W10)";
             return r;
         }
-        auto checkHeader = [](const std::string& t) {
-            return Checked(t, [](char16_t* b) { UDrvValidHeader(b); });
-        };
-        r.header = checkHeader(headerText);
-        r.problem = Verdict(host::CheckedText::Header, headerText, r.header, checkHeader);
+        r.header = host::CanonicalHeader(headerText);
+        r.problem = Verdict(host::CheckedText::Header, headerText, r.header, host::CanonicalHeader);
         if (!r.problem.empty()) {
             r.problem = "header " + Quoted(headerText) + ": " + r.problem;
             return r;
         }
-        const std::u16string h = host::ToWide(headerText);
-        auto checkItem = [&h](const std::string& t) {
-            return Checked(t, [&h](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
-        };
+        auto checkItem = [&headerText](const std::string& t) { return host::CanonicalItem(headerText, t); };
         r.item = checkItem(typedItem);
         r.problem = Verdict(host::CheckedText::Item, typedItem, r.item, checkItem);
         if (!r.problem.empty()) {
@@ -135,53 +120,24 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
             return r;
         }
     }
-    r.driverType = UDrvGetType(host::ToWide(r.header).c_str(), host::ToWide(r.item).c_str());
+    r.driverType = host::TypeOf(r.header, r.item);
     if (r.driverType == 3) {
         if (!TypedLength(typedItem, r.item)) r.item = WithLength(r.item, kWholeString);
     }
     const host::ValueRule rule = host::RuleFor(r.driverType, r.item);
-    constexpr TagKind kKinds[] = {TagKind::Word, TagKind::Bcd, TagKind::Bit, TagKind::Float, TagKind::String};
-    r.kind = kKinds[static_cast<int>(rule.kind)];
+    r.kind = rule.kind;
     r.chars = r.kind == TagKind::String ? rule.chars : 0;
     if (r.kind == TagKind::String && (r.chars < 1 || r.chars > kWholeString))
         r.problem = "a string of 1 to " + std::to_string(kWholeString) + " characters";
     return r;
 }
 
-// The checks and the types follow the model the driver was last given. A
-// settings block that Portkit refuses at once (speed 1) gives them to the
-// driver without opening a line.
-void ApplyModel(const LineConfig& line) {
-    DriverSettings s{};
-    s.baud = 1;
-    auto copy = [](auto& field, const std::string& text) {
-        const std::u16string w = host::ToWide(text);
-        const size_t n = std::min(w.size(), sizeof field / sizeof field[0] - 1);
-        std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), field);
-    };
-    copy(s.StationText, std::to_string(line.station));
-    copy(s.ModelText, ModelOf(line));
-    copy(s.ModeText, line.mode);
-    copy(s.portName, "sim");
-    s.ErrorCheckOption = line.crc ? 1 : 0;
-    char16_t version[8] = {};
-    int32_t error = 0;
-    if (UDrvOpen(0, &s, version, &error) == 1) UDrvClose();
-}
-
 }  // namespace
 
-std::string ModelOf(const LineConfig& line) {
-    if (!line.model.empty()) return line.model;
-    if (line.port.rfind("sim:plc5", 0) == 0) return "PLC5";
-    if (line.port.rfind("sim:plc2", 0) == 0) return "PLC2";
-    return "SLC500";
-}
-
-bool DriverKnowsModel(const std::string& model) { return UDrvValidString1(host::ToWide(model).c_str()) == 0; }
-
 AddressCheck DriverAddressCheck(const LineConfig& line) {
-    ApplyModel(line);
+    // The checks and the types follow the model the driver holds: the
+    // configured one before the line opens, the open line's (the same) after.
+    host::ApplyModelOnly(line);
     const std::string station = std::to_string(line.dst);
     return [station](const std::string& address) { return Resolve(address, station); };
 }

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "cli/args.h"
+#include "host/options.h"
 
 namespace mira::serve {
 
@@ -10,7 +10,8 @@ std::optional<ListenAddress> ParseListen(const std::string& text) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     uint32_t port = 0;
-    if (!cli::ParseUnsigned(text.substr(colon + 1), 1, 65535, &port)) return std::nullopt;
+    // Port 0: a free port the system picks; the log names it.
+    if (!host::ParseUnsigned(text.substr(colon + 1), 0, 65535, &port)) return std::nullopt;
     std::string host = text.substr(0, colon);
     if (host.front() == '[') {
         if (host.size() <= 2 || host.back() != ']') return std::nullopt;

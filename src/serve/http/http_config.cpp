@@ -1,4 +1,5 @@
 #include "serve/http/http_face.h"
+#include "serve/http/http_server.h"
 #include "serve/listen.h"
 
 namespace mira::serve::http {
@@ -37,6 +38,7 @@ FaceSpec HttpFaceSpec() {
     spec.section = "http";
     spec.parseSection = ParseSection;
     spec.sample = kSample;
+    spec.create = [](const FaceContext& context) { return MakeHttpFace(context); };
     return spec;
 }
 

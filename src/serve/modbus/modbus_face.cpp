@@ -5,6 +5,7 @@
 
 #include "serve/config.h"
 #include "serve/listen.h"
+#include "serve/log.h"
 
 namespace mira::serve::modbus {
 namespace {
@@ -57,7 +58,16 @@ ModbusFace::~ModbusFace() { Stop(); }
 bool ModbusFace::Start(std::string* why) {
     Rebuild();
     store_.Metrics().Set(kClients, {}, 0);
-    return server_.Start(why);
+    if (!server_.Start(why)) {
+        why->insert(0, "Modbus TCP: ");
+        return false;
+    }
+    // The port bound, which a listen on port 0 learns only here.
+    const std::string& host = options_.server.host;
+    std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    shown += ":" + std::to_string(server_.Port());
+    Log(LogLevel::Notice, "Modbus TCP on " + shown);
+    return true;
 }
 
 void ModbusFace::Stop() { server_.Stop(); }

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "cli/args.h"
+#include "host/options.h"
 #include "host/text.h"
 
 namespace mira::serve::modbus {
@@ -77,7 +77,7 @@ bool ParsePlace(const std::string& text, const TagInfo& tag, Place* out, std::st
                                      [&](const char* p) { return prefix == p; });
     uint32_t start = 0;
     if (colon == std::string::npos || found == std::end(kPrefixes) ||
-        !cli::ParseUnsigned(t.substr(colon + 1), 0, 65535, &start)) {
+        !host::ParseUnsigned(t.substr(colon + 1), 0, 65535, &start)) {
         *why = "\"hr:N\", \"ir:N\", \"co:N\" or \"di:N\" with N from 0 to 65535";
         return false;
     }
