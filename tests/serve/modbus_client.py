@@ -8,8 +8,8 @@
 # Steps: read (table hr, ir, co, di), float and string (registers decoded
 # as a SCADA system decodes them: float with "order" ABCD ... DCBA, string
 # with "count" characters), write (fc 6 for one value, 16 for more), coil
-# (fc 5), coils (fc 15), poll (a read repeated "times" times: how many were
-# answered). Each prints {"value": ...} or {"exception": CODE}. Bad clients:
+# (fc 5), coils (fc 15), poll (a read repeated "times" times, "every" seconds
+# apart: how many were answered). Each prints {"value": ...} or {"exception": CODE}. Bad clients:
 # raw (its "hex" bytes sent on a connection of its own: {"value": the hex of
 # what came back before the gateway closed it, or "open" after 3 s}), flood
 # ("count" connections that send nothing, held to the end), sleep ("seconds").
@@ -39,6 +39,8 @@ def raw(port, data):
                 got += chunk
         except socket.timeout:
             return got.hex() + " open"
+        except ConnectionResetError:  # closed with the rest of the frame unread
+            pass
         return got.hex()
 
 
@@ -78,6 +80,7 @@ def run(client, port, step):
     if op == "poll":
         good = 0 if r.isError() else 1
         for _ in range(step["times"] - 1):
+            time.sleep(step.get("every", 0))
             good += 0 if read(step.get("count", 1)).isError() else 1
         return {"value": good}
     if r.isError():
