@@ -1,18 +1,8 @@
 #!/usr/bin/python3
-# A Modbus TCP client as a SCADA system runs one (Debian's python3-pymodbus),
-# for the end-to-end tests of mira serve: runs the steps given as JSON over
-# one connection and prints one JSON line per step.
-#
+# A Modbus TCP client as SCADA systems run one (Debian's python3-pymodbus) for
+# the end-to-end tests: runs the JSON steps given (see run) over one connection
+# and prints one JSON line per step, {"value": ...} or {"exception": CODE}.
 #   modbus_client.py PORT '[{"op": "read", "table": "hr", "address": 0, "count": 2}, ...]'
-#
-# Steps: read (table hr, ir, co, di), float and string (registers decoded
-# as a SCADA system decodes them: float with "order" ABCD ... DCBA, string
-# with "count" characters), write (fc 6 for one value, 16 for more), coil
-# (fc 5), coils (fc 15), poll (a read repeated "times" times, "every" seconds
-# apart: how many were answered). Each prints {"value": ...} or {"exception": CODE}. Bad clients:
-# raw (its "hex" bytes sent on a connection of its own: {"value": the hex of
-# what came back before the gateway closed it, or "open" after 3 s}), flood
-# ("count" connections that send nothing, held to the end), sleep ("seconds").
 import json
 import socket
 import sys
@@ -44,6 +34,12 @@ def raw(port, data):
         return got.hex()
 
 
+# Steps: read (table hr, ir, co or di), float ("order") and string ("count"
+# characters) decoded as SCADA systems decode them, write (fc 6, or 16 for
+# more values), coil (fc 5), coils (fc 15), poll ("times" reads, "every"
+# seconds apart: how many were answered), raw ("hex" sent on a connection of
+# its own: the hex answered before the gateway closed it, "open" after 3 s),
+# flood ("count" connections that send nothing, held to the end), sleep.
 def run(client, port, step):
     op = step["op"]
     if op == "raw":
