@@ -6,6 +6,7 @@
 
 #include "address/checks.h"
 #include "address/parser.h"
+#include "address/taken.h"
 #include "address/tables.h"
 #include "mira/mira.h"
 #include "platform/wide.h"
@@ -178,10 +179,12 @@ void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_
 }
 
 int32_t ValidAddressEx(char16_t* text) {
-    if (text == nullptr) return 0;
+    if (text == nullptr) return MIRA_ERR_BAD_HEADER;
+    // The verdict is on the text as typed, before it is rewritten.
+    const int32_t code = TakeAddress(text);
     char16_t out[kWorkChars];
     if (Compose(text, out, kWorkChars)) CopyOut(text, kValidAddressExMax, out);
-    return 0;
+    return code;
 }
 
 }  // namespace mira
