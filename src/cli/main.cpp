@@ -375,13 +375,16 @@ void ApplyModelOnly(const Options& o) {
     if (UDrvOpen(0, &settings, version, &error) == 1) UDrvClose();
 }
 
-// The checks rewrite a host's text in place, into a buffer of their size.
-std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
+// The checks rewrite a host's text in place, into a buffer of their size;
+// their result (0, or the code a read refuses the text with) goes to *verdict.
+std::string Checked(const std::string& text, const std::function<int32_t(char16_t*)>& check,
+                    int32_t* verdict = nullptr) {
     char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
     const std::u16string w = ToWide(text);
     std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
               buffer);
-    check(buffer);
+    const int32_t result = check(buffer);
+    if (verdict != nullptr) *verdict = result;
     return ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
 }
 
@@ -391,7 +394,7 @@ bool MakeValue(const std::string& header, const std::string& item, const std::st
                std::string* why) {
     const std::u16string h = ToWide(header), i = ToWide(item);
     const int32_t type = UDrvGetType(h.c_str(), i.c_str());
-    const std::string canonical = Checked(item, [&](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
+    const std::string canonical = Checked(item, [&](char16_t* b) { return UDrvValidAddress(h.c_str(), b); });
     return MakeHostValue(RuleFor(type, canonical), text, value, why);
 }
 
@@ -534,31 +537,34 @@ int RunCheck(const Options& o) {
     struct Text {
         CheckedText kind;
         std::string typed;
-        std::function<std::string(const std::string&)> check;
+        std::function<int32_t(char16_t*)> check;
     };
     std::vector<Text> texts;
     if (!o.address.empty()) {
-        texts.push_back({CheckedText::Address, o.address,
-                         [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); }});
+        texts.push_back({CheckedText::Address, o.address, [](char16_t* b) { return UDrvValidAddressEx(b); }});
     } else {
-        texts.push_back({CheckedText::Header, o.operands[0],
-                         [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidHeader(b); }); }});
+        texts.push_back({CheckedText::Header, o.operands[0], [](char16_t* b) { return UDrvValidHeader(b); }});
         const std::u16string header = ToWide(o.operands[0]);
         if (o.operands.size() > 1)
-            texts.push_back({CheckedText::Item, o.operands[1], [header](const std::string& t) {
-                                 return Checked(t, [&](char16_t* b) { UDrvValidAddress(header.c_str(), b); });
-                             }});
+            texts.push_back({CheckedText::Item, o.operands[1],
+                             [header](char16_t* b) { return UDrvValidAddress(header.c_str(), b); }});
     }
     std::vector<Row> rows;
     bool invalid = false;
     for (const Text& t : texts) {
         Row row;
         row.item = t.typed;
-        row.value = t.check(t.typed);
+        int32_t refused = 0;
+        row.value = Checked(t.typed, t.check, &refused);
         row.jsonValue = JsonString(row.value);
         row.time = NowText();
-        if (ReplacedByDefault(t.kind, t.typed, row.value, t.check)) {
-            row.note = "replaced by the default: names no valid address";
+        // The check's result is the read's own verdict: a text it refuses is
+        // never shown as merely rewritten.
+        const auto rewrite = [&t](const std::string& s) { return Checked(s, t.check); };
+        if (refused != 0) {
+            row.note = ReplacedByDefault(t.kind, t.typed, row.value, rewrite)
+                           ? "replaced by the default: names no valid address"
+                           : "a read refuses it: error " + std::to_string(refused) + ": " + DescribeCode(refused);
             invalid = true;
         } else if (row.value != t.typed) {
             row.note = "canonical form";
