@@ -165,8 +165,11 @@ bool IsOctalDigits(int32_t n) {
     return true;
 }
 
-// Numbers of a header no request carries.
-int32_t HeaderNumbersCode(const PlcAddress& h) {
+// What no request of the model carries: a number past its field, or a
+// string file on PLC-2, whose read reply has no length word (-37).
+int32_t HeaderFitsCode(const PlcAddress& h) {
+    if (Driver.ModelClass == kClassPlc2 && Driver.Plc5Family == 0 && h.fileType == kFileString)
+        return MIRA_ERR_BAD_HEADER;
     if (h.fileNumber > kMaxFieldNumber || h.slot > kMaxFieldNumber || h.elementBase > kMaxFieldNumber)
         return MIRA_ERR_RANGE;
     // PLC-2 and PLC-5 requests have no slot field: the slot would be dropped.
@@ -193,7 +196,7 @@ HeaderResult TakeHeader(PlcAddress* header, const char16_t* stationText, const c
     HeaderResult parsed = ParseHeader(header, stationText, headerText, Driver.ModelClass);
     if (parsed.code == 0 && !HeaderAccounted(headerText, *header, parsed.letterSyntax))
         parsed.code = MIRA_ERR_BAD_HEADER;
-    if (parsed.code == 0) parsed.code = HeaderNumbersCode(*header);
+    if (parsed.code == 0) parsed.code = HeaderFitsCode(*header);
     return parsed;
 }
 
@@ -225,7 +228,7 @@ int32_t TakeAddress(const char16_t* addressText) {
         filePart = LetterFilePart(s, h) && s.Take(u':') && (!IoRow(h.fileLetter) || (s.Number(h.slot) && s.Take(u'.')));
     }
     if (!filePart) return MIRA_ERR_BAD_HEADER;
-    if (const int32_t code = HeaderNumbersCode(h); code != 0) return code;
+    if (const int32_t code = HeaderFitsCode(h); code != 0) return code;
     // The element text is what remains of the address, as an item under its file.
     char16_t element[kWorkChars] = {};
     for (size_t i = 0; i < s.Left() && i + 1 < kWorkChars; ++i) element[i] = s.Here()[i];

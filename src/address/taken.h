@@ -22,9 +22,10 @@ inline constexpr int32_t kMaxFieldNumber = 0xFFFF;
 
 // The header parse under the driver's model, then the rule: 0 when taken;
 // -37 for a text the parse does not account for (N7:0/3, B3/5, N7:0:5,
-// T4:0.ACC, U7:40); -39 for a file number, slot or element no field
-// carries, a slot on PLC-2 or PLC-5, or with octal I/O numbering an
-// element with a digit 8 or 9. The record is filled as ParseHeader fills it.
+// T4:0.ACC, U7:40) or a string file on PLC-2; -39 for a file number, slot
+// or element no field carries, a slot on PLC-2 or PLC-5, or with octal I/O
+// numbering an element with a digit 8 or 9. The record is filled as
+// ParseHeader fills it.
 [[nodiscard]] HeaderResult TakeHeader(PlcAddress* header, const char16_t* stationText, const char16_t* headerText);
 
 // The item parse under a parsed header, then the rule: 0 when taken; the

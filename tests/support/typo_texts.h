@@ -45,9 +45,10 @@ inline constexpr Typo kTypos[] = {
     // PLC-5 with octal I/O: trailing characters, a digit 8, a slot.
     {P5, "I:0.10x", "0", kHeaderCode}, {P5, "I:0.10", "7/3z", kItemCode}, {P5, "I:0.10", "7/18", kRangeCode},
     {P5, "I:1.10", "0", kRangeCode},
-    // PLC-2: items under U: need their letter; digits after U, a bit in the header, a float letter.
+    // PLC-2: items under U: need their letter; digits after U, a bit in the header, a float letter, a
+    // string file, which PLC-2 has not.
     {P2, "U:40", "40", kHeaderCode}, {P2, "U:40", "W40x", kItemCode}, {P2, "U7:40", "W0", kHeaderCode},
-    {P2, "U:40/3", "W0", kHeaderCode}, {P2, "U:40", "F0", kItemCode},
+    {P2, "U:40/3", "W0", kHeaderCode}, {P2, "U:40", "F0", kItemCode}, {P2, "ST9:0", "S0.4", kHeaderCode},
 };
 
 }  // namespace mira::test
