@@ -9,10 +9,9 @@
 #include <tuple>
 #include <vector>
 
-#include "address/parser.h"
+#include "address/checks.h"
 #include "address/tables.h"
 #include "address/taken.h"
-#include "mira/mira.h"
 #include "platform/wide.h"
 #include "setup/driver_state.h"
 #include "support/fake_portkit.h"
@@ -30,44 +29,32 @@ std::vector<char16_t> Canonical(const char16_t* text, Check check) {
     return buffer;
 }
 
-PlcAddress NoFile() {
-    PlcAddress h{};
-    h.fileType = h.fileNumber = h.fileLetter = h.slot = h.elementBase = -1;
-    return h;
-}
-
-// What a request is built from: the file, and an element named none as element 0 and slot 0.
-auto FileOf(const PlcAddress& h) {
-    return std::tuple(h.fileType, h.fileNumber, std::max(h.slot, 0), std::max(h.elementBase, 0));
-}
-auto ValueOf(int32_t fileType, const ItemRequest& i) {
-    return std::tuple(i.kind, i.element, i.hasBit, i.hasBit ? i.bit : 0, IsWholeElementFile(fileType) ? i.mnemonic : 0,
-                      i.kind == 3 ? i.size : 0);
+// What a request is built from (no element or slot named is 0), and what the item takes of it.
+auto Named(const PlcAddress& h, const ItemRequest& i) {
+    return std::tuple(h.fileType, h.fileNumber, std::max(h.slot, 0), std::max(h.elementBase, 0), i.kind, i.element,
+                      i.hasBit ? i.bit : -1, IsWholeElementFile(h.fileType) ? i.mnemonic : 0, i.kind == 3 ? i.size : 0);
 }
 
 void Reprints(const char16_t* headerText, const char16_t* itemText) {
-    PlcAddress header = NoFile(), again = NoFile();
-    if (TakeHeader(&header, u"0", headerText).code != 0) return;
-    const auto headerCanon = Canonical(headerText, UDrvValidHeader);
-    if (TakeHeader(&again, u"0", headerCanon.data()).code != 0 || FileOf(again) != FileOf(header)) __builtin_trap();
+    PlcAddress h = FreshHeader(), again = FreshHeader();
     ItemRequest item{}, itemAgain{};
-    if (TakeItem(&header, &item, itemText).code != 0) return;
-    const auto itemCanon = Canonical(itemText, [&](char16_t* b) { return UDrvValidAddress(headerText, b); });
-    if (TakeItem(&header, &itemAgain, itemCanon.data()).code != 0 ||
-        ValueOf(header.fileType, itemAgain) != ValueOf(header.fileType, item))
+    if (TakeHeader(&h, u"0", headerText).code != 0) return;
+    if (TakeHeader(&again, u"0", Canonical(headerText, UDrvValidHeader).data()).code != 0 ||
+        Named(again, item) != Named(h, item))
         __builtin_trap();
+    if (TakeItem(&h, &item, itemText).code != 0) return;
+    const auto canon = Canonical(itemText, [&](char16_t* b) { return UDrvValidAddress(headerText, b); });
+    if (TakeItem(&h, &itemAgain, canon.data()).code != 0 || Named(h, itemAgain) != Named(h, item)) __builtin_trap();
 }
 
-void AddressReprints(const char16_t* addressText) {
-    if (TakeAddress(addressText) != 0) return;
-    const auto canon = Canonical(addressText, UDrvValidAddressEx);
-    PlcAddress header = NoFile(), again = NoFile();
+void AddressReprints(const char16_t* text) {
+    if (TakeAddress(text) != 0) return;
+    const auto canon = Canonical(text, UDrvValidAddressEx);
+    PlcAddress h = FreshHeader(), again = FreshHeader();
     ItemRequest item{}, itemAgain{};
-    ParseFullAddress(&header, &item, u"0", addressText);
+    ParseFullAddress(&h, &item, u"0", text);
     ParseFullAddress(&again, &itemAgain, u"0", canon.data());
-    if (TakeAddress(canon.data()) != 0 || FileOf(again) != FileOf(header) ||
-        ValueOf(header.fileType, itemAgain) != ValueOf(header.fileType, item))
-        __builtin_trap();
+    if (TakeAddress(canon.data()) != 0 || Named(again, itemAgain) != Named(h, item)) __builtin_trap();
 }
 
 }  // namespace
