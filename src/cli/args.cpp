@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/scan.h"
 #include "cli/values.h"
 
 namespace mira::cli {
@@ -61,6 +62,7 @@ constexpr CommandName kCommands[] = {
     {"sim", Command::Sim, "run the simulator on a pseudo-terminal (--pty) or a TCP port (--listen PORT)",
      "HEADER ITEM=VALUE... after --unsolicited PERIOD: the controller's own write, sent every PERIOD"},
     {"ports", Command::Ports, "list serial ports and their stable names", "none"},
+    {"scan", Command::Scan, "find the controller on a line: speed, parity, frame check, station and family", "none"},
     {"help", Command::Help, "the commands and options; help COMMAND or help addresses for more",
      "[COMMAND | addresses]"},
 };
@@ -175,6 +177,7 @@ void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
         [name, o](const std::string& value) {
             std::string why;
             if (!Apply(name, value, o, &why)) throw CLI::ValidationError(why, CLI::ExitCodes::ValidationError);
+            o->given.push_back(name);
         },
         OptionHelp(name));
 }
@@ -201,6 +204,7 @@ std::string CheckOperands(const Options& o) {
             if (o.unsolicitedMs == 0 ? n != 0 : n < 2) error = "expected HEADER ITEM=VALUE... after --unsolicited PERIOD";
             break;
         case Command::Ports:
+        case Command::Scan:
             if (n != 0) error = "takes no operands";
             break;
         case Command::Help:
@@ -232,7 +236,9 @@ std::string CheckOperands(const Options& o) {
     };
     const bool hasHeader = o.command == Command::Read || o.command == Command::Poll || o.command == Command::Write ||
                            o.command == Command::WriteItem || (o.command == Command::Check && o.address.empty());
-    if (o.command == Command::Sim || o.command == Command::Ports || o.command == Command::Help) return error;
+    if (o.command == Command::Sim || o.command == Command::Ports || o.command == Command::Scan ||
+        o.command == Command::Help)
+        return error;
     if (o.command == Command::Check && !o.address.empty()) check("address", o.address);
     for (size_t k = 0; k < n; ++k) {
         if (o.command == Command::WriteItem && k == 2) break;  // the value
@@ -269,8 +275,14 @@ void Declare(CLI::App& app, Options* out) {
         if (v.only == nullptr) AddValueOption(&app, v, out);
     // Flags take no value: "--json=1" is refused rather than read as a choice.
     app.add_flag_callback("--json", [out] { out->json = true; })->disable_flag_override();
-    CLI::Option* crc = app.add_flag_callback("--crc", [out] { out->crc = true; })->disable_flag_override();
-    CLI::Option* bcc = app.add_flag_callback("--bcc", [out] { out->crc = false; })->disable_flag_override();
+    CLI::Option* crc = app.add_flag_callback("--crc", [out] {
+                               out->crc = true;
+                               out->given.push_back("crc");
+                           })->disable_flag_override();
+    CLI::Option* bcc = app.add_flag_callback("--bcc", [out] {
+                               out->crc = false;
+                               out->given.push_back("bcc");
+                           })->disable_flag_override();
     crc->excludes(bcc);
 
     for (const CommandName& c : kCommands) {
@@ -284,7 +296,9 @@ void Declare(CLI::App& app, Options* out) {
         if (c.command == Command::Sim)
             sub->add_flag_callback("--pty", [out] { out->pty = true; }, "on a pseudo-terminal (the default)")
                 ->disable_flag_override();
-        if (c.command != Command::Help && c.command != Command::Ports)
+        if (c.command == Command::Scan)
+            sub->footer(kScanHelp);
+        else if (c.command != Command::Help && c.command != Command::Ports)
             sub->footer(std::string("The common options (port, line, model, --json ...): mira --help.") +
                         (c.command == Command::Sim || c.command == Command::Listen ? "" : "\nAddresses and limits: mira help addresses."));
     }
@@ -415,6 +429,8 @@ Commands:
                                    and send the controller's own write
                                    every PERIOD; --seed FILE, --dump FILE
   ports                            list serial ports (--json: JSON lines)
+  scan                             find the controller on --port: its speed,
+                                   parity, frame check, station and family
   help [COMMAND | addresses]       a command's help; the address syntax
 
 Options:

@@ -8,7 +8,7 @@
 
 namespace mira::cli {
 
-enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports };
+enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan };
 
 struct Options {
     Command command = Command::None;
@@ -38,6 +38,7 @@ struct Options {
     std::string dump;         // sim: FILE the tables are written to on exit
     uint32_t unsolicitedMs = 0;  // sim: period of the controller's own write (operands)
     std::string helpTopic;    // help: "", a command name or "addresses"
+    std::vector<std::string> given;  // the options given, by long name: scan narrows its search to them
 };
 
 // The model texts the driver knows (UDrvValidString1), for messages.

@@ -13,4 +13,8 @@ int RunSim(const Options& options, const std::atomic<bool>& stop);
 // Lists the serial ports and warns about slow USB adapters.
 int RunPorts(const Options& options);
 
+// Finds the controller on --port: its speed, parity, frame check, station
+// and family (scan.h).
+int RunScan(const Options& options);
+
 }  // namespace mira::cli

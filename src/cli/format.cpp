@@ -192,6 +192,11 @@ Failure Explain(int32_t code, const LineObservation& seen) {
         if (seen.sts == 0x10) text += "; is --model right?";
         return {text, kExitStatus};
     }
+    // A good status on a reply shorter than the request asked for.
+    if (code == MIRA_ERR_CONTROLLER_STATUS && seen.reply && seen.asked >= 0)
+        return {"short reply: it carried " + std::to_string(seen.carried) + " of the " + std::to_string(seen.asked) +
+                    " data bytes asked for, with " + StatusText("STS", seen.sts, seen.sts == 0 ? "success" : StsMeaning(seen.sts)),
+                kExitComm};
     if (code > 0 && code < 256) return {StatusText("EXT STS", static_cast<uint8_t>(code), ExtStsMeaning(static_cast<uint8_t>(code))), kExitStatus};
     // A time-out, or a string read that ended without a reply to decode.
     if (code == MIRA_PK_ERR_TIMEOUT || (code == MIRA_ERR_CONTROLLER_STATUS && !seen.reply)) {

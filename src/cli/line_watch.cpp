@@ -10,6 +10,15 @@
 namespace mira::cli {
 
 void ObserveTraceLine(const char* line, LineObservation* seen) {
+    // The driver's word for a reply that carried less than was asked for.
+    if (const char* s = std::strstr(line, "Reply carries "); s != nullptr) {
+        int carried = 0, asked = 0;
+        if (std::sscanf(s, "Reply carries %d of the %d data bytes", &carried, &asked) == 2) {
+            seen->carried = carried;
+            seen->asked = asked;
+        }
+        return;
+    }
     const char* rx = std::strstr(line, "Rx:");
     if (rx == nullptr) return;
     // The received bytes as the driver writes them: "%02X " each, the raw

@@ -15,6 +15,8 @@ struct LineObservation {
     uint8_t sts = 0;      // its STS
     uint8_t extSts = 0;   // the byte after its TNS (EXT STS with STS 0xF0)
     uint64_t bytes = 0;   // bytes received since the exchange began
+    int32_t carried = -1; // a short reply: the data bytes it carried
+    int32_t asked = -1;   // and those the request asked for
 };
 
 // Takes one trace line (time stamp, then the text) into *seen.

@@ -614,6 +614,7 @@ int Run(int argc, const char* const* argv) {
         case Command::Check: rc = RunCheck(o); break;
         case Command::Sim: CatchInterrupts(); rc = RunSim(o, g_interrupted); break;
         case Command::Ports: rc = RunPorts(o); break;
+        case Command::Scan: rc = RunScan(o); break;
         default: break;
     }
     StopWatching();

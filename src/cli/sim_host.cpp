@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/args.h"
@@ -44,22 +45,69 @@ const char* FamilyName(sim::Family f) {
     return f == sim::Family::Plc5 ? "PLC-5" : f == sim::Family::Plc2 ? "PLC-2" : "SLC 500";
 }
 
+// The character format of a line: speed, parity (0 none, 1 odd, 2 even)
+// and data bits.
+struct LineFormat {
+    speed_t speed = 0;
+    uint32_t parity = 0;
+    uint32_t dataBits = 8;
+    bool operator==(const LineFormat&) const = default;
+};
+
+speed_t SpeedOf(uint32_t baud) {
+    static const std::pair<uint32_t, speed_t> kSpeeds[] = {
+        {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
+        {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
+    for (const auto& [rate, speed] : kSpeeds)
+        if (rate == baud) return speed;
+    return B0;
+}
+
+// The format the other end of the pseudo-terminal set. The terminal keeps
+// the speed but drops the parity and character size bits, so those are read
+// from the input checks set with them: INPCK with parity (PARODD kept for
+// odd), ISTRIP with 7 data bits.
+LineFormat FarEndFormat(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) return {};
+    LineFormat f;
+    f.speed = ::cfgetospeed(&t);
+    f.parity = (t.c_iflag & INPCK) == 0 ? 0 : (t.c_cflag & PARODD) != 0 ? 1 : 2;
+    f.dataBits = (t.c_iflag & ISTRIP) != 0 ? 7 : 8;
+    return f;
+}
+
+// A character sent at another speed or format than the receiver's: the
+// receiver samples the sender's stop bits for data. Never a DLE, so that a
+// garbled line carries no link sequence and no frame.
+uint8_t Garbled(uint8_t b) { return static_cast<uint8_t>((b >> 1) | 0x80); }
+
 // Moves bytes between fd and the simulator until stop, or until fd closes
-// (returns false then).
-bool Pump(int fd, sim::Simulator& simulator, const std::atomic<bool>& stop) {
+// (returns false then). With own set, the controller hears the other end
+// only while it keeps that format: otherwise every burst reaches it as
+// broken characters, which it answers with DLE NAK, and all it sends
+// arrives garbled, as on a cable whose two ends disagree.
+bool Pump(int fd, sim::Simulator& simulator, const std::atomic<bool>& stop, const LineFormat* own) {
+    constexpr uint8_t kDle = 0x10, kNak = 0x15;
     uint8_t buffer[512];
     while (!stop.load()) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 2) > 0) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0) {
+            if (n > 0 && (own == nullptr || FarEndFormat(fd) == *own)) {
                 simulator.FromMaster(buffer, static_cast<size_t>(n));
+            } else if (n > 0) {
+                const uint8_t nak[2] = {Garbled(kDle), Garbled(kNak)};
+                if (::write(fd, nak, sizeof nak) < 0 && errno != EAGAIN) return false;
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR && errno != EIO)) {
                 return false;
             }
         }
-        for (size_t n; (n = simulator.ToMaster(buffer, sizeof buffer)) > 0;)
+        for (size_t n; (n = simulator.ToMaster(buffer, sizeof buffer)) > 0;) {
+            if (own != nullptr && !(FarEndFormat(fd) == *own))
+                for (size_t i = 0; i < n; ++i) buffer[i] = Garbled(buffer[i]);
             if (::write(fd, buffer, n) < 0 && errno != EAGAIN) return false;
+        }
     }
     return true;
 }
@@ -183,10 +231,13 @@ int Serve(const Options& o, sim::Simulator& simulator, const sim::Options& optio
             ::cfmakeraw(&tio);
             ::tcsetattr(keep, TCSANOW, &tio);
         }
-        std::printf("%s simulator, station %u, %s, on %s\n", FamilyName(options.family), options.station, check,
+        static const char* const kParity[] = {"none", "odd", "even"};
+        std::printf("%s simulator, station %u, %s, %u baud, parity %s, %u data bits, on %s\n",
+                    FamilyName(options.family), options.station, check, o.baud, kParity[o.parity % 3], o.dataBits,
                     slave.c_str());
         std::fflush(stdout);
-        Pump(master, simulator, stop);
+        const LineFormat own{SpeedOf(o.baud), o.parity, o.dataBits};
+        Pump(master, simulator, stop, &own);
         if (keep >= 0) ::close(keep);
         ::close(master);
         return kExitOk;
@@ -211,7 +262,7 @@ int Serve(const Options& o, sim::Simulator& simulator, const sim::Options& optio
         if (::poll(&p, 1, 100) <= 0) continue;
         const int client = ::accept(server, nullptr, nullptr);
         if (client < 0) continue;
-        Pump(client, simulator, stop);  // one master at a time, as on a cable
+        Pump(client, simulator, stop, nullptr);  // one master at a time, as on a cable
         ::close(client);
     }
     ::close(server);

@@ -254,11 +254,19 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
                                                (reply.bytes[reply.dataStart + 2 * j + 1] << 8));
 
     // A reply shorter than the request asked for, or an item outside the
-    // range, is an exchange that failed: no record is touched.
+    // range, is an exchange that failed: no record is touched. A short
+    // reply says so in the trace, with its size against the request's.
     for (int32_t i = 0; i < itemCount; ++i) {
         Span s;
-        if (!SpanOf(h.fileType, layout, h.startElement, items[i], &s) || !Covered(reply, s)) {
+        if (!SpanOf(h.fileType, layout, h.startElement, items[i], &s)) {
             *error = MIRA_ERR_CONTROLLER_STATUS;
+            return 1;
+        }
+        if (!Covered(reply, s)) {
+            const int32_t asked = layout.plc5 && layout.plc5Type == 0
+                                      ? h.elementCount
+                                      : 2 * layout.wordsPerElement * h.elementCount;
+            *error = ShortReply(reply.received - reply.dataStart, asked, reply.bytes[3]);
             return 1;
         }
     }

@@ -36,4 +36,12 @@ int32_t CheckMessageStatus(const uint8_t* message, int32_t length) {
     return CheckReplyStatus(sts);
 }
 
+int32_t ShortReply(int32_t carried, int32_t asked, uint8_t sts) {
+    char16_t line[65];
+    wide::swprintf(line, 65, u"Reply carries %d of the %d data bytes asked for, STS 0x%X", int(carried < 0 ? 0 : carried),
+                   int(asked), unsigned(sts));
+    PkTrace(line);
+    return MIRA_ERR_CONTROLLER_STATUS;
+}
+
 }  // namespace mira

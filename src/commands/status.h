@@ -14,4 +14,10 @@ namespace mira {
 // controller gave no reason for.
 [[nodiscard]] int32_t CheckMessageStatus(const uint8_t* message, int32_t length);
 
+// A reply with status `sts` that carries fewer data bytes than the request
+// asked for (a bridge that cut it short): writes the trace line "Reply
+// carries N of the M data bytes asked for, STS 0x%X", which names what
+// happened, and returns the code a failed read has (256).
+[[nodiscard]] int32_t ShortReply(int32_t carried, int32_t asked, uint8_t sts);
+
 }  // namespace mira

@@ -1,6 +1,7 @@
 // The send sequence every start uses, and the synchronous string-file read.
 #include "address/tables.h"
 #include "commands/request.h"
+#include "commands/status.h"
 #include "link/channel.h"
 #include "link/frame.h"
 #include "link/receive.h"
@@ -77,10 +78,10 @@ int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t co
         if (error != 0) return MIRA_ERR_CONTROLLER_STATUS;
         uint8_t reply[kRxDataBytes];
         const int32_t received = CopyRxData(0, ReplyLength(Driver.Port), reply);
-        // A refusal is as short as a reply header: its status decides first.
-        if (received < 4) return MIRA_ERR_CONTROLLER_STATUS;
-        if (reply[3] != 0) return reply[3];
-        if (received < 8) return MIRA_ERR_CONTROLLER_STATUS;
+        // A refusal is as short as a reply header: its status decides first,
+        // with the code a word read of the same answer gets (EXT STS itself).
+        if (const int32_t status = CheckMessageStatus(reply, received); status != 0) return status;
+        if (received < 8) return ShortReply(received - 6, 2, reply[3]);
 
         // The length byte is the length of the controller's whole string,
         // which may be longer than the characters the request asked for:
@@ -91,7 +92,7 @@ int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t co
         if (l > item.size) l = item.size;
         if (l > kStringSlotBytes - 2) l = kStringSlotBytes - 2;
         const int32_t copy = (l % 2 == 1) ? l + 1 : l;
-        if (8 + copy > received) return MIRA_ERR_CONTROLLER_STATUS;
+        if (8 + copy > received) return ShortReply(received - 6, 2 + copy, reply[3]);
 
         uint8_t* slot = Driver.StringSlots + kStringSlotBytes * i;
         for (int32_t b = 0; b < copy; ++b) slot[b] = reply[8 + b];

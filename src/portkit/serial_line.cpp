@@ -132,10 +132,26 @@ std::unique_ptr<Line> OpenSerial(const LineSettings& s, int32_t* code, std::stri
     tio.c_cflag |= CLOCAL | CREAD | (s.dataBits == 7 ? CS7 : CS8);
     if (s.parity != 0) tio.c_cflag |= PARENB | (s.parity == 1 ? PARODD : 0);
     if (s.stopBits == 2) tio.c_cflag |= CSTOPB;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+    // With parity, a character that fails it is read as 0, never as a good
+    // byte; with 7 data bits, the eighth bit some adapters fill is dropped.
+    // A pseudo-terminal keeps these where it drops PARENB and CS7, which is
+    // how `mira sim` learns the format its far end set.
+    if (s.parity != 0) tio.c_iflag |= INPCK;
+    if (s.dataBits == 7) tio.c_iflag |= ISTRIP;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return fail(MIRA_PK_ERR_SETTINGS, std::strerror(errno));
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        // A terminal that drops a format it has no use for (a pseudo-terminal
+        // keeps no parity) refuses with EINVAL when nothing else was left to
+        // change, as on the second open with even parity. The line is the one
+        // asked for when it runs at the speed asked for.
+        const int e = errno;
+        termios now{};
+        if (e != EINVAL || ::tcgetattr(fd, &now) != 0 || ::cfgetospeed(&now) != speed ||
+            (now.c_iflag & INPCK) != (tio.c_iflag & INPCK))
+            return fail(MIRA_PK_ERR_SETTINGS, std::strerror(e));
+    }
     ::tcflush(fd, TCIOFLUSH);
     *code = 0;
     why->clear();

@@ -192,13 +192,34 @@ void Controller::Diagnostic(Req& r) {
         return;
     }
     if (fnc != 0x03 || r.Left() != 0) return r.Fail(kStsIllegalCommand);
-    // Status block: operating mode (2 = run), controller class, station,
-    // then the controller's name padded with blanks.
-    const char* name = family_ == Family::Plc2 ? "SIM PLC-2 " : family_ == Family::Plc5 ? "SIM PLC-5 " : "SIM SLC500";
-    r.Put(0x02);
-    r.Put(family_ == Family::Plc2 ? 0x02 : family_ == Family::Plc5 ? 0x05 : 0x50);
-    r.Put(station_);
-    for (size_t i = 0; i < std::strlen(name); ++i) r.Put(static_cast<uint8_t>(name[i]));
+    // Diagnostic status: the status bytes of one processor of each family,
+    // laid out as the command reference gives them for its serial port.
+    std::vector<uint8_t> status;
+    switch (family_) {
+        case Family::Slc500:
+            // Mode, type extender EE, interface 34 (DF1 full duplex on channel
+            // 0), processor 49 (SLC 5/03), series C firmware release 3, the
+            // bulletin name in 11 bytes, major error word, mode word (run),
+            // program ID, 16 KB of RAM, no program owner (3F).
+            status = {0x00, 0xEE, 0x34, 0x49, 0x42, '5', '/', '0', '3', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                      0x00, 0x00, 0x1E, 0x00, 0x00, 0x00, 0x10, 0xFC};
+            break;
+        case Family::Plc5:
+            // Run mode, processor B with its expansion byte E, PLC-5/40 (15),
+            // 48K words of user memory, series E revision D, the station, a
+            // scanner (FD), no options, 10 data table files, 10 program files,
+            // no forces, memory unprotected, RAM good.
+            status = {0x02, 0xEB, 0x15, 0x00, 0xC0, 0x00, 0x00, 0x83, station_, 0xFD, 0x00,
+                      0x0A, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00};
+            break;
+        case Family::Plc2:
+            // Run mode, a PLC-2/30 (7) behind a serial interface of type 4,
+            // the program at octal 10000, no memory size, no counters, the
+            // interface's series A revision B, its option switches.
+            status = {0x02, 0x74, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x01, 0x06};
+            break;
+    }
+    for (uint8_t b : status) r.Put(b);
 }
 
 // ---- Protected typed logical reads and writes (two or three fields) ----

@@ -413,4 +413,92 @@ TEST(MiraProgram, ExitCodesAndMessages) {
     }
 }
 
+
+namespace scan {
+
+// The words of a line after the first n.
+std::string After(const std::string& line, size_t n) {
+    std::string rest;
+    const std::vector<std::string> words = Words(line);
+    for (size_t i = n; i < words.size(); ++i) rest += (rest.empty() ? "" : " ") + words[i];
+    return rest;
+}
+
+std::string WithPort(std::string text, const std::string& port) {
+    for (size_t at; (at = text.find("PORT")) != std::string::npos;) text.replace(at, 4, port);
+    return text;
+}
+
+// mira scan against mira sim on a pseudo-terminal at several settings, each found and identified;
+// the command line it prints reads the simulator's sample word. The simulator hears only the
+// settings it was given, so the scan finds exactly those. Finding 9600 baud, even parity, BCC is
+// bounded by 10 s; on this design it takes the three garbled settings before it (milliseconds
+// each) and four exchanges, well under a second.
+TEST(MiraScan, FindsIdentifiesAndReachesTheSimulatorAtEachSetting) {
+    const struct { const char* sim; const char* scan; const char* found; } rows[] = {
+        {"-b 9600 -P even --bcc", "", "SLC 500 class, SLC 5/03, series C firmware release 3, by diagnostic status; "
+         "station 1, 9600 baud, parity even, BCC: mira read -p PORT -b 9600 -P even --bcc --model SLC500 --dst 1 N7:0"},
+        {"-b 38400 --model plc5 --dst 0", "", "PLC-5 family, PLC-5/40, series E revision D, by diagnostic status; "
+         "station 0, 38400 baud, parity none, CRC: mira read -p PORT -b 38400 -P none --crc --model PLC5 --dst 0 N7:0"},
+        {"-b 2400 -P even --model plc2 --dst 3", "", "PLC-2 family, PLC-2/30, interface series A revision B, by "
+         "diagnostic status; station 3, 2400 baud, parity even, CRC: mira read -p PORT -b 2400 -P even --crc "
+         "--model PLC2 --dst 3 U:0 W0"},
+        {"-b 57600 -P odd --bcc --dst 9", "-P odd --bcc --station 9", "SLC 500 class, SLC 5/03, series C firmware "
+         "release 3, by diagnostic status; station 9, 57600 baud, parity odd, BCC: mira read -p PORT -b 57600 -P odd "
+         "--bcc --model SLC500 --dst 9 N7:0"},
+        {"-b 1200 --model plc5 --dst 1", "--json", R"({"port":"PORT","baud":1200,"parity":"none","check":"CRC",)"
+         R"("station":1,"family":"PLC-5 family","model":"PLC5","processor":"PLC-5/40","series":"E","revision":"D",)"
+         R"("seriesOf":"processor","identifiedBy":"diagnostic status","command":"mira read -p PORT -b 1200 -P none )"
+         R"(--crc --model PLC5 --dst 1 N7:0"})"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.sim);
+        Mira simulator(std::string("sim --pty ") + r.sim);
+        std::string line;
+        ASSERT_TRUE(simulator.Line(&line));
+        const std::string port = Words(line).back();
+        std::vector<std::string> lines;
+        const auto start = Clock::now();
+        ASSERT_EQ(RunMira("scan -p " + port + " " + r.scan, &lines), 0) << Joined(lines);
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+        std::printf("[ figure ] scan found %s in %lld ms\n", r.sim, static_cast<long long>(took));
+        EXPECT_TRUE(std::string(r.sim) != "-b 9600 -P even --bcc" || took < 10000) << took;  // the bound; see above
+        ASSERT_EQ(lines, std::vector<std::string>{WithPort(r.found, port)});
+        const std::string found = lines[0][0] == '{' ? nlohmann::json::parse(lines[0])["command"].get<std::string>()
+                                                     : lines[0].substr(lines[0].find("mira read"));
+        ASSERT_EQ(RunMira(After(found, 1) + " --json", &lines), 0) << Joined(lines);
+        EXPECT_EQ(Field(lines.back(), "quality"), "192") << lines.back();
+        simulator.Interrupt();
+        EXPECT_EQ(simulator.Finish(nullptr, seconds(5)), 0);
+    }
+}
+
+// Nothing answers: every speed and parity's two DLE ENQs go unanswered, 4 characters + 50 ms, then
+// + 150 ms, about 5.1 s for all 40 settings; the bound is 30 s. A line of noise is rejected at its
+// first bytes.
+TEST(MiraScan, SilenceAndNoiseFindNothingAndSaySo) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    SimPeer noisy(kCrc);
+    noisy.Flood(true);
+    const std::tuple<std::string, const char*> rows[] = {
+        {::ptsname(master), "the line was silent (40 of 40 settings in "},
+        {noisy.port(), "the line answered only with noise: "},
+    };
+    for (const auto& [port, why] : rows) {
+        SCOPED_TRACE(port);
+        std::vector<std::string> lines;
+        const auto start = Clock::now();
+        EXPECT_EQ(RunMira("scan -p " + port, &lines), 3);
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+        std::printf("[ figure ] scan of %s ended in %lld ms\n", why, static_cast<long long>(took));
+        EXPECT_LT(took, 30000);  // the bound; see above
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("mira scan: no controller found on " + port + ": " + why, 0), 0u) << lines[0];
+    }
+    noisy.Flood(false);
+    ::close(master);
+}
+
+}  // namespace scan
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "cli/args.h"
 #include "cli/line_watch.h"
@@ -70,7 +71,8 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
         {status, reply(0x02, 0), kExitStatus, "STS 0x02: cannot guarantee delivery"},
         {status, reply(0xE0, 0), kExitStatus, "STS 0xE0: no meaning"},
         {6, reply(0xF0, 6), kExitStatus, "EXT STS 0x06: address does not point to something usable"},
-        {0x10, reply(0x10, 0), kExitStatus, "STS 0x10"},  // a string read hands on the STS itself
+        {status, {.reply = true, .carried = 189, .asked = 200}, kExitComm,
+         "short reply: it carried 189 of the 200 data bytes asked for, with STS 0x00: success"},
         {0x11, silent, kExitStatus, "EXT STS 0x11: illegal data type"},
         {0x99, silent, kExitStatus, "EXT STS 0x99: no meaning"},
         {MIRA_PK_ERR_TIMEOUT, naks, kExitComm, "refused 3 frame(s) with DLE NAK, likely a frame-check mismatch"},
@@ -152,7 +154,11 @@ TEST(LineWatch, TraceLinesObserved) {
         EXPECT_EQ(seen.reply, reply) << line;
         EXPECT_EQ(seen.sts, sts) << line;
         EXPECT_EQ(sts == 0xF0 ? seen.extSts : 0, ext) << line;
+        EXPECT_EQ(std::tie(seen.carried, seen.asked), std::make_tuple(-1, -1)) << line;
     }
+    LineObservation seen;
+    ObserveTraceLine("10:00:00.000 Reply carries 189 of the 200 data bytes asked for, STS 0x0", &seen);
+    EXPECT_EQ(std::tie(seen.carried, seen.asked, seen.reply), std::make_tuple(189, 200, false));
 }
 
 // A machine's /sys and /dev under a temporary root: a USB adapter with a stable name and a latency

@@ -41,7 +41,7 @@ TEST_F(ReadExchange, StringItemsOneRequestEach) {
         {kSlc, 0, "04 00 49 4D 41 52", "49 4D 00 52 00 EE", 0},
         {kPlc5, 0, "00 05 48 45 4C 4C 4F", "48 45 4C 00 EE", 0},
         {kSlc, 0, "FF 00 42 41", "EE", 256},  // a length the reply does not carry
-        {kSlc, 0xF0, "06", "EE", 0xF0},       // a refusal carries no string
+        {kSlc, 0xF0, "06", "EE", 0x06},       // a refusal carries no string; its code is a word read's
     };
     for (const auto& c : cases) {
         SetUp();
@@ -170,14 +170,15 @@ TEST_F(ReadFinish, StringFileSlotsInBothByteOrders) {
 }
 
 TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
-    // the second item reads the last element of elementCount
-    const struct { int32_t elementCount; Bytes reply; int32_t error; } cases[] = {
-        {2, ReplyOf(0x10, Bytes()), 256},
-        {2, ReplyOf(0, FromHex("01 00")), 256},  // one word short
-        {2, FromHex("00 01"), 256},              // shorter than a reply header
-        {2, FromHex("00 01 4F F0"), 256},        // EXT STS missing: the stale byte 6 is no status
-        {251, ReplyOf(0, Bytes(502, 1)), MIRA_ERR_RANGE},
-        {250, ReplyOf(0, {7, 0}, 498), 0},  // the most a reply carries; the last row, for the check below
+    // the second item reads the last element of elementCount; the trace line it leaves
+    const struct { int32_t elementCount; Bytes reply; int32_t error; const char* trace; } cases[] = {
+        {2, ReplyOf(0x10, Bytes()), 256, "STS Error Code returned: 0x10"},
+        {2, ReplyOf(0, FromHex("01 00")), 256, "Reply carries 2 of the 4 data bytes asked for, STS 0x0"},
+        {100, ReplyOf(0, Bytes(189, 1)), 256, "Reply carries 189 of the 200 data bytes asked for, STS 0x0"},
+        {2, FromHex("00 01"), 256, nullptr},                                 // shorter than a reply header
+        {2, FromHex("00 01 4F F0"), 256, "STS Error Code returned: 0xF0"},  // the stale byte 6 is no EXT STS
+        {251, ReplyOf(0, Bytes(502, 1)), MIRA_ERR_RANGE, nullptr},
+        {250, ReplyOf(0, {7, 0}, 498), 0, nullptr},  // the most a reply carries; the last row, for the check below
     };
     HostValue v[2]{};
     int32_t error = 0;
@@ -197,8 +198,8 @@ TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
         EXPECT_EQ(v[0].quality, c.error == 0 ? 192 : 0) << c.reply.size();
         EXPECT_EQ(v[1].quality, c.error == 0 ? 192 : 0);
         EXPECT_EQ(v[1].value.integer, c.error == 0 ? 7 : 0);
+        EXPECT_EQ(Fake().TraceLines(), c.trace ? std::vector<std::string>{c.trace} : std::vector<std::string>{});
     }
-    EXPECT_EQ(Fake().TraceLines().size(), 0u);  // the fixture resets the fake per row
     SetStartedItemCount(1);
     EXPECT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);  // more than were read
     EXPECT_EQ(error, MIRA_ERR_RANGE);

@@ -12,14 +12,15 @@ file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/cli11)
 file(CREATE_LINK ${MIRA_CLI11_INCLUDE}/CLI ${CMAKE_BINARY_DIR}/cli11/CLI SYMBOLIC)
 
 add_library(mira_cli_core STATIC ${mira_cli_dir}/args.cpp ${mira_cli_dir}/format.cpp ${mira_cli_dir}/line_watch.cpp
-                                 ${mira_cli_dir}/output.cpp ${mira_cli_dir}/values.cpp
+                                 ${mira_cli_dir}/output.cpp ${mira_cli_dir}/scan.cpp ${mira_cli_dir}/scan_run.cpp
+                                 ${mira_cli_dir}/values.cpp
                                  ${mira_cli_dir}/windows/commands_win.cpp)
 mira_header_root(cli cli_root)
 target_include_directories(mira_cli_core PUBLIC ${CMAKE_SOURCE_DIR}/include ${cli_root}
                                                 $<TARGET_PROPERTY:portkit,INTERFACE_INCLUDE_DIRECTORIES>
                                          PRIVATE ${CMAKE_BINARY_DIR}/cli11)
 target_compile_definitions(mira_cli_core PUBLIC MIRA_LOADED_AT_RUN_TIME)
-target_link_libraries(mira_cli_core PUBLIC portkit_ordinals PRIVATE mira_warnings)
+target_link_libraries(mira_cli_core PUBLIC portkit_ordinals PRIVATE mira_link mira_warnings)
 
 add_executable(mira_cli ${mira_cli_dir}/main.cpp ${mira_cli_dir}/windows/driver_loader.cpp
                         ${mira_cli_dir}/windows/host_window.cpp)
