@@ -68,7 +68,7 @@ private:
 // The header's file part in the numeric syntax: the type word of its file
 // with its "/" where the parse found one, then the slot when three numbers
 // follow, the file number and ":". True when the text fits the record so far.
-bool NumericFilePart(Scan& s, const PlcAddress& h, bool* threeNumbers) {
+bool NumericFilePart(Scan& s, const PlcAddress& h) {
     bool typeWord = false;
     for (const TypeWord& t : TypeWordTable)
         if (t.fileType == h.fileType && s.TakeWord(t.word)) {
@@ -82,8 +82,7 @@ bool NumericFilePart(Scan& s, const PlcAddress& h, bool* threeNumbers) {
     // takes the slot first and the file number second.
     Scan probe = s;
     int32_t second = 0;
-    *threeNumbers = typeWord && probe.Number(&second) && probe.Take(u':');
-    if (!*threeNumbers) return h.slot == 0 && first == h.fileNumber;
+    if (!(typeWord && probe.Number(&second) && probe.Take(u':'))) return h.slot == 0 && first == h.fileNumber;
     s = probe;
     return first == h.slot && second == h.fileNumber;
 }
@@ -101,10 +100,7 @@ bool IoRow(int32_t row) { return row == kRowO || row == kRowI; }
 
 bool HeaderAccounted(const char16_t* text, const PlcAddress& h, bool letterSyntax) {
     Scan s(text, wide::wcsnlen(text, kWorkChars));
-    if (!letterSyntax) {
-        bool threeNumbers = false;
-        return NumericFilePart(s, h, &threeNumbers) && s.Number(h.elementBase) && s.Done();
-    }
+    if (!letterSyntax) return NumericFilePart(s, h) && s.Number(h.elementBase) && s.Done();
     if (!LetterFilePart(s, h)) return false;
     if (s.Done()) return h.elementBase < 0;
     if (!s.Take(u':')) return false;
@@ -220,13 +216,9 @@ int32_t TakeAddress(const char16_t* addressText) {
     const AddressResult parsed = ParseFullAddress(&h, &item, u"0", addressText);
     if (addressText == nullptr || h.fileType < 0 || !parsed.itemParsed) return MIRA_ERR_BAD_HEADER;
     Scan s(addressText, wide::wcsnlen(addressText, kWorkChars));
-    bool filePart = false;
-    if (!parsed.letterSyntax) {
-        bool threeNumbers = false;
-        filePart = NumericFilePart(s, h, &threeNumbers);
-    } else {
-        filePart = LetterFilePart(s, h) && s.Take(u':') && (!IoRow(h.fileLetter) || (s.Number(h.slot) && s.Take(u'.')));
-    }
+    const bool filePart = parsed.letterSyntax ? LetterFilePart(s, h) && s.Take(u':') &&
+                                                    (!IoRow(h.fileLetter) || (s.Number(h.slot) && s.Take(u'.')))
+                                              : NumericFilePart(s, h);
     if (!filePart) return MIRA_ERR_BAD_HEADER;
     if (const int32_t code = HeaderFitsCode(h); code != 0) return code;
     // The element text is what remains of the address, as an item under its file.
