@@ -1,6 +1,7 @@
 // The host's address editor: one whole address text (N7:5, T4:2.ACC,
 // I:1.3/4) rewritten in place into its canonical form, or into an example
-// address of its file where it names no element or cannot be read.
+// address of its file where it names no element or cannot be read; the
+// result says whether a read would take it, split into header and item.
 #include <array>
 #include <cstdint>
 

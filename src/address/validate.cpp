@@ -1,6 +1,7 @@
 // The checks of a driver sheet's row: the header text, the item text under
-// it, and the controller model text of the settings. The first two never
-// refuse; a bad entry comes back as a usable default.
+// it, and the controller model text of the settings. The first two always
+// rewrite, a bad entry as a usable default, and return whether a read would
+// take the text as typed.
 #include "address/checks.h"
 #include "address/parser.h"
 #include "address/taken.h"
