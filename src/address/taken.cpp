@@ -221,7 +221,9 @@ int32_t TakeAddress(const char16_t* addressText) {
                                               : NumericFilePart(s, h);
     if (!filePart) return MIRA_ERR_BAD_HEADER;
     if (const int32_t code = HeaderFitsCode(h); code != 0) return code;
-    // The element text is what remains of the address, as an item under its file.
+    // The element text is what remains of the address, as an item under its
+    // file; blanks at its start would lie inside the address.
+    if (s.Left() > 0 && wide::IsSpace(*s.Here())) return MIRA_ERR_BAD_MNEMONIC;
     char16_t element[kWorkChars] = {};
     for (size_t i = 0; i < s.Left() && i + 1 < kWorkChars; ++i) element[i] = s.Here()[i];
     ItemRequest taken{};
