@@ -24,7 +24,8 @@ uint64_t NowUs() {
 }  // namespace
 
 FarEnd::FarEnd(const sim::Options& options, std::function<void()> onThread)
-    : charUs_(options.baud > 0 ? 1e6 * options.bitsPerByte / options.baud : 0.0),
+    : paced_(options.baud > 0),
+      pacer_(options.baud, options.bitsPerByte),
       simulator_(std::make_unique<sim::Simulator>(options)),
       onThread_(std::move(onThread)) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -55,33 +56,27 @@ void FarEnd::Run() {
     if (onThread_) onThread_();
     uint8_t buffer[512];
     std::deque<std::pair<uint8_t, uint64_t>> inFlight;  // a byte and when its stop bit is done
-    uint64_t lineFreeAt = 0;
-    // Paced, the far end wakes when the next byte of the driver's is due, so
-    // that its pacing adds no latency of its own, and looks at the
-    // simulator's output every 200 us at most; unpaced, every millisecond.
-    const uint64_t pollUs = charUs_ > 0 ? 200 : 1000;
-    if (charUs_ > 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // Paced, the far end wakes when the next of the driver's bytes has
+    // crossed the line or the simulator's next byte is due, so that its own
+    // pacing adds no latency, and looks at least every 200 us besides;
+    // unpaced, every millisecond.
+    const uint64_t pollUs = paced_ ? 200 : 1000;
+    if (paced_) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     while (!stop_.load()) {
         pollfd p{master_, POLLIN, 0};
         uint64_t waitUs = pollUs;
-        if (!inFlight.empty()) {
-            const uint64_t due = inFlight.front().second, at = NowUs();
-            waitUs = due <= at ? 0 : std::min<uint64_t>(waitUs, due - at);
-        }
+        const uint64_t at = NowUs();
+        const auto until = [&](uint64_t due) {
+            if (due != 0) waitUs = due <= at ? 0 : std::min<uint64_t>(waitUs, due - at);
+        };
+        if (!inFlight.empty()) until(inFlight.front().second);
+        if (paced_) until(simulator_->NextEventUs());
         const timespec wait{0, static_cast<long>(waitUs * 1000)};
         if (::ppoll(&p, 1, &wait, nullptr) > 0 && (p.revents & POLLIN) != 0) {
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             const uint64_t now = NowUs();
-            uint64_t at = std::max(now, lineFreeAt);
-            for (ssize_t i = 0; i < n; ++i) {
-                at =
-                    static_cast<uint64_t>(static_cast<double>(std::max(now, lineFreeAt)) + charUs_ * (i + 1));
-                inFlight.emplace_back(buffer[i], at);
-            }
-            if (n > 0) {
-                lineFreeAt = at;
-                fromMaster_.fetch_add(static_cast<uint64_t>(n));
-            }
+            for (ssize_t i = 0; i < n; ++i) inFlight.emplace_back(buffer[i], pacer_.Next(now));
+            if (n > 0) fromMaster_.fetch_add(static_cast<uint64_t>(n));
         }
         const uint64_t now = NowUs();
         size_t due = 0;

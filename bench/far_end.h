@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "sim/link.h"
 #include "sim/simulator.h"
 
 namespace mira::bench {
@@ -35,7 +36,8 @@ public:
 private:
     void Run();
 
-    double charUs_;  // 0: unpaced
+    bool paced_;
+    sim::LinePacer pacer_;  // the master's bytes on their way to the simulator
     std::unique_ptr<sim::Simulator> simulator_;
     int master_ = -1, keep_ = -1;
     std::string device_;

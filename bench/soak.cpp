@@ -6,10 +6,12 @@
 //   mira_soak [--count N] [--rate R] [--bcc] [--seed S] [--timeout MS]
 //
 // Prints the transactions, the faults injected by kind, the failures by
-// code, the wrong values at quality 192 (must be 0), the transactions that
-// outlived their bound (must be 0), the longest recovery after a fault (from
-// the start of the faulted transaction to the end of the next good one) and
-// the link counters. Exit status 1 when a wrong value or an overrun was seen.
+// code, the wrong values at quality 192 (must be 0), the values of reads that
+// reported success at another quality (must be 0: a good N7 word is never
+// anything but 192), the transactions that outlived their bound (must be 0),
+// the longest recovery after a fault (from the start of the faulted
+// transaction to the end of the next good one) and the link counters. Exit
+// status 1 when a wrong value, a bad quality or an overrun was seen.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -108,8 +110,8 @@ int main(int argc, char** argv) {
     HostValueCore writes[kWords];
 
     PkLinkCounters before{};
-    PkGetLinkCounters(&before);
-    long faults[std::size(kKinds)] = {}, wrong = 0, overran = 0, good = 0;
+    PkGetLinkCountersEx(&before, sizeof before);
+    long faults[std::size(kKinds)] = {}, wrong = 0, badQuality = 0, overran = 0, good = 0;
     std::map<int32_t, long> failures;
     long long longestRecoveryMs = 0, longestMs = 0;
     bool recovering = false;
@@ -159,9 +161,14 @@ int main(int argc, char** argv) {
         }
         if (write) continue;
         for (int i = 0; i < kWords; ++i) {
-            if (values[i].quality != MIRA_QUALITY_GOOD) continue;
-            std::string held;
             const std::string address = "N7:" + std::to_string(block * kWords + i);
+            if (values[i].quality != MIRA_QUALITY_GOOD) {
+                ++badQuality;
+                std::fprintf(stderr, "quality %u: %s, in a read that reported success\n", values[i].quality,
+                             address.c_str());
+                continue;
+            }
+            std::string held;
             if (!far.Sim().Peek(address, &held) || std::atol(held.c_str()) != values[i].value.integer) {
                 ++wrong;
                 std::fprintf(stderr, "wrong value: %s read %d, the controller holds %s\n", address.c_str(),
@@ -171,7 +178,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = static_cast<double>(Ms(Clock::now() - began)) / 1000.0;
     PkLinkCounters after{};
-    PkGetLinkCounters(&after);
+    PkGetLinkCountersEx(&after, sizeof after);
     UDrvClose();
 
     long injected = 0;
@@ -189,16 +196,20 @@ int main(int argc, char** argv) {
                                                               : PkCodeText(static_cast<uint32_t>(code));
         std::printf(", %ld x %d (%s)", n, code, text != nullptr ? text : "a driver code");
     }
-    std::printf("\nwrong values at quality 192: %ld\ntransactions past their bound of %lld ms: %ld (longest %lld ms)\n"
+    std::printf("\nwrong values at quality 192: %ld\nvalues of good reads at another quality: %ld\n"
+                "transactions past their bound of %lld ms: %ld (longest %lld ms)\n"
                 "longest recovery after a fault: %lld ms\n",
-                wrong, boundMs, overran, longestMs, longestRecoveryMs);
+                wrong, badQuality, boundMs, overran, longestMs, longestRecoveryMs);
 #define MIRA_SOAK_COUNTER(field) static_cast<unsigned long long>(after.field - before.field)
     std::printf("link: frames %llu sent / %llu received, ACK %llu / %llu, NAK %llu / %llu, ENQ %llu / %llu, "
-                "retransmissions %llu, bad checks %llu, reply time-outs %llu, overflows %llu\n",
+                "retransmissions %llu, frames refused %llu, bad checks %llu, reply time-outs %llu, overflows %llu; "
+                "of those, line resets %llu answered by ACK %llu / NAK %llu\n",
                 MIRA_SOAK_COUNTER(framesSent), MIRA_SOAK_COUNTER(framesReceived), MIRA_SOAK_COUNTER(acksSent),
                 MIRA_SOAK_COUNTER(acksReceived), MIRA_SOAK_COUNTER(naksSent), MIRA_SOAK_COUNTER(naksReceived),
                 MIRA_SOAK_COUNTER(enqsSent), MIRA_SOAK_COUNTER(enqsReceived), MIRA_SOAK_COUNTER(retransmissions),
-                MIRA_SOAK_COUNTER(badChecks), MIRA_SOAK_COUNTER(replyTimeouts), MIRA_SOAK_COUNTER(overflows));
+                MIRA_SOAK_COUNTER(framesRefused), MIRA_SOAK_COUNTER(badChecks), MIRA_SOAK_COUNTER(replyTimeouts),
+                MIRA_SOAK_COUNTER(overflows), MIRA_SOAK_COUNTER(lineResets), MIRA_SOAK_COUNTER(resetAcks),
+                MIRA_SOAK_COUNTER(resetNaks));
 #undef MIRA_SOAK_COUNTER
-    return wrong == 0 && overran == 0 ? 0 : 1;
+    return wrong == 0 && badQuality == 0 && overran == 0 ? 0 : 1;
 }

@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "cli/scan.h"
-#include "cli/values.h"
+#include "host/values.h"
 
 namespace mira::cli {
+
+using host::AddressTextProblem;
 
 bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
     if (text.empty() || text.size() > 10) return false;
@@ -63,6 +65,8 @@ constexpr CommandName kCommands[] = {
      "HEADER ITEM=VALUE... after --unsolicited PERIOD: the controller's own write, sent every PERIOD"},
     {"ports", Command::Ports, "list serial ports and their stable names", "none"},
     {"scan", Command::Scan, "find the controller on a line: speed, parity, frame check, station and family", "none"},
+    {"serve", Command::Serve, "own the line, scan the tags of CONFIG and serve them (--plan: print the scan plan)",
+     "CONFIG: the TOML file (mira serve --example prints one)"},
     {"help", Command::Help, "the commands and options; help COMMAND or help addresses for more",
      "[COMMAND | addresses]"},
 };
@@ -106,10 +110,12 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Checks and stores one option value; false with a message in *error.
-bool Apply(const std::string& name, const std::string& value, Options* o, std::string* error) {
+}  // namespace
+
+// Checks and stores one option value; false with what it takes in *error.
+bool ApplyOption(const std::string& name, const std::string& value, Options* o, std::string* error) {
     auto bad = [&](const char* what) {
-        *error = "--" + name + ": " + what + ", got \"" + value + "\"";
+        *error = what;
         return false;
     };
     if (name == "port") {
@@ -169,6 +175,8 @@ bool Apply(const std::string& name, const std::string& value, Options* o, std::s
     return true;
 }
 
+namespace {
+
 // Declares a value option on app; its value is checked and stored by Apply.
 void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
     const std::string name = v.name;
@@ -176,7 +184,9 @@ void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
         v.names,
         [name, o](const std::string& value) {
             std::string why;
-            if (!Apply(name, value, o, &why)) throw CLI::ValidationError(why, CLI::ExitCodes::ValidationError);
+            if (!ApplyOption(name, value, o, &why))
+                throw CLI::ValidationError("--" + name + ": " + why + ", got \"" + value + "\"",
+                                           CLI::ExitCodes::ValidationError);
             o->given.push_back(name);
         },
         OptionHelp(name));
@@ -206,6 +216,9 @@ std::string CheckOperands(const Options& o) {
         case Command::Ports:
         case Command::Scan:
             if (n != 0) error = "takes no operands";
+            break;
+        case Command::Serve:
+            if (o.example ? n != 0 || o.plan : n != 1) error = "expected CONFIG, --plan CONFIG or --example";
             break;
         case Command::Help:
             if (n > 1) error = "expected [COMMAND | addresses]";
@@ -237,7 +250,7 @@ std::string CheckOperands(const Options& o) {
     const bool hasHeader = o.command == Command::Read || o.command == Command::Poll || o.command == Command::Write ||
                            o.command == Command::WriteItem || (o.command == Command::Check && o.address.empty());
     if (o.command == Command::Sim || o.command == Command::Ports || o.command == Command::Scan ||
-        o.command == Command::Help)
+        o.command == Command::Help || o.command == Command::Serve)
         return error;
     if (o.command == Command::Check && !o.address.empty()) check("address", o.address);
     for (size_t k = 0; k < n; ++k) {
@@ -296,9 +309,16 @@ void Declare(CLI::App& app, Options* out) {
         if (c.command == Command::Sim)
             sub->add_flag_callback("--pty", [out] { out->pty = true; }, "on a pseudo-terminal (the default)")
                 ->disable_flag_override();
+        if (c.command == Command::Serve) {
+            sub->add_flag_callback("--example", [out] { out->example = true; }, "print a commented example CONFIG")
+                ->disable_flag_override();
+            sub->add_flag_callback("--plan", [out] { out->plan = true; },
+                                   "print the scan plan of CONFIG without opening the line")
+                ->disable_flag_override();
+        }
         if (c.command == Command::Scan)
             sub->footer(kScanHelp);
-        else if (c.command != Command::Help && c.command != Command::Ports)
+        else if (c.command != Command::Help && c.command != Command::Ports && c.command != Command::Serve)
             sub->footer(std::string("The common options (port, line, model, --json ...): mira --help.") +
                         (c.command == Command::Sim || c.command == Command::Listen ? "" : "\nAddresses and limits: mira help addresses."));
     }
@@ -431,6 +451,9 @@ Commands:
   ports                            list serial ports (--json: JSON lines)
   scan                             find the controller on --port: its speed,
                                    parity, frame check, station and family
+  serve CONFIG                     own the line and serve the tags of CONFIG;
+                                   --plan CONFIG prints the scan plan,
+                                   --example a commented CONFIG
   help [COMMAND | addresses]       a command's help; the address syntax
 
 Options:

@@ -17,4 +17,7 @@ int RunPorts(const Options& options);
 // and family (scan.h).
 int RunScan(const Options& options);
 
+// The gateway: loads, plans and serves a configuration (mira serve).
+int RunServe(const Options& options);
+
 }  // namespace mira::cli

@@ -1,5 +1,6 @@
 #include "portkit/link_rules.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -41,11 +42,17 @@ void CountSent(const uint8_t* bytes, size_t count) {
     if (bytes[1] == kEnq) AddCount(Count::EnqsSent);
 }
 
-void ReadCounts(PkLinkCounters* out) {
+void CountAnswer(RxEvent event, Transmitter::Answers to) {
+    const bool nak = event == RxEvent::Nak;
+    if (to == Transmitter::Answers::Frame && nak) AddCount(Count::FramesRefused);
+    if (to == Transmitter::Answers::LineReset) AddCount(nak ? Count::ResetNaks : Count::ResetAcks);
+}
+
+void ReadCounts(PkLinkCounters* out, size_t size) {
     uint64_t values[kFields];
     for (size_t i = 0; i < kFields; ++i) values[i] = g_counts[i].load(std::memory_order_relaxed);
     static_assert(sizeof values == sizeof *out);
-    std::memcpy(out, values, sizeof values);
+    std::memcpy(out, values, std::min(size, sizeof values) / sizeof values[0] * sizeof values[0]);
 }
 
 uint16_t Crc16Step(uint16_t crc, uint8_t byte) {
@@ -135,9 +142,18 @@ void Transmitter::Sent(const uint8_t* frame, size_t count, bool command, uint32_
     for (size_t i = 0; i < count; ++i) frame_[i] = frame[i];
     length_ = count;
     command_ = command;
-    resends_ = enqs_ = 0;
+    // A line reset's answer that has not come by now never will be told
+    // from this frame's.
+    resends_ = enqs_ = resetsUnanswered_ = 0;
     wireMs_ = wireMs;
     Wait(State::AwaitAck, nowMs, wireMs + settings_.ackTimeoutMs);
+}
+
+Transmitter::Answers Transmitter::Answer() {
+    if (state_ != State::Idle) return Answers::Frame;
+    if (resetsUnanswered_ == 0) return Answers::Nothing;
+    --resetsUnanswered_;
+    return Answers::LineReset;
 }
 
 Transmitter::Action Transmitter::OnNak(uint32_t nowMs) {

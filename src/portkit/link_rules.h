@@ -76,12 +76,24 @@ public:
         GiveUpSilent  // no answer to the last DLE ENQ either
     };
 
+    // Whom a DLE ACK or DLE NAK received now answers.
+    enum class Answers : uint8_t { Frame, LineReset, Nothing };
+
     void Configure(const LinkSettings& settings) { settings_ = settings; }
     // A frame went out at nowMs and takes wireMs on the line. A frame longer
     // than kMaxFrameBytes is not kept and is never sent again.
     void Sent(const uint8_t* frame, size_t count, bool command, uint32_t nowMs, uint32_t wireMs);
     // The wait ends without a word: the host took the line back.
     void Stop() { state_ = State::Idle; }
+    // The host sent a line reset of its own (DLE ENQ outside any exchange):
+    // the controller's next DLE ACK or DLE NAK, with no frame waiting, is its
+    // answer and says nothing about a frame.
+    void ResetSent() {
+        state_ = State::Idle;
+        ++resetsUnanswered_;
+    }
+    // Call for each DLE ACK or DLE NAK received, before OnAck or OnNak.
+    Answers Answer();
     void OnAck() { state_ = State::Idle; }
     Action OnNak(uint32_t nowMs);
     Action OnTick(uint32_t nowMs);
@@ -99,7 +111,7 @@ private:
     LinkSettings settings_;
     State state_ = State::Idle;
     bool command_ = false;
-    uint32_t resends_ = 0, enqs_ = 0;
+    uint32_t resends_ = 0, enqs_ = 0, resetsUnanswered_ = 0;
     uint32_t sinceMs_ = 0, spanMs_ = 0, wireMs_ = 0;
     size_t length_ = 0;
     uint8_t frame_[kMaxFrameBytes]{};
@@ -128,13 +140,18 @@ private:
 enum class Count : uint8_t {
     FramesSent, FramesReceived, BytesSent, BytesReceived, AcksSent, AcksReceived, NaksSent, NaksReceived,
     EnqsSent, EnqsReceived, Retransmissions, BadChecks, ReplyTimeouts, Overflows, BytesDropped, LinesLost,
-    Reconnects, kFields
+    Reconnects, LineResets, ResetAcks, ResetNaks, FramesRefused, kFields
 };
+// The fields hosts built before the line-reset counters know.
+inline constexpr size_t kFirstCountFields = static_cast<size_t>(Count::LineResets);
 void AddCount(Count which, uint64_t n = 1);
 // Counts what a received byte completed, and what a send put on the line.
 void CountReceived(RxEvent event);
 void CountSent(const uint8_t* bytes, size_t count);
-void ReadCounts(PkLinkCounters* out);
+// Counts whom a DLE ACK or DLE NAK answered.
+void CountAnswer(RxEvent event, Transmitter::Answers to);
+// Copies the first `size` bytes of the counters, whole fields only.
+void ReadCounts(PkLinkCounters* out, size_t size);
 
 // The CRC-16 of DF1 (reflected polynomial 0xA001, initial 0) after one byte.
 uint16_t Crc16Step(uint16_t crc, uint8_t byte);

@@ -463,6 +463,7 @@ PK_API int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
     }
     if (event == RxEvent::Ack || event == RxEvent::Nak) {
         std::lock_guard<std::mutex> order(p->sendMutex);
+        CountAnswer(event, p->tx.Answer());
         if (event == RxEvent::Ack) {
             p->tx.OnAck();
         } else {
@@ -512,6 +513,12 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
         return;
     }
     if (host && frame) p->tx.Sent(bytes, count, command, NowMs(), WireMs(p->settings, count));
+    // The host's own DLE ENQ is its line reset, never Portkit's question
+    // about a frame (those go out from Act).
+    if (host && count == 2 && bytes[0] == kDle && bytes[1] == kEnq) {
+        p->tx.ResetSent();
+        AddCount(Count::LineResets);
+    }
     if (command && frame) {
         p->timeoutTraced.store(false);
         p->armed.store(true, std::memory_order_release);
@@ -582,8 +589,12 @@ PK_API int32_t PkSetLinkSettings(const PkLinkSettings* settings) {
     return 1;
 }
 
+PK_API void PkGetLinkCountersEx(PkLinkCounters* out, uint32_t size) {
+    if (out != nullptr) ReadCounts(out, size);
+}
+
 PK_API void PkGetLinkCounters(PkLinkCounters* out) {
-    if (out != nullptr) ReadCounts(out);
+    if (out != nullptr) ReadCounts(out, kFirstCountFields * sizeof(uint64_t));
 }
 
 PK_API uint64_t PkReceivedBytes() { return g_receivedBytes.load(std::memory_order_relaxed); }

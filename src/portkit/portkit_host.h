@@ -50,7 +50,14 @@ int32_t PkSetLinkSettings(const PkLinkSettings* settings);
 
 // What the lines of this process have done since the library was loaded,
 // every field counting up. Sent and received count what went out on or came
-// in from the line, Portkit's own retransmissions and DLE ENQs included.
+// in from the line, Portkit's own retransmissions and DLE ENQs included, and
+// the host's line resets too: a DLE ENQ the host sends of its own, outside an
+// exchange (the driver sends four when it opens and after a failed read),
+// and the controller's DLE ACK or DLE NAK answering it. The last four fields
+// tell those apart, so that a healthy line's resets do not read as faults.
+//
+// The record only ever grows at its end; hosts built against the first 17
+// fields keep working with PkGetLinkCounters, which writes no more than those.
 typedef struct PkLinkCounters {
     uint64_t framesSent, framesReceived; /* DLE STX ... frames; received: good or not */
     uint64_t bytesSent, bytesReceived;
@@ -64,10 +71,20 @@ typedef struct PkLinkCounters {
     uint64_t bytesDropped;               /* received bytes lost to a full queue */
     uint64_t linesLost;                  /* devices vanished, connections dropped */
     uint64_t reconnects;                 /* lines opened again after a loss */
+    uint64_t lineResets;                 /* the host's own DLE ENQs; within enqsSent */
+    uint64_t resetAcks, resetNaks;       /* answers to them; within acksReceived, naksReceived */
+    uint64_t framesRefused;              /* DLE NAKs answering a frame sent (or a DLE ENQ
+                                            asking after it); within naksReceived */
 } PkLinkCounters;
 
-// Copies the counters into *out. A line is away while linesLost is greater
-// than reconnects.
+// Copies the first `size` bytes of the counters into *out, whole fields only:
+// pass sizeof(PkLinkCounters). A host built against a shorter record gets
+// the fields it knows, and nothing is written past them. A line is away while
+// linesLost is greater than reconnects.
+void PkGetLinkCountersEx(PkLinkCounters* out, uint32_t size);
+
+// The first 17 fields (framesSent to reconnects) only, as every host built
+// before the line-reset counters expects; the later fields are left as they are.
 void PkGetLinkCounters(PkLinkCounters* out);
 
 // The meaning of a Portkit code (mira/portkit_codes.h), or null for others.

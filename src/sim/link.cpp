@@ -42,6 +42,17 @@ void EncodeFrame(const uint8_t* message, size_t count, bool crc, std::vector<uin
     }
 }
 
+uint64_t LinePacer::Next(uint64_t nowUs) {
+    if (baud_ == 0) return nowUs;
+    if (runBytes_ == 0 || freeUs_ < nowUs) {  // the line was idle: a new run starts now
+        runStartUs_ = nowUs;
+        runBytes_ = 0;
+    }
+    ++runBytes_;
+    freeUs_ = runStartUs_ + (runBytes_ * bits_ * 1000000u + baud_ - 1) / baud_;
+    return freeUs_;
+}
+
 FrameReceiver::Event FrameReceiver::Feed(uint8_t b) {
     switch (state_) {
         case State::Idle:

@@ -21,6 +21,22 @@ uint16_t Crc16(const uint8_t* message, size_t count);
 // DLE STX, the message with every DLE doubled, DLE ETX, then the check.
 void EncodeFrame(const uint8_t* message, size_t count, bool crc, std::vector<uint8_t>* frame);
 
+// When each byte put on a paced line has left it. Byte n of a run that found
+// the line free at t is done at t + n * bits / baud seconds, rounded up to the
+// next microsecond from the run's start, so that no rounding adds up over a
+// frame however long it is (a byte at 115200 8N1 takes 86.8 us, not 86).
+class LinePacer {
+public:
+    // A baud rate of 0 paces nothing: every byte is done when it is handed over.
+    LinePacer(uint32_t baud, uint32_t bitsPerByte) : baud_(baud), bits_(bitsPerByte) {}
+    // The time, in us, at which a byte handed over at nowUs has left the line.
+    uint64_t Next(uint64_t nowUs);
+
+private:
+    uint32_t baud_, bits_;
+    uint64_t runStartUs_ = 0, runBytes_ = 0, freeUs_ = 0;
+};
+
 // Largest message the receiver holds; a longer frame is refused.
 constexpr size_t kMaxMessage = 600;
 

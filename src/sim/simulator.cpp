@@ -72,16 +72,7 @@ struct Simulator::Impl {
     // Puts bytes on the line behind what is already there, paced when a
     // baud rate is set.
     void Commit(const uint8_t* bytes, size_t count, uint64_t now) {
-        for (size_t i = 0; i < count; ++i) {
-            uint64_t due = now;
-            if (options.baud != 0) {
-                const uint64_t byteUs = 1000000ull * (options.bitsPerByte ? options.bitsPerByte : 10) / options.baud;
-                if (lineFreeUs < now) lineFreeUs = now;
-                lineFreeUs += byteUs;
-                due = lineFreeUs;
-            }
-            line.push_back({bytes[i], due});
-        }
+        for (size_t i = 0; i < count; ++i) line.push_back({bytes[i], pacer.Next(now)});
     }
 
     void SendControl(uint8_t symbol, uint64_t now) {
@@ -295,7 +286,7 @@ struct Simulator::Impl {
     FrameReceiver rx;
     mutable std::mutex mutex;
     std::deque<OutByte> line;
-    uint64_t lineFreeUs = 0;
+    LinePacer pacer{options.baud, options.bitsPerByte != 0 ? options.bitsPerByte : 10};
     uint8_t lastResponse = kNak;
     std::deque<Pending> queue;
     Pending active;
@@ -342,6 +333,17 @@ size_t Simulator::ToMaster(uint8_t* out, size_t capacity) {
         impl_->line.pop_front();
     }
     return n;
+}
+
+uint64_t Simulator::NextEventUs() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    uint64_t next = 0;
+    const auto take = [&next](uint64_t at) { next = next == 0 ? at : std::min(next, at); };
+    if (!impl_->line.empty()) take(impl_->line.front().dueUs);
+    if (!impl_->inFlight && !impl_->queue.empty()) take(impl_->queue.front().dueUs);
+    if (impl_->inFlight) take(impl_->ackDeadlineUs);
+    if (impl_->periodUs != 0) take(impl_->nextPeriodicUs);
+    return next;
 }
 
 void Simulator::SendUnsolicited(const std::vector<uint8_t>& message) {

@@ -120,6 +120,13 @@ public:
     // returns how many; 0 when none are due yet.
     size_t ToMaster(uint8_t* out, size_t capacity);
 
+    // When the controller next has something to do on its own, on its clock
+    // (Options::clockUs): a paced byte for the master falls due, a reply or
+    // message waiting its turn starts, a periodic write or a DLE ENQ after a
+    // missing DLE ACK is due. 0 when nothing waits. A far end that wakes then
+    // hands the bytes over on time instead of at its next look.
+    uint64_t NextEventUs() const;
+
     // Queues an unsolicited message (a complete PCCC command: DST, SRC, CMD,
     // STS, TNS, data) framed and sent as the controller would.
     void SendUnsolicited(const std::vector<uint8_t>& message);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -241,6 +242,36 @@ TEST(MiraAsAUser, BadLinesGetAMessageAndAnExitCodeAndNothingHangs) {
         EXPECT_LT(Clock::now() - start, milliseconds(bounds::kLoadFactor * bounds::kFourResetsMs + 1000));
         EXPECT_NE(Joined(lines).find("vanished"), std::string::npos) << Joined(lines);
     }
+}
+
+// The controller's DLE NAKs answer both our frames and the line resets around them (the open's, the
+// failed read's); only the first are refused frames. A healthy line's resets are no fault either.
+TEST(MiraAsAUser, OnlyRefusedFramesCountAsRefusals) {
+    SimPeer peer(kCrc);
+    char trace[] = "/tmp/mira-trace-XXXXXX";
+    ASSERT_EQ(::close(::mkstemp(trace)), 0);
+    std::vector<std::string> lines;
+    // With ten retransmissions, each after an ACK time-out (250 ms), the reply time-out (1 s) ends the
+    // exchange first, with the explanation that counts the refusals.
+    EXPECT_EQ(RunMira("read --port " + peer.port() + " --bcc --nak-retries 10 --trace " + trace + " N7:0 W0", &lines),
+              4);
+    // The last exchange runs from the first sending of its frame; each refusal there sends it again.
+    std::vector<std::string> traced;
+    std::istringstream text(FileText(trace));
+    for (std::string line; std::getline(text, line);) traced.push_back(line.substr(line.find(' ') + 1));
+    ::unlink(trace);
+    const auto last = std::find_if(traced.rbegin(), traced.rend(), [](auto& l) { return l.rfind("Tx:10 02", 0) == 0; });
+    ASSERT_NE(last, traced.rend());
+    const auto first = std::find(traced.begin(), traced.end(), *last);
+    const auto resent = std::count(first, traced.end(), "Portkit: DLE NAK; the frame again");
+    ASSERT_GT(resent, 0);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("refused " + std::to_string(resent) + " frame(s)"), std::string::npos) << lines.back();
+
+    ASSERT_EQ(RunMira("poll --port " + peer.port() + " --count 1 N7:0 W0", &lines), 0);
+    ASSERT_FALSE(lines.empty());
+    for (const char* field : {" naksReceived 0,", " enqsSent 0,", " framesRefused 0,", " lineResets 4,"})
+        EXPECT_NE(lines.back().find(field), std::string::npos) << field << " in " << lines.back();
 }
 
 TEST(MiraAsAUser, PollPrintsItsStatisticsAtTheEndAndOnCtrlC) {

@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, EveryClass, ::testing::ValuesIn(kLines),
 
 PkLinkCounters Counters() {
     PkLinkCounters c{};
-    PkGetLinkCounters(&c);
+    PkGetLinkCountersEx(&c, sizeof c);
     return c;
 }
 
@@ -267,21 +267,26 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
         bool inject;
         sim::Fault fault;
         int32_t error;
-        uint64_t resent, badChecks, enqs;  // what the counters gain
+        // What the counters gain: the exchange's DLE ENQs and refused frames, and the failed read's
+        // line resets apart from them.
+        uint64_t resent, refused, badChecks, enqs, resets;
     } rows[] = {
-        {"good", false, {}, 0, 0, 0, 0},
-        {"corrupted reply", true, {.kind = FaultKind::CorruptCheck}, MIRA_PK_ERR_TIMEOUT, 0, 1, 4},
-        {"after the corrupted reply", false, {}, 0, 0, 0, 0},
-        {"one NAK: the frame again", true, {.kind = FaultKind::Nak}, 0, 1, 0, 0},
-        {"three NAKs, then the ACK", true, {.kind = FaultKind::Nak, .times = 3}, 0, 3, 0, 0},
-        {"NAK to every frame", true, {.kind = FaultKind::Nak, .times = 0}, MIRA_PK_ERR_REFUSED, 3, 0, 4},
-        {"after the NAKs", false, {}, 0, 0, 0, 0},
-        {"lost ACK: DLE ENQ, answered by ACK", true, {.kind = FaultKind::NoAck}, 0, 0, 0, 1},
-        {"silent controller", true, {.kind = FaultKind::NoReply}, MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
-        {"after the silence", false, {}, 0, 0, 0, 0},
-        {"reply past the time-out", true, late, MIRA_PK_ERR_TIMEOUT, 0, 0, 4},
-        {"after the late reply", false, {}, 0, 0, 0, 0},
-        {"and again", false, {}, 0, 0, 0, 0},
+        {"good", false, {}, 0, 0, 0, 0, 0, 0},
+        {"corrupted reply", true, {.kind = FaultKind::CorruptCheck}, MIRA_PK_ERR_TIMEOUT, 0, 0, 1, 0, 4},
+        {"after the corrupted reply", false, {}, 0, 0, 0, 0, 0, 0},
+        {"one NAK: the frame again", true, {.kind = FaultKind::Nak}, 0, 1, 1, 0, 0, 0},
+        {"three NAKs, then the ACK", true, {.kind = FaultKind::Nak, .times = 3}, 0, 3, 3, 0, 0, 0},
+        {"NAK to every frame", true, {.kind = FaultKind::Nak, .times = 0}, MIRA_PK_ERR_REFUSED, 3, 4, 0, 0, 4},
+        {"after the NAKs", false, {}, 0, 0, 0, 0, 0, 0},
+        {"lost ACK: DLE ENQ, answered by ACK", true, {.kind = FaultKind::NoAck}, 0, 0, 0, 0, 1, 0},
+        {"silent controller", true, {.kind = FaultKind::NoReply}, MIRA_PK_ERR_TIMEOUT, 0, 0, 0, 0, 4},
+        {"after the silence", false, {}, 0, 0, 0, 0, 0, 0},
+        {"reply past the time-out", true, late, MIRA_PK_ERR_TIMEOUT, 0, 0, 0, 0, 4},
+        {"after the late reply", false, {}, 0, 0, 0, 0, 0, 0},
+        {"and again", false, {}, 0, 0, 0, 0, 0, 0},
+    };
+    const auto gain = [](const PkLinkCounters& before, const PkLinkCounters& after, uint64_t PkLinkCounters::*field) {
+        return after.*field - before.*field;
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -297,14 +302,22 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
         }
         // A lost ACK's DLE ENQ goes out an ACK time-out after the frame; each of four line resets sends one.
         const auto settle = Clock::now() + std::chrono::milliseconds(kLoadFactor * (kAckMs + 100));
-        while (Counters().enqsSent - before.enqsSent < row.enqs && Clock::now() < settle)
+        while (gain(before, Counters(), &PkLinkCounters::enqsSent) < row.enqs + row.resets && Clock::now() < settle)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const PkLinkCounters after = Counters();
-        EXPECT_EQ(after.retransmissions - before.retransmissions, row.resent);
-        EXPECT_EQ(after.badChecks - before.badChecks, row.badChecks);
+        EXPECT_EQ(gain(before, after, &PkLinkCounters::retransmissions), row.resent);
+        EXPECT_EQ(gain(before, after, &PkLinkCounters::framesRefused), row.refused);
+        EXPECT_EQ(gain(before, after, &PkLinkCounters::badChecks), row.badChecks);
         // Four NAKs may all be back before the start reads the error word: no finish runs the resets.
-        const bool startSawRefusal = row.error == MIRA_PK_ERR_REFUSED && after.enqsSent == before.enqsSent;
-        EXPECT_EQ(after.enqsSent - before.enqsSent, startSawRefusal ? 0 : row.enqs);
+        const bool startSawRefusal = row.error == MIRA_PK_ERR_REFUSED && after.lineResets == before.lineResets;
+        const uint64_t resets = gain(before, after, &PkLinkCounters::lineResets);
+        EXPECT_EQ(resets, startSawRefusal ? 0 : row.resets);
+        EXPECT_EQ(gain(before, after, &PkLinkCounters::enqsSent), row.enqs + resets);
+        // Each reset is answered within its 300 ms, and no answer is taken for a frame's.
+        EXPECT_EQ(gain(before, after, &PkLinkCounters::resetAcks) + gain(before, after, &PkLinkCounters::resetNaks),
+                  resets);
+        EXPECT_EQ(gain(before, after, &PkLinkCounters::naksReceived),
+                  row.refused + gain(before, after, &PkLinkCounters::resetNaks));
         peer.sim().ClearFaults();
     }
 }

@@ -7,7 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -145,6 +147,51 @@ TEST(PortkitLink, ReopenBackOff) {
         EXPECT_FALSE(backoff.Due(now + delay - 1)) << delay;
         EXPECT_TRUE(backoff.Due(now += delay)) << delay;
         backoff.Failed(now);
+    }
+}
+
+// Whom a DLE ACK or DLE NAK answers: the frame waiting for it, else the host's unanswered line resets,
+// one answer each; a frame sent after a reset takes every later answer as its own.
+TEST(PortkitLink, AnswersToFramesAndToLineResets) {
+    using mira::portkit::Transmitter;
+    using A = Transmitter::Answers;
+    const uint8_t frame[] = {0x10, 0x02, 0x01, 0x10, 0x03, 0xFF};
+    const struct { const char* name; int resets; bool frameAfter; std::vector<A> answers; } rows[] = {
+        {"a frame: each answer until the ACK", 0, true, {A::Frame, A::Frame}},
+        {"four resets: four answers, then nothing", 4, false, {A::LineReset, A::LineReset, A::LineReset,
+                                                               A::LineReset, A::Nothing}},
+        {"a frame after two resets", 2, true, {A::Frame}},
+        {"nothing sent", 0, false, {A::Nothing}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Transmitter tx;
+        for (int i = 0; i < row.resets; ++i) tx.ResetSent();
+        if (row.frameAfter) tx.Sent(frame, sizeof frame, true, 0, 1);
+        for (const A expected : row.answers) {
+            EXPECT_EQ(tx.Answer(), expected);
+            if (expected == A::Frame) (void)tx.OnNak(0);  // a NAK: the frame again, still waiting
+        }
+    }
+}
+
+// A host built against the first 17 fields gets those and nothing past them; whole fields only.
+TEST(PortkitLink, CountersCopyNoMoreThanTheHostsRecord) {
+    constexpr size_t kFirst = 17, kAll = sizeof(PkLinkCounters) / sizeof(uint64_t);
+    const struct { const char* name; bool old; uint32_t size; size_t written; } rows[] = {
+        {"the first call", true, 0, kFirst},
+        {"the whole record", false, sizeof(PkLinkCounters), kAll},
+        {"the first record's size", false, kFirst * 8, kFirst},
+        {"half a field more", false, kFirst * 8 + 4, kFirst},
+        {"nothing", false, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        uint64_t record[kAll + 1];
+        std::fill(std::begin(record), std::end(record), ~0ull);  // no counter comes near it
+        auto* counters = reinterpret_cast<PkLinkCounters*>(record);
+        row.old ? PkGetLinkCounters(counters) : PkGetLinkCountersEx(counters, row.size);
+        for (size_t i = 0; i <= kAll; ++i) EXPECT_EQ(record[i] != ~0ull, i < row.written) << "field " << i;
     }
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <utility>
 
 #include "sim_test_util.h"
 
@@ -72,42 +74,78 @@ TEST(SimFaults, RepeatAndEveryNth) {
     }
 }
 
-// Random bytes and spoilt good frames: the controller must neither crash nor touch a file no good write names.
+// What the line does to the controller's bytes, round by round: a spoilt message framed well (a good
+// frame: its command may run), random bytes, or a good write hit by noise after it was framed (one
+// byte of it changed: its check no longer holds). The controller must never crash, and its tables may
+// change only in a round whose good frame it executed: line noise never writes.
 TEST(SimFaults, RandomLineBytesNeverHurt) {
+    enum Kind { kSpoiltMessage, kRandomBytes, kHitWrite };
     for (Family family : {Family::Slc500, Family::Plc5, Family::Plc2}) {
         for (bool crc : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "family " << int(family) << (crc ? " CRC" : " BCC"));
             StepClock clock;
             Options o = Opts(clock, crc);
             o.family = family;
             o.anyStation = true;
             o.duplicateDetection = false;
+            if (family != Family::Plc2) o.extraFiles.push_back({"N", 9, 64});  // the PLC-2 writes' file
             Simulator sim(o);
             std::mt19937 rng(1234);
+            // A PLC-2 style write of two bytes at byte address 0 (N9:0), which every family takes.
+            const Bytes write = {0x01, 0x00, 0x08, 0x00, 0x20, 0x00, 0x00, 0x00, 0x05, 0x00};
             const Bytes seeds[] = {
                 kRead,
+                write,
                 {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0x68, 0, 0, 1, 0, 0, '$', 'N', '7', ':', '1', 0, 1, 0},
                 {0x01, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00, 0x10},
                 {0x01, 0x00, 0x0F, 0x00, 0x10, 0x00, 0xAA, 0x04, 0x07, 0x89, 0xFF, 0xE6, 0x03, 0x00, 1, 2, 3, 4},
             };
+            int written = 0;
+            std::string tables = sim.Dump();
             for (int round = 0; round < 3000; ++round) {
+                const Kind kind = static_cast<Kind>(round % 3);
                 Bytes b;
-                if (round % 2 == 0) {
+                if (kind == kSpoiltMessage) {
                     Bytes m = seeds[rng() % std::size(seeds)];
                     // Spoil a few bytes of the message, then frame it well.
                     for (int k = 0; k < 3; ++k) m[rng() % m.size()] = static_cast<uint8_t>(rng());
                     if (rng() % 4 == 0) m.resize(rng() % m.size());
                     b = Frame(m, crc);
-                } else {
+                } else if (kind == kRandomBytes) {
                     const size_t n = rng() % 40;
                     for (size_t k = 0; k < n; ++k)
                         b.push_back(rng() % 3 == 0 ? 0x10 : static_cast<uint8_t>(rng()));
+                } else {
+                    Bytes m = write;
+                    m[8] = static_cast<uint8_t>(rng() | 1);  // never the value N9:0 holds already
+                    b = Frame(m, crc);
+                    // One bit of a message byte flips, neither byte being DLE: the frame keeps its shape and
+                    // fails its check.
+                    size_t at = 0;
+                    uint8_t hit = 0x10;
+                    while (hit == 0x10) {
+                        at = 2 + rng() % m.size();
+                        hit = b[at] == 0x10 ? 0x10 : static_cast<uint8_t>(b[at] ^ (1u << (rng() % 8)));
+                    }
+                    b[at] = hit;
                 }
+                const Stats seen = sim.GetStats();
                 sim.FromMaster(b.data(), b.size());
                 Drain(sim);
                 if (round % 7 == 0) sim.FromMaster(kAckSeq.data(), kAckSeq.size());
                 clock.AdvanceMs(rng() % 150);
+                const Stats now = sim.GetStats();
+                const bool executed = now.commands > seen.commands;
+                EXPECT_FALSE(kind == kHitWrite && executed) << "round " << round << ": a frame with a bad check ran";
+                std::string after = sim.Dump();
+                if (after == tables) continue;
+                ++written;
+                EXPECT_TRUE(executed && kind != kHitWrite)
+                    << "round " << round << ": the tables changed from\n" << tables << "to\n" << after;
+                tables = std::move(after);
             }
-            EXPECT_GT(sim.GetStats().framesReceived, 0u);
+            EXPECT_GT(written, 0) << "no spoilt write ever ran: the check above tested nothing";
+            EXPECT_GE(sim.GetStats().badChecks, 1000u);
         }
     }
 }

@@ -150,16 +150,33 @@ TEST(SimLink, PeriodicWriteRenewsTheTns) {
     EXPECT_FALSE(p2.SetPeriodicWrite(0x00, "U:32767", 0, {1, 2}, 50)) << "beyond 16-bit byte addresses";
 }
 
-// The benchmarks' line speed: at 9600 baud, 10 bits a byte, one byte every 1041 us.
-TEST(SimLink, Pacing) {
-    StepClock clock;
-    Options o = Opts(clock);
-    o.baud = 9600;
-    Simulator paced(o);
-    paced.FromMaster(Frame(kReadN7).data(), Frame(kReadN7).size());
-    EXPECT_EQ(Drain(paced), Bytes{});
-    clock.AdvanceMs(3);  // two bytes' time: DLE ACK
-    EXPECT_EQ(Drain(paced), kAckSeq);
+// The benchmarks' line speeds: byte n of what answers a command leaves n * 10 bits / baud after it
+// came in, to the microsecond however long the run (at 115200 baud 86.8 us a byte, not 86), and the
+// simulator tells when the next one is due.
+TEST(SimLink, PacingIsExactOverAWholeFrame) {
+    StepClock unpacedClock;
+    Simulator unpaced(Opts(unpacedClock));
+    const size_t total = Send(unpaced, Frame(kReadN7)).size();  // DLE ACK and the reply
+    for (const uint32_t baud : {9600u, 19200u, 115200u}) {
+        SCOPED_TRACE(baud);
+        StepClock clock;
+        Options o = Opts(clock);
+        o.baud = baud;
+        Simulator paced(o);
+        const uint64_t start = *clock.us;
+        paced.FromMaster(Frame(kReadN7).data(), Frame(kReadN7).size());
+        size_t out = 0;
+        for (const size_t n : {size_t{1}, size_t{2}, total}) {
+            const uint64_t doneUs = (n * 10 * 1000000 + baud - 1) / baud;
+            *clock.us = start + doneUs - 1;
+            out += Drain(paced).size();
+            EXPECT_EQ(out, n - 1) << "byte " << n << " before " << doneUs << " us";
+            EXPECT_EQ(paced.NextEventUs(), start + doneUs) << "a far end waking for byte " << n;
+            *clock.us = start + doneUs;
+            out += Drain(paced).size();
+            EXPECT_EQ(out, n) << "byte " << n << " at " << doneUs << " us";
+        }
+    }
 }
 
 }  // namespace

@@ -10,9 +10,18 @@ work=$(mktemp -d)
 trap 'kill $(cat "$work"/pid 2>/dev/null) 2>/dev/null || true; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; cat "$work"/out 2>/dev/null; exit 1; }
-# One mira.exe run: the wine start (seconds on a busy box) and at most a few
-# 1 s reply time-outs; 60 s is far beyond both. stdout has CR LF line ends.
-exe() { timeout 60 wine "$WINDOWS_BIN/mira.exe" "$@" 2>&1 | tr -d '\r' >"$work"/out || true; cat "$work"/out; }
+# One mira.exe run that must end with exit status $1 (0 success, 3 no
+# response, 4 communication error, as on Linux): the wine start (seconds on a
+# busy box) and at most a few 1 s reply time-outs; 60 s is far beyond both
+# (124: the time ran out). stdout has CR LF line ends.
+exe() {
+    want=$1; shift
+    status=0
+    timeout 60 wine "$WINDOWS_BIN/mira.exe" "$@" >"$work"/raw 2>&1 || status=$?
+    tr -d '\r' <"$work"/raw >"$work"/out
+    cat "$work"/out
+    [ "$status" = "$want" ] || fail "mira.exe $*: exit status $status, not $want"
+}
 expect() { grep -Eq "$1" "$work"/out || fail "expected /$1/"; }
 # Starts a Linux peer in the background and waits (10 s at most) for the
 # line of its banner that matches $1.
@@ -49,34 +58,37 @@ exports)
     if echo "$imports" | grep -Evq '<none>$'; then fail "imported by name: $imports"; fi
     echo "21 exports by name; $(echo "$imports" | wc -l) Portkit imports, by ordinal only" ;;
 read)
-    exe read N7:0 W0 W1 W2
+    exe 0 read N7:0 W0 W1 W2
     expect '^W0 +100 +192 ' && expect '^W1 +200 +192 ' && expect '^W2 +-300 +192 ' ;;
 tcp)
     port=$((20000 + $$ % 20000))
     peer 'TCP port' "$MIRA" sim --listen "$port"
-    exe write --port "socket://127.0.0.1:$port" N7:0 W3=1234 W4=-5
-    exe read --port "socket://127.0.0.1:$port" N7:0 W3 W4
+    exe 0 write --port "socket://127.0.0.1:$port" N7:0 W3=1234 W4=-5
+    exe 0 read --port "socket://127.0.0.1:$port" N7:0 W3 W4
     expect '^W3 +1234 +192 ' && expect '^W4 +-5 +192 ' ;;
 com_bcc|com_crc)
     check=--${1#com_} n=5 && [ "$1" = com_bcc ] || n=8  # each its own port: the cases run side by side
     peer /dev/pts/ "$MIRA" sim --pty "$check"
-    com $n && exe write --port COM$n "$check" N7:0 W1=77
-    exe read --port COM$n "$check" N7:0 W1
+    com $n && exe 0 write --port COM$n "$check" N7:0 W1=77
+    exe 0 read --port COM$n "$check" N7:0 W1
     expect '^W1 +77 +192 ' ;;
 unsolicited)
     peer /dev/pts/ "$MIRA" sim --pty --bcc --unsolicited 1s N7:5 W0=11 W1=22
-    com 6 && exe listen --port COM6 --bcc --count 1 W0 W1
+    com 6 && exe 0 listen --port COM6 --bcc --count 1 W0 W1
     expect '^unsolicited integer/0:7:5 from station 1' && expect ' W0 +11 +192 ' && expect ' W1 +22 +192 ' ;;
 bad_input)
-    exe read --port COM42 N7:0 W0 && expect 'COM42.*does not exist'
-    exe read --port socket://127.0.0.1:1 N7:0 W0 && expect 'refused'
+    exe 4 read --port COM42 N7:0 W0 && expect 'COM42.*does not exist'
+    exe 4 read --port socket://127.0.0.1:1 N7:0 W0 && expect 'refused'
     # The controller's terminal closes in the middle of a poll.
     peer /dev/pts/ "$MIRA" sim --pty --bcc
     com 7
     # The trace file is written line by line: the first reply shows there.
-    (exe poll --port COM7 --bcc --every 100ms --count 40 --trace "$work/trace" N7:0 W0 >/dev/null) &
+    # A poll that read well before the line went away ends with status 0.
+    (exe 0 poll --port COM7 --bcc --every 100ms --count 40 --trace "$work/trace" N7:0 W0 >/dev/null) &
+    poll=$!
     for _ in $(seq 300); do grep -q 'Rx:10 02' "$work"/trace 2>/dev/null && break; sleep 0.1; done
-    kill "$(cat "$work"/pid)" && wait
+    kill "$(cat "$work"/pid)"
+    wait "$poll" || fail "the poll failed"
     expect 'error 4099' ;;
 *)
     fail "no case $1" ;;

@@ -17,6 +17,13 @@ int RunSim(const Options&, const std::atomic<bool>&) {
     return kExitComm;
 }
 
+// The gateway needs a process that owns the line for good, with threads,
+// sockets and the TOML reader; mira.exe is the command-line host only.
+int RunServe(const Options&) {
+    std::fprintf(stderr, "mira serve: this build has no gateway; mira serve runs in the Linux mira\n");
+    return kExitUsage;
+}
+
 int RunPorts(const Options&) {
     int found = 0;
     for (int n = 1; n <= 255; ++n) {

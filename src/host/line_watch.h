@@ -1,16 +1,16 @@
-// What the line showed during one exchange, read from the trace lines that
-// Portkit hands mira: the controller's DLE NAKs and the status bytes of the
-// last reply frame. A failure is then explained by its cause (a status, a
+// What the line showed during one exchange: the frames the controller
+// refused with DLE NAK (Portkit's counters), and the status bytes of the last
+// reply frame (the trace lines that Portkit hands mira). A failure is then explained by its cause (a status, a
 // frame-check mismatch, silence) rather than by the driver's code alone.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-namespace mira::cli {
+namespace mira::host {
 
 struct LineObservation {
-    uint32_t naks = 0;    // DLE NAK received
+    uint32_t naks = 0;    // DLE NAKs that refused a frame of ours
     bool reply = false;   // a reply frame (CMD with 0x40) was received
     uint8_t sts = 0;      // its STS
     uint8_t extSts = 0;   // the byte after its TNS (EXT STS with STS 0xF0)
@@ -22,7 +22,7 @@ struct LineObservation {
 // Takes one trace line (time stamp, then the text) into *seen.
 void ObserveTraceLine(const char* line, LineObservation* seen);
 
-// Routes Portkit's trace lines through mira: every line still goes to path
+// Routes Portkit's trace lines through the host: every line still goes to path
 // ("-" stderr, "" nowhere), and is observed. False when path cannot be opened.
 bool WatchLine(const std::string& path);
 void StopWatching();
@@ -31,4 +31,4 @@ void StopWatching();
 void BeginExchange();
 LineObservation Observed();
 
-}  // namespace mira::cli
+}  // namespace mira::host

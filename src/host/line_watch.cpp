@@ -1,4 +1,4 @@
-#include "cli/line_watch.h"
+#include "host/line_watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 
 #include "portkit/portkit_host.h"
 
-namespace mira::cli {
+namespace mira::host {
 
 void ObserveTraceLine(const char* line, LineObservation* seen) {
     // The driver's word for a reply that carried less than was asked for.
@@ -32,7 +32,6 @@ void ObserveTraceLine(const char* line, LineObservation* seen) {
         bytes[n++] = static_cast<uint8_t>(b);
         p = end;
     }
-    if (n == 2 && bytes[0] == 0x10 && bytes[1] == 0x15) ++seen->naks;
     // DLE STX DST SRC CMD STS TNS TNS [EXT STS]: a reply carries CMD | 0x40.
     if (n >= 8 && bytes[0] == 0x10 && bytes[1] == 0x02 && (bytes[4] & 0x40) != 0) {
         seen->reply = true;
@@ -45,7 +44,16 @@ namespace {
 
 std::mutex g_mutex;
 LineObservation g_seen;
-uint64_t g_bytesAtStart = 0;
+uint64_t g_bytesAtStart = 0, g_refusedAtStart = 0;
+
+// Portkit tells the DLE NAKs that refused our frames from the answers to line
+// resets, which say nothing about a frame (a controller with nothing to
+// repeat answers DLE ENQ with DLE NAK).
+uint64_t FramesRefused() {
+    PkLinkCounters c{};
+    PkGetLinkCountersEx(&c, sizeof c);
+    return c.framesRefused;
+}
 FILE* g_sink = nullptr;
 
 void OnTrace(void*, const char* line) {
@@ -85,13 +93,15 @@ void BeginExchange() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_seen = LineObservation{};
     g_bytesAtStart = PkReceivedBytes();
+    g_refusedAtStart = FramesRefused();
 }
 
 LineObservation Observed() {
     std::lock_guard<std::mutex> lock(g_mutex);
     LineObservation seen = g_seen;
     seen.bytes = PkReceivedBytes() - g_bytesAtStart;
+    seen.naks = static_cast<uint32_t>(FramesRefused() - g_refusedAtStart);
     return seen;
 }
 
-}  // namespace mira::cli
+}  // namespace mira::host

@@ -1,0 +1,189 @@
+// The driver's verdict on the addresses of the tags, taken from its own
+// checks (the canonical forms of UDrvValidAddressEx, UDrvValidHeader and
+// UDrvValidAddress, the split of UDrvGetHeaderAddress, the type of
+// UDrvGetType), never from a grammar of our own.
+#include <algorithm>
+#include <cctype>
+#include <functional>
+
+#include "host/text.h"
+#include "host/values.h"
+#include "mira/mira.h"
+#include "serve/config.h"
+
+namespace mira::serve {
+namespace {
+
+// A string tag without a length reads the controller's whole string.
+constexpr int32_t kWholeString = 82;
+
+std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
+    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
+    const std::u16string w = host::ToWide(text);
+    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
+              buffer);
+    check(buffer);
+    return host::ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
+}
+
+// The characters that tell an address apart: upper case, no blanks, '/' and
+// '.' alike (0/ACC is 0.ACC), numbers without leading zeros (N7:05 is N7:5).
+std::string Telling(const std::string& text) {
+    std::string out;
+    bool inNumber = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+        if (c == ' ' || c == '\t') continue;
+        const bool digit = c >= '0' && c <= '9';
+        if (digit && !inNumber && c == '0' && i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])))
+            continue;  // a leading zero
+        inNumber = digit;
+        out += c == '/' ? '.' : c;
+    }
+    return out;
+}
+
+// Whether the canonical form keeps every character the user typed (it may
+// add some: the W of N7:W5). One it drops is a likely typo: N7:W5x is read
+// as N7:W5.
+bool KeepsTyped(const std::string& typed, const std::string& canonical) {
+    const std::string t = Telling(typed), c = Telling(canonical);
+    size_t at = 0;
+    for (char ch : t) {
+        at = c.find(ch, at);
+        if (at == std::string::npos) return false;
+        ++at;
+    }
+    return true;
+}
+
+// Whether the typed text gives the string's length that the canonical item
+// shows (ST9:0.10 does; ST9:0 gets the parser's default of 2).
+bool TypedLength(const std::string& typed, const std::string& canonicalItem) {
+    const size_t dot = canonicalItem.rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string suffix = Telling(canonicalItem.substr(dot));
+    const std::string t = Telling(typed);
+    return t.size() >= suffix.size() && t.compare(t.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string WithLength(const std::string& item, int32_t chars) {
+    return item.substr(0, item.rfind('.')) + "." + std::to_string(chars);
+}
+
+// Refuses a text the driver replaces by its default or rewrites dropping
+// what was typed; "" when it takes it.
+std::string Verdict(host::CheckedText kind, const std::string& typed, const std::string& canonical,
+                    const std::function<std::string(const std::string&)>& check) {
+    if (const std::string problem = host::AddressTextProblem(typed); !problem.empty()) return problem;
+    if (host::ReplacedByDefault(kind, typed, canonical, check))
+        return "names no valid address (the driver would read " + Quoted(canonical) + ")";
+    if (!KeepsTyped(typed, canonical))
+        return "likely a typo: the driver reads it as " + Quoted(canonical);
+    return "";
+}
+
+ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
+    ResolvedAddress r;
+    // Blanks around the address are no part of it; between two texts they
+    // part the header from the item.
+    const size_t from = typed.find_first_not_of(" \t");
+    if (from == std::string::npos) {
+        r.problem = "is empty";
+        return r;
+    }
+    const std::string address = typed.substr(from, typed.find_last_not_of(" \t") + 1 - from);
+    const std::u16string st = host::ToWide(station);
+    const size_t blank = address.find_first_of(" \t");
+    std::string typedItem;
+    if (blank == std::string::npos) {
+        auto check = [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); };
+        const std::string canonical = check(address);
+        r.problem = Verdict(host::CheckedText::Address, address, canonical, check);
+        if (!r.problem.empty()) return r;
+        char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {}, item[MIRA_CHECKED_TEXT_BUFFER] = {};
+        const std::u16string a = host::ToWide(canonical);
+        UDrvGetHeaderAddress(st.c_str(), a.c_str(), st.c_str(), a.c_str(), header, item);
+        r.header = host::ToUtf8(header, MIRA_CHECKED_TEXT_BUFFER);
+        r.item = host::ToUtf8(item, MIRA_CHECKED_TEXT_BUFFER);
+        typedItem = address;
+    } else {
+        const std::string headerText = address.substr(0, blank);
+        const size_t start = address.find_first_not_of(" \t", blank);
+        typedItem = address.substr(start);
+        if (typedItem.find_first_of(" \t") != std::string::npos) {
+            r.problem = "expected a whole address (N7:10) or a header and an item (N7:0 W10)";
+            return r;
+        }
+        auto checkHeader = [](const std::string& t) {
+            return Checked(t, [](char16_t* b) { UDrvValidHeader(b); });
+        };
+        r.header = checkHeader(headerText);
+        r.problem = Verdict(host::CheckedText::Header, headerText, r.header, checkHeader);
+        if (!r.problem.empty()) {
+            r.problem = "header " + Quoted(headerText) + ": " + r.problem;
+            return r;
+        }
+        const std::u16string h = host::ToWide(headerText);
+        auto checkItem = [&h](const std::string& t) {
+            return Checked(t, [&h](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
+        };
+        r.item = checkItem(typedItem);
+        r.problem = Verdict(host::CheckedText::Item, typedItem, r.item, checkItem);
+        if (!r.problem.empty()) {
+            r.problem = "item " + Quoted(typedItem) + ": " + r.problem;
+            return r;
+        }
+    }
+    r.driverType = UDrvGetType(host::ToWide(r.header).c_str(), host::ToWide(r.item).c_str());
+    if (r.driverType == 3) {
+        if (!TypedLength(typedItem, r.item)) r.item = WithLength(r.item, kWholeString);
+    }
+    const host::ValueRule rule = host::RuleFor(r.driverType, r.item);
+    constexpr TagKind kKinds[] = {TagKind::Word, TagKind::Bcd, TagKind::Bit, TagKind::Float, TagKind::String};
+    r.kind = kKinds[static_cast<int>(rule.kind)];
+    r.chars = r.kind == TagKind::String ? rule.chars : 0;
+    if (r.kind == TagKind::String && (r.chars < 1 || r.chars > kWholeString))
+        r.problem = "a string of 1 to " + std::to_string(kWholeString) + " characters";
+    return r;
+}
+
+// The checks and the types follow the model the driver was last given. A
+// settings block that Portkit refuses at once (speed 1) gives them to the
+// driver without opening a line.
+void ApplyModel(const LineConfig& line) {
+    DriverSettings s{};
+    s.baud = 1;
+    auto copy = [](auto& field, const std::string& text) {
+        const std::u16string w = host::ToWide(text);
+        const size_t n = std::min(w.size(), sizeof field / sizeof field[0] - 1);
+        std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), field);
+    };
+    copy(s.StationText, std::to_string(line.station));
+    copy(s.ModelText, ModelOf(line));
+    copy(s.ModeText, line.mode);
+    copy(s.portName, "sim");
+    s.ErrorCheckOption = line.crc ? 1 : 0;
+    char16_t version[8] = {};
+    int32_t error = 0;
+    if (UDrvOpen(0, &s, version, &error) == 1) UDrvClose();
+}
+
+}  // namespace
+
+std::string ModelOf(const LineConfig& line) {
+    if (!line.model.empty()) return line.model;
+    if (line.port.rfind("sim:plc5", 0) == 0) return "PLC5";
+    if (line.port.rfind("sim:plc2", 0) == 0) return "PLC2";
+    return "SLC500";
+}
+
+bool DriverKnowsModel(const std::string& model) { return UDrvValidString1(host::ToWide(model).c_str()) == 0; }
+
+AddressCheck DriverAddressCheck(const LineConfig& line) {
+    ApplyModel(line);
+    const std::string station = std::to_string(line.dst);
+    return [station](const std::string& address) { return Resolve(address, station); };
+}
+
+}  // namespace mira::serve

@@ -1,0 +1,13 @@
+// The faces of `mira serve`, in the order their samples appear in the
+// example: the one place that names them.
+#pragma once
+
+#include <vector>
+
+#include "serve/face.h"
+
+namespace mira::serve {
+
+std::vector<FaceSpec> AllFaces();
+
+}  // namespace mira::serve
