@@ -86,45 +86,40 @@ void Slc500() {
     Driver.ModelClass = kClassSlc500;
 }
 
-void BM_ParseHeaderItem(benchmark::State& state) {
+// One header and item per sheet row through `parse`; `counter` is the share
+// of rows it accepted.
+template <class Parse>
+void ParseRows(benchmark::State& state, const char* counter, Parse parse) {
     Slc500();
     const auto& rows = Sheet();
     size_t i = 0;
     int64_t good = 0;
     for (auto _ : state) {
-        const Row& r = rows[i];
         PlcAddress header{};
         ItemRequest item{};
-        if (ParseHeader(&header, r.station.c_str(), r.header.c_str(), kClassSlc500).code == 0 &&
-            ParseItem(&header, &item, r.item.c_str()).code == 0)
-            ++good;
+        if (parse(rows[i], &header, &item)) ++good;
         benchmark::DoNotOptimize(item);
         if (++i == rows.size()) i = 0;
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["good_pct"] = 100.0 * static_cast<double>(good) / static_cast<double>(state.iterations());
+    state.counters[counter] = 100.0 * static_cast<double>(good) / static_cast<double>(state.iterations());
+}
+
+void BM_ParseHeaderItem(benchmark::State& state) {
+    ParseRows(state, "good_pct", [](const Row& r, PlcAddress* header, ItemRequest* item) {
+        return ParseHeader(header, r.station.c_str(), r.header.c_str(), kClassSlc500).code == 0 &&
+               ParseItem(header, item, r.item.c_str()).code == 0;
+    });
 }
 BENCHMARK(BM_ParseHeaderItem);
 
 // The same texts as the starts take them: the parse, then the rule that the
 // parse accounted for every character and the address fits a request.
 void BM_TakeHeaderItem(benchmark::State& state) {
-    Slc500();
-    const auto& rows = Sheet();
-    size_t i = 0;
-    int64_t taken = 0;
-    for (auto _ : state) {
-        const Row& r = rows[i];
-        PlcAddress header{};
-        ItemRequest item{};
-        if (TakeHeader(&header, r.station.c_str(), r.header.c_str()).code == 0 &&
-            TakeItem(&header, &item, r.item.c_str()).code == 0)
-            ++taken;
-        benchmark::DoNotOptimize(item);
-        if (++i == rows.size()) i = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["taken_pct"] = 100.0 * static_cast<double>(taken) / static_cast<double>(state.iterations());
+    ParseRows(state, "taken_pct", [](const Row& r, PlcAddress* header, ItemRequest* item) {
+        return TakeHeader(header, r.station.c_str(), r.header.c_str()).code == 0 &&
+               TakeItem(header, item, r.item.c_str()).code == 0;
+    });
 }
 BENCHMARK(BM_TakeHeaderItem);
 
