@@ -110,6 +110,8 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
         return v;
     }
     *name = v->value.get<std::string>();
+    // Appended piece by piece: gcc 12 at -O3 misreads a literal joined in
+    // front of a string as an overlapping copy (-Wrestrict).
     std::string context = table;
     context += ' ';
     context += Quoted(*name);
