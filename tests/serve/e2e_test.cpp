@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "free_port.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -143,16 +145,6 @@ struct File {
     std::string Read() const { return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}}; }
     std::string path;
 };
-
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 bool WaitFor(const std::function<bool()>& done, milliseconds bound = kBound) {
     const auto end = Clock::now() + bound;
@@ -320,7 +312,8 @@ TEST(Serve, ALostLineGoesToQualityZeroAndComesBack) {
     sim = std::make_unique<Child>(std::vector<std::string>{"sim", "--listen", tcp, "--seed", seed.path});
     ASSERT_TRUE(sim->Expect("on TCP port"));
     ASSERT_TRUE(WaitFor([&] { return g.Tag("level").value("quality", 0) == 192; })) << g.Tag("level");
-    EXPECT_EQ(g.Get("/api/status")["line"]["state"], "up");
+    // The line's state is noted when the scan that read the tag ends.
+    EXPECT_TRUE(WaitFor([&] { return g.Get("/api/status")["line"]["state"] == "up"; }));
     EXPECT_TRUE(g.serve.Expect("the line is lost"));
     EXPECT_TRUE(g.serve.Expect("the line is back"));
     g.serve.Signal(SIGINT);
