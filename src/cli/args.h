@@ -8,6 +8,7 @@
 
 #include "host/codes.h"
 #include "host/line.h"
+#include "host/options.h"
 
 namespace mira::cli {
 
@@ -31,6 +32,9 @@ struct Options : host::LineSettings {
     std::vector<std::string> given;  // the options given, by long name: scan narrows its search to them
     bool example = false;     // serve: print the example configuration
     bool plan = false;        // serve: print the scan plan of CONFIG
+    bool verbose = false;     // serve: debug lines in the log
+    bool quiet = false;       // serve: warnings and errors only
+    std::string server;       // read, write, write-item: http://HOST:PORT of a running mira serve
 };
 
 // Exit codes, also documented in the README.
@@ -59,16 +63,14 @@ inline int ExitStatusOf(host::Cause cause) {
 bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error);
 
 // Checks and stores the value of one option, by its long name without the
-// dashes ("baud", "data-bits", "timeout"), as the command line does; false
-// with what the option takes in *error ("a baud rate"). `mira serve` reads
-// its [line] table through it.
+// dashes ("baud", "data-bits", "timeout", "every"), as the command line does;
+// false with what the option takes in *error ("a baud rate"). The line's own
+// options are host::ApplyLineOption's, which `mira serve` reads [line] with.
 bool ApplyOption(const std::string& name, const std::string& value, Options* out, std::string* error);
 
-// A duration: a number with an optional unit ms, s or min (no unit: ms).
-bool ParseDuration(const std::string& text, uint32_t* ms);
-
-// A decimal number within [min, max].
-bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
+// Durations and numbers as the line's options take them (host/options.h).
+using host::ParseDuration;
+using host::ParseUnsigned;
 
 // The usage text, for --help and after usage errors.
 const char* UsageText();

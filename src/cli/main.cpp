@@ -17,6 +17,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/server_client.h"
 #include "host/checks.h"
 #include "host/codes.h"
 #include "host/line.h"
@@ -93,6 +94,23 @@ void PrintLinkCounters(const PkLinkCounters& counters, bool json, FILE* out) {
 // The exit status of a command whose last exchange ended with this code.
 int ExitFor(int32_t code) { return ExitStatusOf(ExplainLast(code).cause); }
 
+// Whether the gateway served the request: otherwise why not is on stderr.
+bool Answered(const Served& served) {
+    if (served.reached && served.httpStatus == 200) return true;
+    std::fprintf(stderr, "mira: %s\n", served.message.c_str());
+    return false;
+}
+
+// The exit status of a request the gateway did not serve: it could not be
+// reached (4), refused the request as given (2: an unknown or read-only tag,
+// a value that does not fit), or its line failed the way a line of our own
+// fails.
+int ServedExit(const Served& served) {
+    if (!served.reached) return kExitComm;
+    if (served.cause != host::Cause::None) return ExitStatusOf(served.cause);
+    return served.httpStatus < 500 ? kExitUsage : kExitComm;
+}
+
 // A row per result, its item shown after prefix.
 std::vector<Row> RowsOf(const std::vector<ItemResult>& results, const std::string& prefix = "") {
     std::vector<Row> rows;
@@ -122,6 +140,12 @@ std::vector<std::string> ItemsOf(const Options& o) {
 // Against a real line the read begins with the line's first-transaction
 // read (host/line.h), whose answer is not shown.
 int RunRead(const Options& o) {
+    if (!o.server.empty()) {
+        const Served served = ServedRead(o, o.operands[0], ItemsOf(o));
+        if (!Answered(served)) return ServedExit(served);
+        PrintRows(RowsOf(served.results), o.json, stdout);
+        return ExitStatusOf(served.cause);
+    }
     Line line;
     if (const int rc = OpenLine(&line, o, false); rc != kExitOk) return rc;
     std::vector<ItemResult> results;
@@ -176,8 +200,8 @@ int RunPoll(const Options& o) {
 }
 
 void WrittenRows(const std::vector<std::string>& items, const std::vector<std::string>& texts,
-                 const std::vector<HostValueCore>& values, int32_t error, std::vector<Row>* rows) {
-    const std::string message = error != 0 ? ExplainLast(error).message : "";
+                 const std::vector<HostValueCore>& values, int32_t error, const std::string& message,
+                 std::vector<Row>* rows) {
     for (size_t k = 0; k < items.size(); ++k) {
         Row row;
         row.item = items[k];
@@ -214,12 +238,22 @@ int RunWrite(const Options& o, bool single) {
             return kExitUsage;
         }
     }
+    std::vector<Row> rows;
+    if (!o.server.empty()) {
+        const Served served = ServedWrite(o, header, items, texts, single);
+        // A write the gateway's line failed shows as a write of our own
+        // would; one it refused before the line is a refusal.
+        const bool lineFailed = served.reached && served.code != 0 && served.httpStatus >= 500;
+        if (!lineFailed && !Answered(served)) return ServedExit(served);
+        WrittenRows(items, texts, values, served.code, served.message, &rows);
+        PrintRows(rows, o.json, stdout);
+        return ExitStatusOf(served.cause);
+    }
     Line line;
     if (const int rc = OpenLine(&line, o, false); rc != kExitOk) return rc;
     const int32_t error = single ? line.WriteItem(o.dst, header, items[0], values[0])
                                  : line.WriteGroup(o.dst, header, items, values);
-    std::vector<Row> rows;
-    WrittenRows(items, texts, values, error, &rows);
+    WrittenRows(items, texts, values, error, error != 0 ? ExplainLast(error).message : "", &rows);
     PrintRows(rows, o.json, stdout);
     return ExitFor(error);
 }

@@ -60,6 +60,7 @@ struct Line::Window {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::u16string> keys;
+    std::function<void()> onMessage;
 
     static void Post(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
         if (message != MIRA_WM_UNSOLICITED || lParam == 0) return;
@@ -72,6 +73,7 @@ struct Line::Window {
             if (window->keys.size() < 1000) window->keys.push_back(copy);
         }
         window->wake.notify_one();
+        if (window->onMessage) window->onMessage();
     }
 };
 
@@ -162,6 +164,7 @@ int32_t Line::Open(const LineSettings& settings, const OpenOptions& options, std
         window_ = std::make_unique<Window>();
         window_->record.post = Window::Post;
         window_->record.context = window_.get();
+        window_->onMessage = options.onUnsolicited;
 #ifdef _WIN32
         // The driver posts to a real window there; its loop hands each
         // message on to the record.
@@ -354,21 +357,38 @@ bool Line::NextUnsolicited(uint32_t waitMs, UnsolicitedKey* key) {
     return true;
 }
 
-int32_t Line::TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::string>& items,
-                              std::vector<ItemResult>* results) {
+namespace {
+
+// Hands the message's items to the driver, which answers the controller and
+// frees the slot; a message it refuses or that carries an error status is
+// dropped unless keep says the refusal leaves it for another try.
+int32_t Deliver(const UnsolicitedKey& key, const std::vector<std::string>& items, std::vector<HostValueCore>* values,
+                bool keepOnRange) {
     const std::u16string header = ToWide(key.header), station = ToWide(key.station);
     WideList list(items);
-    std::vector<HostValueCore> values(items.size());
+    values->assign(items.size(), HostValueCore{});
     int32_t error = 0;
     const int32_t delivered = UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(),
-                                                                list.pointers.data(), values.data(),
+                                                                list.pointers.data(), values->data(),
                                                                 static_cast<int32_t>(items.size()), &error);
-    if (error != 0) {
-        // Refused or carrying an error status: drop it so the slot frees.
+    if (error != 0 && !(keepOnRange && error == MIRA_ERR_RANGE)) {
         int32_t ignored = 0;
         UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(), nullptr, nullptr, 0, &ignored);
     }
     if (delivered != 1 && error == 0) error = kDriverRefused;
+    // The message's words come unsigned; a read shows them signed.
+    for (HostValueCore& v : *values)
+        if (error == 0 && v.valueType == MIRA_VALUE_INTEGER && v.value.integer > 32767 && v.value.integer <= 65535)
+            v.value.integer -= 65536;
+    return error;
+}
+
+}  // namespace
+
+int32_t Line::TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::string>& items,
+                              std::vector<ItemResult>* results) {
+    std::vector<HostValueCore> values;
+    const int32_t error = Deliver(key, items, &values, false);
     const MiraFileTime now = LocalNow();
     results->clear();
     for (size_t k = 0; k < items.size(); ++k) {
@@ -376,10 +396,6 @@ int32_t Line::TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::
         result.item = items[k];
         result.time = now;
         if (error == 0) {
-            // The message's words come unsigned; a read shows them signed.
-            if (values[k].valueType == MIRA_VALUE_INTEGER && values[k].value.integer > 32767 &&
-                values[k].value.integer <= 65535)
-                values[k].value.integer -= 65536;
             result.value = ValueOf(values[k].valueType, values[k].value);
             result.quality = MIRA_QUALITY_GOOD;
         } else {
@@ -388,6 +404,28 @@ int32_t Line::TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::
         }
         results->push_back(result);
     }
+    return error;
+}
+
+int32_t Line::TakeUnsolicitedWords(const UnsolicitedKey& key, std::vector<int32_t>* words) {
+    // Word k is item k, with the type letter a U: key needs. A request for
+    // more words than the message carries is refused and leaves it stored,
+    // so the count comes down until the message is taken.
+    const bool uKey = key.header.size() >= 2 && (key.header[0] == 'U' || key.header[0] == 'u') && key.header[1] == ':';
+    std::vector<std::string> items;
+    for (int32_t k = 0; k < kMostUnsolicitedWords; ++k) {
+        items.push_back(std::to_string(k));
+        if (uKey) items.back().insert(0, 1, 'W');
+    }
+    std::vector<HostValueCore> values;
+    int32_t error = MIRA_ERR_RANGE;
+    while (error == MIRA_ERR_RANGE && !items.empty()) {
+        error = Deliver(key, items, &values, items.size() > 1);
+        if (error == MIRA_ERR_RANGE) items.pop_back();
+    }
+    words->clear();
+    if (error == 0)
+        for (const HostValueCore& v : values) words->push_back(v.value.integer);
     return error;
 }
 

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,6 +76,10 @@ struct OpenOptions {
     // the abandoned exchange may still hold the driver's channel. The flag
     // outlives the open line; null: no hook.
     const std::atomic<bool>* cancel = nullptr;
+    // With window set: called on the driver's bridge thread each time an
+    // unsolicited message waits, so that a program that waits on something
+    // else can wake; it must return at once. Null: no hook.
+    std::function<void()> onUnsolicited;
 };
 
 // One item of a read or of an unsolicited message.
@@ -148,6 +153,11 @@ public:
     // Returns 0 or the code.
     int32_t TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::string>& items,
                             std::vector<ItemResult>* results);
+    // Takes every word of the message (at most kMostUnsolicitedWords), signed
+    // as a read shows them, as TakeUnsolicited takes items. Returns 0 or the
+    // code; a message that carries no word or an error status is dropped.
+    static constexpr int32_t kMostUnsolicitedWords = 128;
+    int32_t TakeUnsolicitedWords(const UnsolicitedKey& key, std::vector<int32_t>* words);
 
     // What the lines of this process have done, and whether the line is away
     // (Portkit opens it again by itself).
