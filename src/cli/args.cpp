@@ -24,19 +24,42 @@ bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t
     return true;
 }
 
+namespace {
+
+// A number without a unit, where a duration was asked for.
+bool BareNumber(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+}  // namespace
+
 bool ParseDuration(const std::string& text, uint32_t* ms) {
-    size_t digits = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-    const std::string unit = text.substr(digits);
-    uint32_t scale = 0;
-    if (unit.empty() || unit == "ms") scale = 1;
+    size_t whole = 0;
+    while (whole < text.size() && text[whole] >= '0' && text[whole] <= '9') ++whole;
+    size_t end = whole;
+    if (end < text.size() && text[end] == '.')
+        while (++end < text.size() && text[end] >= '0' && text[end] <= '9') {
+        }
+    const std::string unit = text.substr(end);
+    uint64_t scale = 0;
+    if (unit == "ms") scale = 1;
     else if (unit == "s") scale = 1000;
     else if (unit == "min") scale = 60000;
-    else return false;
-    uint32_t value = 0;
+    else return false;  // no unit: 2 could mean 2 s as well as 2 ms
+    // Digits on both sides of a point, at most three after it: 1.5s, 0.25s.
+    const std::string fraction = end > whole ? text.substr(whole + 1, end - whole - 1) : "";
+    if (whole == 0 || (end > whole && (fraction.empty() || fraction.size() > 3))) return false;
+    uint32_t value = 0, part = 0;
     // At most one day, so that the product cannot wrap.
-    if (!ParseUnsigned(text.substr(0, digits), 0, 86400000u / scale, &value)) return false;
-    *ms = value * scale;
+    if (!ParseUnsigned(text.substr(0, whole), 0, 86400000u, &value) ||
+        (!fraction.empty() && !ParseUnsigned(fraction, 0, 999, &part)))
+        return false;
+    uint64_t denominator = 1;
+    for (size_t i = 0; i < fraction.size(); ++i) denominator *= 10;
+    const uint64_t scaled = (uint64_t{value} * denominator + part) * scale;
+    // A whole number of milliseconds: 1.5ms names none.
+    if (scaled % denominator != 0 || scaled / denominator > 86400000u) return false;
+    *ms = static_cast<uint32_t>(scaled / denominator);
     return true;
 }
 
@@ -115,7 +138,10 @@ std::string Lower(std::string text) {
 // Checks and stores one option value; false with what it takes in *error.
 bool ApplyOption(const std::string& name, const std::string& value, Options* o, std::string* error) {
     auto bad = [&](const char* what) {
-        *error = what;
+        // A bare number is refused by ParseDuration, as the unit was left out.
+        const bool duration = name == "timeout" || name == "ack-timeout" || name == "every" || name == "unsolicited";
+        *error = duration && BareNumber(value) ? "a duration needs its unit, such as " + value + "s or " + value + "ms"
+                                               : what;
         return false;
     };
     if (name == "port") {
@@ -147,7 +173,7 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* o, 
         if (!ParseUnsigned(value, 0, 255, &o->dst)) return bad("a station number 0 to 255");
     } else if (name == "timeout") {
         if (!ParseDuration(value, &o->timeoutMs) || o->timeoutMs == 0 || o->timeoutMs > 600000)
-            return bad("a time-out of 1 ms to 10 min, such as 500ms or 2s");
+            return bad("a time-out of 1 ms to 10 min, such as 500ms, 2s or 1.5s");
     } else if (name == "ack-timeout") {
         if (!ParseDuration(value, &o->ackTimeoutMs) || o->ackTimeoutMs == 0 || o->ackTimeoutMs > 60000)
             return bad("a time-out of 1 ms to 60 s, such as 250ms");
@@ -158,7 +184,7 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* o, 
         if (value.empty()) return bad("a file name or -");
         o->trace = value;
     } else if (name == "every") {
-        if (!ParseDuration(value, &o->everyMs) || o->everyMs == 0) return bad("a period such as 500ms or 1s");
+        if (!ParseDuration(value, &o->everyMs) || o->everyMs == 0) return bad("a period such as 500ms, 1s or 1.5s");
     } else if (name == "count") {
         if (!ParseUnsigned(value, 1, 1000000000, &o->count)) return bad("a count of at least 1");
     } else if (name == "address") {
@@ -170,19 +196,46 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* o, 
         if (value.empty()) return bad("a file name");
         (name == "seed" ? o->seed : o->dump) = value;
     } else if (name == "unsolicited") {
-        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms or 1s");
+        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms, 1s or 1.5s");
     }
     return true;
 }
 
 namespace {
 
+std::string NameOf(Command command) {
+    for (const CommandName& c : kCommands)
+        if (c.command == command) return c.name;
+    return "";
+}
+
+// The commands that have an option of their own: "poll", "poll and listen";
+// "" for one no command has.
+std::string OwnersOf(const std::string& option) {
+    static const std::pair<const char*, const char*> kFlags[] = {{"--pty", "sim"}, {"--example", "serve"}, {"--plan", "serve"}};
+    std::vector<std::string> owners;
+    for (const ValueOption& v : kValueOptions)
+        if (v.only != nullptr && option == std::string("--") + v.name) owners.push_back(v.only);
+    for (const auto& [flag, command] : kFlags)
+        if (option == flag) owners.push_back(command);
+    std::string text;
+    for (size_t k = 0; k < owners.size(); ++k) text += (k == 0 ? "" : k + 1 == owners.size() ? " and " : ", ") + owners[k];
+    return text;
+}
+
 // Declares a value option on app; its value is checked and stored by Apply.
 void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
     const std::string name = v.name;
     app->add_option_function<std::string>(
         v.names,
-        [name, o](const std::string& value) {
+        [name, o](const std::string& given) {
+            // -p=NAME gives "=NAME"; an empty value, or the next option taken
+            // for the value (-p --json), leaves the option without one.
+            const std::string value = given.rfind('=', 0) == 0 ? given.substr(1) : given;
+            const bool option = value.size() > 1 && value[0] == '-' && !std::isdigit(static_cast<unsigned char>(value[1]));
+            if (value.empty() || option)
+                throw CLI::ValidationError("--" + name + " needs a value" + (option ? ", got the option " + value : ""),
+                                           CLI::ExitCodes::ValidationError);
             std::string why;
             if (!ApplyOption(name, value, o, &why))
                 throw CLI::ValidationError("--" + name + ": " + why + ", got \"" + value + "\"",
@@ -288,6 +341,7 @@ void Declare(CLI::App& app, Options* out) {
         if (v.only == nullptr) AddValueOption(&app, v, out);
     // Flags take no value: "--json=1" is refused rather than read as a choice.
     app.add_flag_callback("--json", [out] { out->json = true; })->disable_flag_override();
+    app.add_flag_callback("-V,--version", [out] { out->version = true; })->disable_flag_override();
     CLI::Option* crc = app.add_flag_callback("--crc", [out] {
                                out->crc = true;
                                out->given.push_back("crc");
@@ -318,6 +372,8 @@ void Declare(CLI::App& app, Options* out) {
         }
         if (c.command == Command::Scan)
             sub->footer(kScanHelp);
+        else if (c.command == Command::Ports)
+            sub->footer("--json: one JSON object per port: port, stable (or null) and latency_ms (or null).");
         else if (c.command != Command::Help && c.command != Command::Ports && c.command != Command::Serve)
             sub->footer(std::string("The common options (port, line, model, --json ...): mira --help.") +
                         (c.command == Command::Sim || c.command == Command::Listen ? "" : "\nAddresses and limits: mira help addresses."));
@@ -351,12 +407,20 @@ bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* err
             if (sub->get_name() == c.name) out->command = c.command;
     if (!app.remaining().empty()) {
         const std::string first = app.remaining().front();
+        const std::string option = first.substr(0, first.find('='));
+        const std::string owners = OwnersOf(option);
         if (out->command == Command::None && (first.empty() || first[0] != '-')) {
             *error = "unknown command \"" + first + "\"";
+        } else if (!owners.empty()) {
+            *error = option + " is an option of " + owners + (out->command == Command::None ? "" : ", not of " + NameOf(out->command));
         } else {
-            *error = "unknown option " + first.substr(0, first.find('='));
+            *error = "unknown option " + option;
         }
         return false;
+    }
+    if (out->version) {
+        out->command = Command::Version;
+        return true;
     }
     if (out->command == Command::None) {
         *error = "no command given";
@@ -399,7 +463,8 @@ ITEM
   5/3, 5.3  bit 3 of word 5 (B3:0 0/37 is bit 37 of the file)
   0.PRE     a part of timer 0: EN TT DN PRE ACC; of a counter: CU CD DN OV UN
             UA PRE ACC; of a control: EN EU DN EM ER UL IN FD LEN POS
-  S0.10     string 0, its first 10 characters (S0 alone: 2)
+  S0.10     string 0, its first 10 characters (S0 alone: the whole string,
+            82 characters; the driver's own default for other hosts is 2)
   Under a U: header every item needs its type letter: W40, not 40.
 
 By class (--model)
@@ -428,6 +493,8 @@ std::string HelpText(const std::string& topic) {
         if (topic == c.name) return app.get_subcommand(c.name)->help("mira");
     return "";
 }
+
+const char* VersionText() { return "mira " MIRA_VERSION; }
 
 const char* UsageText() {
     return R"(usage: mira COMMAND [OPTIONS] [OPERANDS]
@@ -474,6 +541,11 @@ Options:
       --every T         poll: the period (default 1s)
       --count N         poll: this many reads; listen: this many messages
   -h, --help            this text
+  -V, --version         the version
+
+A time T takes its unit: 500ms, 2s, 1.5s, 1min.
+
+Ctrl-C ends any command at once; poll prints its statistics then.
 
 Exit status: 0 success, 1 check: a text names no valid address, 2 usage or
 address error, 3 no response from the controller, 4 other communication

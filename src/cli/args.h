@@ -11,7 +11,7 @@
 
 namespace mira::cli {
 
-enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
+enum class Command { None, Help, Version, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
 
 // The line's settings (host/line.h) and the command's own.
 struct Options : host::LineSettings {
@@ -31,7 +31,11 @@ struct Options : host::LineSettings {
     std::vector<std::string> given;  // the options given, by long name: scan narrows its search to them
     bool example = false;     // serve: print the example configuration
     bool plan = false;        // serve: print the scan plan of CONFIG
+    bool version = false;     // -V, --version
 };
+
+// The version of the build, from the one place the build sets it.
+const char* VersionText();
 
 // Exit codes, also documented in the README.
 enum ExitCode : int {
@@ -41,6 +45,7 @@ enum ExitCode : int {
     kExitNoResponse = 3,   // the controller did not answer in time
     kExitComm = 4,         // any other communication failure
     kExitStatus = 5,       // the controller answered with an error status
+    kExitSignal = 128,     // + the signal's number: Ctrl-C (130) or SIGTERM (143) ended read or write
 };
 
 // The exit status that a failure of this cause earns.
@@ -64,7 +69,9 @@ bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* err
 // its [line] table through it.
 bool ApplyOption(const std::string& name, const std::string& value, Options* out, std::string* error);
 
-// A duration: a number with an optional unit ms, s or min (no unit: ms).
+// A duration: a number with its unit ms, s or min, decimals too ("500ms",
+// "2s", "1.5s"), of whole milliseconds up to one day. A bare number is
+// refused: whether 2 meant 2 s or 2 ms cannot be told.
 bool ParseDuration(const std::string& text, uint32_t* ms);
 
 // A decimal number within [min, max].
