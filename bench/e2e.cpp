@@ -88,15 +88,20 @@ double Percentile(std::vector<double> v, double q) {
     return v[std::min(i, v.size() - 1)];
 }
 
-void ReadsAt(uint32_t baud, int32_t words, int reads) {
+// An SLC 500 at station 1, CRC, pacing its line at baud.
+sim::Options PacedSlc500(uint32_t baud) {
     sim::Options options;
     options.family = sim::Family::Slc500;
     options.station = 1;
     options.crc = true;
     options.baud = baud;
     options.bitsPerByte = kBitsPerChar;
+    return options;
+}
+
+void ReadsAt(uint32_t baud, int32_t words, int reads) {
     // The far end's allocations are not the host's.
-    FarEnd far(options, [] { thread_local UncountedScope notTheHost; });
+    FarEnd far(PacedSlc500(baud), [] { thread_local UncountedScope notTheHost; });
     const std::string figure = "e2e read " + std::to_string(words) + (words == 1 ? " word" : " words") + " @ " +
                                std::to_string(baud) + " baud";
     if (far.Device().empty() || !OpenOn(far.Device(), baud)) {
@@ -163,13 +168,7 @@ void ReadsAt(uint32_t baud, int32_t words, int reads) {
 // which the far end takes (DLE ACK) and never answers: one reply time-out of
 // 200 ms, then the failed read's four line resets.
 void OpenAndAbsentStation(uint32_t baud, int runs) {
-    sim::Options options;
-    options.family = sim::Family::Slc500;
-    options.station = 1;
-    options.crc = true;
-    options.baud = baud;
-    options.bitsPerByte = kBitsPerChar;
-    FarEnd far(options, [] {});
+    FarEnd far(PacedSlc500(baud), [] {});
     const std::string at = " @ " + std::to_string(baud) + " baud";
     std::vector<double> opens, failures;
     for (int r = 0; r < runs && !far.Device().empty(); ++r) {

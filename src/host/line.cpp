@@ -262,6 +262,7 @@ int32_t Line::ReadNow(uint32_t station, const std::string& header, const std::ve
     } else {
         error = AwaitFinish([&](int32_t* e) { return UDrvReadGroupFinishExt(values.data(), 0, count, e); });
     }
+    error = EndedBy(error);
     if (error != 0) {
         FailAll(items, error, results);
         return error;
@@ -340,8 +341,8 @@ int32_t Line::WriteGroup(uint32_t station, const std::string& header, const std:
     if (UDrvWriteGroupStart(stationText.c_str(), head.c_str(), list.pointers.data(), sent.data(),
                             static_cast<int32_t>(items.size()), &error) != 1 ||
         error != 0)
-        return error != 0 ? error : kDriverRefused;
-    return AwaitFinish([](int32_t* e) { return UDrvWriteGroupFinish(e); });
+        return EndedBy(error != 0 ? error : kDriverRefused);
+    return EndedBy(AwaitFinish([](int32_t* e) { return UDrvWriteGroupFinish(e); }));
 }
 
 int32_t Line::WriteItem(uint32_t station, const std::string& header, const std::string& item, HostValueCore value) {
@@ -352,8 +353,8 @@ int32_t Line::WriteItem(uint32_t station, const std::string& header, const std::
     int32_t error = 0;
     BeginExchange();
     if (UDrvWriteItemStart(stationText.c_str(), head.c_str(), itemText.c_str(), &value, &error) != 1 || error != 0)
-        return error != 0 ? error : kDriverRefused;
-    return AwaitFinish([](int32_t* e) { return UDrvWriteItemFinish(e); });
+        return EndedBy(error != 0 ? error : kDriverRefused);
+    return EndedBy(AwaitFinish([](int32_t* e) { return UDrvWriteItemFinish(e); }));
 }
 
 bool Line::NextUnsolicited(uint32_t waitMs, UnsolicitedKey* key) {

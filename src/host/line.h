@@ -175,6 +175,9 @@ private:
     int32_t Deliver(const UnsolicitedKey& key, const std::vector<std::string>& items,
                     std::vector<HostValueCore>* values);
     bool Cancelled() const { return options_.cancel != nullptr && options_.cancel->load(); }
+    // A failure once the flag is set is the flag's doing (a string read, run
+    // inside the driver's start, ends with its own code).
+    int32_t EndedBy(int32_t error) const { return error != 0 && Cancelled() ? MIRA_PK_ERR_CANCELLED : error; }
     void FailAll(const std::vector<std::string>& items, int32_t code, std::vector<ItemResult>* results);
 
     LineSettings settings_;
