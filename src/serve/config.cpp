@@ -144,7 +144,12 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
         return v;
     }
     *name = v->value.get<std::string>();
-    t.SetContext(table + (" " + Quoted(*name)));
+    // Appended piece by piece: gcc 12 at -O3 misreads a literal joined in
+    // front of a string as an overlapping copy (-Wrestrict).
+    std::string context = table;
+    context += ' ';
+    context += Quoted(*name);
+    t.SetContext(std::move(context));
     if (const std::string problem = NameProblem(*name); !problem.empty()) {
         t.Error("name", *v, problem);
         *good = false;
