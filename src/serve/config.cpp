@@ -263,8 +263,10 @@ Root Tables(const toml::table& root, const std::vector<FaceSpec>& faces, Problem
         const SourcePos at = PosOf(keyView.source());
         bool isFace = false;
         for (const FaceSpec& face : faces) isFace = isFace || face.section == key;
+        // A name of its own: clang 14 cannot capture a structured binding.
+        const toml::node& value = node;
         auto arrayOfTables = [&](const toml::array** out) {
-            const toml::array* a = node.as_array();
+            const toml::array* a = value.as_array();
             if (a == nullptr || !a->is_array_of_tables()) {
                 problems->Add(at, key + ": expected [[" + key + "]] tables");
                 return;
