@@ -56,8 +56,12 @@ std::string WholeStringItem(const std::string& header, const std::string& item) 
 }
 
 std::string GroupWriteProblem(const std::string& header, const std::string& item) {
+    // A text the driver refuses gets the driver's own code, not a hint
+    // about a write it could never make.
+    const CheckedForm checked = CheckItem(header, item);
+    if (checked.refused != 0) return "";
     if (TypeOf(header, item) == MIRA_VALUE_STRING) return "a string";
-    const std::string canonical = CanonicalItem(header, item);
+    const std::string& canonical = checked.canonical;
     // Every item of a timer, counter or control file names a part by its
     // mnemonic (W0 is 0.DN); a bit has a number after its separator.
     const size_t at = canonical.find_first_of("./");
