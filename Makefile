@@ -124,12 +124,14 @@ bench-build: deps
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
-# planner of `mira serve` against an exhaustive search, and a Modbus read of
-# 100 registers from its tag store.
+# planner of `mira serve` against an exhaustive search, mira serve on the
+# paced line (a scan, /api/read, the program's CPU and resident size), and a
+# Modbus read of 100 registers from its tag store.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
 	./build/bench/bench/mira_plan_bench
+	./build/bench/bench/mira_serve_bench --no-header
 	./build/bench/bench/mira_modbus_bench
 
 fuzz: fuzz-deps

@@ -87,14 +87,15 @@ const char* OptionHelp(const std::string& name) {
 bool ApplyOption(const std::string& name, const std::string& value, Options* o, std::string* error) {
     if (host::IsLineOption(name)) return host::ApplyLineOption(name, value, o, error);
     auto bad = [&](const char* what) {
-        *error = what;
+        // A bare number is refused by ParseDuration, as the unit was left out.
+        *error = name == "every" || name == "unsolicited" ? host::DurationRefusal(value, what) : what;
         return false;
     };
     if (name == "trace") {
         if (value.empty()) return bad("a file name or -");
         o->trace = value;
     } else if (name == "every") {
-        if (!ParseDuration(value, &o->everyMs) || o->everyMs == 0) return bad("a period such as 500ms or 1s");
+        if (!ParseDuration(value, &o->everyMs) || o->everyMs == 0) return bad("a period such as 500ms, 1s or 1.5s");
     } else if (name == "count") {
         if (!ParseUnsigned(value, 1, 1000000000, &o->count)) return bad("a count of at least 1");
     } else if (name == "address") {
@@ -118,19 +119,46 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* o, 
             return bad("http://HOST:PORT of a running mira serve");
         o->server = rest;
     } else if (name == "unsolicited") {
-        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms or 1s");
+        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms, 1s or 1.5s");
     }
     return true;
 }
 
 namespace {
 
+std::string NameOf(Command command) {
+    for (const CommandName& c : kCommands)
+        if (c.command == command) return c.name;
+    return "";
+}
+
+// The commands that have an option of their own: "poll", "poll and listen";
+// "" for one no command has.
+std::string OwnersOf(const std::string& option) {
+    static const std::pair<const char*, const char*> kFlags[] = {{"--pty", "sim"}, {"--example", "serve"}, {"--plan", "serve"}};
+    std::vector<std::string> owners;
+    for (const ValueOption& v : kValueOptions)
+        if (v.only != nullptr && option == std::string("--") + v.name) owners.push_back(v.only);
+    for (const auto& [flag, command] : kFlags)
+        if (option == flag) owners.push_back(command);
+    std::string text;
+    for (size_t k = 0; k < owners.size(); ++k) text += (k == 0 ? "" : k + 1 == owners.size() ? " and " : ", ") + owners[k];
+    return text;
+}
+
 // Declares a value option on app; its value is checked and stored by Apply.
 void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
     const std::string name = v.name;
     app->add_option_function<std::string>(
         v.names,
-        [name, o](const std::string& value) {
+        [name, o](const std::string& given) {
+            // -p=NAME gives "=NAME"; an empty value, or the next option taken
+            // for the value (-p --json), leaves the option without one.
+            const std::string value = given.rfind('=', 0) == 0 ? given.substr(1) : given;
+            const bool option = value.size() > 1 && value[0] == '-' && !std::isdigit(static_cast<unsigned char>(value[1]));
+            if (value.empty() || option)
+                throw CLI::ValidationError("--" + name + " needs a value" + (option ? ", got the option " + value : ""),
+                                           CLI::ExitCodes::ValidationError);
             std::string why;
             if (!ApplyOption(name, value, o, &why))
                 throw CLI::ValidationError("--" + name + ": " + why + ", got \"" + value + "\"",
@@ -243,6 +271,7 @@ void Declare(CLI::App& app, Options* out) {
         if (v.only == nullptr) AddValueOption(&app, v, out);
     // Flags take no value: "--json=1" is refused rather than read as a choice.
     app.add_flag_callback("--json", [out] { out->json = true; })->disable_flag_override();
+    app.add_flag_callback("-V,--version", [out] { out->version = true; })->disable_flag_override();
     CLI::Option* crc = app.add_flag_callback("--crc", [out] {
                                out->crc = true;
                                out->given.push_back("crc");
@@ -280,6 +309,8 @@ void Declare(CLI::App& app, Options* out) {
         }
         if (c.command == Command::Scan)
             sub->footer(kScanHelp);
+        else if (c.command == Command::Ports)
+            sub->footer("--json: one JSON object per port: port, stable (or null) and latency_ms (or null).");
         else if (c.command != Command::Help && c.command != Command::Ports && c.command != Command::Serve)
             sub->footer(std::string("The common options (port, line, model, --json ...): mira --help.") +
                         (c.command == Command::Sim || c.command == Command::Listen ? "" : "\nAddresses and limits: mira help addresses."));
@@ -313,12 +344,20 @@ bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* err
             if (sub->get_name() == c.name) out->command = c.command;
     if (!app.remaining().empty()) {
         const std::string first = app.remaining().front();
+        const std::string option = first.substr(0, first.find('='));
+        const std::string owners = OwnersOf(option);
         if (out->command == Command::None && (first.empty() || first[0] != '-')) {
             *error = "unknown command \"" + first + "\"";
+        } else if (!owners.empty()) {
+            *error = option + " is an option of " + owners + (out->command == Command::None ? "" : ", not of " + NameOf(out->command));
         } else {
-            *error = "unknown option " + first.substr(0, first.find('='));
+            *error = "unknown option " + option;
         }
         return false;
+    }
+    if (out->version) {
+        out->command = Command::Version;
+        return true;
     }
     if (out->command == Command::None) {
         *error = "no command given";
@@ -361,7 +400,8 @@ ITEM
   5/3, 5.3  bit 3 of word 5 (bits 0 to 15; 0 to 17 with octal I/O)
   0.PRE     a part of timer 0: EN TT DN PRE ACC; of a counter: CU CD DN OV UN
             UA PRE ACC; of a control: EN EU DN EM ER UL IN FD LEN POS
-  S0.10     string 0, its first 10 characters (S0 alone: 2)
+  S0.10     string 0, its first 10 characters (S0 alone: the whole string,
+            82 characters; the driver's own default for other hosts is 2)
   Under a U: header every item needs its type letter: W40, not 40.
 
 By class (--model)
@@ -391,6 +431,8 @@ std::string HelpText(const std::string& topic) {
         if (topic == c.name) return app.get_subcommand(c.name)->help("mira");
     return "";
 }
+
+const char* VersionText() { return "mira " MIRA_VERSION; }
 
 const char* UsageText() {
     return R"(usage: mira COMMAND [OPTIONS] [OPERANDS]
@@ -441,6 +483,11 @@ Options:
       --every T         poll: the period (default 1s)
       --count N         poll: this many reads; listen: this many messages
   -h, --help            this text
+  -V, --version         the version
+
+A time T takes its unit: 500ms, 2s, 1.5s, 1min.
+
+Ctrl-C ends any command at once; poll prints its statistics then.
 
 Exit status: 0 success, 1 check: a text names no valid address, 2 usage or
 address error, 3 no response from the controller, 4 other communication

@@ -12,7 +12,7 @@
 
 namespace mira::cli {
 
-enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
+enum class Command { None, Help, Version, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
 
 // The line's settings (host/line.h) and the command's own.
 struct Options : host::LineSettings {
@@ -35,7 +35,11 @@ struct Options : host::LineSettings {
     bool verbose = false;     // serve: debug lines in the log
     bool quiet = false;       // serve: warnings and errors only
     std::string server;       // read, write, write-item: http://HOST:PORT of a running mira serve
+    bool version = false;     // -V, --version
 };
+
+// The version of the build, from the one place the build sets it.
+const char* VersionText();
 
 // Exit codes, also documented in the README.
 enum ExitCode : int {
@@ -45,6 +49,7 @@ enum ExitCode : int {
     kExitNoResponse = 3,   // the controller did not answer in time
     kExitComm = 4,         // any other communication failure
     kExitStatus = 5,       // the controller answered with an error status
+    kExitSignal = 128,     // + the signal's number: Ctrl-C (130) or SIGTERM (143) ended read or write
 };
 
 // The exit status that a failure of this cause earns.

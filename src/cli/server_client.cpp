@@ -52,6 +52,7 @@ Served Ask(const Options& o, Request ask) {
     Served s;
     httplib::Client client("http://" + o.server);
     client.set_connection_timeout(5);
+    client.set_tcp_nodelay(true);  // a write's body goes out without waiting for an ACK
     client.set_read_timeout(kAnswerSeconds);
     const httplib::Result res = ask(client);
     if (!res) {

@@ -29,19 +29,41 @@ bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t
 }
 
 bool ParseDuration(const std::string& text, uint32_t* ms) {
-    size_t digits = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-    const std::string unit = text.substr(digits);
-    uint32_t scale = 0;
-    if (unit.empty() || unit == "ms") scale = 1;
+    size_t whole = 0;
+    while (whole < text.size() && text[whole] >= '0' && text[whole] <= '9') ++whole;
+    size_t end = whole;
+    if (end < text.size() && text[end] == '.')
+        while (++end < text.size() && text[end] >= '0' && text[end] <= '9') {
+        }
+    const std::string unit = text.substr(end);
+    uint64_t scale = 0;
+    if (unit == "ms") scale = 1;
     else if (unit == "s") scale = 1000;
     else if (unit == "min") scale = 60000;
-    else return false;
-    uint32_t value = 0;
+    else return false;  // no unit: 2 could mean 2 s as well as 2 ms
+    // Digits on both sides of a point, at most three after it: 1.5s, 0.25s.
+    const std::string fraction = end > whole ? text.substr(whole + 1, end - whole - 1) : "";
+    if (whole == 0 || (end > whole && (fraction.empty() || fraction.size() > 3))) return false;
+    uint32_t value = 0, part = 0;
     // At most one day, so that the product cannot wrap.
-    if (!ParseUnsigned(text.substr(0, digits), 0, 86400000u / scale, &value)) return false;
-    *ms = value * scale;
+    if (!ParseUnsigned(text.substr(0, whole), 0, 86400000u, &value) ||
+        (!fraction.empty() && !ParseUnsigned(fraction, 0, 999, &part)))
+        return false;
+    uint64_t denominator = 1;
+    for (size_t i = 0; i < fraction.size(); ++i) denominator *= 10;
+    const uint64_t scaled = (uint64_t{value} * denominator + part) * scale;
+    // A whole number of milliseconds: 1.5ms names none.
+    if (scaled % denominator != 0 || scaled / denominator > 86400000u) return false;
+    *ms = static_cast<uint32_t>(scaled / denominator);
     return true;
+}
+
+std::string DurationRefusal(const std::string& value, const std::string& what) {
+    const bool bare = !value.empty() && value.find_first_not_of("0123456789.") == std::string::npos;
+    if (!bare) return what;
+    std::string out = "a duration needs its unit, such as ";
+    out.append(value).append("s or ").append(value).append("ms");
+    return out;
 }
 
 bool IsLineOption(const std::string& name) {
@@ -52,7 +74,7 @@ bool IsLineOption(const std::string& name) {
 
 bool ApplyLineOption(const std::string& name, const std::string& value, LineSettings* o, std::string* error) {
     auto bad = [&](const char* what) {
-        *error = what;
+        *error = name == "timeout" || name == "ack-timeout" ? DurationRefusal(value, what) : what;
         return false;
     };
     if (name == "port") {
@@ -84,7 +106,7 @@ bool ApplyLineOption(const std::string& name, const std::string& value, LineSett
         if (!ParseUnsigned(value, 0, 255, &o->dst)) return bad("a station number 0 to 255");
     } else if (name == "timeout") {
         if (!ParseDuration(value, &o->timeoutMs) || o->timeoutMs == 0 || o->timeoutMs > 600000)
-            return bad("a time-out of 1 ms to 10 min, such as 500ms or 2s");
+            return bad("a time-out of 1 ms to 10 min, such as 500ms, 2s or 1.5s");
     } else if (name == "ack-timeout") {
         if (!ParseDuration(value, &o->ackTimeoutMs) || o->ackTimeoutMs == 0 || o->ackTimeoutMs > 60000)
             return bad("a time-out of 1 ms to 60 s, such as 250ms");

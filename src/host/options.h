@@ -13,8 +13,14 @@ namespace mira::host {
 // A decimal number within [min, max].
 bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
 
-// A duration: a number with an optional unit ms, s or min (no unit: ms).
+// A duration: a number with its unit ms, s or min, decimals too ("500ms",
+// "2s", "1.5s"), of whole milliseconds up to one day. A bare number is
+// refused: whether 2 meant 2 s or 2 ms cannot be told.
 bool ParseDuration(const std::string& text, uint32_t* ms);
+
+// What a refused duration option takes (what), or, for a bare number, that
+// it needs its unit.
+std::string DurationRefusal(const std::string& value, const std::string& what);
 
 // Whether name (long, without dashes) is one of the line's options: port,
 // baud, parity, data-bits, stop-bits, model, mode, station, dst, timeout,

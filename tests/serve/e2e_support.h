@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "free_port.h"
+
 namespace mira::serve::e2e {
 
 using Clock = std::chrono::steady_clock;
@@ -142,16 +144,6 @@ struct File {
     std::string Read() const { return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}}; }
     std::string path;
 };
-
-inline int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 inline bool WaitFor(const std::function<bool()>& done, milliseconds bound = kBound) {
     const auto end = Clock::now() + bound;

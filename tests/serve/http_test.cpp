@@ -18,22 +18,13 @@
 #include "serve/http/http_server.h"
 #include "serve/line_thread.h"
 
+#include "free_port.h"
+
 namespace mira::serve {
 namespace {
 
 using std::chrono::milliseconds;
 constexpr milliseconds kBound{20000};  // see line_thread_test.cpp
-
-// A loopback port nobody listens on now.
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 // The store, the line thread and the HTTP face of one configuration.
 struct Served {
