@@ -21,11 +21,14 @@
 # packages: installed for this machine and, for a cross build, for the
 # target's architecture as well (libgtest-dev:armhf). A new library is one
 # more word here.
-LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libcpp-httplib-dev
+LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libcpp-httplib-dev \
+                    libmodbus-dev
 PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev $(LIBRARY_PACKAGES)
 # What the tests run besides our own programs: the status page of mira serve
-# is loaded in a headless browser.
-TEST_PACKAGES := chromium
+# is loaded in a headless browser, and the Modbus face is polled by real
+# clients (pymodbus cannot be imported without python3-serial-asyncio, which
+# it only recommends).
+TEST_PACKAGES := chromium mbpoll python3-pymodbus python3-serial-asyncio
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 # The package build: dpkg-shlibdeps and dpkg-architecture, file (which cpack
@@ -121,13 +124,15 @@ bench-build: deps
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
-# planner of `mira serve` against an exhaustive search, and mira serve on the
-# paced line (a scan, /api/read, the program's CPU and resident size).
+# planner of `mira serve` against an exhaustive search, mira serve on the
+# paced line (a scan, /api/read, the program's CPU and resident size), and a
+# Modbus read of 100 registers from its tag store.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
 	./build/bench/bench/mira_plan_bench
 	./build/bench/bench/mira_serve_bench --no-header
+	./build/bench/bench/mira_modbus_bench
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz

@@ -88,6 +88,9 @@ struct FaceSpec {
     std::function<void(const Config& config, Problems& problems)> checkAll;
     // Commented TOML for `mira serve --example`; it must load as it stands.
     std::string sample;
+    // Optional: what `mira serve --plan` prints for this face after the scan
+    // plan (the Modbus register map); "" for nothing.
+    std::function<std::string(const Config& config)> planText;
     // Builds the face; null while the face serves nothing yet.
     std::function<std::unique_ptr<Face>(const FaceContext& context)> create;
 };

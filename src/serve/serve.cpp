@@ -107,6 +107,8 @@ int Run(const Invocation& invocation) {
     }
     if (invocation.plan) {
         std::fputs(PlanText(*config, MakePlan(*config)).c_str(), stdout);
+        for (const FaceSpec& face : faces)
+            if (face.planText) std::fputs(face.planText(*config).c_str(), stdout);
         return 0;
     }
     return Serve(invocation.config, faces, *config);

@@ -44,6 +44,7 @@
 
 #include "mira/mira.h"
 #include "portkit/portkit_host.h"
+#include "serve/metrics.h"
 #include "serve/tag.h"
 
 namespace mira::serve {
@@ -274,6 +275,9 @@ public:
     std::vector<Event> EventsAfter(uint64_t id) const;
     StoreCounters Counters() const;
     std::unique_ptr<Subscription> Subscribe();
+    // What the faces count for /metrics (serve/metrics.h).
+    FaceMetrics& Metrics() { return metrics_; }
+    const FaceMetrics& Metrics() const { return metrics_; }
 
     // ---- Writes ----
     // A face asks for a write; `done` is called exactly once, at once for what
@@ -324,6 +328,7 @@ private:
     bool nudged_ = false;
     std::condition_variable work_;
     bool stopped_ = false;
+    FaceMetrics metrics_;
 };
 
 }  // namespace mira::serve

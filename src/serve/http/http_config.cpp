@@ -1,30 +1,14 @@
-#include <cctype>
-
-#include "host/options.h"
 #include "serve/http/http_face.h"
 #include "serve/http/http_server.h"
+#include "serve/listen.h"
 
 namespace mira::serve::http {
 namespace {
 
-// HOST:PORT, the host a name or an IPv4 address, or an IPv6 one in brackets.
-bool ListenAddress(const std::string& text) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    uint32_t port = 0;
-    // Port 0: a free port the system picks; the log names it.
-    if (!host::ParseUnsigned(text.substr(colon + 1), 0, 65535, &port)) return false;
-    const std::string host = text.substr(0, colon);
-    if (host.front() == '[') return host.size() > 2 && host.back() == ']';
-    for (char c : host)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') return false;
-    return true;
-}
-
 nlohmann::json ParseSection(ConfigTable& t) {
     nlohmann::json out = {{"listen", "127.0.0.1:8080"}, {"write_token", nullptr}};
     if (const ConfigValue* v = t.Take("listen")) {
-        if (v->value.is_string() && ListenAddress(v->value.get<std::string>()))
+        if (v->value.is_string() && ParseListen(v->value.get<std::string>()))
             out["listen"] = v->value;
         else
             t.Error("listen", *v, "HOST:PORT, such as \"127.0.0.1:8080\" or \"[::1]:8080\"");

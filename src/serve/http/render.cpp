@@ -178,7 +178,10 @@ std::string MetricsText(const TagStore& store) {
         m.Sample("mira_writes_total", "result=\"" + LabelValue(result) + "\"", n);
     m.Family("mira_unsolicited_messages_total", "counter", "The controller's own writes, answered and kept as events.");
     m.Sample("mira_unsolicited_messages_total", "", counters.unsolicited);
-    return m.text();
+    // Then what the other faces count (mira_modbus_...), under their own names.
+    std::string text = m.text();
+    text += store.Metrics().Text();
+    return text;
 }
 
 nlohmann::json ErrorJson(int32_t code, const std::string& message) {
