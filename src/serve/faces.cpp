@@ -1,9 +1,10 @@
 #include "serve/faces.h"
 
 #include "serve/http/http_face.h"
+#include "serve/mqtt/mqtt_face.h"
 
 namespace mira::serve {
 
-std::vector<FaceSpec> AllFaces() { return {http::HttpFaceSpec()}; }
+std::vector<FaceSpec> AllFaces() { return {http::HttpFaceSpec(), mqtt::MqttFaceSpec()}; }
 
 }  // namespace mira::serve

@@ -1,0 +1,227 @@
+// The MQTT face against a real broker, fed by a fake line: what each format
+// publishes, when, and what it does with what the broker delivers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <nlohmann/json.hpp>
+
+#include "broker.h"
+#include "serve/face.h"
+#include "serve/mqtt/mqtt_face.h"
+#include "serve/mqtt/sparkplug.h"
+
+namespace mira::serve::mqtt {
+namespace {
+
+using test::Broker;
+using test::Client;
+using test::Count;
+using test::Message;
+using Messages = std::vector<Message>;
+using std::chrono::milliseconds;
+
+TagInfo Tag(const std::string& name, TagKind kind, const std::string& item, bool writable, uint32_t station = 1,
+            double deadband = -1) {
+    TagInfo t;
+    t.name = name;
+    t.header = kind == TagKind::Float ? "F8:0" : kind == TagKind::String ? "ST9:0" : "N7:0";
+    t.item = item;
+    t.kind = kind;
+    t.chars = kind == TagKind::String ? 82 : 0;
+    t.writable = writable;
+    t.station = station;
+    if (deadband >= 0) t.faces["mqtt"]["deadband"] = deadband;
+    return t;
+}
+
+// What a seeded controller holds: a word, a float, a bit, a string on
+// station 1, a word on station 2.
+std::vector<TagInfo> Tags() {
+    return {Tag("tank/level", TagKind::Word, "W0", false, 1, 5), Tag("tank/setpoint", TagKind::Word, "W1", true),
+            Tag("flow", TagKind::Float, "F0", false),             Tag("pump/running", TagKind::Bit, "W2/5", true),
+            Tag("recipe", TagKind::String, "S0.82", true),       Tag("far/count", TagKind::Word, "W0", true, 2)};
+}
+
+constexpr uint64_t kTime = 133000000000000000ULL;  // a FILETIME in 2022
+
+TagStore::Reading Good(size_t tag, Value v) { return {tag, std::move(v), kQualityGood, kTime, 0, ""}; }
+
+// The line thread as the store sees it: seeded values, and every write
+// stored as read back.
+class FakeLine {
+public:
+    explicit FakeLine(TagStore& store) : store_(store) {
+        store_.SetLine({LineState::Up, {}});
+        store_.Update({Good(0, 100), Good(1, 200), Good(2, 3.5), Good(3, 1), Good(4, std::string("MIRA")), Good(5, -7)});
+        thread_ = std::thread([this] {
+            while (store_.WaitForWork(Clock::now() + std::chrono::hours(1)))
+                while (auto w = store_.TakeWrite()) {
+                    Value v = w->value.valueType == MIRA_VALUE_STRING    ? Value(w->json.get<std::string>())
+                              : w->value.valueType == MIRA_VALUE_DOUBLE ? Value(w->value.value.real)
+                                                                         : Value(w->value.value.integer);
+                    store_.Update({Good(w->tag, v)});
+                    ++writes;
+                    w->Complete({WriteOutcome::Written, 0, "", store_.Get(w->tag)->value});
+                }
+        });
+    }
+    ~FakeLine() {
+        store_.Stop();
+        thread_.join();
+    }
+    std::atomic<int> writes{0};
+
+private:
+    using Clock = std::chrono::steady_clock;
+    TagStore& store_;
+    std::thread thread_;
+};
+
+Settings BrokerSettings(const Broker& broker, Format format) {
+    Settings s;
+    s.enabled = true;
+    s.host = "127.0.0.1";
+    s.port = broker.port();
+    s.clientId = "mira-test";
+    s.format = format;
+    s.prefix = "mira/test";
+    s.group = "plant";
+    s.edgeNode = "line1";
+    return s;
+}
+
+// A store, its fake line, and the face running as the gateway runs it.
+struct Gateway {
+    Gateway(const Broker& broker, Format format) : store(Tags(), {"fast"}), line(store) {
+        auto f = std::make_unique<MqttFace>(BrokerSettings(broker, format), store);
+        face = f.get();
+        runner = std::make_unique<FaceRunner>(std::move(f), store);
+        std::string why;
+        EXPECT_TRUE(runner->Start(&why)) << why;
+    }
+    TagStore store;
+    FakeLine line;
+    MqttFace* face;
+    std::unique_ptr<FaceRunner> runner;
+};
+
+nlohmann::json Json(const std::string& text) { return nlohmann::json::parse(text, nullptr, false); }
+
+// The last message on a topic, as JSON.
+nlohmann::json Last(Client& c, const std::string& topic) {
+    const Messages m = c.On(topic);
+    return m.empty() ? nlohmann::json() : Json(m.back().payload);
+}
+
+TEST(MqttJson, RetainedTagsFollowTheStoreAndWritesAreAnswered) {
+    Broker broker;
+    Gateway gw(broker, Format::Json);
+    Client c(broker.port(), {"mira/test/#"});
+    ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/far/count", 1)));
+    EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
+    const struct {
+        const char* tag;
+        nlohmann::json value;
+    } kSeed[] = {{"tank/level", 100}, {"tank/setpoint", 200}, {"flow", 3.5}, {"pump/running", 1},
+                 {"recipe", "MIRA"},  {"far/count", -7}};
+    // A client that comes later is handed each tag's retained message.
+    Client late(broker.port(), {"mira/test/tags/#"});
+    ASSERT_TRUE(late.WaitFor([](const Messages& m) { return m.size() == 6; }));
+    for (const auto& s : kSeed) {
+        SCOPED_TRACE(s.tag);
+        const Messages m = late.On(std::string("mira/test/tags/") + s.tag);
+        ASSERT_EQ(m.size(), 1u);
+        EXPECT_TRUE(m[0].retain);
+        const nlohmann::json j = Json(m[0].payload);
+        EXPECT_EQ(j["value"], s.value);
+        EXPECT_EQ(j["quality"], 192);
+        EXPECT_EQ(j["error"], nullptr);
+        EXPECT_EQ(j["time"].get<std::string>().size(), 23u);
+    }
+
+    // A change arrives once; a read that only renews the time, or moves a
+    // tag by less than its deadband (5), publishes nothing.
+    gw.store.Update({Good(1, 201), Good(0, 104)});
+    gw.store.Update({Good(1, 201), Good(0, 96)});
+    gw.store.Update({Good(0, 105)});
+    ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/tank/level", 2)));
+    // A failed read: quality 0 with the error, the last value kept.
+    gw.store.Update({{1, {}, 0, 0, MIRA_PK_ERR_TIMEOUT, "no reply"}});
+    ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/tank/setpoint", 3)));
+    EXPECT_EQ(Last(c, "mira/test/tags/tank/level")["value"], 105);
+    EXPECT_EQ(c.On("mira/test/tags/tank/level").size(), 2u);
+    const nlohmann::json failed = Last(c, "mira/test/tags/tank/setpoint");
+    EXPECT_EQ(failed["quality"], 0);
+    EXPECT_EQ(failed["value"], 201);
+    EXPECT_EQ(failed["error"]["code"], MIRA_PK_ERR_TIMEOUT);
+
+    // Writes: answered on result, good or bad, and the scans never stop.
+    const struct {
+        const char* name;
+        const char* tag;
+        std::string payload;
+        bool ok;
+        const char* outcome;
+        const char* message;  // a part of it
+    } kWrites[] = {
+        {"a bare value", "tank/setpoint", "250", true, "written", ""},
+        {"value and id", "pump/running", R"({"value": false, "id": "w2"})", true, "written", ""},
+        {"a text", "recipe", R"("BATCH 7")", true, "written", ""},
+        {"not writable", "tank/level", "1", false, "not_writable", "not writable"},
+        {"unknown tag", "no/such/tag", "1", false, "unknown_tag", "no tag"},
+        {"wrong type", "tank/setpoint", R"("high")", false, "bad_value", "expected a whole number"},
+        {"out of range", "tank/setpoint", "70000", false, "bad_value", "from -32768 to 32767"},
+        {"malformed JSON", "tank/setpoint", "{\"value\": ", false, "bad_request", "expected a JSON value"},
+        {"an object without value", "tank/setpoint", R"({"id": "x"})", false, "bad_value", "expected"},
+        {"1 MiB", "tank/setpoint", std::string(1 << 20, '7'), false, "bad_request", "at most 65536"},
+    };
+    int n = 0;
+    for (const auto& w : kWrites) {
+        SCOPED_TRACE(w.name);
+        const std::string result = std::string("mira/test/tags/") + w.tag + "/result";
+        const size_t before = c.On(result).size();
+        c.Publish(std::string("mira/test/tags/") + w.tag + "/set", w.payload);
+        ASSERT_TRUE(c.WaitFor(Count(result, before + 1)));
+        const nlohmann::json r = Last(c, result);
+        EXPECT_EQ(r["ok"], w.ok);
+        EXPECT_EQ(r["outcome"], w.outcome);
+        EXPECT_NE(r["message"].get<std::string>().find(w.message), std::string::npos) << r;
+        EXPECT_EQ(r["id"], std::string(w.name) == "value and id" ? nlohmann::json("w2") : nlohmann::json());
+        n += w.ok;
+        // A scan after each: the change still arrives.
+        gw.store.Update({Good(2, 10.0 + n + before)});
+    }
+    EXPECT_EQ(gw.line.writes.load(), 3);
+    EXPECT_EQ(Last(c, "mira/test/tags/tank/setpoint")["value"], 250);
+    EXPECT_EQ(Last(c, "mira/test/tags/recipe")["value"], "BATCH 7");
+    EXPECT_EQ(gw.face->counters().malformed.load(), 1u);
+    EXPECT_EQ(gw.face->counters().oversized.load(), 1u);
+
+    // A clean stop leaves "offline".
+    gw.runner->Stop();
+    ASSERT_TRUE(c.WaitFor([](const Messages& m) { return m.back().payload == "offline"; }));
+}
+
+// The broker goes away and comes back empty: every tag's latest state is
+// published once, not what changed meanwhile.
+TEST(MqttJson, ABrokerThatComesBackGetsTheLatestStateOnce) {
+    Broker broker;
+    Gateway gw(broker, Format::Json);
+    {
+        Client c(broker.port(), {"mira/test/#"});
+        ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/far/count", 1)));
+    }
+    broker.Stop();
+    for (int32_t v = 0; v <= 50; ++v) gw.store.Update({Good(1, v), Good(5, -v)});
+    ASSERT_TRUE(broker.Start());
+    Client c(broker.port(), {"mira/test/#"});
+    // The face tries again within 1 s, 2 s, 4 s of the loss.
+    ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/far/count", 1), milliseconds(20000)));
+    EXPECT_EQ(c.On("mira/test/tags/tank/setpoint").size(), 1u);
+    EXPECT_EQ(Last(c, "mira/test/tags/tank/setpoint")["value"], 50);
+    EXPECT_EQ(Last(c, "mira/test/tags/far/count")["value"], -50);
+    EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
+}
+
+}  // namespace
+}  // namespace mira::serve::mqtt
