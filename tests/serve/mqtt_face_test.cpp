@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "broker.h"
@@ -221,6 +222,165 @@ TEST(MqttJson, ABrokerThatComesBackGetsTheLatestStateOnce) {
     EXPECT_EQ(Last(c, "mira/test/tags/tank/setpoint")["value"], 50);
     EXPECT_EQ(Last(c, "mira/test/tags/far/count")["value"], -50);
     EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
+}
+
+
+// ---- Sparkplug B -------------------------------------------------------------------
+
+const std::string kNode = "spBv1.0/plant/";
+
+spb::Payload Decoded(const Message& m) {
+    spb::Payload p;
+    EXPECT_TRUE(spb::Decode(m.payload, &p)) << m.topic;
+    return p;
+}
+
+// The type of a message: NBIRTH, DDATA ... from spBv1.0/GROUP/TYPE/NODE[/DEVICE].
+std::string TypeOf(const Message& m) {
+    const size_t a = kNode.size(), b = m.topic.find('/', a);
+    return m.topic.substr(a, b - a);
+}
+
+const spb::Metric* Named(const spb::Payload& p, const std::string& name) {
+    for (const auto& m : p.metrics)
+        if (m.name == name) return &m;
+    return nullptr;
+}
+
+// Every message but NDEATH carries seq: 0 in an NBIRTH, else one more than
+// the message before, modulo 256.
+void ExpectSeqInOrder(const Messages& all) {
+    std::optional<uint64_t> last;
+    for (const Message& m : all) {
+        if (m.topic.rfind(kNode, 0) != 0 || TypeOf(m) == "NDEATH" || TypeOf(m) == "NCMD" || TypeOf(m) == "DCMD") continue;
+        const spb::Payload p = Decoded(m);
+        ASSERT_TRUE(p.seq) << m.topic;
+        const uint64_t expected = TypeOf(m) == "NBIRTH" || !last ? 0 : (*last + 1) % 256;
+        EXPECT_EQ(*p.seq, TypeOf(m) == "NBIRTH" || last ? expected : *p.seq) << m.topic;
+        last = p.seq;
+    }
+}
+
+std::string Command(std::vector<spb::Metric> metrics) {
+    spb::Payload p;
+    p.timestamp = 1;
+    p.metrics = std::move(metrics);
+    return spb::Encode(p);
+}
+
+spb::Metric Wants(std::optional<std::string> name, std::optional<uint64_t> alias, spb::MetricValue v) {
+    spb::Metric m;
+    m.name = std::move(name);
+    m.alias = alias;
+    m.value = std::move(v);
+    return m;
+}
+
+TEST(MqttSparkplug, BirthsDataDeathsAndCommands) {
+    Broker broker;
+    Client c(broker.port(), {"spBv1.0/#"});
+    Gateway gw(broker, Format::Sparkplug);
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "DBIRTH/line1/station2", 1)));
+    const spb::Payload nbirth = Decoded(c.On(kNode + "NBIRTH/line1").at(0));
+    ASSERT_NE(Named(nbirth, "bdSeq"), nullptr);
+    EXPECT_EQ(Named(nbirth, "bdSeq")->value, spb::MetricValue(uint64_t{0}));
+    ASSERT_NE(Named(nbirth, "Node Control/Rebirth"), nullptr);
+    EXPECT_EQ(Named(nbirth, "Node Control/Rebirth")->datatype, spb::kBoolean);
+    EXPECT_EQ(Named(nbirth, "Node Control/Rebirth")->value, spb::MetricValue(false));
+    EXPECT_EQ(Named(nbirth, "Line/State")->value, spb::MetricValue(std::string("up")));
+    EXPECT_NE(Named(nbirth, "Line/Frames Sent"), nullptr);
+
+    // Every tag in its station's DBIRTH with name, alias, datatype, value and time.
+    const struct {
+        const char* device;
+        const char* tag;
+        uint32_t datatype;
+        spb::MetricValue value;
+    } kBirth[] = {
+        {"station1", "tank/level", spb::kInt16, uint32_t{100}},   {"station1", "tank/setpoint", spb::kInt16, uint32_t{200}},
+        {"station1", "flow", spb::kFloat, 3.5f},                  {"station1", "pump/running", spb::kBoolean, true},
+        {"station1", "recipe", spb::kString, std::string("MIRA")}, {"station2", "far/count", spb::kInt16, uint32_t(-7)},
+    };
+    std::map<std::string, uint64_t> alias;
+    for (const auto& b : kBirth) {
+        SCOPED_TRACE(b.tag);
+        const spb::Payload p = Decoded(c.On(kNode + "DBIRTH/line1/" + b.device).at(0));
+        const spb::Metric* m = Named(p, b.tag);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->datatype, b.datatype);
+        EXPECT_EQ(m->value, b.value);
+        ASSERT_TRUE(m->alias && m->timestamp);
+        alias[b.tag] = *m->alias;
+    }
+    EXPECT_EQ(Decoded(c.On(kNode + "DBIRTH/line1/station1").at(0)).metrics.size(), 5u);
+
+    // DDATA carries the change alone, by alias.
+    gw.store.Update({Good(1, 201), Good(0, 100)});
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "DDATA/line1/station1", 1)));
+    const spb::Payload ddata = Decoded(c.On(kNode + "DDATA/line1/station1").at(0));
+    ASSERT_EQ(ddata.metrics.size(), 1u);
+    EXPECT_FALSE(ddata.metrics[0].name);
+    EXPECT_EQ(ddata.metrics[0].alias, alias["tank/setpoint"]);
+    EXPECT_EQ(ddata.metrics[0].value, spb::MetricValue(uint32_t{201}));
+
+    // More than 256 messages: seq wraps.
+    for (int32_t v = 0; v < 300; ++v) {
+        gw.store.Update({Good(2, 0.5 * v)});
+        ASSERT_TRUE(c.WaitFor(Count(kNode + "DDATA/line1/station1", 2 + static_cast<size_t>(v))));
+    }
+
+    // A lost line: DDEATH for both stations; back, DBIRTH with fresh values.
+    gw.store.SetLine({LineState::Lost, {}});
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "DDEATH/line1/station2", 1)));
+    EXPECT_EQ(c.On(kNode + "DDEATH/line1/station1").size(), 1u);
+    gw.store.Update({{5, {}, 0, 0, MIRA_PK_ERR_CLOSED, "line lost"}});
+    gw.store.SetLine({LineState::Up, {}});
+    EXPECT_EQ(c.On(kNode + "DBIRTH/line1/station2").size(), 1u);  // its tag failed on the line
+    gw.store.Update({Good(5, 12)});
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "DBIRTH/line1/station2", 2)));
+    EXPECT_EQ(Named(Decoded(c.On(kNode + "DBIRTH/line1/station2").at(1)), "far/count")->value,
+              spb::MetricValue(uint32_t{12}));
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "DBIRTH/line1/station1", 2)));
+
+    // Commands: writes by alias or by name land; the rest is refused and counted.
+    const size_t refusedBefore = gw.face->counters().refusedCommands.load();
+    c.Publish(kNode + "DCMD/line1/station1", Command({Wants(std::nullopt, alias["tank/setpoint"], uint32_t(-5)),
+                                                       Wants("pump/running", std::nullopt, false),
+                                                       Wants("tank/level", std::nullopt, uint32_t{1}),
+                                                       Wants("far/count", std::nullopt, uint32_t{1})}));
+    c.Publish(kNode + "DCMD/line1/station1", "\xff\x01 not a payload");
+    ASSERT_TRUE(c.WaitFor([&](const Messages&) { return gw.line.writes.load() == 2; }));
+    ASSERT_TRUE(c.WaitFor([&](const Messages& all) {
+        for (const auto& m : all)
+            if (m.topic == kNode + "DDATA/line1/station1")
+                for (const auto& metric : Decoded(m).metrics)
+                    if (metric.alias == alias["tank/setpoint"] && metric.value == spb::MetricValue(uint32_t(-5))) return true;
+        return false;
+    }));
+    EXPECT_EQ(std::get<int32_t>(gw.store.Find("tank/setpoint")->value.value), -5);
+    EXPECT_EQ(gw.face->counters().refusedCommands.load() - refusedBefore, 2u);  // not writable; another station's
+    EXPECT_EQ(gw.face->counters().malformed.load(), 1u);
+
+    // Rebirth: NBIRTH with the same bdSeq, then the DBIRTHs.
+    c.Publish(kNode + "NCMD/line1", Command({Wants("Node Control/Rebirth", std::nullopt, true)}));
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "DBIRTH/line1/station2", 3)));
+    EXPECT_EQ(Named(Decoded(c.On(kNode + "NBIRTH/line1").at(1)), "bdSeq")->value, spb::MetricValue(uint64_t{0}));
+    ExpectSeqInOrder(c.All());
+
+    // The broker loses the connection (another client takes its id): the
+    // will is the NDEATH of that bdSeq, and the next session's is one more.
+    { Client thief(broker.port(), {}, "mira-test"); }
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "NBIRTH/line1", 3)));
+    ASSERT_EQ(c.On(kNode + "NDEATH/line1").size(), 1u);
+    const spb::Payload death = Decoded(c.On(kNode + "NDEATH/line1").at(0));
+    EXPECT_FALSE(death.seq);
+    EXPECT_EQ(Named(death, "bdSeq")->value, spb::MetricValue(uint64_t{0}));
+    EXPECT_EQ(Named(Decoded(c.On(kNode + "NBIRTH/line1").at(2)), "bdSeq")->value, spb::MetricValue(uint64_t{1}));
+
+    // A clean stop publishes the NDEATH itself.
+    gw.runner->Stop();
+    ASSERT_TRUE(c.WaitFor(Count(kNode + "NDEATH/line1", 2)));
+    EXPECT_EQ(Named(Decoded(c.On(kNode + "NDEATH/line1").at(1)), "bdSeq")->value, spb::MetricValue(uint64_t{1}));
 }
 
 }  // namespace

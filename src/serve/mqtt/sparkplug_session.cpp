@@ -72,6 +72,7 @@ public:
         if (!nodeBorn_) return;
         Payload p = Stamped();
         LineMetrics(&p, false);
+        p.seq = NextSeq();
         out.Publish(Topic("NDATA"), spb::Encode(p), 0, false);
         for (auto& [station, device] : devices_) Settle(out, station);
     }
