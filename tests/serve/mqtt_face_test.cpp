@@ -146,6 +146,7 @@ TEST(MqttJson, RetainedTagsFollowTheStoreAndWritesAreAnswered) {
     gw.store.Update({Good(1, 201), Good(0, 96)});
     gw.store.Update({Good(0, 105)});
     ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/tank/level", 2)));
+    ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/tank/setpoint", 2)));  // before the next reading
     // A failed read: quality 0 with the error, the last value kept.
     gw.store.Update({{1, {}, 0, 0, MIRA_PK_ERR_TIMEOUT, "no reply"}});
     ASSERT_TRUE(c.WaitFor(Count("mira/test/tags/tank/setpoint", 3)));
