@@ -143,7 +143,7 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
         return v;
     }
     *name = v->value.get<std::string>();
-    t.SetContext(table + (" " + Quoted(*name)));
+    t.SetContext(std::string(table).append(" ").append(Quoted(*name)));
     if (const std::string problem = NameProblem(*name); !problem.empty()) {
         t.Error("name", *v, problem);
         *good = false;

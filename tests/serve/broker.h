@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -148,9 +149,10 @@ public:
             if (m.topic == topic) out.push_back(m);
         return out;
     }
-    std::vector<Message> All() {
+    // The messages from the `first`th on.
+    std::vector<Message> All(size_t first = 0) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
+        return {messages_.begin() + static_cast<ptrdiff_t>(std::min(first, messages_.size())), messages_.end()};
     }
     void Clear() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -178,6 +180,17 @@ private:
     size_t subscribed_ = 0;
     std::vector<Message> messages_;
 };
+
+// Polls `done` until it holds, at most `limit` (a bound for a broken face,
+// not a figure of its speed).
+inline bool Eventually(const std::function<bool()>& done, milliseconds limit = milliseconds(10000)) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+}
 
 // Counts the messages on `topic`.
 inline std::function<bool(const std::vector<Message>&)> Count(const std::string& topic, size_t n) {

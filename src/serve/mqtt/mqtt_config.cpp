@@ -4,7 +4,6 @@
 #include <cmath>
 #include <fstream>
 
-#include "cli/args.h"
 #include "serve/config.h"
 #include "serve/mqtt/mqtt_face.h"
 
@@ -12,6 +11,13 @@ namespace mira::serve::mqtt {
 namespace {
 
 bool Readable(const std::string& path) { return std::ifstream(path).good(); }
+
+// A port: 1 to 65535, in decimal digits only.
+bool ParsePort(const std::string& text, uint32_t* port) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *port = static_cast<uint32_t>(std::stoul(text));
+    return *port >= 1 && *port <= 65535;
+}
 
 // Letters, digits and `allowed`, 1 to `most` characters.
 bool PlainText(const std::string& text, const char* allowed, size_t most) {
@@ -58,7 +64,7 @@ bool ParseUrl(const std::string& url, nlohmann::json* out) {
     const size_t close = rest.rfind(']');
     const size_t colon = rest.rfind(':');
     if (colon != std::string::npos && (close == std::string::npos || colon > close)) {
-        if (!cli::ParseUnsigned(rest.substr(colon + 1), 1, 65535, &port)) return false;
+        if (!ParsePort(rest.substr(colon + 1), &port)) return false;
         host = rest.substr(0, colon);
     }
     if (!host.empty() && host.front() == '[') {

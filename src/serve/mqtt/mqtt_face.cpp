@@ -8,6 +8,8 @@
 #include "serve/mqtt/mqtt_face.h"
 
 #include <mosquitto.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -35,6 +37,10 @@ constexpr size_t kRepliesKept = 1024;
 constexpr milliseconds kGoodbye{1000};
 
 void Log(const std::string& text) { std::fprintf(stderr, "mira serve: mqtt: %s\n", text.c_str()); }
+
+// The face's threads give way to the line thread when the machine is busy:
+// a scan is never kept waiting for a publication.
+void YieldToTheLine() { ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5); }
 
 // What the face's threads hand the pump, and what outlives the face for the
 // write answers that come after it stopped.
@@ -138,6 +144,7 @@ struct MqttFace::Impl final : Publisher {
 
     // ---- libmosquitto's callbacks (its network thread) ----
     static void OnConnect(mosquitto*, void* obj, int rc) {
+        YieldToTheLine();  // libmosquitto's network thread
         const auto* c = static_cast<Context*>(obj);
         c->impl->Link(c->generation, rc == 0, rc);
     }
@@ -214,6 +221,7 @@ struct MqttFace::Impl final : Publisher {
 
     // ---- The pump ----
     void Run() {
+        YieldToTheLine();
         for (;;) {
             std::set<size_t> tags;
             std::vector<Event> events;

@@ -73,20 +73,17 @@ public:
     }
 
     std::vector<size_t> TagsChanged(Publisher& out, const std::vector<size_t>& tags) override {
-        std::vector<size_t> left;
+        std::shared_ptr<const std::vector<TagInfo>> now;
+        const std::vector<TagValue> values = store_.Values(tags, &now);
+        if (now != tags_) return {};  // replaced: TagsReplaced comes next and publishes them all
         for (size_t n = 0; n < tags.size(); ++n) {
             const size_t i = tags[n];
-            if (!out.Room()) {
-                left.assign(tags.begin() + static_cast<ptrdiff_t>(n), tags.end());
-                break;
-            }
-            const auto snap = store_.Get(i);
-            if (!snap || i >= sent_.size()) continue;
-            if (!WorthPublishing(snap->value, sent_[i], DeadbandOf(snap->info))) continue;
-            if (out.Publish(TagTopic(snap->info.name), TagPayload(snap->info, snap->value), s_.qos, true))
-                sent_[i] = SentOf(snap->value);
+            if (!out.Room()) return {tags.begin() + static_cast<ptrdiff_t>(n), tags.end()};
+            const TagInfo& info = (*tags_)[i];
+            if (!WorthPublishing(values[n], sent_[i], deadband_[i])) continue;
+            if (out.Publish(TagTopic(info.name), TagPayload(info, values[n]), s_.qos, true)) sent_[i] = SentOf(values[n]);
         }
-        return left;
+        return {};
     }
 
     void End(Publisher& out) override { out.Publish(s_.prefix + "/status", "offline", 1, true); }
@@ -118,8 +115,12 @@ private:
     std::vector<size_t> Resubscribe(Publisher& out, bool always) {
         tags_ = store_.Tags();
         sent_.assign(tags_->size(), Sent{});
+        deadband_.clear();
         size_t levels = 1;
-        for (const TagInfo& t : *tags_) levels = std::max(levels, Levels(t.name));
+        for (const TagInfo& t : *tags_) {
+            levels = std::max(levels, Levels(t.name));
+            deadband_.push_back(DeadbandOf(t));
+        }
         if (always || levels + 1 > levels_) out.Subscribe(SetSubscriptions(s_.prefix, levels + 1));
         levels_ = levels + 1;
         std::vector<size_t> all(tags_->size());
@@ -131,6 +132,7 @@ private:
     TagStore& store_;
     std::shared_ptr<const std::vector<TagInfo>> tags_;
     std::vector<Sent> sent_;
+    std::vector<double> deadband_;
     size_t levels_ = 0;
 };
 

@@ -4,6 +4,7 @@
 // it at 0. The birth/death number bdSeq grows by one for every connection,
 // and the NDEATH that the broker holds as the connection's will carries the
 // same number as the NBIRTH published on it.
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -86,29 +87,29 @@ public:
         // Stations first come alive or die; a birth carries its tags.
         std::map<uint32_t, std::vector<size_t>> byStation;
         for (size_t i : tags)
-            if (tags_ && i < tags_->size()) byStation[(*tags_)[i].station].push_back(i);
+            if (i < tags_->size()) byStation[(*tags_)[i].station].push_back(i);
         std::vector<uint32_t> born;
         for (const auto& [station, list] : byStation)
             if (Settle(out, station)) born.push_back(station);
         std::vector<size_t> left;
         for (const auto& [station, list] : byStation) {
-            const Device& device = devices_[station];
-            if (!device.born || std::find(born.begin(), born.end(), station) != born.end()) continue;
+            if (!devices_[station].born || std::find(born.begin(), born.end(), station) != born.end()) continue;
             if (!out.Room()) {
                 left.insert(left.end(), list.begin(), list.end());
                 continue;
             }
+            std::shared_ptr<const std::vector<TagInfo>> now;
+            const std::vector<TagValue> values = store_.Values(list, &now);
+            if (now != tags_) return {};  // replaced: the births come next
             Payload p = Stamped();
-            for (size_t i : list) {
-                const auto snap = store_.Get(i);
-                // A tag replaced since the last birth is for the next one.
-                if (!snap || snap->info.name != (*tags_)[i].name) continue;
-                if (!WorthPublishing(snap->value, sent_[i], DeadbandOf(snap->info))) continue;
-                Metric m = TagMetric(i, *snap, false);
-                if (snap->value.quality == kQualityGood && sent_[i].quality != kQualityGood)
+            for (size_t n = 0; n < list.size(); ++n) {
+                const size_t i = list[n];
+                if (!WorthPublishing(values[n], sent_[i], deadband_[i])) continue;
+                Metric m = TagMetric(i, values[n], false);
+                if (values[n].quality == kQualityGood && sent_[i].quality != kQualityGood)
                     m.quality = spb::kQualityGoodCode;  // good again
                 p.metrics.push_back(std::move(m));
-                sent_[i] = SentOf(snap->value);
+                sent_[i] = SentOf(values[n]);
             }
             if (p.metrics.empty()) continue;
             p.seq = NextSeq();
@@ -223,16 +224,17 @@ private:
         for (const auto& c : kCounterMetrics) add(c.name, alias++, spb::kUInt64, line.counters.*c.field);
     }
 
-    Metric TagMetric(size_t i, const TagSnapshot& snap, bool birth) const {
+    Metric TagMetric(size_t i, const TagValue& value, bool birth) const {
+        const TagInfo& info = (*tags_)[i];
         Metric m;
         if (birth) {
-            m.name = snap.info.name;
-            m.datatype = spb::DataTypeOf(snap.info.kind);
+            m.name = info.name;
+            m.datatype = spb::DataTypeOf(info.kind);
         }
         m.alias = kTagAliasBase + i;
-        m.timestamp = static_cast<uint64_t>(snap.value.time != 0 ? UnixMillisOfLocal(snap.value.time) : UnixMillisNow());
-        spb::SetValue(snap.info.kind, snap.value.value, &m);
-        if (snap.value.quality != kQualityGood) m.quality = spb::kQualityBad;
+        m.timestamp = static_cast<uint64_t>(value.time != 0 ? UnixMillisOfLocal(value.time) : UnixMillisNow());
+        spb::SetValue(info.kind, value.value, &m);
+        if (value.quality != kQualityGood) m.quality = spb::kQualityBad;
         return m;
     }
 
@@ -240,6 +242,8 @@ private:
     void Births(Publisher& out) {
         tags_ = store_.Tags();
         sent_.assign(tags_->size(), Sent{});
+        deadband_.clear();
+        for (const TagInfo& t : *tags_) deadband_.push_back(DeadbandOf(t));
         devices_.clear();
         auto names = std::make_shared<std::map<uint64_t, std::string>>();
         (*names)[kAliasRebirth] = kRebirth;
@@ -273,32 +277,26 @@ private:
         for (auto& [station, device] : devices_) Settle(out, station);
     }
 
-    // A station answers while the line is up and not every one of its tags
-    // failed on the line.
-    bool Answers(const Device& device) const {
-        if (store_.Line().state != LineState::Up) return false;
-        for (size_t i : device.tags) {
-            const auto snap = store_.Get(i);
-            if (snap && (snap->value.quality == kQualityGood || !IsLinkError(snap->value.errorCode))) return true;
-        }
-        return false;
-    }
-
-    // Births or buries the station as it now answers or not; true when born now.
+    // Births or buries the station as it now answers or not; true when born
+    // now. A station answers while the line is up and not every one of its
+    // tags failed on the line.
     bool Settle(Publisher& out, uint32_t station) {
         Device& device = devices_[station];
-        const bool answers = Answers(device);
+        std::shared_ptr<const std::vector<TagInfo>> now;
+        const std::vector<TagValue> values = store_.Values(device.tags, &now);
+        if (now != tags_) return false;  // replaced: the births come next
+        bool answers = false;
+        if (store_.Line().state == LineState::Up)
+            for (const TagValue& v : values) answers = answers || v.quality == kQualityGood || !IsLinkError(v.errorCode);
         if (answers == device.born) return false;
         if (!answers) {
             Death(out, station);
             return false;
         }
         Payload p = Stamped();
-        for (size_t i : device.tags) {
-            const auto snap = store_.Get(i);
-            if (!snap || snap->info.name != (*tags_)[i].name) continue;
-            p.metrics.push_back(TagMetric(i, *snap, true));
-            sent_[i] = SentOf(snap->value);
+        for (size_t n = 0; n < device.tags.size(); ++n) {
+            p.metrics.push_back(TagMetric(device.tags[n], values[n], true));
+            sent_[device.tags[n]] = SentOf(values[n]);
         }
         p.seq = NextSeq();
         out.Publish(Topic("DBIRTH", station), spb::Encode(p), 0, false);
@@ -320,6 +318,7 @@ private:
     bool nodeBorn_ = false;
     std::shared_ptr<const std::vector<TagInfo>> tags_;
     std::vector<Sent> sent_;
+    std::vector<double> deadband_;
     std::map<uint32_t, Device> devices_;
     // What the aliases of the last births name, for commands.
     std::mutex aliasMutex_;
