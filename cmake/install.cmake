@@ -19,6 +19,10 @@ configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/miraConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/miraConfig.cmake INSTALL_DESTINATION ${mira_cmake_dir}
                               PATH_VARS CMAKE_INSTALL_LIBDIR CMAKE_INSTALL_INCLUDEDIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/miraConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+# The way up from the pkg-config folder to the prefix: one step more where the
+# library folder is a multiarch one (lib/x86_64-linux-gnu under /usr).
+file(RELATIVE_PATH mira_pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" mira_pc_to_prefix ${mira_pc_to_prefix})
 configure_file(${CMAKE_SOURCE_DIR}/cmake/mira.pc.in ${CMAKE_BINARY_DIR}/mira.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/miraConfig.cmake ${CMAKE_BINARY_DIR}/miraConfigVersion.cmake
         DESTINATION ${mira_cmake_dir})

@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "cli/scan.h"
-#include "cli/values.h"
+#include "host/values.h"
 
 namespace mira::cli {
+
+using host::AddressTextProblem;
 
 bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
     if (text.empty() || text.size() > 10) return false;

@@ -6,27 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "host/codes.h"
+#include "host/line.h"
+
 namespace mira::cli {
 
 enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
 
-struct Options {
+// The line's settings (host/line.h) and the command's own.
+struct Options : host::LineSettings {
     Command command = Command::None;
     std::vector<std::string> operands;  // after the subcommand, options removed
-    std::string port = "sim";
-    uint32_t baud = 19200;
-    uint32_t parity = 0;     // 0 none, 1 odd, 2 even
-    uint32_t dataBits = 8;
-    uint32_t stopBits = 1;
-    std::string model;       // empty: chosen from the port (SLC500 unless sim:plc5/plc2)
-    std::string mode = "Standard";
-    uint32_t station = 0;    // our own station
-    uint32_t dst = 1;        // the controller's station
-    bool crc = true;         // the DF1 factory default
-    uint32_t timeoutMs = 1000;
-    uint32_t ackTimeoutMs = 250;  // Portkit's link rules (PkSetLinkSettings)
-    uint32_t nakRetries = 3;
-    uint32_t enqRetries = 3;
     std::string trace;       // FILE, "-" for stderr, empty for none
     bool json = false;
     uint32_t everyMs = 1000;  // poll
@@ -43,9 +33,6 @@ struct Options {
     bool plan = false;        // serve: print the scan plan of CONFIG
 };
 
-// The model texts the driver knows (UDrvValidString1), for messages.
-inline constexpr const char* kModelTexts = "SLC500, 500, PLC5, 5, 5:0, 5:1, \"PLC5 WITH I/O OCTAL\", PLC2, 2 (any case)";
-
 // Exit codes, also documented in the README.
 enum ExitCode : int {
     kExitOk = 0,
@@ -55,6 +42,18 @@ enum ExitCode : int {
     kExitComm = 4,         // any other communication failure
     kExitStatus = 5,       // the controller answered with an error status
 };
+
+// The exit status that a failure of this cause earns.
+inline int ExitStatusOf(host::Cause cause) {
+    switch (cause) {
+        case host::Cause::None: return kExitOk;
+        case host::Cause::NoReply: return kExitNoResponse;
+        case host::Cause::Line: return kExitComm;
+        case host::Cause::Status: return kExitStatus;
+        case host::Cause::Refused: break;
+    }
+    return kExitUsage;  // the driver refused the request as typed
+}
 
 // Fills *out. Returns true, or false with a message in *error.
 bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error);

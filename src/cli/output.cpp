@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
-#include "cli/format.h"
+#include "host/text.h"
 
 namespace mira::cli {
+
+using host::JsonString;
+
 namespace {
 
 // Decodes the code point at text[*i] and moves *i past it; a broken sequence

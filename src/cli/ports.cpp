@@ -10,10 +10,13 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/format.h"
+#include "host/text.h"
 #include "cli/ports.h"
 
 namespace mira::cli {
+
+using host::JsonString;
+
 namespace {
 
 std::string Basename(const std::string& path) {

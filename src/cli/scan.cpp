@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/format.h"
+#include "host/text.h"
 #include "mira/df1_frame.h"
 #include "mira/errors.h"
 
 namespace mira::cli {
+
+using host::JsonString;
 namespace {
 
 // ---- What a diagnostic status reply says ----

@@ -18,13 +18,17 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/format.h"
+#include "host/codes.h"
+#include "host/text.h"
 #include "cli/scan.h"
 #include "mira/errors.h"
 #include "mira/portkit.h"
 #include "portkit/portkit_host.h"
 
 namespace mira::cli {
+
+using host::DescribeCode;
+using host::ToWide;
 namespace {
 
 // What Portkit's receive thread hands over, for the search's thread. Bounded:

@@ -10,24 +10,33 @@
 
 namespace mira {
 
+// A shared word is only ever a plain load or store of the processor: an
+// access that took a hidden lock could leave the receive thread waiting on
+// the host thread, on any target (ARM ones as much as x86-64).
+template <class T>
+inline std::atomic_ref<T> Word(T& word) {
+    static_assert(std::atomic_ref<T>::is_always_lock_free, "a shared word the processor cannot access whole");
+    return std::atomic_ref<T>(word);
+}
+
 template <class T>
 inline T Load(T& word) {
-    return std::atomic_ref<T>(word).load(std::memory_order_relaxed);
+    return Word(word).load(std::memory_order_relaxed);
 }
 
 template <class T>
 inline T LoadAcquire(T& word) {
-    return std::atomic_ref<T>(word).load(std::memory_order_acquire);
+    return Word(word).load(std::memory_order_acquire);
 }
 
 template <class T, class V>
 inline void Store(T& word, V value) {
-    std::atomic_ref<T>(word).store(static_cast<T>(value), std::memory_order_relaxed);
+    Word(word).store(static_cast<T>(value), std::memory_order_relaxed);
 }
 
 template <class T, class V>
 inline void StoreRelease(T& word, V value) {
-    std::atomic_ref<T>(word).store(static_cast<T>(value), std::memory_order_release);
+    Word(word).store(static_cast<T>(value), std::memory_order_release);
 }
 
 }  // namespace mira

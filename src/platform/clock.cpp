@@ -8,6 +8,10 @@ namespace {
 
 std::atomic<const ClockSource*> g_source{nullptr};
 
+// The wall clock goes on past January 2038 on 32-bit targets too (the build
+// asks for the 64-bit time_t there).
+static_assert(sizeof(time_t) == 8, "a 32-bit time_t ends in January 2038");
+
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr uint64_t kEpochDelta = 11644473600ull;
 

@@ -6,8 +6,8 @@
 #include <cctype>
 #include <functional>
 
-#include "cli/format.h"
-#include "cli/values.h"
+#include "host/text.h"
+#include "host/values.h"
 #include "mira/mira.h"
 #include "serve/config.h"
 
@@ -19,11 +19,11 @@ constexpr int32_t kWholeString = 82;
 
 std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
     char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
-    const std::u16string w = cli::ToWide(text);
+    const std::u16string w = host::ToWide(text);
     std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
               buffer);
     check(buffer);
-    return cli::ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
+    return host::ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
 }
 
 // The characters that tell an address apart: upper case, no blanks, '/' and
@@ -73,10 +73,10 @@ std::string WithLength(const std::string& item, int32_t chars) {
 
 // Refuses a text the driver replaces by its default or rewrites dropping
 // what was typed; "" when it takes it.
-std::string Verdict(cli::CheckedText kind, const std::string& typed, const std::string& canonical,
+std::string Verdict(host::CheckedText kind, const std::string& typed, const std::string& canonical,
                     const std::function<std::string(const std::string&)>& check) {
-    if (const std::string problem = cli::AddressTextProblem(typed); !problem.empty()) return problem;
-    if (cli::ReplacedByDefault(kind, typed, canonical, check))
+    if (const std::string problem = host::AddressTextProblem(typed); !problem.empty()) return problem;
+    if (host::ReplacedByDefault(kind, typed, canonical, check))
         return "names no valid address (the driver would read " + Quoted(canonical) + ")";
     if (!KeepsTyped(typed, canonical))
         return "likely a typo: the driver reads it as " + Quoted(canonical);
@@ -93,19 +93,19 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
         return r;
     }
     const std::string address = typed.substr(from, typed.find_last_not_of(" \t") + 1 - from);
-    const std::u16string st = cli::ToWide(station);
+    const std::u16string st = host::ToWide(station);
     const size_t blank = address.find_first_of(" \t");
     std::string typedItem;
     if (blank == std::string::npos) {
         auto check = [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); };
         const std::string canonical = check(address);
-        r.problem = Verdict(cli::CheckedText::Address, address, canonical, check);
+        r.problem = Verdict(host::CheckedText::Address, address, canonical, check);
         if (!r.problem.empty()) return r;
         char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {}, item[MIRA_CHECKED_TEXT_BUFFER] = {};
-        const std::u16string a = cli::ToWide(canonical);
+        const std::u16string a = host::ToWide(canonical);
         UDrvGetHeaderAddress(st.c_str(), a.c_str(), st.c_str(), a.c_str(), header, item);
-        r.header = cli::ToUtf8(header, MIRA_CHECKED_TEXT_BUFFER);
-        r.item = cli::ToUtf8(item, MIRA_CHECKED_TEXT_BUFFER);
+        r.header = host::ToUtf8(header, MIRA_CHECKED_TEXT_BUFFER);
+        r.item = host::ToUtf8(item, MIRA_CHECKED_TEXT_BUFFER);
         typedItem = address;
     } else {
         const std::string headerText = address.substr(0, blank);
@@ -119,27 +119,27 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
             return Checked(t, [](char16_t* b) { UDrvValidHeader(b); });
         };
         r.header = checkHeader(headerText);
-        r.problem = Verdict(cli::CheckedText::Header, headerText, r.header, checkHeader);
+        r.problem = Verdict(host::CheckedText::Header, headerText, r.header, checkHeader);
         if (!r.problem.empty()) {
             r.problem = "header " + Quoted(headerText) + ": " + r.problem;
             return r;
         }
-        const std::u16string h = cli::ToWide(headerText);
+        const std::u16string h = host::ToWide(headerText);
         auto checkItem = [&h](const std::string& t) {
             return Checked(t, [&h](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
         };
         r.item = checkItem(typedItem);
-        r.problem = Verdict(cli::CheckedText::Item, typedItem, r.item, checkItem);
+        r.problem = Verdict(host::CheckedText::Item, typedItem, r.item, checkItem);
         if (!r.problem.empty()) {
             r.problem = "item " + Quoted(typedItem) + ": " + r.problem;
             return r;
         }
     }
-    r.driverType = UDrvGetType(cli::ToWide(r.header).c_str(), cli::ToWide(r.item).c_str());
+    r.driverType = UDrvGetType(host::ToWide(r.header).c_str(), host::ToWide(r.item).c_str());
     if (r.driverType == 3) {
         if (!TypedLength(typedItem, r.item)) r.item = WithLength(r.item, kWholeString);
     }
-    const cli::ValueRule rule = cli::RuleFor(r.driverType, r.item);
+    const host::ValueRule rule = host::RuleFor(r.driverType, r.item);
     constexpr TagKind kKinds[] = {TagKind::Word, TagKind::Bcd, TagKind::Bit, TagKind::Float, TagKind::String};
     r.kind = kKinds[static_cast<int>(rule.kind)];
     r.chars = r.kind == TagKind::String ? rule.chars : 0;
@@ -155,7 +155,7 @@ void ApplyModel(const LineConfig& line) {
     DriverSettings s{};
     s.baud = 1;
     auto copy = [](auto& field, const std::string& text) {
-        const std::u16string w = cli::ToWide(text);
+        const std::u16string w = host::ToWide(text);
         const size_t n = std::min(w.size(), sizeof field / sizeof field[0] - 1);
         std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), field);
     };
@@ -178,7 +178,7 @@ std::string ModelOf(const LineConfig& line) {
     return "SLC500";
 }
 
-bool DriverKnowsModel(const std::string& model) { return UDrvValidString1(cli::ToWide(model).c_str()) == 0; }
+bool DriverKnowsModel(const std::string& model) { return UDrvValidString1(host::ToWide(model).c_str()) == 0; }
 
 AddressCheck DriverAddressCheck(const LineConfig& line) {
     ApplyModel(line);

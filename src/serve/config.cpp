@@ -9,6 +9,7 @@
 #include <toml++/toml.h>
 
 #include "cli/args.h"
+#include "host/checks.h"
 
 namespace mira::serve {
 namespace {
@@ -85,7 +86,7 @@ void ParseLine(ConfigTable& t, LineConfig* line) {
         if (!cli::ApplyOption(option, text, &o, &why)) {
             t.Error(key, *v, why);
         } else if (option == "model" && !DriverKnowsModel(o.model)) {
-            t.Error(key, *v, std::string("one of ") + cli::kModelTexts);
+            t.Error(key, *v, std::string("one of ") + host::kModelTexts);
             o.model.clear();
         }
     }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <future>
 
-#include "cli/values.h"
+#include "host/values.h"
 
 namespace mira::serve {
 
@@ -41,9 +41,9 @@ void PendingWrite::Complete(const WriteResult& result) {
 }
 
 bool MakeWriteValue(const TagInfo& tag, const nlohmann::json& value, HostValueCore* out, std::string* why) {
-    using K = cli::ValueRule::Kind;
+    using K = host::ValueRule::Kind;
     constexpr K kKinds[] = {K::Word, K::Bcd, K::Bit, K::Float, K::String};  // by TagKind
-    cli::ValueRule rule;
+    host::ValueRule rule;
     rule.kind = kKinds[static_cast<int>(tag.kind)];
     rule.chars = tag.chars;
     // The JSON value becomes the text `mira write` would be given, so the
@@ -69,7 +69,7 @@ bool MakeWriteValue(const TagInfo& tag, const nlohmann::json& value, HostValueCo
         else
             text = value.dump();
     }
-    return cli::MakeHostValue(rule, text, out, why);
+    return host::MakeHostValue(rule, text, out, why);
 }
 
 // ---- Subscriptions ----------------------------------------------------------

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "cli/format.h"
+#include "host/text.h"
 
 namespace mira::serve {
 
@@ -27,7 +27,7 @@ nlohmann::json ValueJson(const Value& value) {
 std::string FileTimeText(uint64_t fileTime) {
     if (fileTime == 0) return "";
     MiraFileTime t{static_cast<uint32_t>(fileTime & 0xFFFFFFFFu), static_cast<uint32_t>(fileTime >> 32)};
-    return cli::FormatFileTime(t);
+    return host::FormatFileTime(t);
 }
 
 nlohmann::json TagJson(const TagInfo& info, const TagValue& value) {

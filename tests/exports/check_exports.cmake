@@ -1,6 +1,6 @@
 # Compares the defined dynamic symbols of LIBRARY with the global names of
-# the version script MAP. Run with cmake -P.
-execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
+# the version script MAP with NM, the target's nm. Run with cmake -P.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
 endif()

@@ -1,22 +1,22 @@
-// mira.exe takes the driver as a host does: mira.dll is loaded with
-// LoadLibraryW from mira.exe's own folder, and each UDrv function is taken
+// Our programs take the driver as a host does: mira.dll is loaded with
+// LoadLibraryW from the program's own folder, and each UDrv function is taken
 // with GetProcAddress once, on its first call. The functions defined here
-// have the names and types of mira.h, so the command line calls them exactly
-// as it calls libmira on Linux. UDrvOpen and UDrvClose also open and close
-// the host window when the command line asks for unsolicited messages.
+// have the names and types of mira.h, so the host library calls them exactly
+// as it calls libmira on Linux.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "cli/args.h"
-#include "cli/windows/host_window.h"
 #include "mira/mira.h"
-#include "mira/portkit_codes.h"
 
-namespace mira::cli::windows {
+namespace mira::host::windows {
 namespace {
+
+// Without the driver no command can do anything: the program ends with the
+// exit status of a failed line (mira's 4).
+constexpr int kNoDriver = 4;
 
 HMODULE Driver() {
     static const HMODULE module = [] {
@@ -28,7 +28,7 @@ HMODULE Driver() {
         const HMODULE loaded = LoadLibraryW(dll.c_str());
         if (loaded == nullptr) {
             std::fprintf(stderr, "mira: cannot load mira.dll (system error %lu)\n", GetLastError());
-            std::exit(kExitComm);
+            std::exit(kNoDriver);
         }
         return loaded;
     }();
@@ -40,18 +40,18 @@ Function Resolve(const char* name) {
     const FARPROC found = GetProcAddress(Driver(), name);
     if (found == nullptr) {
         std::fprintf(stderr, "mira: mira.dll has no %s\n", name);
-        std::exit(kExitComm);
+        std::exit(kNoDriver);
     }
     // Through void (*)(), the one function pointer type the cast warning allows.
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
 }
 
 }  // namespace
-}  // namespace mira::cli::windows
+}  // namespace mira::host::windows
 
 #define MIRA_THUNK(result, name, parameters, arguments)                                          \
     extern "C" result name parameters {                                                          \
-        static const auto function = mira::cli::windows::Resolve<result(*) parameters>(#name); \
+        static const auto function = mira::host::windows::Resolve<result(*) parameters>(#name); \
         return function arguments;                                                               \
     }
 
@@ -89,31 +89,6 @@ MIRA_THUNK(int32_t, UDrvProcessUnsolicitedReadMessage,
             int32_t* e),
            (r, h, s, i, v, n, e))
 
-// The command line hands over the address of its MiraWindow record, as on
-// Linux; the driver is given a real window instead.
-extern "C" int32_t UDrvOpen(MiraWindowHandle window, const DriverSettings* settings, mira_char* versionText,
-                            int32_t* error) {
-    using namespace mira::cli::windows;
-    using Open = int32_t (*)(MiraWindowHandle, const DriverSettings*, mira_char*, int32_t*);
-    static const auto open = Resolve<Open>("UDrvOpen");
-    MiraWindowHandle handle = 0;
-    if (window != 0) {
-        handle = OpenHostWindow(reinterpret_cast<const MiraWindow*>(window));
-        if (handle == 0) {
-            if (error != nullptr) *error = MIRA_PK_ERR_RESOURCES;
-            return 0;
-        }
-    }
-    const int32_t opened = open(handle, settings, versionText, error);
-    if (opened != 1 && handle != 0) CloseHostWindow();
-    return opened;
-}
-
-extern "C" int32_t UDrvClose(void) {
-    using namespace mira::cli::windows;
-    static const auto close = Resolve<int32_t (*)()>("UDrvClose");
-    DrainHostWindow();
-    const int32_t closed = close();
-    CloseHostWindow();
-    return closed;
-}
+MIRA_THUNK(int32_t, UDrvOpen,
+           (MiraWindowHandle w, const DriverSettings* s, mira_char* v, int32_t* e), (w, s, v, e))
+MIRA_THUNK(int32_t, UDrvClose, (void), ())

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace mira::cli {
+namespace mira::host {
 
 struct LineObservation {
     uint32_t naks = 0;    // DLE NAKs that refused a frame of ours
@@ -22,7 +22,7 @@ struct LineObservation {
 // Takes one trace line (time stamp, then the text) into *seen.
 void ObserveTraceLine(const char* line, LineObservation* seen);
 
-// Routes Portkit's trace lines through mira: every line still goes to path
+// Routes Portkit's trace lines through the host: every line still goes to path
 // ("-" stderr, "" nowhere), and is observed. False when path cannot be opened.
 bool WatchLine(const std::string& path);
 void StopWatching();
@@ -31,4 +31,4 @@ void StopWatching();
 void BeginExchange();
 LineObservation Observed();
 
-}  // namespace mira::cli
+}  // namespace mira::host

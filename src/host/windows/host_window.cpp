@@ -1,10 +1,10 @@
-#include "cli/windows/host_window.h"
+#include "host/windows/host_window.h"
 
 #include <windows.h>
 
 #include <atomic>
 
-namespace mira::cli::windows {
+namespace mira::host::windows {
 namespace {
 
 // Posted behind everything queued; its lParam is the event to set.
@@ -26,7 +26,7 @@ struct HostWindow {
     }
 };
 
-HostWindow* g_open = nullptr;  // the command line's thread only
+HostWindow* g_open = nullptr;  // the line's thread only
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* host = reinterpret_cast<HostWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -103,4 +103,4 @@ void CloseHostWindow() {
     g_open = nullptr;
 }
 
-}  // namespace mira::cli::windows
+}  // namespace mira::host::windows

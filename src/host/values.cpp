@@ -1,4 +1,4 @@
-#include "cli/values.h"
+#include "host/values.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/format.h"
+#include "host/text.h"
 
-namespace mira::cli {
+namespace mira::host {
 namespace {
 
 // The sub-element mnemonics that name one status bit of a timer, counter or
@@ -155,4 +155,4 @@ bool ReplacedByDefault(CheckedText kind, const std::string& typed, const std::st
     return check(typed.substr(0, begin) + other + typed.substr(end)) == canonical;
 }
 
-}  // namespace mira::cli
+}  // namespace mira::host

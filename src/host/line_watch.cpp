@@ -1,4 +1,4 @@
-#include "cli/line_watch.h"
+#include "host/line_watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 
 #include "portkit/portkit_host.h"
 
-namespace mira::cli {
+namespace mira::host {
 
 void ObserveTraceLine(const char* line, LineObservation* seen) {
     // The driver's word for a reply that carried less than was asked for.
@@ -104,4 +104,4 @@ LineObservation Observed() {
     return seen;
 }
 
-}  // namespace mira::cli
+}  // namespace mira::host

@@ -1,5 +1,5 @@
 // What a value typed for a write must be to fit its item, and the address
-// texts mira hands the driver at all. Pure, so it is tested without a line.
+// texts a host hands the driver at all. Pure, so it is tested without a line.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 #include "mira/mira.h"
 
-namespace mira::cli {
+namespace mira::host {
 
 struct ValueRule {
     enum class Kind { Word, Bcd, Bit, Float, String } kind = Kind::Word;
@@ -30,7 +30,7 @@ bool MakeHostValue(const ValueRule& rule, const std::string& text, HostValueCore
 // driver reads the number the user sees.
 std::string AddressTextProblem(const std::string& text);
 
-// The kinds of text mira check hands the driver's checks.
+// The kinds of text `mira check` hands the driver's checks.
 enum class CheckedText { Header, Item, Address };
 
 // Whether a check wrote its default in place of typed because typed names
@@ -42,4 +42,4 @@ enum class CheckedText { Header, Item, Address };
 bool ReplacedByDefault(CheckedText kind, const std::string& typed, const std::string& canonical,
                        const std::function<std::string(const std::string&)>& check);
 
-}  // namespace mira::cli
+}  // namespace mira::host

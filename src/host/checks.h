@@ -1,0 +1,45 @@
+// The driver's own checks of address texts and the typing of a value for a
+// write, as `mira check` and `mira write` use them. They follow the model the
+// driver holds: the open line's, or ApplyModelOnly's (host/line.h).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "mira/mira.h"
+
+namespace mira::host {
+
+// The model texts the driver knows, for messages.
+inline constexpr const char* kModelTexts = "SLC500, 500, PLC5, 5, 5:0, 5:1, \"PLC5 WITH I/O OCTAL\", PLC2, 2 (any case)";
+
+// Whether the driver knows a model text (UDrvValidString1). The driver takes
+// any text and reads an unknown one as SLC 500; a host refuses it instead.
+bool KnownModel(const std::string& model);
+
+// A text rewritten in place by one of the driver's checks, in a buffer of
+// the size the checks write into (MIRA_CHECKED_TEXT_BUFFER).
+std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check);
+
+// The canonical forms of a header (UDrvValidHeader), of an item under a
+// header (UDrvValidAddress) and of a whole address (UDrvValidAddressEx).
+std::string CanonicalHeader(const std::string& header);
+std::string CanonicalItem(const std::string& header, const std::string& item);
+std::string CanonicalAddress(const std::string& address);
+
+// The driver's type of an item (UDrvGetType): 1 whole number, 2 floating
+// point, 3 string.
+int32_t TypeOf(const std::string& header, const std::string& item);
+
+// The host value for a write, typed as the driver types the item and refused
+// when it does not fit the item (the driver would send another): false with
+// what the item takes in *why.
+bool MakeValue(const std::string& header, const std::string& item, const std::string& text, HostValueCore* value,
+               std::string* why);
+
+// The refusal of a value that does not fit: "W0: expected a whole number
+// from -32768 to 32767, got "70000"".
+std::string ValueRefusal(const std::string& item, const std::string& why, const std::string& text);
+
+}  // namespace mira::host

@@ -1,0 +1,144 @@
+// The host's line against the built-in simulator: one line per process, the
+// cancel hook ending a wait, and what a read gives item by item.
+#include "host/line.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/checks.h"
+#include "host/codes.h"
+#include "mira/portkit_codes.h"
+
+namespace mira::host {
+namespace {
+
+std::string Shown(const ItemResult& r) {
+    return r.code != 0 ? "error " + std::to_string(r.code) : FormatValue(r.value, false);
+}
+
+TEST(Line, OneLinePerProcess) {
+    LineSettings sim;
+    Line first, second;
+    std::string why;
+    ASSERT_EQ(first.Open(sim, {}, &why), 0) << why;
+    EXPECT_EQ(second.Open(sim, {}, &why), kLineAlreadyOpen);
+    EXPECT_NE(why.find("one line per process"), std::string::npos) << why;
+    EXPECT_FALSE(ApplyModelOnly(sim)) << "the open line's settings stand";
+    std::vector<ItemResult> results;
+    EXPECT_EQ(first.Read("N7:0", {"W0"}, &results), 0) << "the refused open left the line alone";
+    first.Close();
+    // A failed open gives the driver back as well.
+    LineSettings missing;
+    missing.port = "/dev/mira-no-such-device";
+    EXPECT_EQ(second.Open(missing, {}, &why), MIRA_PK_ERR_NO_DEVICE);
+    EXPECT_NE(why.find("cannot open /dev/mira-no-such-device"), std::string::npos) << why;
+    EXPECT_TRUE(ApplyModelOnly(sim));
+    EXPECT_EQ(second.Open(sim, {}, &why), 0) << why;
+    EXPECT_EQ(first.Read("N7:0", {"W0"}, &results), MIRA_PK_ERR_CLOSED);
+}
+
+// A station the simulator is not answers nothing: without the hook the read
+// would wait the whole reply time-out.
+TEST(Line, CancelEndsAWait) {
+    LineSettings sim;
+    sim.timeoutMs = 60000;
+    sim.ackTimeoutMs = 60000;  // Portkit's own wait for the DLE ACK as long
+    std::atomic<bool> cancel{false};
+    OpenOptions options;
+    options.cancel = &cancel;
+    Line line;
+    std::string why;
+    ASSERT_EQ(line.Open(sim, options, &why), 0) << why;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel.store(true);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<ItemResult> results;
+    EXPECT_EQ(line.Read(9, "N7:0", {"W0", "W1"}, &results), MIRA_PK_ERR_TIMEOUT);
+    const auto took = std::chrono::steady_clock::now() - start;
+    canceller.join();
+    // Half the time-out: a busy machine's delays are far below it.
+    EXPECT_LT(took, std::chrono::milliseconds(sim.timeoutMs / 2));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1].item, "W1");
+    EXPECT_EQ(results[1].quality, -1);
+}
+
+TEST(Line, ResultsItemByItem) {
+    const struct { const char* name; const char* port; const char* header; std::vector<std::string> items;
+                   int32_t code; std::vector<std::string> shown; uint32_t type; } rows[] = {
+        {"words", "sim", "N7:0", {"W0", "W1", "W2"}, 0, {"100", "200", "-300"}, MIRA_VALUE_INTEGER},
+        {"float", "sim", "F8:0", {"F0"}, 0, {"3.14159"}, MIRA_VALUE_DOUBLE},
+        {"string", "sim", "ST9:0", {"S0.4"}, 0, {"MIRA"}, MIRA_VALUE_STRING},
+        {"timer parts", "sim", "T4:0", {"0.PRE", "0.ACC"}, 0, {"1000", "250"}, MIRA_VALUE_INTEGER},
+        // An item beyond one read fails the group: every item carries the code.
+        {"beyond a read", "sim", "N7:0", {"W0", "W200"}, MIRA_ERR_RANGE, {"error -39", "error -39"}, 0},
+        {"bad header", "sim", "Q7:0", {"W0"}, MIRA_ERR_BAD_HEADER, {"error -37"}, 0},
+        {"PLC-5 words", "sim:plc5", "N7:0", {"W0", "W1"}, 0, {"100", "200"}, MIRA_VALUE_INTEGER},
+    };
+    Line line;  // opened again where the port changes: an open costs its line resets
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LineSettings settings;
+        settings.port = row.port;
+        std::string why;
+        if (line.Settings().port != row.port || !line.IsOpen()) {
+            line.Close();
+            ASSERT_EQ(line.Open(settings, {}, &why), 0) << why;
+        }
+        const MiraFileTime before = LocalNow();
+        std::vector<ItemResult> results;
+        EXPECT_EQ(line.Read(settings.dst, row.header, row.items, &results), row.code);
+        ASSERT_EQ(results.size(), row.items.size());
+        for (size_t k = 0; k < results.size(); ++k) {
+            const ItemResult& r = results[k];
+            EXPECT_EQ(r.item, row.items[k]);
+            EXPECT_EQ(Shown(r), row.shown[k]);
+            EXPECT_EQ(r.value.type, row.type);
+            EXPECT_EQ(r.quality, row.code == 0 ? static_cast<int32_t>(MIRA_QUALITY_GOOD) : -1);
+            EXPECT_EQ(r.message.empty(), row.code == 0) << r.message;
+            // The driver's stamp and the host's clock are the same local time:
+            // no more apart than a read takes (1 s is far beyond it).
+            const auto ticks = [](MiraFileTime t) { return (uint64_t{t.highDateTime} << 32) | t.lowDateTime; };
+            EXPECT_LE(ticks(before), ticks(r.time) + 10000000u) << FormatFileTime(r.time);
+            EXPECT_LE(ticks(r.time), ticks(LocalNow()) + 10000000u) << FormatFileTime(r.time);
+        }
+    }
+}
+
+// Written as `mira write` types them and read back; a text with a letter
+// beyond ASCII comes back as UTF-8.
+TEST(Line, WritesReadBack) {
+    Line line;
+    std::string why;
+    ASSERT_EQ(line.Open(LineSettings{}, {}, &why), 0) << why;
+    const struct { const char* header; std::vector<std::string> items, texts; bool single; } rows[] = {
+        {"N7:0", {"W5", "W6"}, {"-7", "32767"}, false},
+        {"F8:0", {"F1"}, {"2.5"}, false},
+        {"B3:0", {"0/3"}, {"1"}, true},
+        {"T4:0", {"0.ACC"}, {"77"}, true},
+        {"ST9:0", {"S0.5"}, {"Caf\xC3\xA9!"}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.header);
+        std::vector<HostValueCore> values(row.items.size());
+        for (size_t k = 0; k < row.items.size(); ++k)
+            ASSERT_TRUE(MakeValue(row.header, row.items[k], row.texts[k], &values[k], &why)) << why;
+        EXPECT_EQ(row.single ? line.WriteItem(1, row.header, row.items[0], values[0])
+                             : line.WriteGroup(1, row.header, row.items, values),
+                  0);
+        std::vector<ItemResult> results;
+        ASSERT_EQ(line.Read(row.header, row.items, &results), 0);
+        for (size_t k = 0; k < results.size(); ++k) EXPECT_EQ(Shown(results[k]), row.texts[k]);
+    }
+    // A value that does not fit is refused before anything is sent, in mira's words.
+    HostValueCore value;
+    EXPECT_FALSE(MakeValue("N7:0", "W0", "70000", &value, &why));
+    EXPECT_EQ(ValueRefusal("W0", why, "70000"), "W0: expected a whole number from -32768 to 32767, got \"70000\"");
+}
+
+}  // namespace
+}  // namespace mira::host
