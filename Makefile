@@ -118,11 +118,12 @@ bench-build: deps
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
-# planner of `mira serve` against an exhaustive search.
+# planner of `mira serve` against an exhaustive search; then its MQTT face.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
 	./build/bench/bench/mira_plan_bench
+	./build/bench/bench/mira_mqtt_bench --seconds 3
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz

@@ -42,7 +42,10 @@ struct Run {
 // metric of a Sparkplug DDATA.
 class Counter {
 public:
-    Counter(uint16_t port, mqtt::Format format, const std::string& topic) : format_(format), client_(port, {topic}) {}
+    // QoS 0 on the way out of the broker, so that what is measured is what
+    // the face publishes, not the subscriber's acknowledgements.
+    Counter(uint16_t port, mqtt::Format format, const std::string& topic)
+        : format_(format), client_(port, {topic}, "", 0) {}
     size_t Changes() {
         for (const auto& m : client_.All(seen_)) {
             ++seen_;

@@ -103,7 +103,7 @@ struct Message {
 // Connects, subscribes, and keeps every message in arrival order.
 class Client {
 public:
-    Client(uint16_t port, const std::vector<std::string>& topics, const std::string& id = "") {
+    Client(uint16_t port, const std::vector<std::string>& topics, const std::string& id = "", int qos = 1) {
         mosquitto_lib_init();
         m_ = mosquitto_new(id.empty() ? nullptr : id.c_str(), true, this);
         mosquitto_connect_callback_set(m_, [](mosquitto*, void* self, int rc) {
@@ -122,7 +122,7 @@ public:
         mosquitto_connect(m_, "127.0.0.1", port, 30);
         mosquitto_loop_start(m_);
         Wait([](const Client& c) { return c.connected_; });
-        for (const auto& t : topics) mosquitto_subscribe(m_, nullptr, t.c_str(), 1);
+        for (const auto& t : topics) mosquitto_subscribe(m_, nullptr, t.c_str(), qos);
         Wait([n = topics.size()](const Client& c) { return c.subscribed_ == n; });
     }
     ~Client() {

@@ -184,6 +184,8 @@ struct MqttFace::Impl final : Publisher {
         client = mosquitto_new(s.clientId.c_str(), true, context.get());
         if (client == nullptr) return Retry("no memory for a client");
         mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        // A change goes out at once, not held back to fill a segment.
+        mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
         if (!s.username.empty()) mosquitto_username_pw_set(client, s.username.c_str(), password.empty() ? nullptr : password.c_str());
         if (s.tls && mosquitto_tls_set(client, s.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
             return Retry("cannot read ca_file " + s.caFile);
