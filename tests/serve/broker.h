@@ -51,9 +51,11 @@ inline bool Accepts(uint16_t port) {
 
 class Broker {
 public:
-    Broker() : port_(FreePort()), config_("/tmp/mira-broker-" + std::to_string(::getpid()) + "-" + std::to_string(port_)) {
+    // `extra`: more lines of its configuration (a TLS listener's files).
+    explicit Broker(const std::string& extra = "")
+        : port_(FreePort()), config_("/tmp/mira-broker-" + std::to_string(::getpid()) + "-" + std::to_string(port_)) {
         std::ofstream(config_) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                               << "log_dest none\n";
+                               << "log_dest none\n" << extra;
         Start();
     }
     ~Broker() {

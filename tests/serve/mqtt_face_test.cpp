@@ -93,8 +93,9 @@ Settings BrokerSettings(const Broker& broker, Format format) {
 
 // A store, its fake line, and the face running as the gateway runs it.
 struct Gateway {
-    Gateway(const Broker& broker, Format format) : store(Tags(), {"fast"}), line(store) {
-        auto f = std::make_unique<MqttFace>(BrokerSettings(broker, format), store);
+    Gateway(const Broker& broker, Format format) : Gateway(BrokerSettings(broker, format)) {}
+    explicit Gateway(const Settings& settings) : store(Tags(), {"fast"}), line(store) {
+        auto f = std::make_unique<MqttFace>(settings, store);
         face = f.get();
         runner = std::make_unique<FaceRunner>(std::move(f), store);
         std::string why;
@@ -225,6 +226,26 @@ TEST(MqttJson, ABrokerThatComesBackGetsTheLatestStateOnce) {
     EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
 }
 
+
+// mqtts://: the broker's certificate is trusted through ca_file alone.
+TEST(MqttJson, MqttsTrustsTheBrokerThroughCaFile) {
+    const std::string dir = "/tmp/mira-tls-" + std::to_string(::getpid());
+    const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 ";
+    const std::string make =
+        "mkdir -p " + dir + " && cd " + dir + " && openssl req -x509 " + key + "-keyout ca.key -out ca.crt " +
+        "-subj /CN=mira-test-ca && openssl req " + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1 " +
+        "&& echo subjectAltName=IP:127.0.0.1 > san && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key " +
+        "-CAcreateserial -days 2 -extfile san -out server.crt && chmod 644 *";
+    ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
+    Broker broker("cafile " + dir + "/ca.crt\ncertfile " + dir + "/server.crt\nkeyfile " + dir + "/server.key\n");
+    Settings s = BrokerSettings(broker, Format::Json);
+    s.tls = true;
+    s.caFile = dir + "/ca.crt";
+    Gateway gw(s);
+    EXPECT_TRUE(test::Eventually([&] { return gw.face->counters().connects.load() == 1; }));
+    gw.runner->Stop();
+    std::system(("rm -rf " + dir).c_str());
+}
 
 // ---- Sparkplug B -------------------------------------------------------------------
 
