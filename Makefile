@@ -23,8 +23,9 @@
 # more word here.
 LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libmosquitto-dev \
                     libnanopb-dev
-# nanopb's generator runs at build time; the MQTT tests start Debian's broker.
-PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev nanopb mosquitto mosquitto-clients \
+# nanopb's generator runs at build time; the MQTT tests start Debian's broker
+# (over TLS too, with certificates openssl makes).
+PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev nanopb mosquitto mosquitto-clients openssl \
             $(LIBRARY_PACKAGES)
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
