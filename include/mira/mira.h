@@ -73,8 +73,10 @@ extern "C" {
 /* Error codes a host sees: mira/errors.h, the one list of them. */
 
 /* The window message announcing a stored unsolicited frame (WM_USER + 0x200).
- * lParam is the address of the slot's key text, valid until the host consumes
- * or discards that frame with UDrvProcessUnsolicitedReadMessage. */
+ * lParam is the address of the message's own copy of the key text: no later
+ * frame changes it, and it stays as it is for the next 127 messages. Several
+ * frames under one key are taken oldest first, so a host that handles its
+ * messages in order gets each frame with the message that announced it. */
 #define MIRA_WM_UNSOLICITED 0x600u
 
 /* ---------------------------------------------------------------------------

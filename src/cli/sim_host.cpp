@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -147,16 +148,49 @@ bool UnsolicitedWords(const std::vector<std::string>& operands, uint32_t* first,
     return true;
 }
 
-// What the link did, printed when the simulator ends.
+// What the link did, printed when the simulator ends. A write of its own the
+// master answered with a status did not arrive: it is counted apart.
 void PrintCounts(const sim::Stats& s) {
     std::printf(
         "counts: %u frames received (%u bad checks, %u garbled), %u commands executed (%u duplicates, %u for "
         "other stations), %u ACK and %u NAK sent, %u ENQ received; %u frames sent (%u retransmissions, %u "
-        "abandoned), %u ENQ sent, %u ACK and %u NAK received, %u replies to the controller's own commands\n",
+        "abandoned), %u ENQ sent, %u ACK and %u NAK received; %u writes of its own sent, %u answered done, %u "
+        "refused (%u with STS 0x90: the master could not buffer them)\n",
         s.framesReceived, s.badChecks, s.garbled, s.commands, s.duplicates, s.otherStation, s.acksSent, s.naksSent,
         s.enqsReceived, s.framesSent, s.retransmissions, s.abandoned, s.enqsSent, s.acksReceived, s.naksReceived,
-        s.masterReplies);
+        s.ownCommands, s.masterReplies, s.masterRefusals, s.cannotBuffer);
     std::fflush(stdout);
+}
+
+// Seeds the tables from the file; every bad line is reported with its cause.
+bool SeedFrom(const std::string& path, sim::Simulator& simulator) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        std::fprintf(stderr, "mira sim: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::vector<sim::SeedProblem> problems;
+    (void)simulator.Seed(text.str(), &problems);
+    for (const sim::SeedProblem& p : problems)
+        std::fprintf(stderr, "mira sim: %s line %d: %s\n", path.c_str(), p.line, p.cause.c_str());
+    return problems.empty();
+}
+
+// Writes the dump through the descriptor opened at the start, a file from
+// its beginning; false with errno on failure.
+bool WriteDump(int fd, const std::string& text) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (S_ISREG(st.st_mode) && (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)) return false;
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return !S_ISREG(st.st_mode) || ::fsync(fd) == 0;
 }
 
 // Serves fd or the TCP port until stop; returns the exit status.
@@ -172,17 +206,7 @@ int RunSim(const Options& o, const std::atomic<bool>& stop) {
     sim::AddSampleFiles(&options);
     sim::Simulator simulator(options);
     (void)simulator.Seed(sim::SampleTables(options.family));
-    if (!o.seed.empty()) {
-        std::ifstream in(o.seed);
-        std::stringstream text;
-        text << in.rdbuf();
-        const int bad = in ? simulator.Seed(text.str()) : -1;
-        if (bad != 0) {
-            if (bad < 0) std::fprintf(stderr, "mira sim: cannot read %s\n", o.seed.c_str());
-            else std::fprintf(stderr, "mira sim: %s line %d: expected ADDRESS=VALUE of a file the controller has\n", o.seed.c_str(), bad);
-            return kExitUsage;
-        }
-    }
+    if (!o.seed.empty() && !SeedFrom(o.seed, simulator)) return kExitUsage;
     if (o.unsolicitedMs != 0) {
         uint32_t first = 0;
         std::vector<uint16_t> words;
@@ -199,13 +223,22 @@ int RunSim(const Options& o, const std::atomic<bool>& stop) {
             return kExitUsage;
         }
     }
+    // The dump file is opened now, without emptying it, so that a path that
+    // cannot be written is refused before anything is served rather than
+    // found at exit with the tables lost.
+    const int dump = o.dump.empty() ? -1 : ::open(o.dump.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (!o.dump.empty() && dump < 0) {
+        std::fprintf(stderr, "mira sim: --dump %s: %s\n", o.dump.c_str(), std::strerror(errno));
+        return kExitUsage;
+    }
     const int rc = Serve(o, simulator, options, stop);
     PrintCounts(simulator.GetStats());
-    if (!o.dump.empty()) {
-        std::ofstream out(o.dump);
-        out << simulator.Dump();
-        if (!out) {
-            std::fprintf(stderr, "mira sim: cannot write %s\n", o.dump.c_str());
+    if (dump >= 0) {
+        const bool written = WriteDump(dump, simulator.Dump());
+        const int cause = errno;
+        if (::close(dump) != 0 || !written) {
+            std::fprintf(stderr, "mira sim: cannot write the tables to %s: %s\n", o.dump.c_str(),
+                         std::strerror(written ? errno : cause));
             return rc == kExitOk ? kExitComm : rc;
         }
     }

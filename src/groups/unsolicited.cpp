@@ -19,7 +19,6 @@
 namespace mira {
 namespace {
 
-constexpr int32_t kKeyChars = 64;
 constexpr int32_t kPlc2DataOffset = 8;
 
 // Skips one SLC number field (one byte, or 0xFF low high); false past end.
@@ -33,6 +32,8 @@ bool SkipNumberField(const uint8_t* bytes, int32_t end, int32_t* pos) {
 
 int32_t FindUnsolicitedSlot(const char16_t* key) {
     if (key == nullptr || Driver.UnsolSlots == nullptr) return -1;
+    int32_t found = -1;
+    uint32_t oldest = 0;
     for (int32_t i = 0; i < kUnsolSlotCount; ++i) {
         UnsolSlot& slot = Driver.UnsolSlots[i];
         // InUse first: a free slot may be filling on the receive thread.
@@ -41,9 +42,12 @@ int32_t FindUnsolicitedSlot(const char16_t* key) {
         while (k < kKeyChars && slot.KeyText[k] != 0 && slot.KeyText[k] != u'\t' && key[k] == slot.KeyText[k])
             ++k;
         const bool slotEnds = k == kKeyChars || slot.KeyText[k] == 0 || slot.KeyText[k] == u'\t';
-        if (slotEnds && key[k] == 0) return i;
+        if (!slotEnds || key[k] != 0) continue;
+        // Arrival numbers wrap: the older is the one the other has not reached.
+        const uint32_t arrival = Load(Driver.UnsolArrival[i]);
+        if (found < 0 || static_cast<int32_t>(arrival - oldest) < 0) found = i, oldest = arrival;
     }
-    return -1;
+    return found;
 }
 
 namespace {

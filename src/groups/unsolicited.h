@@ -11,8 +11,10 @@ namespace mira {
 // Data words a delivery can hand out.
 inline constexpr int32_t kUnsolDataWords = 256;
 
-// The lowest slot in use whose key text, up to its tab, equals key exactly
-// (case-sensitive), or -1.
+// Of the slots in use whose key text, up to its tab, equals key exactly
+// (case-sensitive), the one stored first, or -1. Frames under one key are
+// thus taken in the order their window messages were posted, whichever slot
+// each found free.
 int32_t FindUnsolicitedSlot(const char16_t* key);
 
 // The data words of a stored command that actually came with the frame:

@@ -23,7 +23,8 @@ inline constexpr uint8_t kFncSlcProtectedWrite = 0xAA;  // protected typed logic
 
 // STS values.
 inline constexpr uint8_t kStsOk = 0x00;
-inline constexpr uint8_t kStsExtended = 0xF0;  // the EXT STS byte follows the TNS
+inline constexpr uint8_t kStsCannotBuffer = 0x90;  // remote node cannot buffer command
+inline constexpr uint8_t kStsExtended = 0xF0;      // the EXT STS byte follows the TNS
 
 // The PLC-5 ASCII logical address: a zero byte and '$' open it, a zero
 // byte ends it.

@@ -75,37 +75,83 @@ void SendAck(generic_port* port) {
     PkSend(port, kAck, 2);
 }
 
-void FormatKeyText(const generic_port* port, char16_t* key, size_t capacity) {
+// The key text of the frame in the raw view; between the header part and the
+// sender's station goes separator (a tab in a slot's key).
+void FormatKeyText(const generic_port* port, char16_t* key, size_t capacity, const char16_t* separator) {
     const int32_t source = RawByte(port, 3);
     if (Load(Driver.ModelClass) == kClassSlc500) {
         const int32_t file = RawByte(port, 10);
         const int32_t element = RawByte(port, 12);
         const int32_t sub = RawByte(port, 13);
         const bool lowFile = file == 0 || file == 1;
-        wide::swprintf(key, capacity, u"%s/%d:%d:%d\t%d", FileTypeName(RawByte(port, 11)),
-                       lowFile ? element : sub, file, lowFile ? sub : element, source);
+        wide::swprintf(key, capacity, u"%s/%d:%d:%d%s%d", FileTypeName(RawByte(port, 11)),
+                       lowFile ? element : sub, file, lowFile ? sub : element, separator, source);
     } else {
         const int32_t address = RawByte(port, 8) + 256 * RawByte(port, 9);
-        wide::swprintf(key, capacity, u"U:%d\t%d", address, source);
+        wide::swprintf(key, capacity, u"U:%d%s%d", address, separator, source);
     }
 }
 
+// Tells the host's window of the frame just stored in slot. The message
+// carries a copy of the key text of its own, which no later frame changes:
+// the slot's text is cleared when its frame is consumed and written again by
+// the next frame stored there, maybe before the host has read the message.
+void PostStored(const UnsolSlot& slot) {
+    const MiraWindowHandle window = Driver.NotifyWindow;
+    const uint32_t next = Load(Driver.PostedKeyNext);
+    char16_t* key = Driver.PostedKeys[next % kPostedKeyCount];
+    std::memcpy(key, slot.KeyText, sizeof slot.KeyText);
+    // Queued only: the host hears of the frame once HandInts is done with
+    // this byte, after the DLE ACK. A window that cannot take the message
+    // (its queue is full) leaves the frame stored under its key, and the
+    // copy free for the next message.
+    if (PostMessageW(window, kUnsolicitedMessage, 0, reinterpret_cast<intptr_t>(key)))
+        Store(Driver.PostedKeyNext, next + 1);
+    else if (window != 0)
+        PkTrace(u"Window message not posted: the window's queue is full.");
+}
+
+// The answer to a controller's command that found every slot taken: its
+// reply with STS 0x90, remote node cannot buffer command, so that the
+// controller's message instruction fails and its logic can send it again,
+// where an acknowledgement alone would have it believe the data delivered.
+// Built into message (6 bytes) from the frame in RxData; false for a frame
+// that is itself a reply, or too short to answer.
+bool BuildRefusal(const generic_port* port, uint8_t* message) {
+    if (ReplyLength(port) < 6 || (RxByte(2) & kReplyBit) != 0) return false;
+    message[0] = RxByte(1);
+    message[1] = RxByte(0);
+    message[2] = static_cast<uint8_t>(RxByte(2) | kReplyBit);
+    message[3] = pccc::kStsCannotBuffer;
+    message[4] = RxByte(4);
+    message[5] = RxByte(5);
+    return true;
+}
+
 // Stores a good frame that is not the awaited reply in the first free slot
-// and tells the host's window. With every slot taken the frame is dropped.
-void StoreUnsolicited(generic_port* port) {
+// and tells the host's window. With every slot taken the frame is not kept:
+// true when it is a command whose refusal (in refusal) is owed after the DLE
+// ACK.
+bool StoreUnsolicited(generic_port* port, uint8_t* refusal) {
     UnsolSlot* slots = Load(Driver.UnsolSlots);
-    UnsolSlot* slot = nullptr;
-    for (int32_t i = 0; slots != nullptr && i < kUnsolSlotCount; ++i) {
-        if (LoadAcquire(slots[i].InUse) == 0) {
-            slot = &slots[i];
-            break;
+    int32_t index = -1;
+    for (int32_t i = 0; slots != nullptr && i < kUnsolSlotCount && index < 0; ++i)
+        if (LoadAcquire(slots[i].InUse) == 0) index = i;
+    if (index < 0) {
+        // Before the open has made the table there is no one to refuse for.
+        if (slots == nullptr || !BuildRefusal(port, refusal)) {
+            PkTrace(u"Unsolicited frame dropped: no free slot.");
+            return false;
         }
+        char16_t line[40 + kKeyChars];
+        char16_t key[kKeyChars];
+        FormatKeyText(port, key, kKeyChars, u" from station ");
+        wide::swprintf(line, sizeof line / sizeof line[0], u"No free slot: %s refused with STS 0x90.", key);
+        PkTrace(line);
+        return true;
     }
-    if (slot == nullptr) {
-        PkTrace(u"Unsolicited frame dropped: no free slot.");
-        return;
-    }
-    FormatKeyText(port, slot->KeyText, sizeof slot->KeyText / sizeof slot->KeyText[0]);
+    UnsolSlot* slot = &slots[index];
+    FormatKeyText(port, slot->KeyText, kKeyChars, u"\t");
     PkTrace(slot->KeyText);
     // The frame after DLE STX; the raw view never holds more than a slot in a
     // well-formed exchange, and anything beyond the slot is cut off.
@@ -114,14 +160,14 @@ void StoreUnsolicited(generic_port* port) {
     if (length > static_cast<int32_t>(sizeof slot->FrameBytes)) length = sizeof slot->FrameBytes;
     if (length > 0) std::memcpy(slot->FrameBytes, port->RawBuffer + 2, static_cast<size_t>(length));
     slot->FrameLength = static_cast<uint32_t>(length);
+    // Frames under one key are delivered oldest first, so that the host,
+    // taking its messages in order, gets each frame with its own message.
+    const uint32_t arrival = Load(Driver.UnsolArrivalNext);
+    Store(Driver.UnsolArrival[index], arrival);
+    Store(Driver.UnsolArrivalNext, arrival + 1);
     StoreRelease(slot->InUse, 1u);
-    // Queued only: the host hears of the frame once HandInts is done with
-    // this byte, after the DLE ACK. A window that cannot take the message
-    // (its queue is full) leaves the frame stored under its key.
-    const MiraWindowHandle window = Driver.NotifyWindow;
-    const auto key = reinterpret_cast<intptr_t>(slot->KeyText);
-    if (!PostMessageW(window, kUnsolicitedMessage, 0, key) && window != 0)
-        PkTrace(u"Window message not posted: the window's queue is full.");
+    PostStored(*slot);
+    return false;
 }
 
 // FNV-1a over the length and the message bytes; never 0, which marks an
@@ -224,14 +270,14 @@ void OnDataDle(generic_port* port, uint8_t byte) {
 }
 
 // A frame whose check passed: our own echo, the awaited reply, or a frame
-// to store as unsolicited.
-void HandOn(generic_port* port) {
+// to store as unsolicited. True when a refusal is owed (see StoreUnsolicited).
+bool HandOn(generic_port* port, uint8_t* refusal) {
     const bool senderWaits = Load(Driver.ChannelBusy) == 1;
     if (IsOwnEcho(port)) {
         PkTrace(u"Own frame echoed by the line: dropped.");
         // A waiting sender keeps the channel for the controller's reply.
         if (senderWaits) Store(Driver.ForeignFrameSeen, 1u);
-        return;
+        return false;
     }
     if (senderWaits) {
         // The awaited reply answers our last request: its TNS, and its
@@ -241,20 +287,33 @@ void HandOn(generic_port* port) {
         const bool answersRequest = Load(Driver.RxData[2]) == (Load(Driver.RequestCommand) | kReplyBit);
         if (answersRequest && (Load(Driver.RxData[5]) == tns || Load(Driver.RxData[4]) == tns)) {
             StoreRelease(port->ReplyReady, 1u);
-            return;
+            return false;
         }
         Store(Driver.ForeignFrameSeen, 1u);
     }
-    StoreUnsolicited(port);
+    return StoreUnsolicited(port, refusal);
+}
+
+// Sends the refusal as the answers to stored commands go: framed, without
+// the channel, remembered in case the line echoes it.
+void SendRefusal(generic_port* port, const uint8_t* message) {
+    uint8_t frame[FrameCapacity(6)];
+    int32_t length = 0;
+    EncodeDriverFrame(message, 6, frame, &length);
+    NoteSentMessage(message, 6, false);
+    PkSend(port, frame, length);
 }
 
 void OnCheck(generic_port* port, uint8_t byte) {
     TraceReceived(port);
-    if (CheckPasses(byte)) HandOn(port);
-    // Every complete frame is acknowledged; the send clears ReplyReady, which
-    // the waiting sender still has to see.
+    uint8_t refusal[6];
+    const bool refuse = CheckPasses(byte) && HandOn(port, refusal);
+    // Every complete frame is acknowledged, and a refused command then gets
+    // its reply; a send clears ReplyReady, which the waiting sender still has
+    // to see.
     const uint32_t ready = LoadAcquire(port->ReplyReady);
     SendAck(port);
+    if (refuse) SendRefusal(port, refusal);
     StoreRelease(port->ReplyReady, ready);
 
     const bool senderWaits = Load(Driver.ChannelBusy) == 1 && Load(Driver.ForeignFrameSeen) == 1;
@@ -311,10 +370,11 @@ int32_t ReplyLength(const generic_port* port) {
 void NoteSentMessage(const uint8_t* message, int32_t length, bool request) {
     if (length < 0) length = 0;
     if (request) Store(Driver.RequestCommand, length > 2 ? message[2] : 0u);
-    const uint32_t next = Load(Driver.SentPrintNext);
+    // The receive thread notes its refusals while the host thread notes its
+    // sends: each takes an entry of its own.
+    const uint32_t next = std::atomic_ref<uint32_t>(Driver.SentPrintNext).fetch_add(1, std::memory_order_relaxed);
     const uint32_t print = Fingerprint(length, [message](int32_t i) { return message[i]; });
     StoreRelease(Driver.SentPrints[next % kSentPrintCount], print);
-    Store(Driver.SentPrintNext, (next + 1) % kSentPrintCount);
 }
 
 void ResetReceiver(generic_port* port) {

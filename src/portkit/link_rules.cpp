@@ -32,10 +32,26 @@ void CountReceived(RxEvent event) {
     }
 }
 
+namespace {
+
+// A frame whose message is a reply (its CMD with 0x40) with STS 0x90.
+bool IsCannotBufferReply(const uint8_t* bytes, size_t count) {
+    uint8_t head[4];
+    size_t n = 0;
+    for (size_t i = 2; i < count && n < sizeof head; ++i) {
+        if (bytes[i] == kDle && (++i == count || bytes[i] != kDle)) break;  // DLE ETX: the message ended
+        head[n++] = bytes[i];
+    }
+    return n == sizeof head && (head[2] & 0x40) != 0 && head[3] == 0x90;
+}
+
+}  // namespace
+
 void CountSent(const uint8_t* bytes, size_t count) {
     AddCount(Count::BytesSent, count);
     if (count < 2 || bytes[0] != kDle) return;
     if (bytes[1] == kStx) AddCount(Count::FramesSent);
+    if (bytes[1] == kStx && IsCannotBufferReply(bytes, count)) AddCount(Count::CannotBufferReplies);
     if (count != 2) return;
     if (bytes[1] == kAck) AddCount(Count::AcksSent);
     if (bytes[1] == kNak) AddCount(Count::NaksSent);

@@ -140,7 +140,7 @@ private:
 enum class Count : uint8_t {
     FramesSent, FramesReceived, BytesSent, BytesReceived, AcksSent, AcksReceived, NaksSent, NaksReceived,
     EnqsSent, EnqsReceived, Retransmissions, BadChecks, ReplyTimeouts, Overflows, BytesDropped, LinesLost,
-    Reconnects, LineResets, ResetAcks, ResetNaks, FramesRefused, kFields
+    Reconnects, LineResets, ResetAcks, ResetNaks, FramesRefused, CannotBufferReplies, kFields
 };
 // The fields hosts built before the line-reset counters know.
 inline constexpr size_t kFirstCountFields = static_cast<size_t>(Count::LineResets);

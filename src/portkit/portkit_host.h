@@ -53,8 +53,8 @@ int32_t PkSetLinkSettings(const PkLinkSettings* settings);
 // in from the line, Portkit's own retransmissions and DLE ENQs included, and
 // the host's line resets too: a DLE ENQ the host sends of its own, outside an
 // exchange (the driver sends four when it opens and after a failed read),
-// and the controller's DLE ACK or DLE NAK answering it. The last four fields
-// tell those apart, so that a healthy line's resets do not read as faults.
+// and the controller's DLE ACK or DLE NAK answering it. The four fields
+// after reconnects tell those apart, so that a healthy line's resets do not read as faults.
 //
 // The record only ever grows at its end; hosts built against the first 17
 // fields keep working with PkGetLinkCounters, which writes no more than those.
@@ -75,6 +75,9 @@ typedef struct PkLinkCounters {
     uint64_t resetAcks, resetNaks;       /* answers to them; within acksReceived, naksReceived */
     uint64_t framesRefused;              /* DLE NAKs answering a frame sent (or a DLE ENQ
                                             asking after it); within naksReceived */
+    uint64_t cannotBufferReplies;        /* replies sent with STS 0x90, remote node cannot buffer command:
+                                            the driver's answer to a controller's command it had no free
+                                            slot for */
 } PkLinkCounters;
 
 // Copies the first `size` bytes of the counters into *out, whole fields only:

@@ -20,11 +20,18 @@ inline constexpr int32_t kGroupHandles = 16384;
 inline constexpr int32_t kRxDataBytes = 512;
 // The frames sent last whose echo the receive handler knows again.
 inline constexpr int32_t kSentPrintCount = 4;
+// Characters of a slot's key text, terminator included.
+inline constexpr int32_t kKeyChars = 64;
+// The key texts the window messages carry, each message its own copy. One is
+// written again only 128 messages later: on the window bridge at most 64 wait
+// and one is being delivered, and a host that takes its messages in order and
+// consumes one frame each has at most 20 (the slots) not yet taken.
+inline constexpr int32_t kPostedKeyCount = 128;
 
 // One stored unsolicited frame (1160 bytes).
 struct UnsolSlot {
     uint8_t FrameBytes[1024];  // the frame after DLE STX: DST, SRC, CMD, STS, TNS, data
-    char16_t KeyText[64];      // "key\tstation", terminated
+    char16_t KeyText[kKeyChars];  // "key\tstation", terminated
     uint32_t FrameLength;      // bytes copied into FrameBytes
     uint32_t InUse;            // 1 = holds a frame not yet consumed
 };
@@ -65,7 +72,11 @@ struct DriverState {
     uint32_t Outstanding;        // the exchange a finish may take (host thread only)
     uint32_t RequestCommand;                 // CMD of the last request; its reply carries it with 0x40
     uint32_t SentPrints[kSentPrintCount];    // fingerprints of the last messages sent, 0 = none
-    uint32_t SentPrintNext;                  // the entry the next send overwrites
+    uint32_t SentPrintNext;                  // counts the sends; modulo kSentPrintCount the entry of the next
+    uint32_t UnsolArrival[kUnsolSlotCount];  // the order of a slot's frame among those stored, set before InUse
+    uint32_t UnsolArrivalNext;               // the arrival number of the next stored frame
+    char16_t PostedKeys[kPostedKeyCount][kKeyChars];  // the key text of each window message
+    uint32_t PostedKeyNext;                  // counts the messages posted; the copy of the next
 };
 static_assert(std::is_standard_layout_v<DriverState>);
 

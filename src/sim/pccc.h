@@ -17,6 +17,7 @@ enum : uint8_t {
     kStsIllegalCommand = 0x10,  // illegal command or format
     kStsAddressProblem = 0x50,  // PLC-2 memory: address outside the table
     kStsNoCompatFile = 0x80,    // PLC-2 command without its compatibility file
+    kStsCannotBuffer = 0x90,    // a master's answer to our command: it could not buffer it
     kStsExtended = 0xF0,        // the reason follows in EXT STS
 };
 

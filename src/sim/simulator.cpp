@@ -24,6 +24,7 @@ struct Pending {
     bool corruptCheck = false;
     bool dropByte = false;
     std::vector<uint8_t> noise;
+    bool own = false;  // a command of the controller's own, not a reply
 };
 
 struct ActiveFault {
@@ -37,6 +38,7 @@ DataTables MakeTables(const Options& o) {
     DataTables t(plc5 ? 5 : 3, o.ioWordsPerSlot, plc5);
     if (o.family == Family::Plc2) {
         (void)t.AddFile({"N", kCompatFile, 4096});
+        t.NameWordsU(kCompatFile);
     } else {
         const uint32_t ioElements = plc5 ? 256 : 32;
         const FileShape standard[] = {
@@ -47,13 +49,6 @@ DataTables MakeTables(const Options& o) {
     }
     for (const ExtraFile& e : o.extraFiles) (void)t.AddFile({e.letters, e.number, e.elements});
     return t;
-}
-
-std::string Plc2Alias(Family family, const std::string& address) {
-    if (family != Family::Plc2) return address;
-    if (address.size() > 2 && (address[0] == 'U' || address[0] == 'u') && address[1] == ':')
-        return "N9:" + address.substr(2);
-    return address;
 }
 
 }  // namespace
@@ -108,11 +103,15 @@ struct Simulator::Impl {
     void Pump(uint64_t now) {
         if (periodUs != 0 && now >= nextPeriodicUs) {
             std::vector<uint8_t> m = periodic;
-            if (m.size() >= 6) {
+            // A turn is skipped while a write of its own still waits for the
+            // line (a master that does not acknowledge holds it up), so that
+            // no backlog builds to go out in one burst.
+            const bool waiting = std::any_of(queue.begin(), queue.end(), [](const Pending& p) { return p.own; });
+            if (m.size() >= 6 && !waiting) {
                 m[4] = static_cast<uint8_t>(ownTns & 0xFF);
                 m[5] = static_cast<uint8_t>(ownTns >> 8);
                 ++ownTns;
-                queue.push_back({m, now, false, false, {}});
+                queue.push_back({m, now, false, false, {}, true});
             }
             nextPeriodicUs = now + periodUs;
         }
@@ -132,6 +131,7 @@ struct Simulator::Impl {
         if (!inFlight && !queue.empty() && queue.front().dueUs <= now) {
             active = std::move(queue.front());
             queue.pop_front();
+            if (active.own) ++stats.ownCommands;
             inFlight = true;
             naksUsed = 0;
             enqsUsed = 0;
@@ -167,7 +167,12 @@ struct Simulator::Impl {
         if (m[2] & 0x40) {  // the master's reply to one of our commands
             lastResponse = kAck;
             SendControl(kAck, now);
-            ++stats.masterReplies;
+            if (m[3] == 0) {
+                ++stats.masterReplies;
+            } else {
+                ++stats.masterRefusals;
+                if (m[3] == kStsCannotBuffer) ++stats.cannotBuffer;
+            }
             if (masterReplies.size() < 256) masterReplies.push_back(m);
             return;
         }
@@ -267,7 +272,7 @@ struct Simulator::Impl {
 
     void QueueOwn(std::vector<uint8_t> m) {
         if (m.size() < 6 || queue.size() >= kMaxQueue) return;
-        queue.push_back({std::move(m), Now(), false, false, {}});
+        queue.push_back({std::move(m), Now(), false, false, {}, true});
     }
 
     std::vector<uint8_t> OwnHeader(uint8_t dst, uint8_t cmd) {
@@ -457,31 +462,18 @@ std::vector<std::vector<uint8_t>> Simulator::TakeMasterReplies() {
 
 bool Simulator::Poke(const std::string& address, const std::string& value) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->tables.Poke(Plc2Alias(impl_->options.family, address), value);
+    return impl_->tables.Poke(address, value);
 }
 
 bool Simulator::Peek(const std::string& address, std::string* value) const {
     if (value == nullptr) return false;
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->tables.Peek(Plc2Alias(impl_->options.family, address), value);
+    return impl_->tables.Peek(address, value);
 }
 
-int Simulator::Seed(const std::string& text) {
+int Simulator::Seed(const std::string& text, std::vector<SeedProblem>* problems) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (impl_->options.family != Family::Plc2) return impl_->tables.Seed(text);
-    // Seed line by line so that U:n works on a PLC-2 as well.
-    std::string rewritten;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        size_t b = line.find_first_not_of(" \t");
-        if (b != std::string::npos) line = Plc2Alias(Family::Plc2, line.substr(b));
-        rewritten += line + "\n";
-        start = end + 1;
-    }
-    return impl_->tables.Seed(rewritten);
+    return impl_->tables.Seed(text, problems);
 }
 
 std::string Simulator::Dump() const {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/tables.h"
+
 namespace mira::sim {
 
 enum class Family { Slc500, Plc5, Plc2 };
@@ -103,7 +105,14 @@ struct Stats {
     uint32_t acksReceived = 0;
     uint32_t naksReceived = 0;
     uint32_t abandoned = 0;       // own frames given up after the retries
-    uint32_t masterReplies = 0;   // replies to the controller's own commands
+    // The controller's own commands (its unsolicited writes), each counted
+    // once, and how the master answered them: done (STS 0), or refused with
+    // a status, which a message instruction reports as failed: its data did
+    // not arrive. STS 0x90: the master could not buffer the command.
+    uint32_t ownCommands = 0;
+    uint32_t masterReplies = 0;   // answered done
+    uint32_t masterRefusals = 0;  // answered with a nonzero STS
+    uint32_t cannotBuffer = 0;    // of those, STS 0x90
 };
 
 class Simulator {
@@ -149,8 +158,8 @@ public:
     // words running past the file or beyond one message (120).
     bool SetPeriodicWrite(uint8_t dst, const std::string& address, uint32_t offset,
                           const std::vector<uint16_t>& words, uint32_t periodMs);
-    // The master's replies to the controller's own commands, oldest first;
-    // taking them empties the list.
+    // The master's replies to the controller's own commands, oldest first,
+    // refusals among them; taking them empties the list.
     std::vector<std::vector<uint8_t>> TakeMasterReplies();
 
     // Direct access to the data tables, for tests and for `mira sim`.
@@ -158,9 +167,10 @@ public:
     // On a PLC-2, U:n names word n of its memory.
     bool Poke(const std::string& address, const std::string& value);
     bool Peek(const std::string& address, std::string* value) const;
-    // Lines of "address=value" ('#' starts a comment); 0 when all were
-    // taken, else the number of the first bad line.
-    int Seed(const std::string& text);
+    // Lines of "address=value" in the seed format of DataTables::Seed; 0
+    // when all were taken, else the number of the first bad line, with every
+    // bad line and its cause in *problems.
+    int Seed(const std::string& text, std::vector<SeedProblem>* problems = nullptr);
     std::string Dump() const;
 
     void InjectFault(const Fault& fault);

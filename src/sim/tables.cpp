@@ -1,6 +1,8 @@
 #include "sim/tables.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,19 +78,147 @@ bool ReadNumber(const std::string& s, size_t* pos, int base, unsigned long limit
 
 bool IsIo(uint8_t type) { return type == kTypeOutput || type == kTypeInput; }
 
-bool ParseInteger(const std::string& text, long* out) {
-    if (text.empty()) return false;
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A word as `mira write` takes it: -32768 to 32767; or its 16 bits as 0x0000
+// to 0xFFFF.
+bool ParseWord(const std::string& text, uint16_t* out) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = text.c_str() + (hex ? 2 : 0);
+    if (*digits == '\0' || (hex && HexDigit(*digits) < 0)) return false;
+    errno = 0;
     char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (end == text.c_str() || *end != '\0') return false;
-    if (v < -32768 || v > 65535) return false;
-    *out = v;
+    const long v = std::strtol(digits, &end, hex ? 16 : 10);
+    if (end == digits || *end != '\0' || errno != 0) return false;
+    if (hex ? v > 0xFFFF : (v < -32768 || v > 32767)) return false;
+    *out = static_cast<uint16_t>(v);
     return true;
 }
 
-std::string Unquote(const std::string& text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
+// Takes the UTF-8 character at s[*pos] as the controller's byte for it.
+bool TakeCharacter(const std::string& s, size_t* pos, std::string* out, std::string* why) {
+    const auto lead = static_cast<uint8_t>(s[*pos]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                            : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    uint32_t c = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    bool ok = length != 0 && *pos + length <= s.size();
+    for (size_t k = 1; ok && k < length; ++k) {
+        const auto b = static_cast<uint8_t>(s[*pos + k]);
+        ok = (b & 0xC0) == 0x80;
+        c = (c << 6) | (b & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    ok = ok && !(length == 3 && (c < 0x800 || (c >= 0xD800 && c < 0xE000))) &&
+         !(length == 4 && (c < 0x10000 || c > 0x10FFFF));
+    char text[96];
+    if (!ok) {
+        std::snprintf(text, sizeof text, "byte 0x%02X is not UTF-8 (seed files are UTF-8)", lead);
+        *why = text;
+        return false;
+    }
+    if (c > 0xFF) {
+        std::snprintf(text, sizeof text, "character U+%04X is beyond U+00FF, the controller's 8-bit range", c);
+        *why = text;
+        return false;
+    }
+    out->push_back(static_cast<char>(c));
+    *pos += length;
+    return true;
+}
+
+// A text value as the controller's bytes: quoted, with \" \\ \t and \xNN,
+// or bare, taken as it stands.
+bool DecodeText(const std::string& value, std::string* out, std::string* why) {
+    out->clear();
+    const bool quoted = !value.empty() && value.front() == '"';
+    size_t pos = quoted ? 1 : 0;
+    while (pos < value.size()) {
+        const char c = value[pos];
+        if (quoted && c == '"') {
+            if (pos + 1 == value.size()) return true;
+            *why = "text after the closing quote";
+            return false;
+        }
+        if (!quoted || c != '\\') {
+            if (!TakeCharacter(value, &pos, out, why)) return false;
+            continue;
+        }
+        const char e = pos + 1 < value.size() ? value[pos + 1] : '\0';
+        if (e == '"' || e == '\\' || e == 't') {
+            out->push_back(e == 't' ? '\t' : e);
+            pos += 2;
+        } else if (e == 'x' && pos + 3 < value.size() && HexDigit(value[pos + 2]) >= 0 && HexDigit(value[pos + 3]) >= 0) {
+            out->push_back(static_cast<char>(HexDigit(value[pos + 2]) * 16 + HexDigit(value[pos + 3])));
+            pos += 4;
+        } else {
+            *why = std::string("unknown escape \\") + (e == '\0' ? "" : std::string(1, e)) +
+                   " (a text takes \\\", \\\\, \\t and \\xNN)";
+            return false;
+        }
+    }
+    if (!quoted) return true;
+    *why = "no closing quote";
+    return false;
+}
+
+// The controller's bytes as a quoted UTF-8 text that DecodeText reads back.
+std::string EncodeText(const std::string& bytes) {
+    std::string out = "\"";
+    for (const char ch : bytes) {
+        const auto c = static_cast<uint8_t>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {  // control characters
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        } else if (c >= 0xA0) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+// The shortest decimal that reads back as the same float.
+std::string FloatText(float v) {
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(v));
+        if (std::strtof(text, nullptr) == v) break;
+    }
     return text;
+}
+
+float FloatAt(const uint16_t* w) {
+    const uint32_t bits = w[0] | (static_cast<uint32_t>(w[1]) << 16);
+    float v = 0;
+    std::memcpy(&v, &bits, 4);
+    return v;
+}
+
+// The line up to its comment: a '#' outside a quoted text.
+std::string WithoutComment(const std::string& line) {
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (quoted && line[i] == '\\')
+            ++i;
+        else if (line[i] == '"')
+            quoted = !quoted;
+        else if (!quoted && line[i] == '#')
+            return line.substr(0, i);
+    }
+    return line;
 }
 
 std::string Trim(const std::string& s) {
@@ -281,49 +411,84 @@ DataTables::Lookup DataTables::Locate(const std::string& address, WordRef* ref) 
     return Lookup::Ok;
 }
 
-bool DataTables::Poke(const std::string& address, const std::string& rawValue) {
+std::string DataTables::Aliased(const std::string& address) const {
+    const std::string a = Trim(address);
+    if (uFile_ < 0 || a.size() < 2 || (a[0] != 'U' && a[0] != 'u') || a[1] != ':') return a;
+    std::string named(1, 'N');
+    named += std::to_string(uFile_);
+    return named.append(a, 1);
+}
+
+bool DataTables::Poke(const std::string& address, const std::string& rawValue, std::string* why) {
+    std::string unused;
+    if (why == nullptr) why = &unused;
+    const std::string name = Trim(address);
     WordRef ref;
-    if (!Resolve(address, &ref)) return false;
+    const Lookup found = Locate(Aliased(name), &ref);
+    if (found != Lookup::Ok) {
+        *why = "\"" + name + "\" " +
+               (found == Lookup::BadFormat ? "is not an address (N7:0, B3:0/5, T4:0.PRE, F8:1, ST9:0)"
+                                           : "names no element this controller has");
+        return false;
+    }
     const std::string value = Trim(rawValue);
     DataFile& f = *ref.file;
     if (ref.bit >= 0) {
-        long v = 0;
-        if (!ParseInteger(value, &v) || (v != 0 && v != 1)) return false;
+        if (value != "0" && value != "1") {
+            *why = name + ": expected 0 or 1";
+            return false;
+        }
         const auto mask = static_cast<uint16_t>(1u << ref.bit);
-        f.words[ref.word] = static_cast<uint16_t>(v ? f.words[ref.word] | mask : f.words[ref.word] & ~mask);
+        f.words[ref.word] = static_cast<uint16_t>(value == "1" ? f.words[ref.word] | mask : f.words[ref.word] & ~mask);
         return true;
     }
     if (f.type == kTypeFloat) {
         char* end = nullptr;
-        const float v = std::strtof(value.c_str(), &end);
-        if (value.empty() || *end != '\0') return false;
+        // The controller holds single precision: a number that does not
+        // round to a finite one (1e40, inf, nan) is refused, as `mira write`
+        // refuses it.
+        const float single = std::strtof(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(single)) {
+            *why = name + ": expected a finite number from -3.40282347e+38 to 3.40282347e+38 (single precision)";
+            return false;
+        }
         uint32_t bits = 0;
-        std::memcpy(&bits, &v, 4);
+        std::memcpy(&bits, &single, 4);
         const size_t w = ref.word - ref.word % 2;
         f.words[w] = static_cast<uint16_t>(bits & 0xFFFF);
         f.words[w + 1] = static_cast<uint16_t>(bits >> 16);
         return true;
     }
+    const bool text = f.type == kTypeString || (f.type == kTypeAscii && !value.empty() && value.front() == '"');
+    std::string bytes;
+    if (text && !DecodeText(value, &bytes, why)) {
+        *why = name + ": " + *why;
+        return false;
+    }
     if (f.type == kTypeString) {
-        const std::string text = Unquote(value);
-        if (text.size() > kStringChars) return false;
-        StringToWords(text, &f.words[ref.word - ref.word % kStringWords]);
-        return true;
-    }
-    if (f.type == kTypeAscii && !value.empty() && value.front() == '"') {
-        const std::string text = Unquote(value);
-        const size_t byteStart = ref.word * 2;
-        if (byteStart + text.size() > f.Bytes()) return false;
-        for (size_t i = 0; i < text.size(); ++i) {
-            // Characters two to a word, the first in the high byte.
-            const size_t k = byteStart + i;
-            f.SetByte(k ^ 1u, static_cast<uint8_t>(text[i]));
+        if (bytes.size() > kStringChars) {
+            *why = name + ": expected a text of at most 82 characters";
+            return false;
         }
+        StringToWords(bytes, &f.words[ref.word - ref.word % kStringWords]);
         return true;
     }
-    long v = 0;
-    if (!ParseInteger(value, &v)) return false;
-    f.words[ref.word] = static_cast<uint16_t>(v);
+    if (text) {
+        const size_t byteStart = ref.word * 2;
+        if (byteStart + bytes.size() > f.Bytes()) {
+            *why = name + ": the text runs past the end of the file";
+            return false;
+        }
+        // Characters two to a word, the first in the high byte.
+        for (size_t i = 0; i < bytes.size(); ++i) f.SetByte((byteStart + i) ^ 1u, static_cast<uint8_t>(bytes[i]));
+        return true;
+    }
+    uint16_t word = 0;
+    if (!ParseWord(value, &word)) {
+        *why = name + ": expected a whole number from -32768 to 32767 (or 0x0000 to 0xFFFF)";
+        return false;
+    }
+    f.words[ref.word] = word;
     return true;
 }
 
@@ -335,54 +500,50 @@ bool DataTables::Poke(const std::string& address, const std::string& rawValue) {
 #endif
 bool DataTables::Peek(const std::string& address, std::string* out) {
     WordRef ref;
-    if (!Resolve(address, &ref)) return false;
+    if (!Resolve(Aliased(address), &ref)) return false;
     const DataFile& f = *ref.file;
-    char buf[64];
     if (ref.bit >= 0) {
         *out = ((f.words[ref.word] >> ref.bit) & 1) ? "1" : "0";
         return true;
     }
     if (f.type == kTypeFloat) {
-        const size_t w = ref.word - ref.word % 2;
-        const uint32_t bits = f.words[w] | (static_cast<uint32_t>(f.words[w + 1]) << 16);
-        float v = 0;
-        std::memcpy(&v, &bits, 4);
-        std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
-        *out = buf;
+        *out = FloatText(FloatAt(&f.words[ref.word - ref.word % 2]));
         return true;
     }
     if (f.type == kTypeString) {
-        *out = "\"" + StringFromWords(&f.words[ref.word - ref.word % kStringWords]) + "\"";
+        *out = EncodeText(StringFromWords(&f.words[ref.word - ref.word % kStringWords]));
         return true;
     }
-    std::snprintf(buf, sizeof buf, "%d", static_cast<int>(static_cast<int16_t>(f.words[ref.word])));
-    *out = buf;
+    *out = std::to_string(static_cast<int16_t>(f.words[ref.word]));
     return true;
 }
 
-int DataTables::Seed(const std::string& text) {
-    std::istringstream in(text);
+int DataTables::Seed(const std::string& text, std::vector<SeedProblem>* problems) {
+    // A byte-order mark some editors put first is no part of the first line.
+    std::istringstream in(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text);
     std::string line;
     int number = 0;
+    int first = 0;
     while (std::getline(in, line)) {
         ++number;
-        const size_t hash = line.find('#');
-        // A '#' inside a quoted text is a character, not a comment.
-        if (hash != std::string::npos && line.find('"') > hash) line.resize(hash);
-        line = Trim(line);
+        line = Trim(WithoutComment(line));
         if (line.empty()) continue;
         const size_t eq = line.find('=');
-        if (eq == std::string::npos) return number;
-        if (!Poke(line.substr(0, eq), line.substr(eq + 1))) return number;
+        std::string why = "expected ADDRESS=VALUE";
+        if (eq != std::string::npos && Poke(line.substr(0, eq), line.substr(eq + 1), &why)) continue;
+        if (first == 0) first = number;
+        if (problems != nullptr) problems->push_back({number, why});
     }
-    return 0;
+    return first;
 }
 
 std::string DataTables::Dump() const {
     std::string out;
     char buf[160];
     for (const DataFile& f : files_) {
-        const char* letters = TypeLetters(f.type);
+        // On a PLC-2 the memory reads back as the U:n its seeds name.
+        const std::string file = f.number == uFile_ ? "U" : TypeLetters(f.type) + std::to_string(f.number);
+        const char* name = file.c_str();
         const bool io = IsIo(f.type);
         for (size_t e = 0; e < f.Elements(); ++e) {
             const uint16_t* w = &f.words[e * f.wordsPerElement];
@@ -390,35 +551,33 @@ std::string DataTables::Dump() const {
             for (size_t i = 0; i < f.wordsPerElement; ++i) any = any || w[i] != 0;
             if (!any) continue;
             if (f.type == kTypeFloat) {
-                const uint32_t bits = w[0] | (static_cast<uint32_t>(w[1]) << 16);
-                float v = 0;
-                std::memcpy(&v, &bits, 4);
-                std::snprintf(buf, sizeof buf, "%s%u:%zu=%g\n", letters, f.number, e, static_cast<double>(v));
+                const float v = FloatAt(w);
+                // No seed line gives an infinity or a NaN (a master's write may).
+                std::snprintf(buf, sizeof buf, std::isfinite(v) ? "%s:%zu=%s\n" : "# %s:%zu holds %s\n", name, e,
+                              FloatText(v).c_str());
                 out += buf;
             } else if (f.type == kTypeString) {
-                std::snprintf(buf, sizeof buf, "%s%u:%zu=", letters, f.number, e);
-                out += buf;
-                out += "\"" + StringFromWords(w) + "\"\n";
+                std::snprintf(buf, sizeof buf, "%s:%zu=", name, e);
+                out += buf + EncodeText(StringFromWords(w)) + "\n";
             } else if (f.type == kTypeTimer || f.type == kTypeCounter || f.type == kTypeControl) {
                 const SubTable t = SubNamesFor(f.type, timerWords_);
                 for (size_t i = 0; i < t.count; ++i) {
                     if (t.names[i].bit >= 0 || w[t.names[i].word] == 0) continue;
-                    std::snprintf(buf, sizeof buf, "%s%u:%zu.%s=%d\n", letters, f.number, e, t.names[i].name,
+                    std::snprintf(buf, sizeof buf, "%s:%zu.%s=%d\n", name, e, t.names[i].name,
                                   static_cast<int>(static_cast<int16_t>(w[t.names[i].word])));
                     out += buf;
                 }
             } else if (io && octalIo_) {
-                std::snprintf(buf, sizeof buf, "%s%u:%zo=%d\n", letters, f.number, e,
-                              static_cast<int>(static_cast<int16_t>(w[0])));
+                std::snprintf(buf, sizeof buf, "%s:%zo=%d\n", name, e, static_cast<int>(static_cast<int16_t>(w[0])));
                 out += buf;
             } else {
                 for (size_t i = 0; i < f.wordsPerElement; ++i) {
                     if (w[i] == 0) continue;
                     if (f.wordsPerElement > 1)
-                        std::snprintf(buf, sizeof buf, "%s%u:%zu.%zu=%d\n", letters, f.number, e, i,
+                        std::snprintf(buf, sizeof buf, "%s:%zu.%zu=%d\n", name, e, i,
                                       static_cast<int>(static_cast<int16_t>(w[i])));
                     else
-                        std::snprintf(buf, sizeof buf, "%s%u:%zu=%d\n", letters, f.number, e,
+                        std::snprintf(buf, sizeof buf, "%s:%zu=%d\n", name, e,
                                       static_cast<int>(static_cast<int16_t>(w[i])));
                     out += buf;
                 }

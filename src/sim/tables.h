@@ -45,6 +45,12 @@ struct DataFile {
     void SetByte(size_t k, uint8_t value);
 };
 
+// A line of a seed text that was not taken: its number (from 1) and why.
+struct SeedProblem {
+    int line = 0;
+    std::string cause;
+};
+
 struct FileShape {
     std::string letters;  // N, B, T, C, R, F, ST, A (also O, I, S)
     uint16_t number = 0;
@@ -83,23 +89,37 @@ public:
     Lookup Locate(const std::string& address, WordRef* ref);
     bool Resolve(const std::string& address, WordRef* ref) { return Locate(address, ref) == Lookup::Ok; }
 
-    // Text values: decimal or 0x hex integers, floats for F files, quoted
-    // or bare text for ST and A files, 0/1 for bits.
-    bool Poke(const std::string& address, const std::string& value);
+    // On a PLC-2, U:n names word n of this file, its memory.
+    void NameWordsU(uint16_t file) { uFile_ = file; }
+
+    // Text values, as seed lines and dumps write them: whole numbers from
+    // -32768 to 32767 (or 0x0000 to 0xFFFF), finite numbers within single
+    // precision for F files, 0 or 1 for bits, texts for ST and A files. A
+    // text is quoted, with the escapes \" \\ \t and \xNN (one byte), or
+    // bare; either way it is UTF-8 with characters up to U+00FF, each one
+    // byte of the controller's. Poke refuses what `mira write` refuses, with
+    // the reason in *why.
+    bool Poke(const std::string& address, const std::string& value, std::string* why = nullptr);
     bool Peek(const std::string& address, std::string* value);
 
-    // One "address=value" per line; '#' starts a comment. Returns the
-    // number of the first bad line, 0 when all were taken.
-    int Seed(const std::string& text);
+    // One "address=value" per line; '#' outside a quoted text starts a
+    // comment. Every good line is taken; every bad one goes into *problems.
+    // Returns the number of the first bad line, 0 when all were taken.
+    int Seed(const std::string& text, std::vector<SeedProblem>* problems = nullptr);
 
-    // Every file, element by element, nonzero elements only.
+    // Every file, element by element, nonzero elements only, as seed lines:
+    // read back as a seed it gives the same tables.
     std::string Dump() const;
 
 private:
+    // The address with U:n written as the file it names on a PLC-2.
+    std::string Aliased(const std::string& address) const;
+
     std::vector<DataFile> files_;
     uint16_t timerWords_;
     uint16_t ioWordsPerSlot_;
     bool octalIo_;
+    int32_t uFile_ = -1;  // the file U:n names, or none
 };
 
 // String elements: word 0 holds the length, the characters follow two to a

@@ -326,7 +326,7 @@ TEST(MiraAsAUser, ListenPrintsAndAnswersAnUnsolicitedWrite) {
 TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
     // The options of both, then sim's own; the seed; the value listen prints.
     const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
-        {"", "--unsolicited 1s N7:0 W0=5", "N7:9=123\n", "5"},
+        {"", "--unsolicited 1s N7:0 W0=5", "N7:9=123\nST9:1=\"Grüße\\t\\\"\"\n", "5"},
         {"--model plc2", "--unsolicited 1s U:3 W0=-5", "U:9=123\n", "-5"},
     };
     for (const auto& [both, own, seedText, value] : cases) {
@@ -347,17 +347,42 @@ TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
             ASSERT_EQ(RunMira("read --port " + port + " --json N7:0 W0 W9", &lines), 0);
             EXPECT_EQ(Field(lines[lines.size() - 2], "value"), "100");  // the sample tables
             EXPECT_EQ(Field(lines.back(), "value"), "123");             // and the seed
+            ASSERT_EQ(RunMira("read --port " + port + " --json ST9:1 S0.7", &lines), 0);
+            EXPECT_EQ(Field(lines.back(), "value"), R"("Grüße\t\"")");  // UTF-8 in, one byte a character
         }
         simulator.Interrupt();
         lines.clear();
         ASSERT_EQ(simulator.Finish(&lines, seconds(5)), 0);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().rfind("counts: ", 0), 0u) << lines.back();
-        EXPECT_EQ(lines.back().find(" 0 replies to the controller's own commands"), std::string::npos) << lines.back();
+        EXPECT_EQ(lines.back().find(" 0 answered done"), std::string::npos) << lines.back();
+        EXPECT_NE(lines.back().find(" 0 refused"), std::string::npos) << lines.back();
         EXPECT_NE(FileText(dump.c_str()).find("9=123\n"), std::string::npos) << FileText(dump.c_str());
+        EXPECT_TRUE(*both != 0 || FileText(dump.c_str()).find("ST9:1=\"Grüße\\t\\\"\"\n") != std::string::npos);
         ::unlink(seed);
         ::unlink(dump.c_str());
     }
+}
+
+// mira sim writing every 10 ms to a host that never collects (poll): once the driver's 20 slots are taken,
+// every further write is answered with STS 0x90, and sim counts it refused, not delivered.
+// A dump that cannot be written at exit says why.
+TEST(MiraAsAUser, SimCountsTheWritesAHostCouldNotBuffer) {
+    Mira simulator("sim --pty --dump /dev/full --unsolicited 10ms N7:0 W0=5");
+    std::string line;
+    ASSERT_TRUE(simulator.Line(&line));
+    std::vector<std::string> lines;
+    ASSERT_EQ(RunMira("poll --port " + Words(line).back() + " --every 100ms --count 3 N7:0 W0", &lines), 0);
+    simulator.Interrupt();
+    lines.clear();
+    EXPECT_EQ(simulator.Finish(&lines, seconds(5)), 4);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), "mira sim: cannot write the tables to /dev/full: No space left on device");
+    unsigned done = 1, refused = 0, busy = 0;
+    const std::string& counts = lines[lines.size() - 2];
+    ASSERT_EQ(std::sscanf(counts.c_str() + counts.rfind(';') + 1, " %*u writes of its own sent, %u answered done, "
+                          "%u refused (%u with STS 0x90", &done, &refused, &busy), 3) << counts;
+    EXPECT_TRUE(done == 0 && refused > 0 && busy == refused) << counts;
 }
 
 TEST(MiraProgram, ExitCodesAndMessages) {
@@ -385,15 +410,25 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         {"help addresses", 0, "127 words (W0 to W126 under one header), 62 floats"},
         {"read --help", 0, "HEADER [ITEM...]: N7:0 W0 W1"}, {"help frob", 2, "no help on \"frob\""},
         {"sim --unsolicited 1s X:0 W0=1", 2, "X:0 names no words"},
-        {"sim --seed /nonexistent-dir/seed", 2, "cannot read"},
+        {"sim --seed /nonexistent-dir/seed", 2, "cannot read /nonexistent-dir/seed: No such file or directory"},
+        {"sim --pty --dump /nonexistent-dir/d.txt", 2, "--dump /nonexistent-dir/d.txt: No such file or directory"},
+        // Every bad line, with its cause, before anything is served.
+        {"sim --pty --seed SEED", 2, " line 2: F8:2: expected a finite number from -3.4"},
+        {"sim --pty --seed SEED", 2, " line 4: ST9:0: character U+20AC is beyond U+00FF"},
         {"sim --unsolicited 1s N7:0 W0=1 W2=3", 2, "follow one another"},
     };
-    for (const auto& [command, status, fragment] : rows) {
+    char seed[] = "/tmp/mira-seed-XXXXXX";
+    ASSERT_EQ(::close(::mkstemp(seed)), 0);
+    std::ofstream(seed) << "ST9:0=\"Grüße\"\nF8:2=1e40\nN7:0=1\nST9:0=\"\u20AC\"\n";
+    for (const auto& [row, status, fragment] : rows) {
+        std::string command = row;
+        if (const size_t at = command.find("SEED"); at != std::string::npos) command.replace(at, 4, seed);
         SCOPED_TRACE(command);
         std::vector<std::string> lines;
         EXPECT_EQ(RunMira(command, &lines), status) << Joined(lines);
         EXPECT_NE(Joined(lines).find(fragment), std::string::npos) << Joined(lines);
     }
+    ::unlink(seed);
 }
 
 

@@ -134,6 +134,39 @@ TEST_F(UnsolicitedTest, StatusOrMissingWordsKeepTheSlot) {
     EXPECT_TRUE(Fake().sends.empty());
 }
 
+// Two frames under one key wait; the host takes the first, a third arrives in the slot it freed, and only
+// then are the other messages read, as a window's queue hands them over late: each names its own frame.
+// A message's key is its own, whatever becomes of the slot.
+TEST_F(UnsolicitedTest, EachMessageNamesTheFrameItAnnounces) {
+    std::vector<const char16_t*> keys;  // appended on the bridge's thread, read after each flush
+    window_ = {[](void* c, uint32_t, uintptr_t, intptr_t key) {
+                   static_cast<std::vector<const char16_t*>*>(c)->push_back(reinterpret_cast<const char16_t*>(key));
+               },
+               &keys};
+    const auto arrive = [](const std::string& n) {  // TNS n, word n at U:512
+        Fake().Feed(Framed(FromHex("01 02 08 00 0" + n + " 00 00 02 0" + n + " 00")));
+        FlushWindowMessages();
+    };
+    const auto take = [&](size_t k) {
+        const std::u16string key = std::u16string(keys.at(k)).substr(0, 5);
+        int32_t error = 0;
+        const int32_t result = Process(key.c_str(), {u"W0"}, &error);
+        return Narrow(key) + " " + std::to_string(result) + " " + std::to_string(error) + " " +
+               std::to_string(values[0].value.integer);
+    };
+    arrive("1"), arrive("2");
+    EXPECT_EQ(take(0), "U:512 1 0 1");
+    arrive("3");
+    EXPECT_EQ(take(1), "U:512 1 0 2");
+    EXPECT_EQ(take(2), "U:512 1 0 3");
+    arrive("4");  // discarded unread, its slot taken by a frame of another key: the message still names it
+    int32_t error = 0;
+    EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, u"U:512", u"3", nullptr, nullptr, 0, &error), 0);
+    Fake().Feed(Framed(FromHex("01 02 08 00 05 00 02 02 05 00")));
+    FlushWindowMessages();
+    EXPECT_EQ(Narrow(keys.at(3)), "U:512\t2");
+}
+
 using Registry = UnsolicitedTest;
 
 TEST_F(Registry, AddRefusesWhatCannotBeRead) {

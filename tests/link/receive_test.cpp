@@ -122,19 +122,37 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
         EXPECT_EQ(Fake().TraceLines().back(), key);
         EXPECT_EQ(Hex(Bytes(slot.FrameBytes, slot.FrameBytes + slot.FrameLength - 3)), message);
         EXPECT_EQ(Posts(), 1);
-        EXPECT_EQ(lastKey_, reinterpret_cast<intptr_t>(slot.KeyText));
+        EXPECT_EQ(Narrow(reinterpret_cast<const char16_t*>(lastKey_.load())), key);
         EXPECT_EQ(sentAtPost_, 1u) << "the DLE ACK leaves before the host hears of the frame";
     }
 }
 
-TEST_F(StreamTest, FullSlotTableDropsTheFrame) {
-    for (int i = 0; i < kUnsolSlotCount + 2; ++i) Fake().Feed(Framed(FromHex("01 02 08 00 11 00 00 00")));
+// With every slot taken a controller's command is acknowledged, then answered with STS 0x90 (source and
+// destination swapped, its TNS) so that its message instruction fails; a reply, or a frame too short to
+// answer, is only acknowledged. The refusal's echo is not taken for a command; a freed slot is used again.
+TEST_F(StreamTest, FullSlotTableRefusesCommands) {
+    for (int i = 0; i < kUnsolSlotCount; ++i) Fake().Feed(Framed(FromHex("01 02 08 00 11 00 00 00")));
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"01 02 08 00 34 12 00 02 05 00", "02 01 48 90 34 12", "No free slot: U:512 from station 2 refused with STS 0x90."},
+        {"01 10 0F 00 10 00 AA 02", "10 01 4F 90 10 00", "No free slot: U:682 from station 16 refused with STS 0x90."},
+        {"01 02 48 00 34 12", "", "Unsolicited frame dropped: no free slot."},
+        {"01 02 08 00 34", "", "Unsolicited frame dropped: no free slot."},
+    };
+    for (const auto& [message, refusal, trace] : rows) {
+        SCOPED_TRACE(message);
+        Fake().sends.clear();
+        Fake().Feed(Framed(FromHex(message)));
+        EXPECT_EQ(Hex(Fake().AllSent()), "10 06" + (*refusal ? " " + Hex(Framed(FromHex(refusal))) : ""));
+        EXPECT_EQ(Fake().TraceLines().back(), trace);
+    }
     EXPECT_EQ(SlotsInUse(), kUnsolSlotCount);
     EXPECT_EQ(Posts(), kUnsolSlotCount);
-    EXPECT_EQ(Fake().sends.size(), kUnsolSlotCount + 2u);  // all acknowledged
     Store(Driver.UnsolSlots[7].InUse, 0u);
+    Fake().Feed(Framed(FromHex(std::get<1>(rows[0]))));
+    EXPECT_EQ(Fake().TraceLines().back(), "Own frame echoed by the line: dropped.");
     Fake().Feed(Framed(FromHex("01 09 08 00 11 00 00 00")));
-    EXPECT_EQ(Driver.UnsolSlots[7].FrameBytes[1], 9);  // the lowest free slot
+    EXPECT_EQ(Driver.UnsolSlots[7].FrameBytes[1], 9);
+    EXPECT_EQ(SlotsInUse(), kUnsolSlotCount);
 }
 
 TEST_F(StreamTest, OverlongRawViewIsCutToTheSlot) {

@@ -2,6 +2,7 @@
 // and the simulator on the other: each class's exchanges and the faults of a real line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -37,6 +38,8 @@ std::string Shown(const Record& v) {
         buf[i + 1] = v.value.text[i] < 0x80 ? static_cast<char>(v.value.text[i]) : '?';
     return std::string(buf) + "\"";
 }
+
+constexpr int kUnsolicitedSlots = 20;  // the frames the driver holds for the host
 
 struct Line { const char* name; const char* model; sim::Family family; bool crc; };  // model: the driver's text
 void PrintTo(const Line& line, std::ostream* out) { *out << line.name; }
@@ -348,6 +351,57 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
         std::u16string key;
         EXPECT_FALSE(window.Take(&key, std::chrono::milliseconds(300))) << "our own answer was announced";
     }
+}
+
+// A controller writes every 5 ms to a host that first collects nothing, then a message every 15 ms, then the
+// rest: the first 20 frames wait in the slots, each frame that finds none free is answered with STS 0x90 at
+// once (the 21st first), each message delivers its own frame, oldest first, and every frame is answered once.
+TEST(EndToEnd, FramesBeyondTheSlotsAreRefusedAndNoneIsLost) {
+    const Line line = kLines[0];
+    SimPeer peer(SimOptions(line));
+    Window window;
+    Session session(peer.port(), line, 1000, &window);
+    ASSERT_TRUE(session.open);
+    const PkLinkCounters before = Counters();
+    ASSERT_TRUE(peer.sim().SetPeriodicWrite(0, "N7:0", 0, {5}, 5));
+    std::vector<std::vector<uint8_t>> replies;
+    const auto collect = [&](int messages, std::chrono::milliseconds pause) {
+        if (messages == 0) std::this_thread::sleep_for(pause);
+        for (std::u16string key; messages-- > 0 && window.Take(&key, std::chrono::milliseconds(300));) {
+            const char16_t* items[] = {u"0"};
+            HostValueCore value{};
+            int32_t error = -1;
+            const std::u16string header = key.substr(0, key.find(u'\t'));
+            EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"1", items, &value, 1, &error), 1);
+            EXPECT_EQ(Shown(value), "5");
+            std::this_thread::sleep_for(pause);
+        }
+        for (auto& r : peer.sim().TakeMasterReplies()) replies.push_back(std::move(r));
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(20);  // a hang bound only
+    while (replies.size() < 5 && Clock::now() < deadline) collect(0, std::chrono::milliseconds(5));
+    collect(30, std::chrono::milliseconds(15));
+    peer.sim().SetPeriodicUnsolicited({}, 0);
+    while (replies.size() < peer.sim().GetStats().ownCommands && Clock::now() < deadline)
+        collect(kUnsolicitedSlots, std::chrono::milliseconds(0));
+    const sim::Stats stats = peer.sim().GetStats();
+    std::string seen(stats.ownCommands + 1, '-');  // by TNS: d done, r refused with STS 0x90
+    int lastDone = 0;
+    for (const auto& r : replies) {
+        const int tns = r.at(4) | r.at(5) << 8;
+        ASSERT_TRUE(tns >= 1 && tns <= int(stats.ownCommands) && seen[size_t(tns)] == '-') << tns;
+        seen[size_t(tns)] = r[3] == 0x90 ? 'r' : r[3] == 0 ? 'd' : '?';
+        EXPECT_TRUE(r[3] != 0 || tns > std::exchange(lastDone, tns)) << tns << " delivered out of order";
+    }
+    EXPECT_EQ(seen.substr(1, 21), std::string(20, 'd') + "r") << "the 21st frame is the first without a slot";
+    const PkLinkCounters after = Counters();  // what the line did, should a frame go missing
+    EXPECT_EQ(seen.find_first_of("-?", 1), std::string::npos)
+        << seen << "; sim: " << stats.enqsSent << " ENQ sent, " << stats.abandoned << " abandoned, " << stats.badChecks
+        << " bad checks; driver: " << after.enqsReceived - before.enqsReceived << " ENQ received, "
+        << after.badChecks - before.badChecks << " bad checks, " << after.linesLost - before.linesLost << " lost lines";
+    const auto refused = static_cast<uint64_t>(std::count(seen.begin(), seen.end(), 'r'));
+    EXPECT_EQ(after.cannotBufferReplies - before.cannotBufferReplies, refused);
+    EXPECT_EQ(stats.cannotBuffer, refused);
 }
 
 // A device server restarts (for a while accepting and closing at once), an adapter is pulled out and plugged

@@ -132,11 +132,22 @@ TEST(SimLink, PeriodicWriteRenewsTheTns) {
     Simulator sim(Opts(clock));
     ASSERT_TRUE(sim.SetPeriodicWrite(0x00, "T4:1.ACC", 1, {0x0005}, 50));
     EXPECT_EQ(Drain(sim), Bytes{});
+    const auto write = [](uint8_t tns) { return Frame({0x00, 0x01, 0x0F, 0x00, tns, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0, 0x05, 0}); };
     for (uint8_t tns : {1, 2}) {
         clock.AdvanceMs(50);
-        EXPECT_EQ(Drain(sim), Frame({0x00, 0x01, 0x0F, 0x00, tns, 0x00, 0xAA, 0x02, 0x04, 0x86, 0x02, 0, 0x05, 0}));
+        EXPECT_EQ(Drain(sim), write(tns));
         Send(sim, kAckSeq);
+        // The master answers the first as done, the second with STS 0x90: it could not buffer it.
+        EXPECT_EQ(Send(sim, Frame({0x01, 0x00, 0x4F, uint8_t(tns == 1 ? 0x00 : 0x90), tns, 0x00})), kAckSeq);
     }
+    // A master that does not acknowledge holds the writes up: one waits for the line, the turns after it
+    // are skipped rather than piled up to go out in one burst.
+    for (int period = 0; period < 4; ++period) clock.AdvanceMs(50), Drain(sim);
+    EXPECT_EQ(Send(sim, kAckSeq), write(4));
+    EXPECT_EQ(Send(sim, kAckSeq), Bytes{});
+    const Stats stats = sim.GetStats();
+    EXPECT_EQ(std::tuple(stats.ownCommands, stats.masterReplies, stats.masterRefusals, stats.cannotBuffer),
+              std::tuple(4u, 1u, 1u, 1u));
     const struct { const char* address; uint32_t offset; size_t words; } refused[] = {
         {"X9:0", 0, 1}, {"N7:999", 0, 2}, {"N7:0", 1000, 1}, {"B3:0/1", 0, 1}, {"U:0", 0, 1}, {"N7:0", 0, 121},
         {"N7:0", 0, 0}};
