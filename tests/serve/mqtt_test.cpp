@@ -150,6 +150,7 @@ TEST(MqttPublishing, OnlyChangesPastTheDeadbandOrOfQualityAreWorthIt) {
         t.value = std::move(value);
         t.quality = quality;
         t.errorCode = code;
+        t.version = 1;  // read
         return t;
     };
     const struct {
@@ -160,6 +161,7 @@ TEST(MqttPublishing, OnlyChangesPastTheDeadbandOrOfQualityAreWorthIt) {
         bool worth;
     } kCases[] = {
         {"nothing published yet", v(5, 1), v(5), 0, true},
+        {"never read", v(5, 1), TagValue{}, 0, false},
         {"the same word", v(5), v(5), 0, false},
         {"a word moved by one", v(5), v(6), 0, true},
         {"inside the deadband", v(100), v(104), 5, false},

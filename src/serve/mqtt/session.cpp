@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 
+#include "host/codes.h"
 #include "serve/mqtt/json_topics.h"
 
 namespace mira::serve::mqtt {
@@ -12,6 +13,7 @@ namespace mira::serve::mqtt {
 Sent SentOf(const TagValue& value) { return {true, value.value, value.quality, value.errorCode}; }
 
 bool WorthPublishing(const TagValue& now, const Sent& last, double deadband) {
+    if (now.version == 0) return false;  // the store's mark of a tag never read
     if (!last.valid || now.quality != last.quality || now.errorCode != last.errorCode) return true;
     const auto number = [](const Value& v) -> std::optional<double> {
         if (const auto* i = std::get_if<int32_t>(&v)) return *i;
@@ -30,7 +32,10 @@ double DeadbandOf(const TagInfo& info) {
     return face->value("deadband", 0.0);
 }
 
-bool IsLinkError(int32_t code) { return code >= MIRA_PK_ERR_TIMEOUT && code <= MIRA_PK_ERR_RESOURCES; }
+bool IsLinkError(int32_t code) {
+    const host::Cause cause = host::CauseOf(code);
+    return cause == host::Cause::NoReply || cause == host::Cause::Line;
+}
 
 namespace {
 

@@ -60,10 +60,12 @@ struct Sent {
 
 Sent SentOf(const TagValue& value);
 
-// Whether a tag's state is worth publishing after `last`: always when nothing
-// was published yet or the quality or error changed; for a number only when
-// it moved by `deadband` or more from the value last published (so that slow
-// drift adds up), for anything else when it differs.
+// Whether a tag's state is worth publishing after `last`: never before its
+// first read (so that a start publishes no empty values over those a broker
+// retained); always when nothing was published yet or the quality or error
+// changed; for a number only when it moved by `deadband` or more from the
+// value last published (so that slow drift adds up), for anything else when
+// it differs.
 bool WorthPublishing(const TagValue& now, const Sent& last, double deadband);
 
 // The deadband of a tag ([[tag]] deadband; 0 when not given).

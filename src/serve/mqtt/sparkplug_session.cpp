@@ -278,16 +278,19 @@ private:
     }
 
     // Births or buries the station as it now answers or not; true when born
-    // now. A station answers while the line is up and not every one of its
-    // tags failed on the line.
+    // now. A station answers while the line is up, every one of its tags has
+    // been read once (so that its birth carries values, not nulls), and not
+    // every one of them failed on the line.
     bool Settle(Publisher& out, uint32_t station) {
         Device& device = devices_[station];
         std::shared_ptr<const std::vector<TagInfo>> now;
         const std::vector<TagValue> values = store_.Values(device.tags, &now);
         if (now != tags_) return false;  // replaced: the births come next
-        bool answers = false;
-        if (store_.Line().state == LineState::Up)
-            for (const TagValue& v : values) answers = answers || v.quality == kQualityGood || !IsLinkError(v.errorCode);
+        const bool read = std::all_of(values.begin(), values.end(), [](const TagValue& v) { return v.version != 0; });
+        const bool answers = read && store_.Line().state == LineState::Up &&
+                             std::any_of(values.begin(), values.end(), [](const TagValue& v) {
+                                 return v.quality == kQualityGood || !IsLinkError(v.errorCode);
+                             });
         if (answers == device.born) return false;
         if (!answers) {
             Death(out, station);
