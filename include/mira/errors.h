@@ -17,19 +17,25 @@ enum {
     MIRA_OK = 0,
     MIRA_ERR_BAD_MNEMONIC = -34,      /* bad or missing mnemonic or separator; an    */
                                       /* item text that is empty or holds characters */
-                                      /* outside printable ASCII; a float or string  */
-                                      /* item of a timer, counter or control         */
+                                      /* outside printable ASCII or that its parse   */
+                                      /* does not account for whole (X3, foo, 5.DN); */
+                                      /* a type letter or bit its file has no value  */
+                                      /* for (a float outside float files, a float   */
+                                      /* or string part of a timer, counter or       */
+                                      /* control)                                    */
     MIRA_ERR_BAD_HEADER = -37,        /* header names no valid file; item under U:   */
                                       /* without a type letter; file type 144 where  */
                                       /* it is not allowed; a header naming a        */
                                       /* negative number or holding characters       */
-                                      /* outside printable ASCII; a string file on   */
-                                      /* PLC-2                                        */
+                                      /* outside printable ASCII or that its parse   */
+                                      /* does not account for whole (N7:0/3, B3/5,   */
+                                      /* N7:0:5); a string file on PLC-2             */
     MIRA_ERR_RANGE = -39,             /* range too large, or an address no request   */
                                       /* field carries: a file number, element or    */
                                       /* slot above 65535, a station above 255, a    */
                                       /* slot on PLC-2 or PLC-5, an octal I/O number */
-                                      /* with a digit 8 or 9; nothing is sent        */
+                                      /* with a digit 8 or 9, a bit above 15;        */
+                                      /* nothing is sent                             */
     MIRA_ERR_GROUP_WRITE_TCC = -40,   /* group write to a timer, counter or control   */
     MIRA_ERR_NOTHING_OUTSTANDING = -50, /* a finish with no request of its own out:  */
                                       /* no start, its start failed, or the finish   */

@@ -218,8 +218,14 @@ MIRA_API int32_t UDrvClose(void);
 MIRA_API int32_t UDrvGetType(const mira_char *headerText, const mira_char *addressText);
 
 /* ---------------------------------------------------------------------------
- * Address checks. These never touch the line and never refuse: the verdict is
- * the text written back. Host buffers are not sized by the call, so each
+ * Address checks. These never touch the line and always rewrite: a text comes
+ * back in its canonical form, or as a default where it names nothing. The
+ * result is the verdict on the text as typed: 0 when a read or write takes
+ * it, else the code a read refuses it with (MIRA_ERR_BAD_MNEMONIC,
+ * MIRA_ERR_BAD_HEADER or MIRA_ERR_RANGE). Reads and writes take a text only
+ * when every character of it is accounted for (blanks at both ends and the
+ * case of letters aside), so a typo (W5x, N7:0/3, foo) is refused rather
+ * than read as another address. Host buffers are not sized by the call, so each
  * function writes at most the number of characters named below, plus the
  * terminator, and never more; every number in a written text is a signed
  * 32-bit value of at most 11 characters ("-2147483648"). A text that is left
@@ -257,10 +263,13 @@ MIRA_API int32_t UDrvGetType(const mira_char *headerText, const mira_char *addre
 /* Rewrites a header text in place into its canonical form (N7:0, I:1.2,
  * S:5, U:40), with the default header of its file where the file number is
  * missing, and "N7:0" where no file is named. Headers in the numeric form
- * (7:0, integer/7:0, timer/1:4:0) are left as typed. Returns 0. */
+ * (7:0, integer/7:0, timer/1:4:0) are left as typed. Returns 0 when a read
+ * takes the typed text, else its code (-37, -39). */
 MIRA_API int32_t UDrvValidHeader(mira_char *headerText);
 /* Rewrites an item text in place into its canonical form under headerText
- * (w5 -> W5, 2.acc -> 2.ACC under a timer header). Returns 0. */
+ * (w5 -> W5, 2.acc -> 2.ACC under a timer header). Returns 0 when a read
+ * takes the typed item under that header, else the header's code when the
+ * header is refused, or the item's (-34, -37, -39). */
 MIRA_API int32_t UDrvValidAddress(const mira_char *headerText, mira_char *addressText);
 /* 0 when text names a controller model (letters in any case), else 3. */
 MIRA_API int32_t UDrvValidString1(const mira_char *text);
@@ -273,7 +282,9 @@ MIRA_API int32_t UDrvGetHeaderAddress(const mira_char *stationA, const mira_char
 MIRA_API int32_t UDrvCompareAddress(const mira_char *stationA, const mira_char *addressA,
                                     const mira_char *stationB, const mira_char *addressB);
 /* Rewrites a whole address in place into its canonical form, or into an
- * example address of its file (N7:W0, T4:W0.DN, ST11:S0.2). Returns 0. */
+ * example address of its file (N7:W0, T4:W0.DN, ST11:S0.2). Returns 0 when
+ * a read takes its file part and element text as a header and an item, else
+ * the code (-37 for the file part or a missing element, or the item's). */
 MIRA_API int32_t UDrvValidAddressEx(mira_char *text);
 
 /* ---------------------------------------------------------------------------

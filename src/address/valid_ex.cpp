@@ -1,11 +1,13 @@
 // The host's address editor: one whole address text (N7:5, T4:2.ACC,
 // I:1.3/4) rewritten in place into its canonical form, or into an example
-// address of its file where it names no element or cannot be read.
+// address of its file where it names no element or cannot be read; the
+// result says whether a read would take it, split into header and item.
 #include <array>
 #include <cstdint>
 
 #include "address/checks.h"
 #include "address/parser.h"
+#include "address/taken.h"
 #include "address/tables.h"
 #include "mira/mira.h"
 #include "platform/wide.h"
@@ -178,10 +180,12 @@ void WriteLongElement(int32_t type, const ItemRequest& i, bool prefixed, char16_
 }
 
 int32_t ValidAddressEx(char16_t* text) {
-    if (text == nullptr) return 0;
+    if (text == nullptr) return MIRA_ERR_BAD_HEADER;
+    // The verdict is on the text as typed, before it is rewritten.
+    const int32_t code = TakeAddress(text);
     char16_t out[kWorkChars];
     if (Compose(text, out, kWorkChars)) CopyOut(text, kValidAddressExMax, out);
-    return 0;
+    return code;
 }
 
 }  // namespace mira

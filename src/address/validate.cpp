@@ -1,8 +1,10 @@
 // The checks of a driver sheet's row: the header text, the item text under
-// it, and the controller model text of the settings. The first two never
-// refuse; a bad entry comes back as a usable default.
+// it, and the controller model text of the settings. The first two always
+// rewrite, a bad entry as a usable default, and return whether a read would
+// take the text as typed.
 #include "address/checks.h"
 #include "address/parser.h"
+#include "address/taken.h"
 #include "address/tables.h"
 #include "mira/mira.h"
 #include "platform/wide.h"
@@ -125,27 +127,31 @@ char16_t Upper(char16_t c) {
 
 }  // namespace
 
+// Both rewrite from the record of the parse; the verdict on the text as
+// typed is the result.
 int32_t ValidHeader(char16_t* headerText) {
-    if (headerText == nullptr) return 0;
+    if (headerText == nullptr) return MIRA_ERR_BAD_HEADER;
     PlcAddress header = FreshHeader();
-    Driver.LetterSyntax = ParseHeader(&header, u"0", headerText, Driver.ModelClass).letterSyntax;
+    const HeaderResult taken = TakeHeader(&header, u"0", headerText);
+    Driver.LetterSyntax = taken.letterSyntax;
     char16_t out[kWorkChars];
     if (ComposeHeader(header, Driver.LetterSyntax, out, kWorkChars))
         CopyOut(headerText, kValidHeaderMax, out);
-    return 0;
+    return taken.code;
 }
 
 int32_t ValidAddress(const char16_t* headerText, char16_t* addressText) {
-    if (addressText == nullptr) return 0;
     PlcAddress header = FreshHeader();
     ItemRequest item{};
-    Driver.LetterSyntax =
-        ParseHeader(&header, u"", headerText != nullptr ? headerText : u"", Driver.ModelClass).letterSyntax;
-    Driver.HasTypePrefix = ParseItem(&header, &item, addressText).typePrefix;
+    const HeaderResult headerTaken = TakeHeader(&header, u"", headerText != nullptr ? headerText : u"");
+    Driver.LetterSyntax = headerTaken.letterSyntax;
+    const ItemResult taken = TakeItem(&header, &item, addressText != nullptr ? addressText : u"");
+    Driver.HasTypePrefix = taken.typePrefix;
     char16_t out[kWorkChars];
     ComposeItem(header.fileType, item, Driver.HasTypePrefix == 1, out, kWorkChars);
     CopyOut(addressText, kValidAddressMax, out);
-    return 0;
+    // A refused header refuses the pair, whatever the item.
+    return headerTaken.code != 0 ? headerTaken.code : taken.code;
 }
 
 int32_t ValueTypeOf(const char16_t* headerText, const char16_t* addressText) {

@@ -396,7 +396,7 @@ ITEM
   W5 or 5   word 5 after the header's element
   B5        word 5 read and written as four BCD digits
   F5 or 5   float 5, under an F header
-  5/3, 5.3  bit 3 of word 5 (B3:0 0/37 is bit 37 of the file)
+  5/3, 5.3  bit 3 of word 5 (bits 0 to 15; 0 to 17 with octal I/O)
   0.PRE     a part of timer 0: EN TT DN PRE ACC; of a counter: CU CD DN OV UN
             UA PRE ACC; of a control: EN EU DN EM ER UL IN FD LEN POS
   S0.10     string 0, its first 10 characters (S0 alone: 2)
@@ -413,7 +413,8 @@ What one read carries (more is refused with -39, range too large)
   control elements; strings are read one request per item, up to 82
   characters each.
 
-mira check HEADER [ITEM] prints the canonical form of what you typed.
+mira check HEADER [ITEM] prints the canonical form of what you typed and
+says when a read refuses it: a typo is refused, never read as another address.
 )";
 
 }  // namespace

@@ -257,28 +257,36 @@ int RunCheck(const Options& o) {
     struct Text {
         CheckedText kind;
         std::string typed;
-        std::function<std::string(const std::string&)> check;
+        std::function<CheckedForm(const std::string&)> check;
     };
     std::vector<Text> texts;
     if (!o.address.empty()) {
-        texts.push_back({CheckedText::Address, o.address, CanonicalAddress});
+        texts.push_back({CheckedText::Address, o.address, CheckAddress});
     } else {
-        texts.push_back({CheckedText::Header, o.operands[0], CanonicalHeader});
+        texts.push_back({CheckedText::Header, o.operands[0], CheckHeader});
         const std::string& header = o.operands[0];
         if (o.operands.size() > 1)
             texts.push_back({CheckedText::Item, o.operands[1],
-                             [header](const std::string& t) { return CanonicalItem(header, t); }});
+                             [header](const std::string& t) { return CheckItem(header, t); }});
     }
     std::vector<Row> rows;
     bool invalid = false;
     for (const Text& t : texts) {
         Row row;
         row.item = t.typed;
-        row.value = t.check(t.typed);
+        const CheckedForm checked = t.check(t.typed);
+        row.value = checked.canonical;
         row.jsonValue = JsonString(row.value);
         row.time = NowText();
-        if (ReplacedByDefault(t.kind, t.typed, row.value, t.check)) {
-            row.note = "replaced by the default: names no valid address";
+        // The check's result is the read's own verdict: a text it refuses is
+        // never shown as merely rewritten.
+        const auto rewrite = [&t](const std::string& s) { return t.check(s).canonical; };
+        if (checked.refused != 0) {
+            // Appended, not "literal" + string: gcc 12 at -O3 warns -Wrestrict on the latter.
+            row.note = "a read refuses it: error ";
+            row.note.append(std::to_string(checked.refused)).append(": ").append(DescribeCode(checked.refused));
+            if (ReplacedByDefault(t.kind, t.typed, row.value, rewrite))
+                row.note = "replaced by the default: names no valid address";
             invalid = true;
         } else if (row.value != t.typed) {
             row.note = "canonical form";

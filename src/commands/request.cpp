@@ -178,19 +178,6 @@ int32_t OctalDigitsToValue(int32_t n) {
     return value;
 }
 
-bool IsOctalDigits(int32_t n) {
-    if (n < 0) return false;
-    for (; n > 0; n /= 10)
-        if (n % 10 > 7) return false;
-    return true;
-}
-
-bool OctalNumbersFit(const PlcAddress& header, const ItemRequest& item) {
-    if (Driver.OctalIo != 1 || (header.fileType != kFileInput && header.fileType != kFileOutput)) return true;
-    const int32_t base = header.elementBase < 0 ? 0 : header.elementBase;
-    return IsOctalDigits(base) && IsOctalDigits(item.element) && (item.hasBit == 0 || IsOctalDigits(item.bit));
-}
-
 int32_t ValueToOctalDigits(int32_t value) {
     if (value <= 0) return 0;
     // The digits of a large value exceed 32 bits; accumulate wide and keep

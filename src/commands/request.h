@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "address/taken.h"
 #include "setup/records.h"
 #include "mira/mira.h"
 
@@ -62,9 +63,6 @@ uint8_t WriteCommandByte();  // 0x0F, or 0x08 for PLC-2
 // high 0) and advances TnsCounter.
 void PutCommandHeader(RequestWriter& w, const PlcAddress& header, uint8_t command);
 
-// The largest number an address field can carry: the SLC 500 three-byte
-// form, the PLC-2 byte address, the PLC-5 element and file numbers.
-inline constexpr int32_t kMaxFieldNumber = 0xFFFF;
 inline constexpr int32_t kMaxSlcAddressBytes = 10;
 
 // One SLC 500 number field (file number, element, sub-element or slot):
@@ -115,14 +113,6 @@ int32_t FormatAsciiAddress(char* text, int32_t capacity, int32_t element);
 // value: 17 -> 15 and back. 0 for values of 0 or less.
 int32_t OctalDigitsToValue(int32_t n);
 int32_t ValueToOctalDigits(int32_t value);
-// True when n is 0 or more and its decimal digits are octal digits (0..7): an
-// octal element or bit number the conversions carry as the host wrote it.
-bool IsOctalDigits(int32_t n);
-// With octal I/O numbering (OctalIo, input and output files): true when the
-// header's element and the item's element and bit are octal numbers, which
-// the conversions carry to the address the host wrote (18 would become 20,
-// and a negative offset 0). Always true otherwise.
-bool OctalNumbersFit(const PlcAddress& header, const ItemRequest& item);
 
 // The three read requests. byteCount must fit the one-byte size field
 // (0..255), element numbers must lie in 0..65535 (PLC-2: byte addresses in

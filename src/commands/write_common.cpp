@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "address/parser.h"
+#include "address/taken.h"
 #include "commands/request.h"
 #include "commands/status.h"
 #include "link/channel.h"
@@ -59,14 +59,14 @@ int32_t ParseCurrentHeader(const char16_t* stationRef, const char16_t* headerTex
 }
 
 int32_t ParseHeaderText(PlcAddress* header, const char16_t* stationText, const char16_t* headerText) {
-    const HeaderResult parsed = ParseHeader(header, stationText, headerText, Driver.ModelClass);
+    const HeaderResult parsed = TakeHeader(header, stationText, headerText);
     Driver.LetterSyntax = parsed.letterSyntax;
     return parsed.code;
 }
 
 int32_t ParseItemText(const PlcAddress* header, ItemRequest* row, const char16_t* itemText) {
     if (itemText == nullptr) return MIRA_ERR_BAD_MNEMONIC;
-    const ItemResult parsed = ParseItem(header, row, itemText);
+    const ItemResult parsed = TakeItem(header, row, itemText);
     Driver.HasTypePrefix = parsed.typePrefix;
     return parsed.code;
 }

@@ -64,17 +64,18 @@ inline uint8_t CharByte(const char16_t* text, int32_t j, int32_t used) {
     return (j >= 0 && j < used) ? static_cast<uint8_t>(text[j] & 0xFFu) : 0;
 }
 
-// The parsers as the starts and the group functions use them: what a parse
-// finds besides the record is kept in DriverState (LetterSyntax of a
-// header, HasTypePrefix of an item). The parser's code, or 0; -34 for an
-// item without text.
+// The parsers as the starts and the group functions use them, taking only
+// the texts TakeHeader and TakeItem take: what a parse finds besides the
+// record is kept in DriverState (LetterSyntax of a header, HasTypePrefix of
+// an item). 0, or the code the text is refused with; -34 for an item
+// without text.
 [[nodiscard]] int32_t ParseHeaderText(PlcAddress* header, const char16_t* stationText,
                                       const char16_t* headerText);
 [[nodiscard]] int32_t ParseItemText(const PlcAddress* header, ItemRequest* row, const char16_t* itemText);
 
 // Reads the station text of stationRef through Portkit and parses the
-// header text into CurrentHeader (a read's or a write's); the parser's code,
-// or 0.
+// header text into CurrentHeader (a read's or a write's); 0, or the code
+// the text is refused with.
 [[nodiscard]] int32_t ParseCurrentHeader(const char16_t* stationRef, const char16_t* headerText);
 
 // Sends a built request; the port's ErrorCode (0: sent) goes to *error and

@@ -18,18 +18,28 @@ std::string Checked(const std::string& text, const std::function<void(char16_t*)
     return ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
 }
 
-std::string CanonicalHeader(const std::string& header) {
-    return Checked(header, [](char16_t* b) { UDrvValidHeader(b); });
+CheckedForm CheckHeader(const std::string& header) {
+    CheckedForm f;
+    f.canonical = Checked(header, [&f](char16_t* b) { f.refused = UDrvValidHeader(b); });
+    return f;
 }
 
-std::string CanonicalItem(const std::string& header, const std::string& item) {
+CheckedForm CheckItem(const std::string& header, const std::string& item) {
     const std::u16string h = ToWide(header);
-    return Checked(item, [&](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
+    CheckedForm f;
+    f.canonical = Checked(item, [&](char16_t* b) { f.refused = UDrvValidAddress(h.c_str(), b); });
+    return f;
 }
 
-std::string CanonicalAddress(const std::string& address) {
-    return Checked(address, [](char16_t* b) { UDrvValidAddressEx(b); });
+CheckedForm CheckAddress(const std::string& address) {
+    CheckedForm f;
+    f.canonical = Checked(address, [&f](char16_t* b) { f.refused = UDrvValidAddressEx(b); });
+    return f;
 }
+
+std::string CanonicalHeader(const std::string& header) { return CheckHeader(header).canonical; }
+std::string CanonicalItem(const std::string& header, const std::string& item) { return CheckItem(header, item).canonical; }
+std::string CanonicalAddress(const std::string& address) { return CheckAddress(address).canonical; }
 
 int32_t TypeOf(const std::string& header, const std::string& item) {
     return UDrvGetType(ToWide(header).c_str(), ToWide(item).c_str());

@@ -22,6 +22,18 @@ bool KnownModel(const std::string& model);
 // the size the checks write into (MIRA_CHECKED_TEXT_BUFFER).
 std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check);
 
+// What a check made of a text: its canonical form, and the check's result,
+// the verdict on the text as typed: 0 when a read or write takes it, else
+// the code a read refuses it with (-34, -37, -39; an item under a refused
+// header gets the header's).
+struct CheckedForm {
+    std::string canonical;
+    int32_t refused = 0;
+};
+CheckedForm CheckHeader(const std::string& header);
+CheckedForm CheckItem(const std::string& header, const std::string& item);
+CheckedForm CheckAddress(const std::string& address);
+
 // The canonical forms of a header (UDrvValidHeader), of an item under a
 // header (UDrvValidAddress) and of a whole address (UDrvValidAddressEx).
 std::string CanonicalHeader(const std::string& header);

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <functional>
 
+#include "host/checks.h"
+#include "host/codes.h"
 #include "host/text.h"
 #include "host/values.h"
 #include "mira/mira.h"
@@ -17,17 +19,9 @@ namespace {
 // A string tag without a length reads the controller's whole string.
 constexpr int32_t kWholeString = 82;
 
-std::string Checked(const std::string& text, const std::function<void(char16_t*)>& check) {
-    char16_t buffer[MIRA_CHECKED_TEXT_BUFFER] = {};
-    const std::u16string w = host::ToWide(text);
-    std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(w.size(), MIRA_MAX_CHECKED_TEXT)),
-              buffer);
-    check(buffer);
-    return host::ToUtf8(buffer, MIRA_CHECKED_TEXT_BUFFER);
-}
-
-// The characters that tell an address apart: upper case, no blanks, '/' and
-// '.' alike (0/ACC is 0.ACC), numbers without leading zeros (N7:05 is N7:5).
+// Upper case without blanks, '/' and '.' alike (0/ACC is 0.ACC), numbers
+// without leading zeros (N7:05 is N7:5): the characters that tell the length
+// of a string item apart.
 std::string Telling(const std::string& text) {
     std::string out;
     bool inNumber = false;
@@ -41,20 +35,6 @@ std::string Telling(const std::string& text) {
         out += c == '/' ? '.' : c;
     }
     return out;
-}
-
-// Whether the canonical form keeps every character the user typed (it may
-// add some: the W of N7:W5). One it drops is a likely typo: N7:W5x is read
-// as N7:W5.
-bool KeepsTyped(const std::string& typed, const std::string& canonical) {
-    const std::string t = Telling(typed), c = Telling(canonical);
-    size_t at = 0;
-    for (char ch : t) {
-        at = c.find(ch, at);
-        if (at == std::string::npos) return false;
-        ++at;
-    }
-    return true;
 }
 
 // Whether the typed text gives the string's length that the canonical item
@@ -71,16 +51,21 @@ std::string WithLength(const std::string& item, int32_t chars) {
     return item.substr(0, item.rfind('.')) + "." + std::to_string(chars);
 }
 
-// Refuses a text the driver replaces by its default or rewrites dropping
-// what was typed; "" when it takes it.
-std::string Verdict(host::CheckedText kind, const std::string& typed, const std::string& canonical,
+// The driver's verdict on a text as typed, in words; "" when a read takes
+// it. A text the driver would rewrite dropping what was typed (N7:W5x read
+// as N7:W5) is refused, naming the form the driver reads.
+std::string Verdict(host::CheckedText kind, const std::string& typed, const host::CheckedForm& form,
                     const std::function<std::string(const std::string&)>& check) {
     if (const std::string problem = host::AddressTextProblem(typed); !problem.empty()) return problem;
-    if (host::ReplacedByDefault(kind, typed, canonical, check))
-        return "names no valid address (the driver would read " + Quoted(canonical) + ")";
-    if (!KeepsTyped(typed, canonical))
-        return "likely a typo: the driver reads it as " + Quoted(canonical);
-    return "";
+    if (form.refused == 0) return "";
+    if (host::ReplacedByDefault(kind, typed, form.canonical, check))
+        return "names no valid address (the driver would read " + Quoted(form.canonical) + ")";
+    if (form.refused == MIRA_ERR_RANGE) {
+        std::string why = "refused by the driver: error ";
+        why.append(std::to_string(form.refused)).append(": ").append(host::DescribeCode(form.refused));
+        return why;
+    }
+    return "likely a typo: the driver reads it as " + Quoted(form.canonical);
 }
 
 ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
@@ -97,9 +82,10 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
     const size_t blank = address.find_first_of(" \t");
     std::string typedItem;
     if (blank == std::string::npos) {
-        auto check = [](const std::string& t) { return Checked(t, [](char16_t* b) { UDrvValidAddressEx(b); }); };
-        const std::string canonical = check(address);
-        r.problem = Verdict(host::CheckedText::Address, address, canonical, check);
+        auto check = [](const std::string& t) { return host::CheckAddress(t).canonical; };
+        const host::CheckedForm form = host::CheckAddress(address);
+        const std::string& canonical = form.canonical;
+        r.problem = Verdict(host::CheckedText::Address, address, form, check);
         if (!r.problem.empty()) return r;
         char16_t header[MIRA_CHECKED_TEXT_BUFFER] = {}, item[MIRA_CHECKED_TEXT_BUFFER] = {};
         const std::u16string a = host::ToWide(canonical);
@@ -115,21 +101,18 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
             r.problem = "expected a whole address (N7:10) or a header and an item (N7:0 W10)";
             return r;
         }
-        auto checkHeader = [](const std::string& t) {
-            return Checked(t, [](char16_t* b) { UDrvValidHeader(b); });
-        };
-        r.header = checkHeader(headerText);
-        r.problem = Verdict(host::CheckedText::Header, headerText, r.header, checkHeader);
+        auto checkHeader = [](const std::string& t) { return host::CheckHeader(t).canonical; };
+        const host::CheckedForm header = host::CheckHeader(headerText);
+        r.header = header.canonical;
+        r.problem = Verdict(host::CheckedText::Header, headerText, header, checkHeader);
         if (!r.problem.empty()) {
             r.problem = "header " + Quoted(headerText) + ": " + r.problem;
             return r;
         }
-        const std::u16string h = host::ToWide(headerText);
-        auto checkItem = [&h](const std::string& t) {
-            return Checked(t, [&h](char16_t* b) { UDrvValidAddress(h.c_str(), b); });
-        };
-        r.item = checkItem(typedItem);
-        r.problem = Verdict(host::CheckedText::Item, typedItem, r.item, checkItem);
+        auto checkItem = [&headerText](const std::string& t) { return host::CheckItem(headerText, t).canonical; };
+        const host::CheckedForm item = host::CheckItem(headerText, typedItem);
+        r.item = item.canonical;
+        r.problem = Verdict(host::CheckedText::Item, typedItem, item, checkItem);
         if (!r.problem.empty()) {
             r.problem = "item " + Quoted(typedItem) + ": " + r.problem;
             return r;

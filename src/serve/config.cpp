@@ -144,7 +144,12 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
         return v;
     }
     *name = v->value.get<std::string>();
-    t.SetContext(std::string(table).append(" ").append(Quoted(*name)));
+    // Appended piece by piece: gcc 12 at -O3 misreads a literal joined in
+    // front of a string as an overlapping copy (-Wrestrict).
+    std::string context = table;
+    context += ' ';
+    context += Quoted(*name);
+    t.SetContext(std::move(context));
     if (const std::string problem = NameProblem(*name); !problem.empty()) {
         t.Error("name", *v, problem);
         *good = false;
@@ -258,8 +263,10 @@ Root Tables(const toml::table& root, const std::vector<FaceSpec>& faces, Problem
         const SourcePos at = PosOf(keyView.source());
         bool isFace = false;
         for (const FaceSpec& face : faces) isFace = isFace || face.section == key;
+        // A name of its own: clang 14 cannot capture a structured binding.
+        const toml::node& value = node;
         auto arrayOfTables = [&](const toml::array** out) {
-            const toml::array* a = node.as_array();
+            const toml::array* a = value.as_array();
             if (a == nullptr || !a->is_array_of_tables()) {
                 problems->Add(at, key + ": expected [[" + key + "]] tables");
                 return;

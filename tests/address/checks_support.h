@@ -36,11 +36,12 @@ private:
     std::vector<char16_t> units_;
 };
 
-// Runs a check that rewrites `typed` in place; the checks always return 0.
+// Runs a check that rewrites `typed` in place; its result (whether a read takes the text) is tested
+// with the texts a read refuses.
 template <class Check>
 std::u16string Rewritten(const std::u16string& typed, size_t maxChars, Check check) {
     HostBuffer b(typed, maxChars);
-    EXPECT_EQ(check(b.data()), 0);
+    (void)check(b.data());
     return b.Text();
 }
 inline std::u16string ValidHeader(const std::u16string& t) {

@@ -128,5 +128,21 @@ TEST(ValidAddressEx, RewritesEachAddress) {
     }
 }
 
+// The verdict on a whole address is that of its split into a header and an item.
+TEST(ValidAddressEx, ReturnsWhetherAReadTakesTheAddress) {
+    const std::pair<const char16_t*, int32_t> rows[] = {
+        {u"N7:W5", 0}, {u" n7:w05 ", 0}, {u"T4:2/acc", 0}, {u"I:1.W3/4", 0}, {u"7:W5", 0}, {u"timer/1:4:0.DN", 0},
+        {u"ST9:S0.4", 0}, {u"N7:W5:3", -34}, {u"T4:W0", -34}, {u"N7:F3", -34}, {u"I:1.W3/4x", -34},
+        {u"timer/1:4:0x.DN", -34}, {u"N7: W5", -34}, {u"7:\r1", -34}, {u"N7", -37}, {u"I:1.", -37}, {u"INVALID:W3", -37}, {u"N7x:W5", -37},
+        {u"integer/7/0:W5", -37}, {u"N70000:W0", -39}, {u"N7:W5/16", -39},
+    };
+    for (const auto& [typed, verdict] : rows) {
+        SCOPED_TRACE(Narrow(typed));
+        PrepareDriver(500);
+        HostBuffer b(typed, MIRA_VALID_ADDRESS_EX_MAX);
+        EXPECT_EQ(UDrvValidAddressEx(b.data()), verdict);
+    }
+}
+
 }  // namespace
 }  // namespace mira::test

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "../portkit/sim_peer.h"
+#include "../support/typo_texts.h"
 
 namespace {
 
@@ -364,6 +366,53 @@ TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
     }
 }
 
+// mira sim --pty with options: its dump and its last line (the counts) once `use` had its port.
+std::pair<std::string, std::string> SimAfter(const std::string& options, const std::function<void(std::string)>& use) {
+    char dump[] = "/tmp/mira-dump-XXXXXX";
+    EXPECT_EQ(::close(::mkstemp(dump)), 0);
+    Mira simulator("sim --pty --dump " + std::string(dump) + options);
+    std::string line;
+    EXPECT_TRUE(simulator.Line(&line));
+    use(Words(line).back());
+    simulator.Interrupt();
+    std::vector<std::string> lines;
+    // A hang bound only: the simulator sees Ctrl-C within its 2 ms poll and writes a dozen lines;
+    // a sanitizer build just started on a loaded machine has taken more than 5 s.
+    EXPECT_EQ(simulator.Finish(&lines, seconds(30)), 0);
+    std::pair<std::string, std::string> after{FileText(dump), lines.empty() ? "" : lines.back()};
+    ::unlink(dump);
+    return after;
+}
+
+// The typo table through mira write against mira sim, a quarter of the rows each: every row is refused
+// with its code before a frame reaches the line, mira check exits 1 on it, and the simulator's tables
+// end as those of one nobody wrote to.
+constexpr size_t kTypoShards = 4;
+class TypoWrites : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(TypoWrites, AreRefusedBeforeTheLineAndCheckSaysSo) {
+    using mira::test::TypoModel;
+    for (const auto& [model, options] : {std::pair(TypoModel::Slc, ""), std::pair(TypoModel::Plc5Octal, " --model 5:1"),
+                                         std::pair(TypoModel::Plc2, " --model plc2")}) {
+        const auto [dump, counts] = SimAfter(options, [&, model = model, options = options](const std::string& port) {
+            for (size_t k = GetParam(); k < std::size(mira::test::kTypos); k += kTypoShards) {
+                const auto& t = mira::test::kTypos[k];
+                const std::string texts = options + std::string(" ") + t.header + " " + t.item;
+                if (t.model != model) continue;
+                SCOPED_TRACE(texts);
+                std::vector<std::string> lines;
+                EXPECT_EQ(RunMira("write --json -p " + port + texts + "=1", &lines), 2);
+                EXPECT_EQ(Field(lines.empty() ? "" : lines.back(), "error/code"), std::to_string(t.code));
+                EXPECT_EQ(RunMira("check" + texts, &lines), 1);
+            }
+        });
+        EXPECT_EQ(dump, SimAfter(options, [](const std::string&) {}).first);
+        EXPECT_EQ(counts.rfind("counts: 0 frames received", 0), 0u) << counts;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, TypoWrites, ::testing::Range<size_t>(0, kTypoShards));
+
 // mira sim writing every 10 ms to a host that never collects (poll): once the driver's 20 slots are taken,
 // every further write is answered with STS 0x90, and sim counts it refused, not delivered.
 // A dump that cannot be written at exit says why.
@@ -406,7 +455,8 @@ TEST(MiraProgram, ExitCodesAndMessages) {
         {"check U:0 40", 1, "40    0          replaced by the default"},
         {"check n7:0 w5", 0, "w5    W5         canonical form"}, {"check --address I:1.", 1, "replaced by the default"},
         {"check --address N7:F3", 1, "N7:W0      replaced by the default"},
-        {"check --address T4:W0", 0, "T4:W0.DN   canonical form"},
+        {"check --address T4:W0", 1, "T4:W0.DN   a read refuses it: error -34: bad or missing mnemonic"},
+        {"check N7:4294967297", 1, "N7:2147483647  a read refuses it: error -39: range too large"},
         {"help addresses", 0, "127 words (W0 to W126 under one header), 62 floats"},
         {"read --help", 0, "HEADER [ITEM...]: N7:0 W0 W1"}, {"help frob", 2, "no help on \"frob\""},
         {"sim --unsolicited 1s X:0 W0=1", 2, "X:0 names no words"},

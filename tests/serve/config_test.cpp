@@ -26,6 +26,11 @@ TEST(Config, BadFilesGiveEveryProblemWithItsPlace) {
          "\"T4:0.DN\")\n"},
         {"canonical form drops a character", "[[tag]]\nname = \"a\"\naddress = \"N7:W5x\"\n",
          "mira.toml:3:11: tag \"a\": address \"N7:W5x\": likely a typo: the driver reads it as \"N7:W5\"\n"},
+        {"a number no request carries", "[[tag]]\nname = \"a\"\naddress = \"N7:4294967297\"\n",
+         "mira.toml:3:11: tag \"a\": address \"N7:4294967297\": refused by the driver: error -39: range too large\n"},
+        {"header and item, typo in the item", "[[tag]]\nname = \"a\"\naddress = \"N7:0 W5x\"\n",
+         "mira.toml:3:11: tag \"a\": address \"N7:0 W5x\": item \"W5x\": likely a typo: the driver reads it as "
+         "\"W5\"\n"},
         {"header and item, bad item", "[[tag]]\nname = \"a\"\naddress = \"N7:0 X5\"\n",
          "mira.toml:3:11: tag \"a\": address \"N7:0 X5\": item \"X5\": names no valid address (the driver would read "
          "\"0\")\n"},
