@@ -21,12 +21,15 @@
 # packages: installed for this machine and, for a cross build, for the
 # target's architecture as well (libgtest-dev:armhf). A new library is one
 # more word here.
-LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libmosquitto-dev \
-                    libnanopb-dev
-# nanopb's generator runs at build time; the MQTT tests start Debian's broker
-# (over TLS too, with certificates openssl makes).
+LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libcpp-httplib-dev \
+                    libmosquitto-dev libnanopb-dev
+# nanopb's generator runs at build time; the MQTT tests and benchmark start
+# Debian's broker (over TLS too, with certificates openssl makes).
 PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev nanopb mosquitto mosquitto-clients openssl \
             $(LIBRARY_PACKAGES)
+# What the tests run besides our own programs: the status page of mira serve
+# is loaded in a headless browser.
+TEST_PACKAGES := chromium
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64
 # The package build: dpkg-shlibdeps and dpkg-architecture, file (which cpack
@@ -46,7 +49,7 @@ DEB_PRESET := $(if $(filter $(HOST_ARCH),$(ARCH)),deb,deb-$(ARCH))
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean \
+.PHONY: run test deps test-deps fuzz-deps windows-deps windows build-% test-% bench bench-build fuzz clean \
         deb deb-deps cross-deps-% test-deb test-arm
 
 run: deps
@@ -70,6 +73,9 @@ endef
 
 deps:
 	$(call install-missing,$(PACKAGES))
+
+test-deps: deps
+	$(call install-missing,$(TEST_PACKAGES))
 
 fuzz-deps: deps
 	$(call install-missing,$(FUZZ_PACKAGES))
@@ -111,7 +117,7 @@ build-%:
 test-%: build-%
 	ctest --preset $* -j $(JOBS)
 
-test: deps windows-deps
+test: deps test-deps windows-deps
 	$(MAKE) test-dev test-asan test-tsan build-windows32
 
 bench-build: deps
@@ -119,11 +125,14 @@ bench-build: deps
 
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
-# planner of `mira serve` against an exhaustive search; then its MQTT face.
+# planner of `mira serve` against an exhaustive search, mira serve on the
+# paced line (a scan, /api/read, the program's CPU and resident size), and its
+# MQTT face.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
 	./build/bench/bench/mira_plan_bench
+	./build/bench/bench/mira_serve_bench --no-header
 	./build/bench/bench/mira_mqtt_bench --seconds 3
 
 fuzz: fuzz-deps

@@ -27,6 +27,7 @@
 #include "alloc_count.h"
 #include "far_end.h"
 #include "mira/mira.h"
+#include "mira/portkit_codes.h"
 #include "report.h"
 #include "sim/simulator.h"
 
@@ -50,12 +51,12 @@ void Copy(char16_t (&field)[N], const std::string& text) {
     field[i] = 0;
 }
 
-bool OpenOn(const std::string& device, uint32_t baud) {
+bool OpenOn(const std::string& device, uint32_t baud, uint32_t replyTimeoutMs = 2000) {
     DriverSettings s{};
     s.baud = baud;
     s.dataBits = 8;
     s.stopBits = 1;
-    s.replyTimeoutMs = 2000;
+    s.replyTimeoutMs = replyTimeoutMs;
     s.TimeoutA = 2000;
     s.TimeoutB = 500;
     Copy(s.StationText, "0");
@@ -87,15 +88,20 @@ double Percentile(std::vector<double> v, double q) {
     return v[std::min(i, v.size() - 1)];
 }
 
-void ReadsAt(uint32_t baud, int32_t words, int reads) {
+// An SLC 500 at station 1, CRC, pacing its line at baud.
+sim::Options PacedSlc500(uint32_t baud) {
     sim::Options options;
     options.family = sim::Family::Slc500;
     options.station = 1;
     options.crc = true;
     options.baud = baud;
     options.bitsPerByte = kBitsPerChar;
+    return options;
+}
+
+void ReadsAt(uint32_t baud, int32_t words, int reads) {
     // The far end's allocations are not the host's.
-    FarEnd far(options, [] { thread_local UncountedScope notTheHost; });
+    FarEnd far(PacedSlc500(baud), [] { thread_local UncountedScope notTheHost; });
     const std::string figure = "e2e read " + std::to_string(words) + (words == 1 ? " word" : " words") + " @ " +
                                std::to_string(baud) + " baud";
     if (far.Device().empty() || !OpenOn(far.Device(), baud)) {
@@ -155,6 +161,43 @@ void ReadsAt(uint32_t baud, int32_t words, int reads) {
                   static_cast<unsigned long long>(failures),
                   static_cast<double>(allocsPerRead) / static_cast<double>(times.size()));
     PrintRow(figure, Duration(median), Rate(1e9 / median, "reads"), notes);
+}
+
+// What a user waits for besides the reads: the open, whose four line
+// resets the far end answers, and a read of a station no controller is at,
+// which the far end takes (DLE ACK) and never answers: one reply time-out of
+// 200 ms, then the failed read's four line resets.
+void OpenAndAbsentStation(uint32_t baud, int runs) {
+    FarEnd far(PacedSlc500(baud), [] {});
+    const std::string at = " @ " + std::to_string(baud) + " baud";
+    std::vector<double> opens, failures;
+    for (int r = 0; r < runs && !far.Device().empty(); ++r) {
+        const uint64_t t0 = NowUs();
+        if (!OpenOn(far.Device(), baud, 200)) break;
+        const uint64_t t1 = NowUs();
+        const char16_t* item = u"W0";
+        int32_t error = 0;
+        bool ok = UDrvReadGroupStart(u"5", u"N7:0", &item, 1, &error) == 1 && error == 0;
+        HostValue value{};
+        while (ok && UDrvReadGroupFinishExt(&value, 0, 1, &error) == 0) PkYield();
+        const uint64_t t2 = NowUs();
+        UDrvClose();
+        opens.push_back(static_cast<double>(t1 - t0) * 1e3);
+        if (ok && error == MIRA_PK_ERR_TIMEOUT) failures.push_back(static_cast<double>(t2 - t1) * 1e3);
+    }
+    const struct { std::string figure; const std::vector<double>& times; const char* what; } rows[] = {
+        {"e2e open, four line resets answered" + at, opens, "opens"},
+        {"e2e read of a station that never answers, -o 200ms" + at, failures, "failures"}};
+    for (const auto& row : rows) {
+        if (row.times.size() != static_cast<size_t>(runs)) {
+            PrintRow(row.figure, "-", "-", "failed: the driver did not open the pty, or the read did not time out");
+            continue;
+        }
+        char notes[96];
+        std::snprintf(notes, sizeof notes, "p99 %s, %d %s", Duration(Percentile(row.times, 0.99)).c_str(), runs, row.what);
+        PrintRow(row.figure, Duration(Percentile(row.times, 0.5)), Rate(1e9 / Percentile(row.times, 0.5), row.what),
+                 notes);
+    }
 }
 
 // Peak resident size of a child running `mira poll`, from its rusage.
@@ -221,6 +264,7 @@ int main(int argc, char** argv) {
             ReadsAt(baud, words, n);
         }
     }
+    if (!noReads) OpenAndAbsentStation(19200, 10);
     // A short poll first: what the long one adds to it is what the reads cost.
     if (pollCount > 0) PollRss(MIRA_CLI_PATH, 10);
     if (pollCount > 10) PollRss(MIRA_CLI_PATH, pollCount);

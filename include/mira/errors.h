@@ -59,6 +59,7 @@ enum {
     MIRA_PK_ERR_CLOSED = 0x1003,        /* the port is closed or the device vanished  */
     MIRA_PK_ERR_DISCONNECTED = 0x1004,  /* the TCP connection dropped and no reconnect */
     MIRA_PK_ERR_REFUSED = 0x1005,       /* DLE NAK to the frame and all its retransmissions */
+    MIRA_PK_ERR_CANCELLED = 0x1006,     /* the host ended its waits (PkWatchCancel)  */
 
     /* Open codes (UDrvOpen *error). */
     MIRA_PK_ERR_NO_DEVICE = 0x1010,     /* the device or host does not exist          */

@@ -6,39 +6,12 @@
 #include <cstring>
 
 #include "cli/scan.h"
+#include "host/options.h"
 #include "host/values.h"
 
 namespace mira::cli {
 
 using host::AddressTextProblem;
-
-bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
-    if (text.empty() || text.size() > 10) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v < min || v > max) return false;
-    *value = static_cast<uint32_t>(v);
-    return true;
-}
-
-bool ParseDuration(const std::string& text, uint32_t* ms) {
-    size_t digits = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-    const std::string unit = text.substr(digits);
-    uint32_t scale = 0;
-    if (unit.empty() || unit == "ms") scale = 1;
-    else if (unit == "s") scale = 1000;
-    else if (unit == "min") scale = 60000;
-    else return false;
-    uint32_t value = 0;
-    // At most one day, so that the product cannot wrap.
-    if (!ParseUnsigned(text.substr(0, digits), 0, 86400000u / scale, &value)) return false;
-    *ms = value * scale;
-    return true;
-}
 
 namespace {
 
@@ -91,6 +64,8 @@ constexpr ValueOption kValueOptions[] = {
     {"unsolicited", "--unsolicited", "sim"},
     {"ack-timeout", "--ack-timeout", nullptr}, {"nak-retries", "--nak-retries", nullptr},
     {"enq-retries", "--enq-retries", nullptr},
+    {"server", "--server", "read"},         {"server", "--server", "write"},
+    {"server", "--server", "write-item"},
 };
 
 // What each option of one command is, for that command's help.
@@ -102,63 +77,25 @@ const char* OptionHelp(const std::string& name) {
     if (name == "seed") return "FILE: lines of address=value (N7:0=123) to start from";
     if (name == "dump") return "FILE: the tables as address=value lines, written on exit";
     if (name == "unsolicited") return "PERIOD: send the write of the operands every PERIOD (1s, 500ms)";
+    if (name == "server") return "http://HOST:PORT: through a running mira serve, not a line of its own";
     return "";
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace
 
 // Checks and stores one option value; false with what it takes in *error.
 bool ApplyOption(const std::string& name, const std::string& value, Options* o, std::string* error) {
+    if (host::IsLineOption(name)) return host::ApplyLineOption(name, value, o, error);
     auto bad = [&](const char* what) {
-        *error = what;
+        // A bare number is refused by ParseDuration, as the unit was left out.
+        *error = name == "every" || name == "unsolicited" ? host::DurationRefusal(value, what) : what;
         return false;
     };
-    if (name == "port") {
-        if (value.empty() || value.size() > 127) return bad("a port name of 1 to 127 characters");
-        o->port = value;
-        // The simulator's names take any case, as --model does.
-        if (Lower(value.substr(0, 4)) == "sim:" || Lower(value) == "sim") o->port = Lower(value);
-    } else if (name == "baud") {
-        if (!ParseUnsigned(value, 1, 4000000, &o->baud)) return bad("a baud rate");
-    } else if (name == "parity") {
-        if (value == "none" || value == "N" || value == "n") o->parity = 0;
-        else if (value == "odd" || value == "O" || value == "o") o->parity = 1;
-        else if (value == "even" || value == "E" || value == "e") o->parity = 2;
-        else return bad("none, odd or even");
-    } else if (name == "data-bits") {
-        if (!ParseUnsigned(value, 7, 8, &o->dataBits)) return bad("7 or 8");
-    } else if (name == "stop-bits") {
-        if (!ParseUnsigned(value, 1, 2, &o->stopBits)) return bad("1 or 2");
-    } else if (name == "model") {
-        if (value.empty() || value.size() > 80) return bad("a model text of 1 to 80 characters");
-        o->model = value;
-    } else if (name == "mode") {
-        if (Lower(value) == "standard") o->mode = "Standard";
-        else if (Lower(value) == "nonstandard") o->mode = "Nonstandard";
-        else return bad("Standard or Nonstandard (any case)");
-    } else if (name == "station") {
-        if (!ParseUnsigned(value, 0, 254, &o->station)) return bad("a station number 0 to 254");
-    } else if (name == "dst") {
-        if (!ParseUnsigned(value, 0, 255, &o->dst)) return bad("a station number 0 to 255");
-    } else if (name == "timeout") {
-        if (!ParseDuration(value, &o->timeoutMs) || o->timeoutMs == 0 || o->timeoutMs > 600000)
-            return bad("a time-out of 1 ms to 10 min, such as 500ms or 2s");
-    } else if (name == "ack-timeout") {
-        if (!ParseDuration(value, &o->ackTimeoutMs) || o->ackTimeoutMs == 0 || o->ackTimeoutMs > 60000)
-            return bad("a time-out of 1 ms to 60 s, such as 250ms");
-    } else if (name == "nak-retries" || name == "enq-retries") {
-        if (!ParseUnsigned(value, 0, 10, name[0] == 'n' ? &o->nakRetries : &o->enqRetries))
-            return bad("a count of 0 to 10");
-    } else if (name == "trace") {
+    if (name == "trace") {
         if (value.empty()) return bad("a file name or -");
         o->trace = value;
     } else if (name == "every") {
-        if (!ParseDuration(value, &o->everyMs) || o->everyMs == 0) return bad("a period such as 500ms or 1s");
+        if (!ParseDuration(value, &o->everyMs) || o->everyMs == 0) return bad("a period such as 500ms, 1s or 1.5s");
     } else if (name == "count") {
         if (!ParseUnsigned(value, 1, 1000000000, &o->count)) return bad("a count of at least 1");
     } else if (name == "address") {
@@ -169,20 +106,59 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* o, 
     } else if (name == "seed" || name == "dump") {
         if (value.empty()) return bad("a file name");
         (name == "seed" ? o->seed : o->dump) = value;
+    } else if (name == "server") {
+        // http://HOST:PORT, kept as HOST:PORT; the host a name, an IPv4
+        // address or an IPv6 one in brackets.
+        const std::string scheme = "http://";
+        std::string rest = value.rfind(scheme, 0) == 0 ? value.substr(scheme.size()) : "";
+        if (!rest.empty() && rest.back() == '/') rest.pop_back();
+        const size_t colon = rest.rfind(':');
+        uint32_t port = 0;
+        if (colon == std::string::npos || colon == 0 || !ParseUnsigned(rest.substr(colon + 1), 1, 65535, &port) ||
+            rest.find_first_of("/?#@ ") != std::string::npos)
+            return bad("http://HOST:PORT of a running mira serve");
+        o->server = rest;
     } else if (name == "unsolicited") {
-        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms or 1s");
+        if (!ParseDuration(value, &o->unsolicitedMs) || o->unsolicitedMs == 0) return bad("a period such as 500ms, 1s or 1.5s");
     }
     return true;
 }
 
 namespace {
 
+std::string NameOf(Command command) {
+    for (const CommandName& c : kCommands)
+        if (c.command == command) return c.name;
+    return "";
+}
+
+// The commands that have an option of their own: "poll", "poll and listen";
+// "" for one no command has.
+std::string OwnersOf(const std::string& option) {
+    static const std::pair<const char*, const char*> kFlags[] = {{"--pty", "sim"}, {"--example", "serve"}, {"--plan", "serve"}};
+    std::vector<std::string> owners;
+    for (const ValueOption& v : kValueOptions)
+        if (v.only != nullptr && option == std::string("--") + v.name) owners.push_back(v.only);
+    for (const auto& [flag, command] : kFlags)
+        if (option == flag) owners.push_back(command);
+    std::string text;
+    for (size_t k = 0; k < owners.size(); ++k) text += (k == 0 ? "" : k + 1 == owners.size() ? " and " : ", ") + owners[k];
+    return text;
+}
+
 // Declares a value option on app; its value is checked and stored by Apply.
 void AddValueOption(CLI::App* app, const ValueOption& v, Options* o) {
     const std::string name = v.name;
     app->add_option_function<std::string>(
         v.names,
-        [name, o](const std::string& value) {
+        [name, o](const std::string& given) {
+            // -p=NAME gives "=NAME"; an empty value, or the next option taken
+            // for the value (-p --json), leaves the option without one.
+            const std::string value = given.rfind('=', 0) == 0 ? given.substr(1) : given;
+            const bool option = value.size() > 1 && value[0] == '-' && !std::isdigit(static_cast<unsigned char>(value[1]));
+            if (value.empty() || option)
+                throw CLI::ValidationError("--" + name + " needs a value" + (option ? ", got the option " + value : ""),
+                                           CLI::ExitCodes::ValidationError);
             std::string why;
             if (!ApplyOption(name, value, o, &why))
                 throw CLI::ValidationError("--" + name + ": " + why + ", got \"" + value + "\"",
@@ -227,6 +203,13 @@ std::string CheckOperands(const Options& o) {
             break;
     }
     if (n > 4096 && error.empty()) error = "at most 4096 items in one request";
+    // Through a gateway its configuration sets the line; of the line's
+    // options only the controller's station and the model the values are
+    // checked under apply.
+    if (!o.server.empty() && error.empty())
+        for (const std::string& given : o.given)
+            if (given != "server" && given != "dst" && given != "model")
+                error = "--" + given + ": the line is mira serve's with --server; --dst, --model and --json apply";
     if (o.command == Command::Write || o.command == Command::Sim)
         for (size_t k = 1; k < n && error.empty(); ++k)
             if (o.operands[k].find('=') == std::string::npos || o.operands[k][0] == '=')
@@ -288,6 +271,7 @@ void Declare(CLI::App& app, Options* out) {
         if (v.only == nullptr) AddValueOption(&app, v, out);
     // Flags take no value: "--json=1" is refused rather than read as a choice.
     app.add_flag_callback("--json", [out] { out->json = true; })->disable_flag_override();
+    app.add_flag_callback("-V,--version", [out] { out->version = true; })->disable_flag_override();
     CLI::Option* crc = app.add_flag_callback("--crc", [out] {
                                out->crc = true;
                                out->given.push_back("crc");
@@ -315,9 +299,18 @@ void Declare(CLI::App& app, Options* out) {
             sub->add_flag_callback("--plan", [out] { out->plan = true; },
                                    "print the scan plan of CONFIG without opening the line")
                 ->disable_flag_override();
+            CLI::Option* verbose =
+                sub->add_flag_callback("--verbose", [out] { out->verbose = true; }, "log debug lines too")
+                    ->disable_flag_override();
+            CLI::Option* quiet =
+                sub->add_flag_callback("--quiet", [out] { out->quiet = true; }, "log warnings and errors only")
+                    ->disable_flag_override();
+            verbose->excludes(quiet);
         }
         if (c.command == Command::Scan)
             sub->footer(kScanHelp);
+        else if (c.command == Command::Ports)
+            sub->footer("--json: one JSON object per port: port, stable (or null) and latency_ms (or null).");
         else if (c.command != Command::Help && c.command != Command::Ports && c.command != Command::Serve)
             sub->footer(std::string("The common options (port, line, model, --json ...): mira --help.") +
                         (c.command == Command::Sim || c.command == Command::Listen ? "" : "\nAddresses and limits: mira help addresses."));
@@ -351,12 +344,20 @@ bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* err
             if (sub->get_name() == c.name) out->command = c.command;
     if (!app.remaining().empty()) {
         const std::string first = app.remaining().front();
+        const std::string option = first.substr(0, first.find('='));
+        const std::string owners = OwnersOf(option);
         if (out->command == Command::None && (first.empty() || first[0] != '-')) {
             *error = "unknown command \"" + first + "\"";
+        } else if (!owners.empty()) {
+            *error = option + " is an option of " + owners + (out->command == Command::None ? "" : ", not of " + NameOf(out->command));
         } else {
-            *error = "unknown option " + first.substr(0, first.find('='));
+            *error = "unknown option " + option;
         }
         return false;
+    }
+    if (out->version) {
+        out->command = Command::Version;
+        return true;
     }
     if (out->command == Command::None) {
         *error = "no command given";
@@ -399,7 +400,8 @@ ITEM
   5/3, 5.3  bit 3 of word 5 (bits 0 to 15; 0 to 17 with octal I/O)
   0.PRE     a part of timer 0: EN TT DN PRE ACC; of a counter: CU CD DN OV UN
             UA PRE ACC; of a control: EN EU DN EM ER UL IN FD LEN POS
-  S0.10     string 0, its first 10 characters (S0 alone: 2)
+  S0.10     string 0, its first 10 characters (S0 alone: the whole string,
+            82 characters; the driver's own default for other hosts is 2)
   Under a U: header every item needs its type letter: W40, not 40.
 
 By class (--model)
@@ -430,6 +432,8 @@ std::string HelpText(const std::string& topic) {
     return "";
 }
 
+const char* VersionText() { return "mira " MIRA_VERSION; }
+
 const char* UsageText() {
     return R"(usage: mira COMMAND [OPTIONS] [OPERANDS]
 
@@ -451,7 +455,8 @@ Commands:
   ports                            list serial ports (--json: JSON lines)
   scan                             find the controller on --port: its speed,
                                    parity, frame check, station and family
-  serve CONFIG                     own the line and serve the tags of CONFIG;
+  serve CONFIG                     own the line and serve the tags of CONFIG
+                                   (--verbose, --quiet: more or less log);
                                    --plan CONFIG prints the scan plan,
                                    --example a commented CONFIG
   help [COMMAND | addresses]       a command's help; the address syntax
@@ -472,9 +477,17 @@ Options:
       --enq-retries N   DLE ENQs when no DLE ACK came, 0 to 10 (default 3)
       --trace FILE|-    trace every line event to FILE or stderr
       --json            one JSON object per line
+      --server URL      read, write, write-item: through a running mira
+                        serve at http://HOST:PORT (write token: the
+                        environment's MIRA_WRITE_TOKEN)
       --every T         poll: the period (default 1s)
       --count N         poll: this many reads; listen: this many messages
   -h, --help            this text
+  -V, --version         the version
+
+A time T takes its unit: 500ms, 2s, 1.5s, 1min.
+
+Ctrl-C ends any command at once; poll prints its statistics then.
 
 Exit status: 0 success, 1 check: a text names no valid address, 2 usage or
 address error, 3 no response from the controller, 4 other communication

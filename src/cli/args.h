@@ -8,10 +8,11 @@
 
 #include "host/codes.h"
 #include "host/line.h"
+#include "host/options.h"
 
 namespace mira::cli {
 
-enum class Command { None, Help, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
+enum class Command { None, Help, Version, Read, Write, WriteItem, Poll, Listen, Check, Sim, Ports, Scan, Serve };
 
 // The line's settings (host/line.h) and the command's own.
 struct Options : host::LineSettings {
@@ -31,7 +32,14 @@ struct Options : host::LineSettings {
     std::vector<std::string> given;  // the options given, by long name: scan narrows its search to them
     bool example = false;     // serve: print the example configuration
     bool plan = false;        // serve: print the scan plan of CONFIG
+    bool verbose = false;     // serve: debug lines in the log
+    bool quiet = false;       // serve: warnings and errors only
+    std::string server;       // read, write, write-item: http://HOST:PORT of a running mira serve
+    bool version = false;     // -V, --version
 };
+
+// The version of the build, from the one place the build sets it.
+const char* VersionText();
 
 // Exit codes, also documented in the README.
 enum ExitCode : int {
@@ -41,6 +49,7 @@ enum ExitCode : int {
     kExitNoResponse = 3,   // the controller did not answer in time
     kExitComm = 4,         // any other communication failure
     kExitStatus = 5,       // the controller answered with an error status
+    kExitSignal = 128,     // + the signal's number: Ctrl-C (130) or SIGTERM (143) ended read or write
 };
 
 // The exit status that a failure of this cause earns.
@@ -59,16 +68,14 @@ inline int ExitStatusOf(host::Cause cause) {
 bool ParseArgs(int argc, const char* const* argv, Options* out, std::string* error);
 
 // Checks and stores the value of one option, by its long name without the
-// dashes ("baud", "data-bits", "timeout"), as the command line does; false
-// with what the option takes in *error ("a baud rate"). `mira serve` reads
-// its [line] table through it.
+// dashes ("baud", "data-bits", "timeout", "every"), as the command line does;
+// false with what the option takes in *error ("a baud rate"). The line's own
+// options are host::ApplyLineOption's, which `mira serve` reads [line] with.
 bool ApplyOption(const std::string& name, const std::string& value, Options* out, std::string* error);
 
-// A duration: a number with an optional unit ms, s or min (no unit: ms).
-bool ParseDuration(const std::string& text, uint32_t* ms);
-
-// A decimal number within [min, max].
-bool ParseUnsigned(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
+// Durations and numbers as the line's options take them (host/options.h).
+using host::ParseDuration;
+using host::ParseUnsigned;
 
 // The usage text, for --help and after usage errors.
 const char* UsageText();

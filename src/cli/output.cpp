@@ -52,8 +52,8 @@ std::string Printable(const std::string& text) {
         const size_t at = i;
         const uint32_t c = NextCodePoint(text, &i);
         char buf[12];
-        if (c == '\t' || c == '\n' || c == '\r') {
-            out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+        if (c == '\t' || c == '\n' || c == '\r' || c == '\\') {
+            out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\\\";
         } else if (c < 0x20 || c == 0x7F) {
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
             out += buf;
@@ -67,8 +67,9 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-void PrintTable(const std::vector<std::vector<std::string>>& lines, FILE* out) {
-    std::vector<size_t> widths;
+void PrintTable(const std::vector<std::vector<std::string>>& lines, FILE* out, std::vector<size_t>* kept) {
+    std::vector<size_t> own;
+    std::vector<size_t>& widths = kept != nullptr ? *kept : own;
     for (const auto& line : lines)
         for (size_t k = 0; k + 1 < line.size(); ++k) {
             if (widths.size() <= k) widths.resize(k + 1, 0);
@@ -86,7 +87,9 @@ void PrintTable(const std::vector<std::vector<std::string>>& lines, FILE* out) {
 }
 
 std::string RowJson(const Row& row) {
-    std::string s = "{\"item\":" + JsonString(row.item) + ",\"value\":" + (row.jsonValue.empty() ? "null" : row.jsonValue) +
+    std::string s = "{\"item\":" + JsonString(row.item) +
+                    (row.header.empty() ? "" : ",\"header\":" + JsonString(row.header)) +
+                    ",\"value\":" + (row.jsonValue.empty() ? "null" : row.jsonValue) +
                     ",\"quality\":" + (row.quality >= 0 ? std::to_string(row.quality) : "null") +
                     ",\"time\":" + JsonString(row.time);
     if (!row.note.empty()) s += ",\"note\":" + JsonString(row.note);
@@ -96,20 +99,29 @@ std::string RowJson(const Row& row) {
     return s + "}";
 }
 
-void PrintRows(const std::vector<Row>& rows, bool json, FILE* out) {
-    if (json) {
+std::string ErrorJson(int32_t code, const std::string& message) {
+    return "{\"error\":{\"code\":" + std::to_string(code) + ",\"message\":" + JsonString(message) + "}}";
+}
+
+void PrintRows(const std::vector<Row>& rows, bool json, FILE* out) { RowPrinter(json, out).Print(rows); }
+
+void RowPrinter::Print(const std::vector<Row>& rows) {
+    FILE* out = out_;
+    if (json_) {
         for (const Row& row : rows) std::fprintf(out, "%s\n", RowJson(row).c_str());
         std::fflush(out);
         return;
     }
-    std::vector<std::vector<std::string>> lines = {{"ITEM", "VALUE", "QUALITY", "TIME"}};
+    std::vector<std::vector<std::string>> lines;
+    if (!headed_) lines.push_back({"ITEM", "VALUE", "QUALITY", "TIME"});
+    headed_ = true;
     for (const Row& row : rows) {
         const std::string quality = row.quality >= 0 ? std::to_string(row.quality) : "-";
         lines.push_back({Printable(row.item), row.errorCode != 0 ? "-" : Printable(row.value), quality, row.time});
         if (row.errorCode != 0)
             lines.back().push_back("error " + std::to_string(row.errorCode) + ": " + row.errorMessage);
     }
-    PrintTable(lines, out);
+    PrintTable(lines, out, &widths_);
     std::fflush(out);
 }
 

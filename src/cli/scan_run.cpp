@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "host/codes.h"
 #include "host/text.h"
 #include "cli/scan.h"
@@ -152,12 +153,20 @@ int RunScan(const Options& o) {
         std::printf("%s\n", (o.json ? FoundJson(o.port, plan, f) : FoundLine(o.port, plan, f)).c_str());
     std::fflush(stdout);
     if (!r.found.empty()) return kExitOk;
+    // With --json a failure is also one object with error on stdout.
+    auto json = [&](int32_t code, const std::string& message) {
+        if (o.json) std::printf("%s\n", ErrorJson(code, message).c_str());
+    };
     if (r.openError != 0) {
-        std::fprintf(stderr, "mira: cannot open %s (%s)\n", r.openWhy.empty() ? o.port.c_str() : r.openWhy.c_str(),
-                     DescribeCode(r.openError).c_str());
+        const std::string message = "cannot open " + (r.openWhy.empty() ? o.port : r.openWhy) + " (" +
+                                    DescribeCode(r.openError) + ")";
+        std::fprintf(stderr, "mira: %s\n", message.c_str());
+        json(r.openError, message);
         return kExitComm;
     }
-    std::fprintf(stderr, "mira scan: no controller found on %s: %s\n", o.port.c_str(), NothingFound(plan, r).c_str());
+    const std::string message = "no controller found on " + o.port + ": " + NothingFound(plan, r);
+    std::fprintf(stderr, "mira scan: %s\n", message.c_str());
+    json(r.opened == 0 ? host::kHostRefused : MIRA_PK_ERR_TIMEOUT, message);
     return r.opened == 0 ? kExitUsage : kExitNoResponse;
 }
 

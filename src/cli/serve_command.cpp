@@ -9,6 +9,8 @@ int RunServe(const Options& options) {
     invocation.config = options.operands.empty() ? "" : options.operands[0];
     invocation.example = options.example;
     invocation.plan = options.plan;
+    invocation.verbose = options.verbose;
+    invocation.quiet = options.quiet;
     return serve::Run(invocation);
 }
 

@@ -131,8 +131,8 @@ bool UnsolicitedWords(const std::vector<std::string>& operands, uint32_t* first,
         const std::string text = pair.substr(eq + 1);
         char* end = nullptr;
         const long value = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != 0 || value < -32768 || value > 65535) {
-            *why = "a word from -32768 to 65535, got \"" + text + "\"";
+        if (text.empty() || *end != 0 || value < -32768 || value > 32767) {
+            *why = "a whole number from -32768 to 32767, as write takes, got \"" + text + "\"";
             return false;
         }
         byOffset[offset] = static_cast<uint16_t>(value);

@@ -44,9 +44,26 @@ std::string CanonicalAddress(const std::string& address);
 // point, 3 string.
 int32_t TypeOf(const std::string& header, const std::string& item);
 
-// The host value for a write, typed as the driver types the item and refused
-// when it does not fit the item (the driver would send another): false with
-// what the item takes in *why.
+// The item text our hosts hand the driver: a string item without a length
+// reads and writes the controller's whole string (S0 is S0.82), where the
+// driver keeps its default of 2 characters for the hosts that rely on it.
+// Every other item as given.
+inline constexpr int32_t kWholeStringChars = 82;
+std::string WholeStringItem(const std::string& header, const std::string& item);
+
+// What a group write cannot carry, which only an item write changes: "a bit",
+// "a string", "a timer, counter or control part"; "" for a word or a float.
+std::string GroupWriteProblem(const std::string& header, const std::string& item);
+
+// The letter form of the numeric header by which the driver names an SLC 500
+// controller's message ("integer/0:7:5" is "N7:5"), as the driver's check
+// takes it; "" for a header without one (another slot, an unknown type).
+std::string LetterHeader(const std::string& numeric);
+
+// The host value for a write, typed as the driver types the item (a string
+// item without a length as WholeStringItem reads it) and refused when it
+// does not fit the item (the driver would send another): false with what the
+// item takes in *why.
 bool MakeValue(const std::string& header, const std::string& item, const std::string& text, HostValueCore* value,
                std::string* why);
 

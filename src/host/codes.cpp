@@ -14,6 +14,7 @@ std::string DescribeCode(int32_t code) {
         case MIRA_OK: return "no error";
         case kDriverRefused: return "the driver refused the request";
         case kLineAlreadyOpen: return "this process has a line open already: the driver holds one line per process";
+        case kHostRefused: return "refused before anything was sent";
         case MIRA_ERR_BAD_MNEMONIC: return "bad or missing mnemonic or separator";
         case MIRA_ERR_BAD_HEADER: return "the header names no valid file";
         case MIRA_ERR_RANGE: return "range too large";
@@ -104,6 +105,13 @@ Failure Explain(int32_t code, const LineObservation& seen) {
                     Cause::Line};
         if (code == MIRA_ERR_CONTROLLER_STATUS && seen.bytes > 511)
             return {"a received frame of more than 511 bytes", Cause::Line};
+        // The link took the frame, the controller's program never answered:
+        // on a line with one controller, most often a request to a station
+        // that is not there.
+        if (seen.acks > 0 && !seen.reply)
+            return {DescribeCode(MIRA_PK_ERR_TIMEOUT) +
+                        ": the controller acknowledged the frame (DLE ACK) but never answered; is --dst right?",
+                    Cause::NoReply};
         return {DescribeCode(MIRA_PK_ERR_TIMEOUT), Cause::NoReply};
     }
     return {DescribeCode(code), CauseOf(code)};

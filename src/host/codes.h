@@ -13,6 +13,10 @@ namespace mira::host {
 inline constexpr int32_t kDriverRefused = -1;
 // An open while this process already holds the driver's one line.
 inline constexpr int32_t kLineAlreadyOpen = -2;
+// A request a host of ours refuses before the line: a command line, a value
+// that does not fit its item, a group write of what only an item write
+// changes. The message says what.
+inline constexpr int32_t kHostRefused = -3;
 
 // What a driver or Portkit code means.
 std::string DescribeCode(int32_t code);

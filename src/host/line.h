@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,11 +71,19 @@ struct OpenOptions {
     // On a real line, spend the transaction number 0 before the first
     // request after the open (see SpendFirstTransaction).
     bool spendFirstTransaction = true;
-    // Read by every wait: once set, the wait ends at once with
-    // MIRA_PK_ERR_TIMEOUT. It is meant for ending: close the line then, since
-    // the abandoned exchange may still hold the driver's channel. The flag
-    // outlives the open line; null: no hook.
+    // Ends every wait, the open's included, within a few ms once set; a
+    // signal handler may set it. Portkit watches it from the open to the
+    // close (PkWatchCancel): the exchange waiting ends with
+    // MIRA_PK_ERR_CANCELLED, the driver's own rules for a failed exchange
+    // run at once, and every later request ends with that code unsent. An
+    // open it ends fails with that code, and the line is closed. It is meant
+    // for ending: close the line then. The flag outlives the open line;
+    // null: no hook.
     const std::atomic<bool>* cancel = nullptr;
+    // With window set: called on the driver's bridge thread each time an
+    // unsolicited message waits, so that a program that waits on something
+    // else can wake; it must return at once. Null: no hook.
+    std::function<void()> onUnsolicited;
 };
 
 // One item of a read or of an unsolicited message.
@@ -112,14 +121,17 @@ public:
     const LineSettings& Settings() const { return settings_; }
 
     // Reads items under a header from a station (dst when not given). Fills
-    // one result per item and returns 0, or the code each result carries.
+    // one result per item and returns 0, or the code each result carries. A
+    // string item without a length reads the whole string (WholeStringItem
+    // in host/checks.h); results name the items as given.
     int32_t Read(uint32_t station, const std::string& header, const std::vector<std::string>& items,
                  std::vector<ItemResult>* results);
     int32_t Read(const std::string& header, const std::vector<std::string>& items, std::vector<ItemResult>* results);
 
     // Writes values typed by MakeValue (host/checks.h): a group of words or
-    // floats, or one item (a bit, a timer part, a string) through the
-    // driver's read-modify-write. Returns 0 or the code.
+    // floats, or one item (a bit, a timer part, a string, whole when it has
+    // no length) through the driver's read-modify-write. Returns 0 or the
+    // code.
     int32_t WriteGroup(uint32_t station, const std::string& header, const std::vector<std::string>& items,
                        const std::vector<HostValueCore>& values);
     int32_t WriteItem(uint32_t station, const std::string& header, const std::string& item, HostValueCore value);
@@ -139,15 +151,23 @@ public:
     // afresh with every open and needs none.
     int32_t SpendFirstTransaction(const std::string& header, const std::string& item);
 
-    // The next unsolicited message's key, waiting at most waitMs; false when
-    // none came (or the line was opened without a window).
+    // The next unsolicited message's key, waiting at most waitMs (less once
+    // the cancel flag is set); false when none came (or the line was opened
+    // without a window).
     bool NextUnsolicited(uint32_t waitMs, UnsolicitedKey* key);
     // Takes the message's items (UDrvProcessUnsolicitedReadMessage), words
-    // signed as a read shows them; one result per item. A message the driver
-    // refuses or that carries an error status is dropped so its slot frees.
-    // Returns 0 or the code.
+    // signed as a read shows them; one result per item. An item the driver
+    // refuses (a bad item text, a word the message did not carry) gets its
+    // own code while the others get their values; a refused header or an
+    // error status fails them all. A message no item was taken from is
+    // dropped so its slot frees. Returns 0 or the first code.
     int32_t TakeUnsolicited(const UnsolicitedKey& key, const std::vector<std::string>& items,
                             std::vector<ItemResult>* results);
+    // Takes every word of the message (at most kMostUnsolicitedWords), signed
+    // as a read shows them, as TakeUnsolicited takes items. Returns 0 or the
+    // code; a message that carries no word or an error status is dropped.
+    static constexpr int32_t kMostUnsolicitedWords = 128;
+    int32_t TakeUnsolicitedWords(const UnsolicitedKey& key, std::vector<int32_t>* words);
 
     // What the lines of this process have done, and whether the line is away
     // (Portkit opens it again by itself).
@@ -162,6 +182,12 @@ private:
                     std::vector<ItemResult>* results);
     int32_t Spend(uint32_t station, const std::string& header, const std::string& item);
     int32_t SpendIfDue(uint32_t station, const std::string& header, const std::string& item);
+    int32_t Deliver(const UnsolicitedKey& key, const std::vector<std::string>& items,
+                    std::vector<HostValueCore>* values);
+    bool Cancelled() const { return options_.cancel != nullptr && options_.cancel->load(); }
+    // A failure once the flag is set is the flag's doing (a string read, run
+    // inside the driver's start, ends with its own code).
+    int32_t EndedBy(int32_t error) const { return error != 0 && Cancelled() ? MIRA_PK_ERR_CANCELLED : error; }
     void FailAll(const std::vector<std::string>& items, int32_t code, std::vector<ItemResult>* results);
 
     LineSettings settings_;

@@ -44,15 +44,20 @@ namespace {
 
 std::mutex g_mutex;
 LineObservation g_seen;
-uint64_t g_bytesAtStart = 0, g_refusedAtStart = 0;
+uint64_t g_bytesAtStart = 0, g_refusedAtStart = 0, g_takenAtStart = 0;
 
 // Portkit tells the DLE NAKs that refused our frames from the answers to line
 // resets, which say nothing about a frame (a controller with nothing to
-// repeat answers DLE ENQ with DLE NAK).
-uint64_t FramesRefused() {
+// repeat answers DLE ENQ with DLE NAK); the same for the DLE ACKs.
+PkLinkCounters Counters() {
     PkLinkCounters c{};
     PkGetLinkCountersEx(&c, sizeof c);
-    return c.framesRefused;
+    return c;
+}
+uint64_t FramesRefused() { return Counters().framesRefused; }
+uint64_t FramesTaken() {
+    const PkLinkCounters c = Counters();
+    return c.acksReceived - c.resetAcks;
 }
 FILE* g_sink = nullptr;
 
@@ -94,6 +99,7 @@ void BeginExchange() {
     g_seen = LineObservation{};
     g_bytesAtStart = PkReceivedBytes();
     g_refusedAtStart = FramesRefused();
+    g_takenAtStart = FramesTaken();
 }
 
 LineObservation Observed() {
@@ -101,6 +107,7 @@ LineObservation Observed() {
     LineObservation seen = g_seen;
     seen.bytes = PkReceivedBytes() - g_bytesAtStart;
     seen.naks = static_cast<uint32_t>(FramesRefused() - g_refusedAtStart);
+    seen.acks = static_cast<uint32_t>(FramesTaken() - g_takenAtStart);
     return seen;
 }
 

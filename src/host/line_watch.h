@@ -11,6 +11,7 @@ namespace mira::host {
 
 struct LineObservation {
     uint32_t naks = 0;    // DLE NAKs that refused a frame of ours
+    uint32_t acks = 0;    // DLE ACKs that took a frame of ours (not a line reset's answer)
     bool reply = false;   // a reply frame (CMD with 0x40) was received
     uint8_t sts = 0;      // its STS
     uint8_t extSts = 0;   // the byte after its TNS (EXT STS with STS 0xF0)

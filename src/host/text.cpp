@@ -104,6 +104,22 @@ std::string FormatFileTime(MiraFileTime time) {
     return buf;
 }
 
+bool ParseFileTime(const std::string& text, MiraFileTime* time) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0, used = 0;
+    if (text.size() != 23 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%n", &year, &month, &day, &hour, &minute, &second, &ms,
+                    &used) != 7 ||
+        used != 23 || year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 60 || ms < 0)
+        return false;
+    const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+    const uint64_t ticks =
+        (static_cast<uint64_t>(seconds) + kEpochDelta) * 10000000u + static_cast<uint64_t>(ms) * 10000u;
+    *time = {static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+    return true;
+}
+
 MiraFileTime LocalNow() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();

@@ -21,6 +21,9 @@ std::string JsonString(const std::string& text);
 // "YYYY-MM-DDTHH:MM:SS.mmm" of a local FILETIME.
 std::string FormatFileTime(MiraFileTime time);
 
+// The FILETIME of a text FormatFileTime wrote; false for any other text.
+bool ParseFileTime(const std::string& text, MiraFileTime* time);
+
 // The host's clock now as the driver stamps its values: a local FILETIME.
 MiraFileTime LocalNow();
 

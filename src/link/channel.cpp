@@ -30,6 +30,10 @@ uint32_t ChannelWaitLimit(generic_port* port) {
     return static_cast<uint32_t>(Load(port->TimeoutA)) + static_cast<uint32_t>(Load(port->TimeoutB));
 }
 
+bool ResetAnswered(generic_port* port) {
+    return LoadAcquire(port->ReplyReady) != 0 || Load(port->ErrorCode) != 0;
+}
+
 void ForceRelease(generic_port* port) {
     Store(Driver.ChannelBusy, 0u);
     if (port != nullptr) {
@@ -61,7 +65,11 @@ void ResetLine() {
         Store(port->ReplyPending, 1u);
         (void)PkOutputDone(port);
         // The peer's DLE ACK or DLE NAK passes through the receive handler.
-        for (int i = 0; i < kResetPasses; ++i) {
+        // Portkit reports the answer taken as it reports a reply, and a DLE
+        // ENQ that never went out (or a host that ended its waits) as it
+        // reports a failed exchange: either ends the wait, as it ends a
+        // request's. A silent peer gets every pass.
+        for (int i = 0; i < kResetPasses && !ResetAnswered(port); ++i) {
             PkYield();
             Sleep(kResetPassMs);
         }

@@ -10,7 +10,8 @@ namespace mira {
 // never lets go is displaced after the port's TimeoutA + TimeoutB ms.
 void TakeChannel();
 
-// One DLE ENQ cycle (about 300 ms); leaves the channel free.
+// One DLE ENQ cycle: until the peer's answer is in, or 300 ms for a silent
+// peer; leaves the channel free.
 void ResetLine();
 
 // 0 while the exchange is open; 1 when it ended, with *error 0 (the reply is

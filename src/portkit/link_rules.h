@@ -38,6 +38,8 @@ public:
     void SetCrc(bool crc) { crc_ = crc; }
     // Back to waiting for a DLE, as after the bytes received so far were thrown away.
     void Reset() { state_ = State::Idle; }
+    // Between frames and link sequences: the bytes fed so far ended whatever they began.
+    bool Idle() const { return state_ == State::Idle; }
     RxEvent Feed(uint8_t byte);
 
 private:

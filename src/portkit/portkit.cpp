@@ -124,6 +124,14 @@ struct Port {
     std::atomic<bool> armed{false};
     std::atomic<bool> timeoutTraced{false};
     std::atomic<uint32_t> sendTick{0};
+
+    // The host's line reset waits for the controller's DLE ACK or DLE NAK;
+    // once the handler has taken it, ReplyReady says so, as it says a reply
+    // is in. Both guarded by sendMutex.
+    bool resetWaits = false;
+    bool resetAnswered = false;
+    // The host's cancel flag as the receive thread last acted on it.
+    std::atomic<bool> cancelSeen{false};
 };
 
 std::atomic<uint64_t> g_receivedBytes{0};
@@ -174,6 +182,72 @@ void ClearQueue(Port& p) {
     p.scanner.Reset();
 }
 
+// Whether nothing of a frame is on its way in: no byte waits for the
+// handler and the last one taken ended whatever it belonged to.
+bool Quiet(Port& p) {
+    std::lock_guard<std::mutex> lock(p.queueMutex);
+    return p.queueCount == 0 && p.scanner.Idle();
+}
+
+// The channel bound while the line is there and the host has not ended its
+// waits. sendMutex is held.
+void RestoreChannelBound(Port& p) {
+    if (p.gone.load() || p.cancelSeen.load() || CancelRequested()) return;
+    Put(p.port.TimeoutA, p.boundA);
+    Put(p.port.TimeoutB, p.boundB);
+}
+
+// An exchange that failed leaves the channel with its sender, who waited for
+// a reply that never came; the driver's next sender takes it by force after
+// the channel bound. That bound only keeps an incoming frame from being cut:
+// with none on its way, the next sender takes the channel at once. The bound
+// is back with the next send.
+void ReleaseChannelIfQuiet(Port& p) {
+    if (!Quiet(p)) return;
+    Put(p.port.TimeoutA, 0);
+    Put(p.port.TimeoutB, 0);
+}
+
+// Ends a waiting exchange with code now instead of at its time-out; false
+// when there is none or it has ended already.
+bool FailPending(Port& p, uint32_t code) {
+    if (!p.armed.load() || Get(p.port.ReplyReady) != 0) return false;
+    uint32_t expected = 0;
+    if (!std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code)) return false;
+    ReleaseChannelIfQuiet(p);
+    AnnounceLineEvent();
+    return true;
+}
+
+// The host ended its waits: the exchange or line reset still waiting ends
+// now, and the next sender takes the channel at once. Runs on the receive
+// thread when the flag is seen set, and on the host's reply poll.
+void EndWaitsForCancel(Port& p) {
+    Put(p.port.TimeoutA, 0);
+    Put(p.port.TimeoutB, 0);
+    std::lock_guard<std::mutex> order(p.sendMutex);
+    p.tx.Stop();
+    if (!FailPending(p, MIRA_PK_ERR_CANCELLED) && p.resetWaits) {
+        uint32_t expected = 0;
+        std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, MIRA_PK_ERR_CANCELLED);
+        AnnounceLineEvent();
+    }
+}
+
+// Acts on a change of the host's cancel flag. Receive thread only.
+void FollowCancel(Port& p) {
+    const bool cancel = CancelRequested();
+    if (cancel == p.cancelSeen.load()) return;
+    p.cancelSeen.store(cancel);
+    if (cancel) {
+        if (TraceOn()) TraceText("Portkit: the host ended its waits");
+        EndWaitsForCancel(p);
+    } else {
+        std::lock_guard<std::mutex> order(p.sendMutex);
+        RestoreChannelBound(p);
+    }
+}
+
 // Sets the time-out code once the reply is overdue. Stays armed until the
 // reply is in or the next command goes out, so a code cleared by the
 // handler's own DLE ACK is set again.
@@ -184,11 +258,16 @@ void Supervise(Port& p) {
         return;
     }
     if (Get(p.port.ReplyPending) != 1) return;
+    if (CancelRequested()) {
+        EndWaitsForCancel(p);
+        return;
+    }
     const uint32_t elapsed = NowMs() - p.sendTick.load(std::memory_order_acquire);
     if (elapsed < p.settings.replyTimeoutMs) return;
     uint32_t expected = 0;
     if (std::atomic_ref<uint32_t>(p.port.ErrorCode)
             .compare_exchange_strong(expected, MIRA_PK_ERR_TIMEOUT, std::memory_order_acq_rel)) {
+        ReleaseChannelIfQuiet(p);
         AnnounceLineEvent();
         AddCount(Count::ReplyTimeouts);
         {
@@ -198,16 +277,6 @@ void Supervise(Port& p) {
         if (!p.timeoutTraced.exchange(true) && TraceOn())
             TraceText("Portkit: no reply within " + std::to_string(p.settings.replyTimeoutMs) + " ms");
     }
-}
-
-// Ends a waiting exchange with code now instead of at its time-out; false
-// when there is none or it has ended already.
-bool FailPending(Port& p, uint32_t code) {
-    if (!p.armed.load() || Get(p.port.ReplyReady) != 0) return false;
-    uint32_t expected = 0;
-    if (!std::atomic_ref<uint32_t>(p.port.ErrorCode).compare_exchange_strong(expected, code)) return false;
-    AnnounceLineEvent();
-    return true;
 }
 
 // Puts bytes on the line after their trace line. sendMutex is held.
@@ -308,12 +377,23 @@ void TryReopen(Port& p) {
         p.line = std::move(line);
         ClearQueue(p);
         p.gone.store(false);
+        RestoreChannelBound(p);
     }
-    Put(p.port.TimeoutA, p.boundA);
-    Put(p.port.TimeoutB, p.boundB);
     AddCount(Count::Reconnects);
     TraceText("Portkit: " + LineName(p.settings) + " is back");
     AnnounceLineEvent();
+}
+
+// The handler has taken the controller's answer to the host's line reset:
+// the reset's wait is over, as a request's is when its reply is in.
+void AnswerReset(Port& p) {
+    std::lock_guard<std::mutex> order(p.sendMutex);
+    if (!p.resetAnswered) return;
+    p.resetAnswered = false;
+    if (!p.resetWaits) return;
+    p.resetWaits = false;
+    Put(p.port.ReplyReady, 1u);
+    p.announce.store(true, std::memory_order_release);
 }
 
 void Deliver(Port& p) {
@@ -321,6 +401,7 @@ void Deliver(Port& p) {
     if (handler == nullptr) return;
     for (size_t before = QueueCount(p); before > 0;) {
         handler(&p.port);
+        AnswerReset(p);
         if (p.announce.exchange(false, std::memory_order_acq_rel)) AnnounceLineEvent();
         const size_t after = QueueCount(p);
         if (after >= before) break;  // the handler took nothing: try again later
@@ -350,6 +431,7 @@ void ReceiveLoop(Port* p) {
                     break;
             }
         }
+        FollowCancel(*p);
         Deliver(*p);
         Supervise(*p);
         std::lock_guard<std::mutex> order(p->sendMutex);
@@ -463,7 +545,9 @@ PK_API int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
     }
     if (event == RxEvent::Ack || event == RxEvent::Nak) {
         std::lock_guard<std::mutex> order(p->sendMutex);
-        CountAnswer(event, p->tx.Answer());
+        const Transmitter::Answers to = p->tx.Answer();
+        CountAnswer(event, to);
+        if (to == Transmitter::Answers::LineReset && p->resetWaits) p->resetAnswered = true;
         if (event == RxEvent::Ack) {
             p->tx.OnAck();
         } else {
@@ -484,17 +568,28 @@ PK_API int32_t PkReceiveByte(generic_port* port, uint8_t* byte) {
 PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
     Port* p = From(port);
     if (p == nullptr) return;
+    const bool host = !t_onReceiveThread;
+    // Under the lock, so that the answer to an earlier line reset cannot mark
+    // this send's reply as in after it was cleared.
+    std::lock_guard<std::mutex> order(p->sendMutex);
     Put(p->port.ReplyReady, 0);
     Put(p->port.ErrorCode, 0);
+    if (host) p->resetWaits = p->resetAnswered = false;
     if (bytes == nullptr || length <= 0) return;
     const size_t count = static_cast<size_t>(length);
     // A sender about to start an exchange sets ReplyPending to 0 first; the
     // handler's DLE ACK and the answer to an unsolicited command do not.
-    const bool host = !t_onReceiveThread;
     const bool command = host && Get(p->port.ReplyPending) == 0;
     const bool frame = count >= 2 && bytes[0] == kDle && bytes[1] == kStx;
-    std::lock_guard<std::mutex> order(p->sendMutex);
+    // Once the host has ended its waits, its sends end at once unsent.
+    if (host && CancelRequested()) {
+        p->armed.store(false);
+        p->tx.Stop();
+        Put(p->port.ErrorCode, MIRA_PK_ERR_CANCELLED);
+        return;
+    }
     if (command) {
+        RestoreChannelBound(*p);
         p->armed.store(false);
         if (!p->gone.load()) p->line->DiscardInput();
         ClearQueue(*p);
@@ -517,6 +612,7 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
     // about a frame (those go out from Act).
     if (host && count == 2 && bytes[0] == kDle && bytes[1] == kEnq) {
         p->tx.ResetSent();
+        p->resetWaits = true;
         AddCount(Count::LineResets);
     }
     if (command && frame) {
@@ -532,7 +628,9 @@ PK_API int32_t PkOutputDone(generic_port* port) {
     return p->gone.load() || p->line->OutputDrained() ? 1 : 0;
 }
 
-PK_API void PkYield() { WaitForLineEvent(kYieldMaxUs); }
+PK_API void PkYield() {
+    if (!CancelRequested()) WaitForLineEvent(kYieldMaxUs);
+}
 
 PK_API void PkStatusUpdate(generic_port* port) {
     if (Port* p = From(port)) Supervise(*p);
@@ -566,6 +664,7 @@ PK_API const char* PkCodeText(uint32_t code) {
         case MIRA_PK_ERR_CLOSED: return "the line is away (device vanished or connection lost); Portkit is opening it again";
         case MIRA_PK_ERR_DISCONNECTED: return "the TCP connection dropped during the exchange";
         case MIRA_PK_ERR_REFUSED: return "the controller refused the frame (DLE NAK) and every retransmission";
+        case MIRA_PK_ERR_CANCELLED: return "ended by the host before the exchange was over";
         case MIRA_PK_ERR_NO_DEVICE: return "the device or host does not exist";
         case MIRA_PK_ERR_BUSY: return "the device is in use by another program";
         case MIRA_PK_ERR_PERMISSION: return "no permission to open the device";
@@ -596,6 +695,8 @@ PK_API void PkGetLinkCountersEx(PkLinkCounters* out, uint32_t size) {
 PK_API void PkGetLinkCounters(PkLinkCounters* out) {
     if (out != nullptr) ReadCounts(out, kFirstCountFields * sizeof(uint64_t));
 }
+
+PK_API void PkWatchCancel(const std::atomic<bool>* flag) { WatchCancel(flag); }
 
 PK_API uint64_t PkReceivedBytes() { return g_receivedBytes.load(std::memory_order_relaxed); }
 

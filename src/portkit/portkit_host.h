@@ -6,6 +6,7 @@
 // line being written while the sink changes goes to the old or the new sink.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 extern "C" {
@@ -89,6 +90,17 @@ void PkGetLinkCountersEx(PkLinkCounters* out, uint32_t size);
 // The first 17 fields (framesSent to reconnects) only, as every host built
 // before the line-reset counters expects; the later fields are left as they are.
 void PkGetLinkCounters(PkLinkCounters* out);
+
+// A flag the host sets to end every wait of the driver and of Portkit at
+// once (Ctrl-C, a stop); a signal handler may set it, Portkit only reads it.
+// While it is set, PkYield returns at once, a send of the host's puts nothing
+// on the line and ends with MIRA_PK_ERR_CANCELLED, an exchange or line reset
+// still waiting ends with that code within one pass of the receive thread
+// (10 ms), the channel lock is given up to the next sender at once, and a TCP
+// connect in progress gives up. The driver then follows its own rules for a
+// failed exchange, quickly, and closes as ever. The flag must outlive the
+// watch: pass null before it goes. Null: no flag.
+void PkWatchCancel(const std::atomic<bool>* flag);
 
 // The meaning of a Portkit code (mira/portkit_codes.h), or null for others.
 const char* PkCodeText(uint32_t code);

@@ -15,11 +15,13 @@
 
 #include "mira/portkit_codes.h"
 #include "portkit/line.h"
+#include "portkit/wake.h"
 
 namespace mira::portkit {
 namespace {
 
 constexpr uint32_t kConnectTimeoutMs = 3000;
+constexpr uint32_t kConnectStepMs = 20;
 
 // A connected socket, or -1 with *code and *why.
 int Connect(const std::string& host, uint16_t port, int32_t* code, std::string* why) {
@@ -42,11 +44,22 @@ int Connect(const std::string& host, uint16_t port, int32_t* code, std::string* 
         if (fd < 0) continue;
         int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
         if (rc != 0 && errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, static_cast<int>(kConnectTimeoutMs)) <= 0) {
-                *why = where + ": connect timed out after " + std::to_string(kConnectTimeoutMs) + " ms";
+            // In short steps, so that a host ending its waits is not kept.
+            bool ready = false;
+            for (uint32_t waited = 0; !ready && waited < kConnectTimeoutMs && !CancelRequested();
+                 waited += kConnectStepMs) {
+                pollfd p{fd, POLLOUT, 0};
+                ready = ::poll(&p, 1, static_cast<int>(kConnectStepMs)) > 0;
+            }
+            if (!ready) {
                 ::close(fd);
                 fd = -1;
+                if (CancelRequested()) {
+                    *code = MIRA_PK_ERR_CANCELLED;
+                    *why = where + ": the host ended its waits during the connect";
+                    break;
+                }
+                *why = where + ": connect timed out after " + std::to_string(kConnectTimeoutMs) + " ms";
                 continue;
             }
             int error = 0;

@@ -7,11 +7,13 @@
 #include "mira/portkit_codes.h"
 #include "platform/win32.h"
 #include "portkit/line.h"
+#include "portkit/wake.h"
 
 namespace mira::portkit {
 namespace {
 
 constexpr uint32_t kConnectTimeoutMs = 3000;
+constexpr uint32_t kConnectStepMs = 20;
 
 // Winsock is started once per process and left running: a host may open and
 // close ports many times, and the system cleans up at exit.
@@ -59,10 +61,20 @@ SOCKET Connect(const std::string& host, uint16_t port, int32_t* code, std::strin
         if (rc != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
             // A refused connection shows as an error on the socket, which
             // WSAPoll reports as ready; SO_ERROR tells the two apart.
-            if (!WaitSocket(s, true, kConnectTimeoutMs)) {
-                *why = where + ": connect timed out after " + std::to_string(kConnectTimeoutMs) + " ms";
+            // In short steps, so that a host ending its waits is not kept.
+            bool ready = false;
+            for (uint32_t waited = 0; !ready && waited < kConnectTimeoutMs && !CancelRequested();
+                 waited += kConnectStepMs)
+                ready = WaitSocket(s, true, kConnectStepMs);
+            if (!ready) {
                 ::closesocket(s);
                 s = INVALID_SOCKET;
+                if (CancelRequested()) {
+                    *code = MIRA_PK_ERR_CANCELLED;
+                    *why = where + ": the host ended its waits during the connect";
+                    break;
+                }
+                *why = where + ": connect timed out after " + std::to_string(kConnectTimeoutMs) + " ms";
                 continue;
             }
             int error = 0;

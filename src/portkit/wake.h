@@ -4,6 +4,7 @@
 // Standard library only, so that every Portkit can use it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace mira::portkit {
@@ -15,5 +16,10 @@ void AnnounceLineEvent();
 // return from here, or after at most maxWaitUs. An event announced between
 // two calls is never lost: the second call returns at once.
 void WaitForLineEvent(uint32_t maxWaitUs);
+
+// The host's flag that ends every wait (PkWatchCancel); null: none. The flag
+// is only read here, never written, so a signal handler may set it.
+void WatchCancel(const std::atomic<bool>* flag);
+bool CancelRequested();
 
 }  // namespace mira::portkit

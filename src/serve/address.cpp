@@ -118,53 +118,24 @@ ResolvedAddress Resolve(const std::string& typed, const std::string& station) {
             return r;
         }
     }
-    r.driverType = UDrvGetType(host::ToWide(r.header).c_str(), host::ToWide(r.item).c_str());
+    r.driverType = host::TypeOf(r.header, r.item);
     if (r.driverType == 3) {
         if (!TypedLength(typedItem, r.item)) r.item = WithLength(r.item, kWholeString);
     }
     const host::ValueRule rule = host::RuleFor(r.driverType, r.item);
-    constexpr TagKind kKinds[] = {TagKind::Word, TagKind::Bcd, TagKind::Bit, TagKind::Float, TagKind::String};
-    r.kind = kKinds[static_cast<int>(rule.kind)];
+    r.kind = rule.kind;
     r.chars = r.kind == TagKind::String ? rule.chars : 0;
     if (r.kind == TagKind::String && (r.chars < 1 || r.chars > kWholeString))
         r.problem = "a string of 1 to " + std::to_string(kWholeString) + " characters";
     return r;
 }
 
-// The checks and the types follow the model the driver was last given. A
-// settings block that Portkit refuses at once (speed 1) gives them to the
-// driver without opening a line.
-void ApplyModel(const LineConfig& line) {
-    DriverSettings s{};
-    s.baud = 1;
-    auto copy = [](auto& field, const std::string& text) {
-        const std::u16string w = host::ToWide(text);
-        const size_t n = std::min(w.size(), sizeof field / sizeof field[0] - 1);
-        std::copy(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(n), field);
-    };
-    copy(s.StationText, std::to_string(line.station));
-    copy(s.ModelText, ModelOf(line));
-    copy(s.ModeText, line.mode);
-    copy(s.portName, "sim");
-    s.ErrorCheckOption = line.crc ? 1 : 0;
-    char16_t version[8] = {};
-    int32_t error = 0;
-    if (UDrvOpen(0, &s, version, &error) == 1) UDrvClose();
-}
-
 }  // namespace
 
-std::string ModelOf(const LineConfig& line) {
-    if (!line.model.empty()) return line.model;
-    if (line.port.rfind("sim:plc5", 0) == 0) return "PLC5";
-    if (line.port.rfind("sim:plc2", 0) == 0) return "PLC2";
-    return "SLC500";
-}
-
-bool DriverKnowsModel(const std::string& model) { return UDrvValidString1(host::ToWide(model).c_str()) == 0; }
-
 AddressCheck DriverAddressCheck(const LineConfig& line) {
-    ApplyModel(line);
+    // The checks and the types follow the model the driver holds: the
+    // configured one before the line opens, the open line's (the same) after.
+    host::ApplyModelOnly(line);
     const std::string station = std::to_string(line.dst);
     return [station](const std::string& address) { return Resolve(address, station); };
 }

@@ -1,5 +1,5 @@
-// Reads the TOML file into a Config: [line] through the command line's own
-// option checks, [[scan]], [[tag]] with the driver's address checks, and
+// Reads the TOML file into a Config: [line] through the line's option
+// checks (host/options.h), [[scan]], [[tag]] with the driver's address checks, and
 // each face's table and tag keys through the face's own parsers.
 #include "serve/config.h"
 
@@ -8,8 +8,8 @@
 #include <sstream>
 #include <toml++/toml.h>
 
-#include "cli/args.h"
 #include "host/checks.h"
+#include "host/options.h"
 
 namespace mira::serve {
 namespace {
@@ -43,29 +43,9 @@ ConfigTable TableOf(const std::string& context, const toml::table& table, Proble
     return ConfigTable(context, PosOf(table.source()), std::move(values), problems);
 }
 
-// Tag and scan names: letters, digits and _ - . /, never an empty, "." or
-// ".." part between slashes, so that a name is one path under /api/tags and
-// one MQTT topic.
-std::string NameProblem(const std::string& name) {
-    if (name.empty() || name.size() > 100) return "a name of 1 to 100 characters";
-    for (char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.' && c != '/')
-            return "letters, digits and _ - . / only";
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find('/', start);
-        if (end == std::string::npos) end = name.size();
-        const std::string part = name.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..") return "no empty, \".\" or \"..\" part between slashes";
-        start = end + 1;
-    }
-    return "";
-}
-
-// [line]: every key through the command line's check of the option of the
-// same name, so a value means and is refused alike in both places.
+// [line]: every key through the line's option of the same name, so a value
+// means and is refused alike here and on the command line.
 void ParseLine(ConfigTable& t, LineConfig* line) {
-    cli::Options o;
     static const char* const kOptions[] = {"port",    "baud", "parity",  "data_bits",   "stop_bits",   "model",
                                            "mode",    "station", "dst",  "timeout",     "ack_timeout", "nak_retries",
                                            "enq_retries"};
@@ -83,16 +63,16 @@ void ParseLine(ConfigTable& t, LineConfig* line) {
         }
         std::string option = key, why;
         std::replace(option.begin(), option.end(), '_', '-');
-        if (!cli::ApplyOption(option, text, &o, &why)) {
+        if (!host::ApplyLineOption(option, text, line, &why)) {
             t.Error(key, *v, why);
-        } else if (option == "model" && !DriverKnowsModel(o.model)) {
+        } else if (option == "model" && !host::KnownModel(line->model)) {
             t.Error(key, *v, std::string("one of ") + host::kModelTexts);
-            o.model.clear();
+            line->model.clear();
         }
     }
     if (const ConfigValue* v = t.Take("check")) {
         if (v->value == "crc" || v->value == "bcc")
-            o.crc = v->value == "crc";
+            line->crc = v->value == "crc";
         else
             t.Error("check", *v, "\"crc\" or \"bcc\"");
     }
@@ -101,25 +81,11 @@ void ParseLine(ConfigTable& t, LineConfig* line) {
         const std::string text = v->value.is_string() ? v->value.get<std::string>()
                                  : v->value.is_number_integer() ? std::to_string(v->value.get<int64_t>())
                                                                 : "";
-        if (!cli::ParseDuration(text, &ms) || ms > 10000)
+        if (!host::ParseDuration(text, &ms) || ms > 10000)
             t.Error("turnaround", *v, "a time of 0 to 10 s, such as 5ms");
         else
             line->turnaroundMs = ms;
     }
-    line->port = o.port;
-    line->baud = o.baud;
-    line->parity = o.parity;
-    line->dataBits = o.dataBits;
-    line->stopBits = o.stopBits;
-    line->crc = o.crc;
-    line->model = o.model;
-    line->mode = o.mode;
-    line->station = o.station;
-    line->dst = o.dst;
-    line->timeoutMs = o.timeoutMs;
-    line->ackTimeoutMs = o.ackTimeoutMs;
-    line->nakRetries = o.nakRetries;
-    line->enqRetries = o.enqRetries;
 }
 
 // A key the table must have; reported when missing.
@@ -150,7 +116,7 @@ const ConfigValue* TakeName(ConfigTable& t, const char* table, std::set<std::str
     context += ' ';
     context += Quoted(*name);
     t.SetContext(std::move(context));
-    if (const std::string problem = NameProblem(*name); !problem.empty()) {
+    if (const std::string problem = TagNameProblem(*name); !problem.empty()) {
         t.Error("name", *v, problem);
         *good = false;
     } else if (!names->insert(*name).second) {
@@ -166,7 +132,7 @@ void ParseScan(ConfigTable& t, std::set<std::string>* names, std::vector<ScanCla
     TakeName(t, "scan", names, &scan.name, &good);
     if (const ConfigValue* every = Required(t, "every", &good)) {
         const std::string text = every->value.is_string() ? every->value.get<std::string>() : "";
-        if (!cli::ParseDuration(text, &scan.everyMs) || scan.everyMs == 0) {
+        if (!host::ParseDuration(text, &scan.everyMs) || scan.everyMs == 0) {
             t.Error("every", *every, "a period such as \"250ms\" or \"1s\"");
             good = false;
         }
@@ -188,9 +154,10 @@ void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceSpec>&
     };
     remember("name", TakeName(t, "tag", names, &tag.name, &good));
     if (const ConfigValue* v = remember("station", t.Take("station"))) {
-        cli::Options o;
+        host::LineSettings o;
         std::string why;
-        if (!v->value.is_number_integer() || !cli::ApplyOption("dst", std::to_string(v->value.get<int64_t>()), &o, &why)) {
+        if (!v->value.is_number_integer() ||
+            !host::ApplyLineOption("dst", std::to_string(v->value.get<int64_t>()), &o, &why)) {
             t.Error("station", *v, "a station number 0 to 255");
             good = false;
         } else {
@@ -293,6 +260,25 @@ Root Tables(const toml::table& root, const std::vector<FaceSpec>& faces, Problem
 }
 
 }  // namespace
+
+// Tag and scan names: letters, digits and _ - . /, never an empty, "." or
+// ".." part between slashes, so that a name is one path under /api/tags and
+// one MQTT topic.
+std::string TagNameProblem(const std::string& name) {
+    if (name.empty() || name.size() > 100) return "a name of 1 to 100 characters";
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.' && c != '/')
+            return "letters, digits and _ - . / only";
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return "no empty, \".\" or \"..\" part between slashes";
+        start = end + 1;
+    }
+    return "";
+}
 
 std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceSpec>& faces,
                                   std::string* problemText, AddressCheck check) {

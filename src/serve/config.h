@@ -14,35 +14,18 @@
 #include <string_view>
 #include <vector>
 
+#include "host/line.h"
 #include "serve/config_table.h"
 #include "serve/face.h"
 #include "serve/tag.h"
 
 namespace mira::serve {
 
-// [line]: the command line's option names (with _ for -) and defaults, and
-// turnaround, which only the planner uses.
-struct LineConfig {
-    std::string port = "sim";
-    uint32_t baud = 19200;
-    uint32_t parity = 0;  // 0 none, 1 odd, 2 even
-    uint32_t dataBits = 8;
-    uint32_t stopBits = 1;
-    bool crc = true;        // check = "crc" or "bcc"
-    std::string model;      // empty: chosen from the port, as mira does
-    std::string mode = "Standard";
-    uint32_t station = 0;   // our own station
-    uint32_t dst = 1;       // the controller's station
-    uint32_t timeoutMs = 1000;
-    uint32_t ackTimeoutMs = 250;
-    uint32_t nakRetries = 3;
-    uint32_t enqRetries = 3;
+// [line]: the line's settings under the command line's option names (with
+// _ for -) and defaults, and turnaround, which only the planner uses.
+struct LineConfig : host::LineSettings {
     uint32_t turnaroundMs = 5;  // how long the controller takes to answer
 };
-
-// The model the driver is given: the configured one, or the simulator's
-// family for sim:plc5 and sim:plc2, else SLC500.
-std::string ModelOf(const LineConfig& line);
 
 struct ScanClass {
     std::string name;
@@ -71,13 +54,15 @@ struct ResolvedAddress {
 // driver's checks under the configured model (DriverAddressCheck).
 using AddressCheck = std::function<ResolvedAddress(const std::string& address)>;
 
-// Whether the driver knows a model text (UDrvValidString1).
-bool DriverKnowsModel(const std::string& model);
-
 // The driver's own checks, with the model of `line` applied first. Also
 // refuses a model text the driver does not know (problem set for every
 // address then) and a text whose canonical form drops characters typed.
 AddressCheck DriverAddressCheck(const LineConfig& line);
+
+// Why a tag or scan name is refused, or "" when it is fine: letters, digits
+// and _ - . /, never an empty, "." or ".." part between slashes, so that a
+// name is one path under /api/tags and one MQTT topic.
+std::string TagNameProblem(const std::string& name);
 
 // Reads a configuration. On problems returns nullopt with every message in
 // *problems, one a line. `check` null: DriverAddressCheck of the file's [line].

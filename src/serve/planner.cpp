@@ -225,10 +225,14 @@ int64_t ExhaustiveCost(const std::vector<PlanTag>& tags, Family family, const Li
     }
 }
 
+bool OctalIo(const LineConfig& line) {
+    const std::string model = Upper(host::DefaultModel(line));
+    return model == "5:1" || model == "PLC5 WITH I/O OCTAL";
+}
+
 Plan MakePlan(const Config& config) {
-    const Family family = FamilyOf(ModelOf(config.line));
-    const std::string model = Upper(ModelOf(config.line));
-    const bool octalIo = model == "5:1" || model == "PLC5 WITH I/O OCTAL";
+    const Family family = FamilyOf(host::DefaultModel(config.line));
+    const bool octalIo = OctalIo(config.line);
     const LineTiming timing = LineTiming::Of(config.line);
     Plan plan;
     for (size_t s = 0; s < config.scans.size(); ++s) {

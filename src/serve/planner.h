@@ -37,6 +37,8 @@ struct LineTiming {
 // The controller families the request layouts differ by.
 enum class Family { Slc500, Plc5, Plc2 };
 Family FamilyOf(const std::string& model);
+// Whether the line's model numbers I/O in octal (5:1).
+bool OctalIo(const LineConfig& line);
 
 // How a tag sits in its file, for planning: the units of a read range (words,
 // floats or timer, counter and control elements) it needs, and what one

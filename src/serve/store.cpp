@@ -4,6 +4,7 @@
 #include <cmath>
 #include <future>
 
+#include "host/checks.h"
 #include "host/values.h"
 
 namespace mira::serve {
@@ -40,11 +41,16 @@ void PendingWrite::Complete(const WriteResult& result) {
     once(result);
 }
 
+void PendingRequest::Complete(const AddressAnswer& answer) {
+    if (!done) return;
+    AddressDone once = std::move(done);
+    done = nullptr;
+    once(answer);
+}
+
 bool MakeWriteValue(const TagInfo& tag, const nlohmann::json& value, HostValueCore* out, std::string* why) {
-    using K = host::ValueRule::Kind;
-    constexpr K kKinds[] = {K::Word, K::Bcd, K::Bit, K::Float, K::String};  // by TagKind
     host::ValueRule rule;
-    rule.kind = kKinds[static_cast<int>(tag.kind)];
+    rule.kind = tag.kind;
     rule.chars = tag.chars;
     // The JSON value becomes the text `mira write` would be given, so the
     // checks and their messages are the command line's. A type the item
@@ -365,26 +371,35 @@ void TagStore::Write(const std::string& tag, const nlohmann::json& value, WriteD
         std::string why;
         if (!MakeWriteValue(w.info, value, &w.value, &why)) {
             const std::string shown = value.is_string() ? value.get<std::string>() : value.dump();
-            refused = {WriteOutcome::BadValue, MIRA_ERR_RANGE,
-                       w.info.item + ": expected " + why + ", got \"" + shown + "\"", {}};
+            refused = {WriteOutcome::BadValue, MIRA_ERR_RANGE, host::ValueRefusal(w.info.item, why, shown), {}};
         }
     }
     if (!refused.message.empty()) return Answer(done, refused);
     w.json = value;
-    // Counted when the line thread answers.
-    w.done = [this, done = std::move(done)](const WriteResult& r) {
-        CountWrite(r.outcome);
-        if (done) done(r);
-    };
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!stopped_) {
+        if (stopped_) {
+            refused = {WriteOutcome::Stopped, 0, "the gateway is stopping", {}};
+        } else if (writing_.count(tag) != 0) {
+            // Two writers of one tag: which value stays would be a race.
+            refused = {WriteOutcome::Busy, 0, "another write to tag \"" + tag + "\" is under way", {}};
+        } else {
+            // Counted when the line thread answers; the tag takes writes again then.
+            w.done = [this, tag, done = std::move(done)](const WriteResult& r) {
+                {
+                    std::lock_guard<std::mutex> inner(mutex_);
+                    ++counters_.writes[OutcomeName(r.outcome)];
+                    writing_.erase(tag);
+                }
+                if (done) done(r);
+            };
+            writing_.insert(tag);
             writes_.push_back(std::move(w));
             work_.notify_one();
             return;
         }
     }
-    w.Complete({WriteOutcome::Stopped, 0, "the gateway is stopping", {}});
+    Answer(done, refused);
 }
 
 WriteResult TagStore::WriteAndWait(const std::string& tag, const nlohmann::json& value,
@@ -405,27 +420,68 @@ std::optional<PendingWrite> TagStore::TakeWrite() {
     return w;
 }
 
-bool TagStore::WaitForWork(std::chrono::steady_clock::time_point until) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    work_.wait_until(lock, until, [&] { return stopped_ || !writes_.empty(); });
-    return !writes_.empty() && !stopped_;
+void TagStore::Request(AddressRequest request, AddressDone done) {
+    PendingRequest r{std::move(request), std::move(done)};
+    AddressAnswer refused;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_) {
+            refused = {WriteOutcome::Stopped, 0, "the gateway is stopping", "", {}, {}};
+        } else if (requests_.size() >= kRequestsQueued) {
+            refused = {WriteOutcome::Busy, 0, "too many requests waiting for the line", "", {}, {}};
+        } else {
+            requests_.push_back(std::move(r));
+            work_.notify_one();
+            return;
+        }
+    }
+    r.Complete(refused);
 }
 
-void TagStore::CountWrite(WriteOutcome outcome) {
+AddressAnswer TagStore::RequestAndWait(AddressRequest request, std::chrono::milliseconds timeout) {
+    auto promise = std::make_shared<std::promise<AddressAnswer>>();
+    std::future<AddressAnswer> answer = promise->get_future();
+    Request(std::move(request), [promise](const AddressAnswer& a) { promise->set_value(a); });
+    if (answer.wait_for(timeout) != std::future_status::ready)
+        return {WriteOutcome::Failed, MIRA_PK_ERR_TIMEOUT, "no answer from the line thread in time", "no_reply", {}, {}};
+    return answer.get();
+}
+
+std::optional<PendingRequest> TagStore::TakeRequest() {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++counters_.writes[OutcomeName(outcome)];
+    if (requests_.empty()) return std::nullopt;
+    PendingRequest r = std::move(requests_.front());
+    requests_.pop_front();
+    return r;
+}
+
+bool TagStore::WaitForWork(std::chrono::steady_clock::time_point until) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    work_.wait_until(lock, until, [&] { return stopped_ || nudged_ || !writes_.empty() || !requests_.empty(); });
+    const bool work = nudged_ || !writes_.empty() || !requests_.empty();
+    nudged_ = false;
+    return work && !stopped_;
+}
+
+void TagStore::Nudge() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    nudged_ = true;
+    work_.notify_one();
 }
 
 void TagStore::Stop() {
     std::deque<PendingWrite> waiting;
+    std::deque<PendingRequest> asked;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
         waiting.swap(writes_);
+        asked.swap(requests_);
         NotifyLocked([](Subscription::State& s) { s.closed = true; });
         work_.notify_all();
     }
     for (PendingWrite& w : waiting) w.Complete({WriteOutcome::Stopped, 0, "the gateway is stopping", {}});
+    for (PendingRequest& r : asked) r.Complete({WriteOutcome::Stopped, 0, "the gateway is stopping", "", {}, {}});
 }
 
 }  // namespace mira::serve

@@ -17,9 +17,14 @@
 // Writes: a face calls Write with a tag name and a JSON value. The store
 // answers at once, on the caller's thread, what it can decide alone (an
 // unknown tag, a tag not writable, a value that does not fit the item, a
-// full queue); the rest waits in one bounded queue for the line thread,
-// which calls the request's `done` once with the result and the value read
-// back. `done` runs on the line thread: it must copy and return, never wait.
+// full queue, a write to the same tag still waiting or under way); the rest
+// waits in one bounded queue for the line thread, which calls the request's
+// `done` once with the result and the value read back. `done` runs on the
+// line thread: it must copy and return, never wait.
+//
+// One-shot requests by address (Request): a read of addresses that need not
+// be tags, or a write by header and items that must each be a writable tag,
+// wait in a second bounded queue and are answered the same way.
 #pragma once
 
 #include <atomic>
@@ -33,6 +38,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,7 +57,7 @@ enum class WriteOutcome {
     UnknownTag,   // no tag of that name
     NotWritable,  // the tag is not writable = true
     BadValue,     // the value does not fit the item (the message says what it takes)
-    Busy,         // the queue of writes is full
+    Busy,         // the queue is full, or another write to the tag waits or is under way
     LineLost,     // the line is away (4099)
     NoReply,      // the controller did not answer within the time-out
     Failed,       // any other error of the driver, Portkit or the controller
@@ -91,6 +97,55 @@ struct PendingWrite {
 // false, 0 or 1 for a bit; a text for a string. False with what the item
 // takes in *why ("a whole number from -32768 to 32767").
 bool MakeWriteValue(const TagInfo& tag, const nlohmann::json& value, HostValueCore* out, std::string* why);
+
+// ---- One-shot requests by address ------------------------------------------------
+
+// GET /api/read and POST /api/write (`mira read`, `mira write` and `mira
+// write-item` with --server), made by the line thread between two
+// transactions of the scans.
+struct AddressRequest {
+    enum class Kind { Read, WriteGroup, WriteItem } kind = Kind::Read;
+    // Read: each item a whole address (N7:10) or a header and an item
+    // separated by a blank (N7:0 W10); header unused. Writes: the items under
+    // header, and their values as `mira write` takes them, one text each.
+    std::string header;
+    std::vector<std::string> items;
+    std::vector<std::string> texts;
+    std::optional<uint32_t> station;  // the line's dst when not given
+};
+
+// What one item of a request gave.
+struct AddressResult {
+    std::string item;  // as asked
+    Value value;       // a read's value; a write's as the driver was given it
+    uint16_t quality = 0;
+    uint64_t time = 0;  // FILETIME, local time
+    int32_t errorCode = 0;
+    std::string errorMessage;  // as `mira read` explains it
+    std::string cause;         // a failure's kind: "refused", "no_reply", "line" or "status"
+};
+
+// Written: the request was made (a read's items carry their own failures);
+// any other outcome, with its code, message and cause, as for a tag's write.
+struct AddressAnswer {
+    WriteOutcome outcome = WriteOutcome::Written;
+    int32_t code = 0;
+    std::string message;
+    std::string cause;
+    std::vector<AddressResult> results;
+    std::vector<size_t> tags;  // a write: the tags it wrote, read back and stored
+};
+
+using AddressDone = std::function<void(const AddressAnswer&)>;
+
+struct PendingRequest {
+    AddressRequest request;
+    // Calls the face's `done` once; later calls do nothing.
+    void Complete(const AddressAnswer& answer);
+    AddressDone done;
+};
+
+inline constexpr size_t kRequestsQueued = 64;
 
 // ---- Line, scans and events ----------------------------------------------------
 
@@ -236,9 +291,18 @@ public:
     WriteResult WriteAndWait(const std::string& tag, const nlohmann::json& value, std::chrono::milliseconds timeout);
     // The line thread: the oldest waiting write, if any.
     std::optional<PendingWrite> TakeWrite();
-    // The line thread between scans: waits until a write waits or `until`
-    // passed (true: a write waits), or Stop was called.
+    // A one-shot request; `done` is called exactly once, as for Write.
+    void Request(AddressRequest request, AddressDone done);
+    AddressAnswer RequestAndWait(AddressRequest request, std::chrono::milliseconds timeout);
+    // The line thread: the oldest waiting request, if any.
+    std::optional<PendingRequest> TakeRequest();
+    // The line thread between scans: waits until a write or a request waits,
+    // Nudge was called, or `until` passed (true: something waits or was
+    // nudged), or Stop was called.
     bool WaitForWork(std::chrono::steady_clock::time_point until);
+    // Ends the line thread's WaitForWork now or, if it waits for nothing,
+    // its next one: an unsolicited message or a reload waits.
+    void Nudge();
     // Ends the waits: WaitForWork returns at once, waiting writes are
     // answered Stopped, later ones too, and every subscription is closed.
     void Stop();
@@ -247,7 +311,6 @@ private:
     friend class Subscription;
     void Unsubscribe(const std::shared_ptr<Subscription::State>& state);
     void Answer(WriteDone& done, WriteResult result);
-    void CountWrite(WriteOutcome outcome);
     template <class Mark>
     void NotifyLocked(Mark mark);
 
@@ -263,6 +326,9 @@ private:
     StoreCounters counters_;
     std::vector<std::shared_ptr<Subscription::State>> subscribers_;
     std::deque<PendingWrite> writes_;
+    std::set<std::string> writing_;  // tags with a write waiting or under way
+    std::deque<PendingRequest> requests_;
+    bool nudged_ = false;
     std::condition_variable work_;
     bool stopped_ = false;
 };

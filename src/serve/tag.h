@@ -10,12 +10,15 @@
 #include <string>
 #include <variant>
 
+#include "host/values.h"
+
 namespace mira::serve {
 
 // How a value is written and checked, from the driver's type of the item
 // (UDrvGetType) and its canonical text: a word, four BCD digits, one bit (a
-// bit of a word or a timer, counter or control status bit), a float, a string.
-enum class TagKind { Word, Bcd, Bit, Float, String };
+// bit of a word or a timer, counter or control status bit), a float, a
+// string. The host's value rule (host/values.h), so both check alike.
+using TagKind = host::ValueRule::Kind;
 
 const char* KindName(TagKind kind);  // "word", "bcd", "bit", "float", "string"
 

@@ -27,7 +27,8 @@ TEST(Args, CommandsAndOperands) {
         {"poll N7:0 W0 --every 500ms --count 3", Command::Poll, 2}, {"listen", Command::Listen, 0},
         {"check N7:0 W5", Command::Check, 2}, {"check --address N7:W5", Command::Check, 0},
         {"sim --listen 4001", Command::Sim, 0}, {"ports", Command::Ports, 0},
-        {"read -- -N7:0", Command::Read, 1}, {"read -h", Command::Help, 0},
+        {"read -- -N7:0", Command::Read, 1}, {"read -h", Command::Help, 0}, {"--version", Command::Version, 0},
+        {"-V", Command::Version, 0}, {"read -p=/dev/ttyS1 N7:0", Command::Read, 1},  // the short form's '='
         {"write-item N7:0 S0.4 \x01", Command::WriteItem, 3},  // a write-item value is no address
     };
     for (const auto& [line, command, operands] : rows) {
@@ -82,9 +83,19 @@ TEST(Args, PlacementRepeatsAndConflicts) {
         {"read -b 1200 N7:0 --baud=4800", 4800, ""},  // the last one counts
         {"read N7:0 --crc --bcc", 0, "--crc excludes --bcc"}, {"read N7:0 --json=1", 0, "--json takes no value"},
         {"read N7:0 --baud", 0, "--baud needs a value"},
-        {"read N7:0 --every 1s", 0, "unknown option --every"},  // poll's own
-        {"poll N7:0 --address N7:W0", 0, "unknown option --address"}, {"frob N7:0", 0, "unknown command \"frob\""},
+        // Another command's option says whose it is.
+        {"read N7:0 --every 1s", 0, "--every is an option of poll, not of read"},
+        {"read N7:0 --count 2", 0, "--count is an option of poll and listen, not of read"},
+        {"poll N7:0 --address N7:W0", 0, "--address is an option of check"}, {"read --pty", 0, "--pty is an option of sim"},
+        {"read N7:0 --frob", 0, "unknown option --frob"}, {"frob N7:0", 0, "unknown command \"frob\""},
         {"write N7:0 W0", 0, "write: expected ITEM=VALUE"},
+        // An option without its value never takes the next option or a '=' for it.
+        {"read N7:0 -p --json", 0, "--port needs a value, got the option --json"},
+        {"read -p -b 9600 N7:0", 0, "--port needs a value, got the option -b"}, {"read N7:0 -p=", 0, "--port needs a value"},
+        {"read N7:0 --port ''", 0, "--port needs a value"},
+        // A number without its unit.
+        {"poll N7:0 --every 2", 0, "--every: a duration needs its unit, such as 2s or 2ms, got \"2\""},
+        {"read N7:0 -o 5", 0, "--timeout: a duration needs its unit, such as 5s or 5ms"},
     };
     for (const auto& [line, baud, fragment] : rows) {
         SCOPED_TRACE(line);
@@ -102,13 +113,16 @@ TEST(Args, PlacementRepeatsAndConflicts) {
 
 TEST(Args, Durations) {
     const std::pair<const char*, uint32_t> good[] = {
-        {"500", 500}, {"500ms", 500}, {"2s", 2000}, {"1min", 60000}, {"86400s", 86400000}};
+        {"500ms", 500}, {"2s", 2000}, {"1min", 60000}, {"86400s", 86400000}, {"1.5s", 1500}, {"0.25s", 250},
+        {"1.5min", 90000}, {"2.125s", 2125}, {"0ms", 0}};
     for (const auto& [text, ms] : good) {
         uint32_t parsed = 0;
         EXPECT_TRUE(ParseDuration(text, &parsed)) << text;
         EXPECT_EQ(parsed, ms) << text;
     }
-    for (const char* text : {"", "ms", "1.5s", "-1", "2 s", "86400001", "1441min"}) {
+    // No unit, no digits, a fraction of a millisecond, more than a day.
+    for (const char* text : {"", "ms", "500", "2", "1.5", "-1", "2 s", ".5s", "1.s", "1.5ms", "1.0001s", "2sec",
+                             "86400001ms", "1441min", "86400.001s"}) {
         uint32_t parsed = 0;
         EXPECT_FALSE(ParseDuration(text, &parsed)) << text;
     }

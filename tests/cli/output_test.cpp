@@ -34,6 +34,7 @@ TEST(Output, DisplayWidthAndEscapes) {
         {"e\xCC\x81", 1, "e\xCC\x81"},                  // a combining accent takes none
         {"\xE6\xB8\xA9\xE5\xBA\xA6", 4, "\xE6\xB8\xA9\xE5\xBA\xA6"},  // wide characters take two
         {"a\tb\x01\x7F", 5, "a\\tb\\x01\\x7F"}, {"\xC2\x85", 1, "\\u0085"}, {"\xC3", 1, "\xC3"},  // last: cut short
+        {"a\\tb", 4, "a\\\\tb"},  // a backslash typed reads apart from an escaped tab
     };
     for (const auto& [text, width, shown] : rows) {
         EXPECT_EQ(DisplayWidth(text), width) << text;
@@ -41,6 +42,24 @@ TEST(Output, DisplayWidthAndEscapes) {
     }
     EXPECT_EQ(Printed([](FILE* out) { PrintTable({{"ITEM", "VALUE"}, {"caf\xC3\xA9", "1"}, {"W", ""}}, out); }),
               "ITEM  VALUE\ncaf\xC3\xA9  1\nW\n");
+}
+
+// Batch after batch (mira poll): one heading, columns never narrower than before; a failure as JSON.
+TEST(Output, RowsUnderOneHeadingAndErrorsAsJson) {
+    const auto row = [](const char* value) {
+        Row r;
+        r.item = "W0";
+        r.value = value;
+        r.quality = 192;
+        r.time = "T";
+        return r;
+    };
+    EXPECT_EQ(Printed([&](FILE* out) {
+                  RowPrinter printer(false, out);
+                  for (const char* value : {"-30000", "5"}) printer.Print({row(value)});
+              }),
+              "ITEM  VALUE   QUALITY  TIME\nW0    -30000  192      T\nW0    5       192      T\n");
+    EXPECT_EQ(ErrorJson(4112, "cannot open \"x\""), R"({"error":{"code":4112,"message":"cannot open \"x\""}})");
 }
 
 // A machine's /sys and /dev under a temporary root: a USB adapter with a stable name and a latency

@@ -44,7 +44,7 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
     const auto reply = [](uint8_t sts, uint8_t ext) {
         return LineObservation{.reply = true, .sts = sts, .extSts = ext};
     };
-    const LineObservation naks{.naks = 3, .bytes = 6}, silent{}, flood{.bytes = 600};
+    const LineObservation naks{.naks = 3, .bytes = 6}, silent{}, flood{.bytes = 600}, acked{.acks = 1, .bytes = 2};
     const struct { int32_t code; LineObservation seen; Cause cause; const char* message; } rows[] = {
         {status, reply(0x10, 0), Cause::Status, "STS 0x10: illegal command or format; is --model right?"},
         {status, reply(0x02, 0), Cause::Status, "STS 0x02: cannot guarantee delivery"},
@@ -58,12 +58,15 @@ TEST(Format, FailuresExplainedByWhatTheLineShowed) {
         {status, naks, Cause::Line, "frame-check mismatch"},
         {status, silent, Cause::NoReply, "no reply within the reply time-out"},
         {status, flood, Cause::Line, "more than 511 bytes"},
+        // The frame taken, never answered: most often another station's number.
+        {MIRA_PK_ERR_TIMEOUT, acked, Cause::NoReply, "acknowledged the frame (DLE ACK) but never answered; is --dst right?"},
     };
     for (const auto& [code, seen, cause, message] : rows) {
         const Failure f = Explain(code, seen);
         EXPECT_EQ(f.cause, cause) << code << " " << f.message;
         EXPECT_NE(f.message.find(message), std::string::npos) << f.message;
     }
+    EXPECT_EQ(Explain(MIRA_PK_ERR_TIMEOUT, silent).message, DescribeCode(MIRA_PK_ERR_TIMEOUT)) << "no hint without an ACK";
 }
 
 TEST(Format, CodesAndTheirCauses) {
@@ -73,7 +76,8 @@ TEST(Format, CodesAndTheirCauses) {
         {MIRA_ERR_CONTROLLER_STATUS, Cause::Status, "controller status"},
         {MIRA_PK_ERR_OVERFLOW, Cause::Status, "511"},  // the same number
         {0x10, Cause::Status, "extended status 0x10"}, {MIRA_ERR_BAD_HEADER, Cause::Refused, "header"},
-        {kDriverRefused, Cause::Refused, "refused"}, {-3, Cause::Refused, "error -3"},
+        {kDriverRefused, Cause::Refused, "refused"}, {kHostRefused, Cause::Refused, "refused before anything"},
+        {-4, Cause::Refused, "error -4"}, {MIRA_PK_ERR_CANCELLED, Cause::Line, "ended by the host"},
         {kLineAlreadyOpen, Cause::Refused, "one line per process"},
     };
     for (const auto& [code, cause, fragment] : rows) {

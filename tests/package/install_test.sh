@@ -22,6 +22,7 @@ for lib in libmira.so libportkit.so; do
 done
 out=$(env -u LD_LIBRARY_PATH $run "$root/usr/bin/mira" read N7:0 W0)
 echo "$out" | grep -Eq '^W0 +100 +192 ' || fail "mira read N7:0 W0: $out"
+grep -q '^\[line\]' "$root/usr/share/doc/mira/mira.toml.example" || fail "no example configuration in /usr/share/doc/mira"
 [ "$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --variable=libdir mira | xargs realpath)" = "$libdir" ] ||
     fail "mira.pc does not point into the root"
 # The unit's programs and the targets it names are looked up in the root.

@@ -75,7 +75,7 @@ com_bcc|com_crc)
 unsolicited)
     peer /dev/pts/ "$MIRA" sim --pty --bcc --unsolicited 1s N7:5 W0=11 W1=22
     com 6 && exe 0 listen --port COM6 --bcc --count 1 W0 W1
-    expect '^unsolicited integer/0:7:5 from station 1' && expect ' W0 +11 +192 ' && expect ' W1 +22 +192 ' ;;
+    expect '^unsolicited integer/0:7:5 \(N7:5\) from station 1' && expect ' W0 +11 +192 ' && expect ' W1 +22 +192 ' ;;
 bad_input)
     exe 4 read --port COM42 N7:0 W0 && expect 'COM42.*does not exist'
     exe 4 read --port socket://127.0.0.1:1 N7:0 W0 && expect 'refused'

@@ -14,6 +14,7 @@ add_library(mira_cli_core STATIC ${mira_cli_dir}/args.cpp ${mira_cli_dir}/output
                                  ${mira_cli_dir}/scan_run.cpp ${mira_cli_dir}/windows/commands_win.cpp)
 mira_header_root(cli cli_root)
 target_include_directories(mira_cli_core PUBLIC ${cli_root} PRIVATE ${CMAKE_BINARY_DIR}/cli11)
+target_compile_definitions(mira_cli_core PRIVATE MIRA_VERSION="${PROJECT_VERSION}")
 # scan.cpp frames with the published frame codec, which the link library defines.
 # Only its objects: the link library's headers stay out of mira's sight.
 target_link_libraries(mira_cli_core PUBLIC mira_host PRIVATE $<LINK_ONLY:mira_link> mira_warnings)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/server_client.h"
 
 namespace mira::cli {
 
@@ -22,6 +23,19 @@ int RunSim(const Options&, const std::atomic<bool>&) {
 int RunServe(const Options&) {
     std::fprintf(stderr, "mira serve: this build has no gateway; mira serve runs in the Linux mira\n");
     return kExitUsage;
+}
+
+// --server talks HTTP to a gateway that runs in the Linux mira; mira.exe
+// has no HTTP client.
+Served ServedRead(const Options&, const std::string&, const std::vector<std::string>&) {
+    Served s;
+    s.message = "--server: this build has no HTTP client; it runs in the Linux mira";
+    return s;
+}
+
+Served ServedWrite(const Options& o, const std::string& header, const std::vector<std::string>& items,
+                   const std::vector<std::string>&, bool) {
+    return ServedRead(o, header, items);
 }
 
 int RunPorts(const Options&) {

@@ -1,7 +1,8 @@
 #include <cctype>
 
-#include "cli/args.h"
+#include "host/options.h"
 #include "serve/http/http_face.h"
+#include "serve/http/http_server.h"
 
 namespace mira::serve::http {
 namespace {
@@ -11,7 +12,8 @@ bool ListenAddress(const std::string& text) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     uint32_t port = 0;
-    if (!cli::ParseUnsigned(text.substr(colon + 1), 1, 65535, &port)) return false;
+    // Port 0: a free port the system picks; the log names it.
+    if (!host::ParseUnsigned(text.substr(colon + 1), 0, 65535, &port)) return false;
     const std::string host = text.substr(0, colon);
     if (host.front() == '[') return host.size() > 2 && host.back() == ']';
     for (char c : host)
@@ -52,6 +54,7 @@ FaceSpec HttpFaceSpec() {
     spec.section = "http";
     spec.parseSection = ParseSection;
     spec.sample = kSample;
+    spec.create = [](const FaceContext& context) { return MakeHttpFace(context); };
     return spec;
 }
 
