@@ -4,8 +4,12 @@
 // delivers. Prints, per format and scan period, the changes offered and
 // delivered a second, how long the last scan's values took to arrive, and
 // what the store's update cost the line thread (the face must not add to it).
+// Then the delay from a change in the controller's table to its delivery by
+// the broker: the simulator on a pseudo-terminal at 19200 baud, scanned by
+// mira serve's own line thread, one change at a time at a random moment of
+// the scan period.
 //
-//   mira_mqtt_bench [--seconds S] [--tags N]
+//   mira_mqtt_bench [--seconds S] [--tags N] [--changes C]
 #include <time.h>
 
 #include <algorithm>
@@ -14,12 +18,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "broker.h"
+#include "far_end.h"
+#include "serve/config.h"
 #include "serve/face.h"
+#include "serve/faces.h"
+#include "serve/line_thread.h"
 #include "serve/mqtt/mqtt_face.h"
 #include "serve/mqtt/sparkplug.h"
 
@@ -159,13 +168,57 @@ void Measure(const Run& run, int seconds, size_t tagCount) {
     runner.Stop();
 }
 
+
+// From a change in the simulator's table to the broker's delivery of the
+// tag's message, `changes` times, each at a random moment of the period.
+void Latency(uint32_t periodMs, int changes) {
+    test::Broker broker;
+    sim::Options options;
+    options.crc = true;    // the line's defaults: CRC, 19200 baud, its bytes paced as on a wire
+    options.baud = 19200;
+    FarEnd far(options);
+    std::string problems;
+    const std::optional<Config> config = ParseConfig(
+        std::string("[line]\nport = \"").append(far.Device()).append("\"\n[[scan]]\nname = \"s\"\nevery = \"")
+            .append(std::to_string(periodMs)).append("ms\"\n[[tag]]\nname = \"t\"\naddress = \"N7:0\"\n")
+            .append("[mqtt]\nurl = \"mqtt://127.0.0.1:").append(std::to_string(broker.port()))
+            .append("\"\nclient_id = \"bench\"\n"),
+        "bench.toml", AllFaces(), &problems);
+    if (!config) return (void)std::fprintf(stderr, "%s", problems.c_str());
+    TagStore store(config->tags, {"s"});
+    FaceRunner runner(std::make_unique<mqtt::MqttFace>(mqtt::SettingsOf(config->faces.at("mqtt"), *config), store),
+                      store);
+    LineThread line(store, *config, nullptr);
+    test::Client client(broker.port(), {"mira/bench/tags/t"}, "", 0);
+    std::string why;
+    if (!runner.Start(&why) || line.Start(&why) != 0) return (void)std::fprintf(stderr, "%s\n", why.c_str());
+    client.WaitFor([](const test::Messages& m) { return !m.empty(); });
+    std::mt19937 random(1);
+    std::vector<double> ms;
+    for (int i = 1; i <= changes; ++i) {
+        std::this_thread::sleep_for(milliseconds(random() % periodMs));
+        const size_t before = client.All().size();
+        far.Sim().Poke("N7:0", std::to_string(1000 + i));
+        const auto changed = Clock::now();
+        if (client.WaitFor([&](const test::Messages& m) { return m.size() > before; }, milliseconds(10 * periodMs + 5000)))
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - changed).count());
+    }
+    std::printf("| %u ms | %zu of %d | %.1f | %.1f | %.1f | %.1f |\n", periodMs, ms.size(), changes,
+                Percentile(ms, 0.5), Percentile(ms, 0.9), Percentile(ms, 0.99), Percentile(ms, 1.0));
+    store.Stop();
+    runner.Stop();
+    line.Stop();
+}
+
 }  // namespace
 }  // namespace mira::bench
 
 int main(int argc, char** argv) {
     int seconds = 5;
     size_t tags = 1000;
+    int changes = 200;
     for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--changes") == 0) changes = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--tags") == 0) tags = static_cast<size_t>(std::atoi(argv[i + 1]));
     }
@@ -179,5 +232,7 @@ int main(int argc, char** argv) {
                 "store update p50 (us) | p99 (us) | its CPU p50 (us) | p99 (us) |\n"
                 "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto& run : runs) mira::bench::Measure(run, seconds, tags);
+    std::printf("\n| scan period | changes delivered | delay p50 (ms) | p90 | p99 | max |\n|---|---:|---:|---:|---:|---:|\n");
+    for (uint32_t period : {100u, 500u}) mira::bench::Latency(period, changes);
     return 0;
 }

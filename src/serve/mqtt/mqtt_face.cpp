@@ -13,13 +13,13 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <thread>
 
+#include "serve/log.h"
 #include "serve/mqtt/session.h"
 
 namespace mira::serve::mqtt {
@@ -35,8 +35,6 @@ constexpr int kKeepAliveSeconds = 30;
 constexpr size_t kRepliesKept = 1024;
 // A clean stop waits this long for the broker to take the last word.
 constexpr milliseconds kGoodbye{1000};
-
-void Log(const std::string& text) { std::fprintf(stderr, "mira serve: mqtt: %s\n", text.c_str()); }
 
 // The face's threads give way to the line thread when the machine is busy:
 // a scan is never kept waiting for a publication.
@@ -216,7 +214,7 @@ struct MqttFace::Impl final : Publisher {
 
     void Retry(const std::string& why) {
         TearDown();
-        Log(why + "; trying again in " + std::to_string(backoff.count() / 1000) + " s");
+        Log(LogLevel::Warning, "MQTT: " + why + "; trying again in " + std::to_string(backoff.count() / 1000) + " s");
         retryAt = Clock::now() + backoff;
         backoff = std::min(backoff * 2, kLastRetry);
     }
@@ -257,7 +255,8 @@ struct MqttFace::Impl final : Publisher {
                     connected = true;
                     backoff = kFirstRetry;
                     ++box->counts.connects;
-                    Log("connected to " + s.host + ":" + std::to_string(s.port));
+                    Log(LogLevel::Notice, std::string(s.tls ? "MQTT: connected to mqtts://" : "MQTT: connected to mqtt://")
+                                             .append(s.host).append(":").append(std::to_string(s.port)));
                     pending = session->Begin(*this);
                     replaced = line = rebirth = false;
                 } else {
