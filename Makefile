@@ -22,8 +22,11 @@
 # target's architecture as well (libgtest-dev:armhf). A new library is one
 # more word here.
 LIBRARY_PACKAGES := libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libcpp-httplib-dev \
-                    libmodbus-dev
-PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev $(LIBRARY_PACKAGES)
+                    libmodbus-dev libmosquitto-dev libnanopb-dev
+# nanopb's generator runs at build time; the MQTT tests and benchmark start
+# Debian's broker (over TLS too, with certificates openssl makes).
+PACKAGES := cmake ninja-build g++ pkg-config binutils libbenchmark-dev nanopb mosquitto mosquitto-clients openssl \
+            $(LIBRARY_PACKAGES)
 # What the tests run besides our own programs: the status page of mira serve
 # is loaded in a headless browser, and the Modbus face is polled by real
 # clients (pymodbus cannot be imported without python3-serial-asyncio, which
@@ -125,14 +128,15 @@ bench-build: deps
 # One table: the driver-side benchmarks (short runs), then the end-to-end reads
 # on a pseudo-terminal and the peak resident size of `mira poll`; then the scan
 # planner of `mira serve` against an exhaustive search, mira serve on the
-# paced line (a scan, /api/read, the program's CPU and resident size), and a
-# Modbus read of 100 registers from its tag store.
+# paced line (a scan, /api/read, the program's CPU and resident size), a
+# Modbus read of 100 registers from its tag store, and its MQTT face.
 bench: bench-build
 	./build/bench/bench/mira_bench --benchmark_min_time=0.05
 	./build/bench/bench/mira_e2e --no-header
 	./build/bench/bench/mira_plan_bench
 	./build/bench/bench/mira_serve_bench --no-header
 	./build/bench/bench/mira_modbus_bench
+	./build/bench/bench/mira_mqtt_bench --seconds 3
 
 fuzz: fuzz-deps
 	$(MAKE) build-fuzz

@@ -2,9 +2,10 @@
 
 #include "serve/http/http_face.h"
 #include "serve/modbus/modbus_face.h"
+#include "serve/mqtt/mqtt_face.h"
 
 namespace mira::serve {
 
-std::vector<FaceSpec> AllFaces() { return {http::HttpFaceSpec(), modbus::ModbusFaceSpec()}; }
+std::vector<FaceSpec> AllFaces() { return {http::HttpFaceSpec(), modbus::ModbusFaceSpec(), mqtt::MqttFaceSpec()}; }
 
 }  // namespace mira::serve

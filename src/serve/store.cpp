@@ -223,6 +223,16 @@ std::vector<TagSnapshot> TagStore::All() const {
     return all;
 }
 
+std::vector<TagValue> TagStore::Values(const std::vector<size_t>& indices,
+                                      std::shared_ptr<const std::vector<TagInfo>>* tags) const {
+    std::vector<TagValue> out(indices.size());
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t n = 0; n < indices.size(); ++n)
+        if (indices[n] < values_.size()) out[n] = values_[indices[n]];
+    if (tags != nullptr) *tags = tags_;
+    return out;
+}
+
 void TagStore::Update(const std::vector<Reading>& readings) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<size_t> changed;

@@ -248,6 +248,13 @@ public:
     std::optional<TagSnapshot> Get(size_t index) const;
     std::optional<TagSnapshot> Find(const std::string& name) const;
     std::vector<TagSnapshot> All() const;
+    // The values alone of some tags, under one lock and without copying
+    // their configuration: what a face that publishes every change reads,
+    // so that it holds the store as little as the line thread does. *tags
+    // (when given) is set to the tags those indices refer to; an index past
+    // them gives an unread value.
+    std::vector<TagValue> Values(const std::vector<size_t>& indices,
+                                 std::shared_ptr<const std::vector<TagInfo>>* tags = nullptr) const;
     // Replaces the tags (a configuration loaded again): values of tags whose
     // name, header, item and station stay are kept, the others start unread.
     // Every subscriber is told (tagsReplaced).

@@ -48,9 +48,9 @@ TEST(Config, BadFilesGiveEveryProblemWithItsPlace) {
          "mira.toml:6:9: line: model \"PLC9\": one of SLC500, 500, PLC5, 5, 5:0, 5:1, \"PLC5 WITH I/O OCTAL\", PLC2, 2 "
          "(any case)\n"
          "mira.toml:7:14: line: turnaround \"1h\": a time of 0 to 10 s, such as 5ms\n"},
-        {"unknown keys and tables", "[line]\nbaudrate = 9600\n[mqqt]\n[[tag]]\nname = \"a\"\naddress = \"N7:0\"\ndeadband = 1\n",
+        {"unknown keys and tables", "[line]\nbaudrate = 9600\n[mqqt]\n[[tag]]\nname = \"a\"\naddress = \"N7:0\"\ndeadbnd = 1\n",
          "mira.toml:2:1: line: unknown key \"baudrate\"\nmira.toml:3:2: unknown table \"mqqt\"\n"
-         "mira.toml:7:1: tag \"a\": unknown key \"deadband\"\n"},
+         "mira.toml:7:1: tag \"a\": unknown key \"deadbnd\"\n"},
         {"names, scans and types",
          "[[scan]]\nname = \"fast\"\nevery = \"0\"\n[[scan]]\nname = \"fast\"\nevery = \"1s\"\n"
          "[[tag]]\nname = \"b/../c\"\naddress = \"N7:0\"\nscan = \"nope\"\nwritable = \"yes\"\n"

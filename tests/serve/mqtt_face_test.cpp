@@ -1,0 +1,338 @@
+// The MQTT face against a real broker, fed by a fake line: what each format
+// publishes, when, and what it does with what the broker delivers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "broker.h"
+#include "sparkplug_messages.h"
+#include "serve/face.h"
+#include "serve/mqtt/mqtt_face.h"
+#include "serve/mqtt/sparkplug.h"
+
+namespace mira::serve::mqtt {
+namespace {
+
+using test::Broker;
+using test::Client;
+using test::Message;
+using test::Messages;
+using namespace test::spb_messages;
+using std::chrono::milliseconds;
+
+TagInfo Tag(const std::string& name, TagKind kind, const std::string& item, bool writable, uint32_t station = 1) {
+    TagInfo t;
+    t.name = name;
+    t.header = kind == TagKind::Float ? "F8:0" : kind == TagKind::String ? "ST9:0" : "N7:0";
+    t.item = item;
+    t.kind = kind;
+    t.chars = kind == TagKind::String ? 82 : 0;
+    t.writable = writable;
+    t.station = station;
+    return t;
+}
+
+// What a seeded controller holds: a word, a float, a bit, a string on
+// station 1, a word on station 2.
+// tank/level has a deadband of 5.
+std::vector<TagInfo> Tags() {
+    std::vector<TagInfo> tags = {
+        Tag("tank/level", TagKind::Word, "W0", false),   Tag("tank/setpoint", TagKind::Word, "W1", true),
+        Tag("flow", TagKind::Float, "F0", false),        Tag("pump/running", TagKind::Bit, "W2/5", true),
+        Tag("recipe", TagKind::String, "S0.82", true),   Tag("far/count", TagKind::Word, "W0", true, 2)};
+    tags[0].faces["mqtt"]["deadband"] = 5;
+    return tags;
+}
+
+constexpr uint64_t kTime = 133000000000000000ULL;  // a FILETIME in 2022
+
+TagStore::Reading Good(size_t tag, Value v) { return {tag, std::move(v), kQualityGood, kTime, 0, ""}; }
+
+// The line thread as the store sees it: seeded values, and every write
+// stored as read back.
+class FakeLine {
+public:
+    explicit FakeLine(TagStore& store) : store_(store) {
+        store_.SetLine({LineState::Up, {}});
+        store_.Update({Good(0, 100), Good(1, 200), Good(2, 3.5), Good(3, 1), Good(4, std::string("MIRA")), Good(5, -7)});
+        thread_ = std::thread([this] {
+            while (store_.WaitForWork(Clock::now() + std::chrono::hours(1)))
+                while (auto w = store_.TakeWrite()) {
+                    Value v = w->value.valueType == MIRA_VALUE_STRING    ? Value(w->json.get<std::string>())
+                              : w->value.valueType == MIRA_VALUE_DOUBLE ? Value(w->value.value.real)
+                                                                         : Value(w->value.value.integer);
+                    store_.Update({Good(w->tag, v)});
+                    ++writes;
+                    w->Complete({WriteOutcome::Written, 0, "", store_.Get(w->tag)->value});
+                }
+        });
+    }
+    ~FakeLine() {
+        store_.Stop();
+        thread_.join();
+    }
+    std::atomic<int> writes{0};
+
+private:
+    using Clock = std::chrono::steady_clock;
+    TagStore& store_;
+    std::thread thread_;
+};
+
+Settings BrokerSettings(const Broker& broker, Format format) {
+    Settings s;
+    s.enabled = true;
+    s.host = "127.0.0.1";
+    s.port = broker.port();
+    s.clientId = "mira-test";
+    s.format = format;
+    s.prefix = "mira/test";
+    s.group = "plant";
+    s.edgeNode = "line1";
+    return s;
+}
+
+// A store, its fake line, and the face running as the gateway runs it.
+struct Gateway {
+    Gateway(const Broker& broker, Format format) : Gateway(BrokerSettings(broker, format)) {}
+    explicit Gateway(const Settings& settings) : store(Tags(), {"fast"}), line(store) {
+        auto f = std::make_unique<MqttFace>(settings, store);
+        face = f.get();
+        runner = std::make_unique<FaceRunner>(std::move(f), store);
+        std::string why;
+        EXPECT_TRUE(runner->Start(&why)) << why;
+    }
+    TagStore store;
+    FakeLine line;
+    MqttFace* face;
+    std::unique_ptr<FaceRunner> runner;
+};
+
+nlohmann::json Json(const std::string& text) { return nlohmann::json::parse(text, nullptr, false); }
+
+const std::string kTags = "mira/test/tags/";
+
+// The last message on a tag's topic (or another under it), as JSON.
+nlohmann::json Last(Client& c, const std::string& tag) {
+    const Messages m = c.On(kTags + tag);
+    return m.empty() ? nlohmann::json() : Json(m.back().payload);
+}
+
+TEST(MqttJson, RetainedTagsFollowTheStoreAndWritesAreAnswered) {
+    Broker broker;
+    Gateway gw(broker, Format::Json);
+    Client c(broker.port(), {"mira/test/#"});
+    ASSERT_TRUE(c.WaitFor(kTags + "far/count", 1));
+    EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
+
+    // A change arrives once; a read that only renews the time, or moves a
+    // tag by less than its deadband (5), publishes nothing.
+    gw.store.Update({Good(1, 201), Good(0, 104)});
+    gw.store.Update({Good(1, 201), Good(0, 96)});
+    gw.store.Update({Good(0, 105)});
+    ASSERT_TRUE(c.WaitFor(kTags + "tank/level", 2));
+    ASSERT_TRUE(c.WaitFor(kTags + "tank/setpoint", 2));  // before the next reading
+    // A failed read: quality 0 with the error, the last value kept.
+    gw.store.Update({{1, {}, 0, 0, MIRA_PK_ERR_TIMEOUT, "no reply"}});
+    ASSERT_TRUE(c.WaitFor(kTags + "tank/setpoint", 3));
+    EXPECT_EQ(Last(c, "tank/level")["value"], 105);
+    EXPECT_EQ(c.On(kTags + "tank/level").size(), 2u);
+    EXPECT_EQ(Last(c, "tank/setpoint"), Json(R"({"quality": 0, "value": 201, "time": "2022-06-18T04:26:40.000", )"
+                                             R"("error": {"code": 4097, "message": "no reply"}})"));
+
+    // Writes: answered on result, good or bad, and the scans never stop.
+    const struct {
+        const char* name;
+        const char* tag;
+        std::string payload;
+        bool ok;
+        const char* outcome;
+        const char* message;  // a part of it
+    } kWrites[] = {
+        {"a bare value", "tank/setpoint", "250", true, "written", ""},
+        {"value and id", "pump/running", R"({"value": false, "id": "w2"})", true, "written", ""},
+        {"a text", "recipe", R"("BATCH 7")", true, "written", ""},
+        {"not writable", "tank/level", "1", false, "not_writable", "not writable"},
+        {"unknown tag", "no/such/tag", "1", false, "unknown_tag", "no tag"},
+        {"wrong type", "tank/setpoint", R"("high")", false, "bad_value", "expected a whole number"},
+        {"out of range", "tank/setpoint", "70000", false, "bad_value", "from -32768 to 32767"},
+        {"malformed JSON", "tank/setpoint", "{\"value\": ", false, "bad_request", "expected a JSON value"},
+        {"an object without value", "tank/setpoint", R"({"id": "x"})", false, "bad_value", "expected"},
+        {"1 MiB", "tank/setpoint", std::string(1 << 20, '7'), false, "bad_request", "at most 65536"},
+    };
+    int n = 0;
+    for (const auto& w : kWrites) {
+        SCOPED_TRACE(w.name);
+        const std::string result = kTags + w.tag + "/result";
+        const size_t before = c.On(result).size();
+        c.Publish(kTags + w.tag + "/set", w.payload);
+        ASSERT_TRUE(c.WaitFor(result, before + 1));
+        const nlohmann::json r = Last(c, w.tag + std::string("/result"));
+        EXPECT_EQ(r["ok"], w.ok);
+        EXPECT_EQ(r["outcome"], w.outcome);
+        EXPECT_NE(r["message"].get<std::string>().find(w.message), std::string::npos) << r;
+        EXPECT_EQ(r["id"], std::string(w.name) == "value and id" ? nlohmann::json("w2") : nlohmann::json());
+        n += w.ok;
+        // A scan after each: the change still arrives.
+        gw.store.Update({Good(2, 10.0 + n + before)});
+    }
+    EXPECT_EQ(gw.line.writes.load(), 3);
+    EXPECT_EQ(Last(c, "tank/setpoint")["value"], 250);
+    EXPECT_EQ(Last(c, "recipe")["value"], "BATCH 7");
+    EXPECT_EQ(gw.face->counters().malformed.load(), 1u);
+    EXPECT_EQ(gw.face->counters().oversized.load(), 1u);
+
+    // A clean stop leaves "offline".
+    gw.runner->Stop();
+    ASSERT_TRUE(c.WaitFor([](const Messages& m) { return m.back().payload == "offline"; }));
+}
+
+// The broker goes away and comes back empty: every tag's latest state is
+// published once, not what changed meanwhile.
+TEST(MqttJson, ABrokerThatComesBackGetsTheLatestStateOnce) {
+    Broker broker;
+    Gateway gw(broker, Format::Json);
+    {
+        Client c(broker.port(), {"mira/test/#"});
+        ASSERT_TRUE(c.WaitFor(kTags + "far/count", 1));
+    }
+    broker.Stop();
+    for (int32_t v = 0; v <= 50; ++v) gw.store.Update({Good(1, v), Good(5, -v)});
+    ASSERT_TRUE(broker.Start());
+    Client c(broker.port(), {"mira/test/#"});
+    // The face tries again within 1 s, 2 s, 4 s of the loss.
+    ASSERT_TRUE(c.WaitFor(kTags + "far/count", 1, milliseconds(20000)));
+    EXPECT_EQ(c.On(kTags + "tank/setpoint").size(), 1u);
+    EXPECT_EQ(Last(c, "tank/setpoint")["value"], 50);
+    EXPECT_EQ(Last(c, "far/count")["value"], -50);
+    EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
+}
+
+// mqtts://: the broker's certificate is trusted through ca_file alone.
+TEST(MqttJson, MqttsTrustsTheBrokerThroughCaFile) {
+    const std::string dir = "/tmp/mira-tls-" + std::to_string(::getpid());
+    const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 ";
+    const std::string make =
+        "mkdir -p " + dir + " && cd " + dir + " && openssl req -x509 " + key + "-keyout ca.key -out ca.crt " +
+        "-subj /CN=mira-test-ca && openssl req " + key + "-keyout server.key -out server.csr -subj /CN=127.0.0.1 " +
+        "&& echo subjectAltName=IP:127.0.0.1 > san && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key " +
+        "-CAcreateserial -days 2 -extfile san -out server.crt && chmod 644 *";
+    ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
+    Broker broker("cafile " + dir + "/ca.crt\ncertfile " + dir + "/server.crt\nkeyfile " + dir + "/server.key\n");
+    Settings s = BrokerSettings(broker, Format::Json);
+    s.tls = true;
+    s.caFile = dir + "/ca.crt";
+    Gateway gw(s);
+    EXPECT_TRUE(test::Eventually([&] { return gw.face->counters().connects.load() == 1; }));
+    gw.runner->Stop();
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// ---- Sparkplug B -------------------------------------------------------------------
+
+TEST(MqttSparkplug, BirthsDataDeathsAndCommands) {
+    Broker broker;
+    Client c(broker.port(), {"spBv1.0/#"});
+    Gateway gw(broker, Format::Sparkplug);
+    ASSERT_TRUE(c.WaitFor(kNode + "DBIRTH/line1/station2", 1));
+    const spb::Payload nbirth = Got(c, "NBIRTH/line1");
+    EXPECT_EQ(ValueOf(nbirth, "bdSeq"), spb::MetricValue(uint64_t{0}));
+    EXPECT_EQ(ValueOf(nbirth, "Node Control/Rebirth"), spb::MetricValue(false));
+    EXPECT_EQ(ValueOf(nbirth, "Line/State"), spb::MetricValue(std::string("up")));
+    EXPECT_EQ(ValueOf(nbirth, "Line/Frames Sent"), spb::MetricValue(uint64_t{0}));
+
+    // Every tag in its station's DBIRTH with name, alias, datatype, value and time.
+    const struct {
+        const char* device;
+        const char* tag;
+        uint32_t datatype;
+        spb::MetricValue value;
+    } kBirth[] = {
+        {"station1", "tank/level", spb::kInt16, uint32_t{100}},   {"station1", "tank/setpoint", spb::kInt16, uint32_t{200}},
+        {"station1", "flow", spb::kFloat, 3.5f},                  {"station1", "pump/running", spb::kBoolean, true},
+        {"station1", "recipe", spb::kString, std::string("MIRA")}, {"station2", "far/count", spb::kInt16, uint32_t(-7)},
+    };
+    std::map<std::string, uint64_t> alias;
+    for (const auto& b : kBirth) {
+        SCOPED_TRACE(b.tag);
+        const spb::Payload p = Got(c, std::string("DBIRTH/line1/") + b.device);
+        const auto m = std::find_if(p.metrics.begin(), p.metrics.end(), [&](const auto& m) { return m.name == b.tag; });
+        ASSERT_NE(m, p.metrics.end());
+        EXPECT_EQ(m->datatype, b.datatype);
+        EXPECT_EQ(m->value, b.value);
+        ASSERT_TRUE(m->alias && m->timestamp);
+        alias[b.tag] = *m->alias;
+    }
+    EXPECT_EQ(Got(c, "DBIRTH/line1/station1").metrics.size(), 5u);
+
+    // DDATA carries the change alone, by alias; more than 256 messages wrap seq.
+    gw.store.Update({Good(1, 201), Good(0, 100)});
+    ASSERT_TRUE(c.WaitFor(kNode + "DDATA/line1/station1", 1));
+    const spb::Payload ddata = Got(c, "DDATA/line1/station1");
+    ASSERT_EQ(ddata.metrics.size(), 1u);
+    EXPECT_FALSE(ddata.metrics[0].name);
+    EXPECT_EQ(ddata.metrics[0].alias, alias["tank/setpoint"]);
+    EXPECT_EQ(ddata.metrics[0].value, spb::MetricValue(uint32_t{201}));
+    for (size_t v = 0; v < 300; ++v) {
+        gw.store.Update({Good(2, 0.5 * static_cast<double>(v))});
+        ASSERT_TRUE(c.WaitFor(kNode + "DDATA/line1/station1", 2 + v));
+    }
+
+    // A lost line: DDEATH for both stations; back, DBIRTH once a station's
+    // tags read again, with their fresh values.
+    gw.store.SetLine({LineState::Lost, {}});
+    ASSERT_TRUE(c.WaitFor(kNode + "DDEATH/line1/station2", 1));
+    EXPECT_EQ(c.On(kNode + "DDEATH/line1/station1").size(), 1u);
+    gw.store.Update({{5, {}, 0, 0, MIRA_PK_ERR_CLOSED, "line lost"}});
+    gw.store.SetLine({LineState::Up, {}});
+    ASSERT_TRUE(c.WaitFor(kNode + "DBIRTH/line1/station1", 2));
+    EXPECT_EQ(c.On(kNode + "DBIRTH/line1/station2").size(), 1u);
+    gw.store.Update({Good(5, 12)});
+    ASSERT_TRUE(c.WaitFor(kNode + "DBIRTH/line1/station2", 2));
+    EXPECT_EQ(ValueOf(Got(c, "DBIRTH/line1/station2", 1), "far/count"), spb::MetricValue(uint32_t{12}));
+
+    // Commands: writes by alias or by name land; the rest is refused and counted.
+    c.Publish(kNode + "DCMD/line1/station1", Command({Wants(std::nullopt, alias["tank/setpoint"], uint32_t(-5)),
+                                                       Wants("pump/running", std::nullopt, false),
+                                                       Wants("tank/level", std::nullopt, uint32_t{1}),
+                                                       Wants("far/count", std::nullopt, uint32_t{1})}));
+    c.Publish(kNode + "DCMD/line1/station1", "\xff\x01 not a payload");
+    const Counters& counted = gw.face->counters();
+    EXPECT_TRUE(test::Eventually([&] {
+        // Not writable; another station's. And the payload that does not decode.
+        return gw.line.writes.load() == 2 && counted.refusedCommands.load() == 2 && counted.malformed.load() == 1;
+    }));
+    // The command's two writes may come back in one DDATA or in two.
+    ASSERT_TRUE(c.WaitFor([&](const Messages& all) {
+        return std::any_of(all.begin(), all.end(), [&](const Message& m) {
+            const auto metrics = m.topic == kNode + "DDATA/line1/station1" ? Decoded(m).metrics : std::vector<spb::Metric>{};
+            return std::any_of(metrics.begin(), metrics.end(), [&](const spb::Metric& metric) {
+                return metric.alias == alias["tank/setpoint"] && metric.value == spb::MetricValue(uint32_t(-5));
+            });
+        });
+    }));
+
+    // Rebirth: NBIRTH with the same bdSeq, then the DBIRTHs.
+    c.Publish(kNode + "NCMD/line1", Command({Wants("Node Control/Rebirth", std::nullopt, true)}));
+    ASSERT_TRUE(c.WaitFor(kNode + "DBIRTH/line1/station2", 3));
+    EXPECT_EQ(ValueOf(Got(c, "NBIRTH/line1", 1), "bdSeq"), spb::MetricValue(uint64_t{0}));
+    ExpectSeqInOrder(c.All());
+
+    // The broker loses the connection (another client takes its id): the
+    // will is the NDEATH of that bdSeq, and the next session's is one more.
+    { Client thief(broker.port(), {}, "mira-test"); }
+    ASSERT_TRUE(c.WaitFor(kNode + "NBIRTH/line1", 3));
+    ASSERT_EQ(c.On(kNode + "NDEATH/line1").size(), 1u);
+    EXPECT_FALSE(Got(c, "NDEATH/line1").seq);
+    EXPECT_EQ(ValueOf(Got(c, "NDEATH/line1"), "bdSeq"), spb::MetricValue(uint64_t{0}));
+    EXPECT_EQ(ValueOf(Got(c, "NBIRTH/line1", 2), "bdSeq"), spb::MetricValue(uint64_t{1}));
+    // A clean stop publishes the NDEATH itself.
+    gw.runner->Stop();
+    ASSERT_TRUE(c.WaitFor(kNode + "NDEATH/line1", 2));
+    EXPECT_EQ(ValueOf(Got(c, "NDEATH/line1", 1), "bdSeq"), spb::MetricValue(uint64_t{1}));
+}
+
+}  // namespace
+}  // namespace mira::serve::mqtt
