@@ -80,7 +80,10 @@ void FarEnd::Run() {
         }
         const uint64_t now = NowUs();
         size_t due = 0;
-        while (due < inFlight.size() && inFlight[due].second <= now) buffer[due] = inFlight[due].first, ++due;
+        // At most a buffer's worth a pass: after a long stall more may be due,
+        // and the rest goes on the next pass.
+        while (due < inFlight.size() && due < sizeof buffer && inFlight[due].second <= now)
+            buffer[due] = inFlight[due].first, ++due;
         if (due > 0) {
             simulator_->FromMaster(buffer, due);
             inFlight.erase(inFlight.begin(), inFlight.begin() + static_cast<std::ptrdiff_t>(due));
