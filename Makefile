@@ -60,7 +60,9 @@ run: deps
 	./build/release/src/cli/mira read N7:0 W0 W1 W2
 
 # install-missing PACKAGE...: installs the packages dpkg does not know, without
-# recommended packages. A name without architecture is this machine's (dpkg
+# recommended packages. An index that fails to update (a mirror caught
+# syncing) does not stop it: the install itself fails if a package is not
+# to be had. A name without architecture is this machine's (dpkg
 # asks which one once libgtest-dev:armhf is there too); one package of all
 # architectures (nlohmann-json3-dev) serves every target as NAME:all.
 define install-missing
@@ -68,8 +70,8 @@ define install-missing
 	            dpkg -s $$q >/dev/null 2>&1 || dpkg -s $${q%:*}:all >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:" $$missing; \
-	  $(SUDO) apt-get update -qq && $(SUDO) env DEBIAN_FRONTEND=noninteractive \
-	    apt-get install -y -qq --no-install-recommends $$missing; \
+	  $(SUDO) apt-get update -qq || echo "apt-get update: an index failed (a mirror in sync?); installing from the rest"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 endef
 
