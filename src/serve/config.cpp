@@ -143,7 +143,7 @@ void ParseScan(ConfigTable& t, std::set<std::string>* names, std::vector<ScanCla
     if (good || !scan.name.empty()) scans->push_back(scan);
 }
 
-void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceSpec>& faces, const AddressCheck& check,
+void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceKind>& faces, const AddressCheck& check,
               std::set<std::string>* names, std::vector<TagInfo>* tags) {
     TagInfo tag;
     tag.station = config.line.dst;
@@ -203,7 +203,7 @@ void ParseTag(ConfigTable& t, const Config& config, const std::vector<FaceSpec>&
         else
             t.Error("writable", *v, "expected true or false");
     }
-    for (const FaceSpec& face : faces)
+    for (const FaceKind& face : faces)
         for (const std::string& key : face.tagKeys)
             if (const ConfigValue* v = remember(key, t.Take(key))) {
                 const size_t before = t.problems().size();
@@ -223,13 +223,13 @@ struct Root {
     std::map<std::string, const toml::table*> faces;
 };
 
-Root Tables(const toml::table& root, const std::vector<FaceSpec>& faces, Problems* problems) {
+Root Tables(const toml::table& root, const std::vector<FaceKind>& faces, Problems* problems) {
     Root r;
     for (const auto& [keyView, node] : root) {
         const std::string key(keyView.str());
         const SourcePos at = PosOf(keyView.source());
         bool isFace = false;
-        for (const FaceSpec& face : faces) isFace = isFace || face.section == key;
+        for (const FaceKind& face : faces) isFace = isFace || face.section == key;
         // A name of its own: clang 14 cannot capture a structured binding.
         const toml::node& value = node;
         auto arrayOfTables = [&](const toml::array** out) {
@@ -280,7 +280,7 @@ std::string TagNameProblem(const std::string& name) {
     return "";
 }
 
-std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceSpec>& faces,
+std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceKind>& faces,
                                   std::string* problemText, AddressCheck check) {
     Problems problems(file);
     toml::table root;
@@ -317,13 +317,13 @@ std::optional<Config> ParseConfig(std::string_view text, const std::string& file
             ParseTag(t, config, faces, check, &names, &config.tags);
         }
 
-    for (const FaceSpec& face : faces) {
+    for (const FaceKind& face : faces) {
         const auto it = r.faces.find(face.section);
         ConfigTable t = TableOf(face.section, it != r.faces.end() ? *it->second : empty, &problems);
         config.faces[face.section] = face.parseSection ? face.parseSection(t) : nlohmann::json::object();
         t.ReportUnknown();
     }
-    for (const FaceSpec& face : faces)
+    for (const FaceKind& face : faces)
         if (face.checkAll) face.checkAll(config, problems);
 
     if (!problems.empty()) {
@@ -333,7 +333,7 @@ std::optional<Config> ParseConfig(std::string_view text, const std::string& file
     return config;
 }
 
-std::optional<Config> LoadConfig(const std::string& path, const std::vector<FaceSpec>& faces, std::string* problems) {
+std::optional<Config> LoadConfig(const std::string& path, const std::vector<FaceKind>& faces, std::string* problems) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *problems = path + ": cannot read the file\n";

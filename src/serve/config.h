@@ -66,13 +66,13 @@ std::string TagNameProblem(const std::string& name);
 
 // Reads a configuration. On problems returns nullopt with every message in
 // *problems, one a line. `check` null: DriverAddressCheck of the file's [line].
-std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceSpec>& faces,
+std::optional<Config> ParseConfig(std::string_view text, const std::string& file, const std::vector<FaceKind>& faces,
                                   std::string* problems, AddressCheck check = nullptr);
-std::optional<Config> LoadConfig(const std::string& path, const std::vector<FaceSpec>& faces, std::string* problems);
+std::optional<Config> LoadConfig(const std::string& path, const std::vector<FaceKind>& faces, std::string* problems);
 
 // The commented example of `mira serve --example`: the core's tables, then
 // each face's sample. It loads as it stands and serves the built-in
 // simulator.
-std::string ExampleConfig(const std::vector<FaceSpec>& faces);
+std::string ExampleConfig(const std::vector<FaceKind>& faces);
 
 }  // namespace mira::serve

@@ -82,9 +82,9 @@ writable = true
 
 }  // namespace
 
-std::string ExampleConfig(const std::vector<FaceSpec>& faces) {
+std::string ExampleConfig(const std::vector<FaceKind>& faces) {
     std::string text = kCoreSample;
-    for (const FaceSpec& face : faces)
+    for (const FaceKind& face : faces)
         if (!face.sample.empty()) text += "\n" + face.sample;
     return text;
 }

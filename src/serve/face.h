@@ -2,7 +2,7 @@
 // (HTTP, MQTT, Modbus TCP). Each face lives in its own folder of src/serve
 // and is known to the core by two things only, both declared here:
 //
-// 1. Its FaceSpec: the table it owns in the configuration ([http], [mqtt],
+// 1. Its FaceKind: the table it owns in the configuration ([http], [mqtt],
 //    [modbus]), the keys it owns in each [[tag]] (deadband, modbus), its
 //    parsers for both, its commented sample for `mira serve --example`, and
 //    a factory. The loader calls the parsers; it knows no face by name.
@@ -19,7 +19,7 @@
 // line thread and never sees another face.
 //
 // Writing a face, for instance MQTT:
-//   - src/serve/mqtt/mqtt_face.h declares `FaceSpec MqttFaceSpec();`.
+//   - src/serve/mqtt/mqtt_face.h declares `FaceKind MqttFaceKind();`.
 //   - parseSection reads [mqtt] through ConfigTable (Take each key it knows;
 //     the loader reports every key left untaken as unknown) and returns its
 //     settings as JSON, which ends up in Config::faces["mqtt"].
@@ -30,7 +30,7 @@
 //   - sample is TOML text, every line commented out or valid as it stands,
 //     appended to the example after the core's own.
 //   - create builds the face from Config::faces["mqtt"] and the store.
-//   - serve/faces.cpp adds MqttFaceSpec() to AllFaces().
+//   - serve/faces.cpp adds MqttFaceKind() to AllFaces().
 #pragma once
 
 #include <functional>
@@ -69,7 +69,7 @@ struct FaceContext {
     TagStore& store;
 };
 
-struct FaceSpec {
+struct FaceKind {
     // The name of its table in the configuration and of its entry in
     // Config::faces and TagInfo::faces: "http", "mqtt", "modbus".
     std::string section;

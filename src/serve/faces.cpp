@@ -6,6 +6,6 @@
 
 namespace mira::serve {
 
-std::vector<FaceSpec> AllFaces() { return {http::HttpFaceSpec(), modbus::ModbusFaceSpec(), mqtt::MqttFaceSpec()}; }
+std::vector<FaceKind> AllFaces() { return {http::HttpFaceKind(), modbus::ModbusFaceKind(), mqtt::MqttFaceKind()}; }
 
 }  // namespace mira::serve

@@ -8,6 +8,6 @@
 
 namespace mira::serve {
 
-std::vector<FaceSpec> AllFaces();
+std::vector<FaceKind> AllFaces();
 
 }  // namespace mira::serve

@@ -25,7 +25,7 @@ void StopAll(std::vector<std::unique_ptr<FaceRunner>>* runners) {
     }
 }
 
-int Serve(const std::string& path, const std::vector<FaceSpec>& faces, const Config& config) {
+int Serve(const std::string& path, const std::vector<FaceKind>& faces, const Config& config) {
     // The signals are taken by this thread alone, one at a time: blocked
     // here before any thread starts, so every thread inherits the mask.
     sigset_t signals;
@@ -43,11 +43,11 @@ int Serve(const std::string& path, const std::vector<FaceSpec>& faces, const Con
     TagStore store(config.tags, scanNames);
     int status = 0;
     std::vector<std::unique_ptr<FaceRunner>> runners;
-    for (const FaceSpec& spec : faces) {
-        if (!spec.create) continue;
-        const auto settings = config.faces.find(spec.section);
+    for (const FaceKind& kind : faces) {
+        if (!kind.create) continue;
+        const auto settings = config.faces.find(kind.section);
         const nlohmann::json none = nlohmann::json::object();
-        std::unique_ptr<Face> face = spec.create({config, settings != config.faces.end() ? settings->second : none, store});
+        std::unique_ptr<Face> face = kind.create({config, settings != config.faces.end() ? settings->second : none, store});
         if (!face) continue;
         auto runner = std::make_unique<FaceRunner>(std::move(face), store);
         std::string why;
@@ -91,7 +91,7 @@ int Serve(const std::string& path, const std::vector<FaceSpec>& faces, const Con
 }  // namespace
 
 int Run(const Invocation& invocation) {
-    const std::vector<FaceSpec> faces = AllFaces();
+    const std::vector<FaceKind> faces = AllFaces();
     if (invocation.example) {
         std::fputs(ExampleConfig(faces).c_str(), stdout);
         return 0;
@@ -107,7 +107,7 @@ int Run(const Invocation& invocation) {
     }
     if (invocation.plan) {
         std::fputs(PlanText(*config, MakePlan(*config)).c_str(), stdout);
-        for (const FaceSpec& face : faces)
+        for (const FaceKind& face : faces)
             if (face.planText) std::fputs(face.planText(*config).c_str(), stdout);
         return 0;
     }

@@ -8,7 +8,7 @@
 namespace mira::serve {
 namespace {
 
-std::string ProblemsOf(const std::string& text, const std::vector<FaceSpec>& faces = AllFaces()) {
+std::string ProblemsOf(const std::string& text, const std::vector<FaceKind>& faces = AllFaces()) {
     std::string problems;
     const auto config = ParseConfig(text, "mira.toml", faces, &problems);
     EXPECT_EQ(config.has_value(), problems.empty());
@@ -143,7 +143,7 @@ TEST(Config, AddressesAreTakenAsTheDriverReadsThem) {
 
 // A face owns its table and its tag keys without the loader naming it.
 TEST(Config, AFacePlugsInItsTableTagKeysAndChecks) {
-    FaceSpec face;
+    FaceKind face;
     face.section = "fake";
     face.sample = "[fake]\nlevel = 3\n";
     face.parseSection = [](ConfigTable& t) {
@@ -163,7 +163,7 @@ TEST(Config, AFacePlugsInItsTableTagKeysAndChecks) {
                 problems.Add(config.tags[i].where.at("register"),
                              "tag " + Quoted(config.tags[i].name) + ": register taken by " + Quoted(config.tags[0].name));
     };
-    std::vector<FaceSpec> faces = AllFaces();
+    std::vector<FaceKind> faces = AllFaces();
     faces.push_back(face);
     EXPECT_NE(ExampleConfig(faces).find("[fake]\nlevel = 3\n"), std::string::npos);
     EXPECT_EQ(ProblemsOf(ExampleConfig(faces), faces), "");

@@ -33,13 +33,13 @@ listen = "127.0.0.1:8080"
 
 }  // namespace
 
-FaceSpec HttpFaceSpec() {
-    FaceSpec spec;
-    spec.section = "http";
-    spec.parseSection = ParseSection;
-    spec.sample = kSample;
-    spec.create = [](const FaceContext& context) { return MakeHttpFace(context); };
-    return spec;
+FaceKind HttpFaceKind() {
+    FaceKind kind;
+    kind.section = "http";
+    kind.parseSection = ParseSection;
+    kind.sample = kSample;
+    kind.create = [](const FaceContext& context) { return MakeHttpFace(context); };
+    return kind;
 }
 
 }  // namespace mira::serve::http

@@ -7,6 +7,6 @@
 
 namespace mira::serve::http {
 
-FaceSpec HttpFaceSpec();
+FaceKind HttpFaceKind();
 
 }  // namespace mira::serve::http

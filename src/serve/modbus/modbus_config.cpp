@@ -123,20 +123,20 @@ max_clients = 8
 
 }  // namespace
 
-FaceSpec ModbusFaceSpec() {
-    FaceSpec spec;
-    spec.section = "modbus";
-    spec.parseSection = ParseSection;
-    spec.tagKeys = {"modbus"};
-    spec.parseTagKey = ParseTagKey;
-    spec.checkAll = CheckAll;
-    spec.sample = kSample;
-    spec.planText = PlanText;
-    spec.create = [](const FaceContext& c) -> std::unique_ptr<Face> {
+FaceKind ModbusFaceKind() {
+    FaceKind kind;
+    kind.section = "modbus";
+    kind.parseSection = ParseSection;
+    kind.tagKeys = {"modbus"};
+    kind.parseTagKey = ParseTagKey;
+    kind.checkAll = CheckAll;
+    kind.sample = kSample;
+    kind.planText = PlanText;
+    kind.create = [](const FaceContext& c) -> std::unique_ptr<Face> {
         if (RegisterMap::Build(c.config.tags).empty()) return nullptr;
         return std::make_unique<ModbusFace>(c.store, OptionsOf(c.settings, c.config.line.timeoutMs));
     };
-    return spec;
+    return kind;
 }
 
 }  // namespace mira::serve::modbus

@@ -25,7 +25,7 @@
 
 namespace mira::serve::modbus {
 
-FaceSpec ModbusFaceSpec();
+FaceKind ModbusFaceKind();
 
 struct FaceOptions {
     ServerOptions server;

@@ -236,20 +236,20 @@ Settings SettingsOf(const nlohmann::json& j, const Config& config) {
     return s;
 }
 
-FaceSpec MqttFaceSpec() {
-    FaceSpec spec;
-    spec.section = "mqtt";
-    spec.parseSection = ParseSection;
-    spec.tagKeys = {"deadband"};
-    spec.parseTagKey = ParseTagKey;
-    spec.checkAll = CheckAll;
-    spec.sample = kSample;
-    spec.create = [](const FaceContext& c) -> std::unique_ptr<Face> {
+FaceKind MqttFaceKind() {
+    FaceKind kind;
+    kind.section = "mqtt";
+    kind.parseSection = ParseSection;
+    kind.tagKeys = {"deadband"};
+    kind.parseTagKey = ParseTagKey;
+    kind.checkAll = CheckAll;
+    kind.sample = kSample;
+    kind.create = [](const FaceContext& c) -> std::unique_ptr<Face> {
         Settings s = SettingsOf(c.settings, c.config);
         if (!s.enabled) return nullptr;
         return std::make_unique<MqttFace>(std::move(s), c.store);
     };
-    return spec;
+    return kind;
 }
 
 }  // namespace mira::serve::mqtt

@@ -21,7 +21,7 @@
 
 namespace mira::serve::mqtt {
 
-FaceSpec MqttFaceSpec();
+FaceKind MqttFaceKind();
 
 enum class Format { Json, Sparkplug };
 
