@@ -187,8 +187,7 @@ void DecodeItem(const Reply& reply, int32_t fileType, const ElementLayout& layou
 }
 
 int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
-    generic_port* port = Driver.Port;
-    // RxData and ReplyReady keep the last reply until the next send: without
+    // The kept reply and ReplyReady stay until the next send: without
     // a read of its own outstanding the finish would decode it again.
     if (Driver.Outstanding != kReadExchange) {
         *error = MIRA_ERR_NOTHING_OUTSTANDING;
@@ -233,7 +232,7 @@ int32_t Finish(HostValue* values, int32_t itemCount, int32_t* error) {
 
     Reply reply;
     std::memset(reply.bytes, 0, sizeof reply.bytes);
-    reply.received = CopyRxData(0, ReplyLength(port), reply.bytes);
+    reply.received = CopyReply(0, ReplyLength(), reply.bytes);
     // The controller's status decides before any data do, from the bytes this
     // reply carried only; a reply too short for its data then fails the
     // coverage check below.

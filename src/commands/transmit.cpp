@@ -77,7 +77,7 @@ int32_t ReadStringItems(PlcAddress* header, const ItemRequest* items, int32_t co
         } while (PollReply(&error) == 0);
         if (error != 0) return MIRA_ERR_CONTROLLER_STATUS;
         uint8_t reply[kRxDataBytes];
-        const int32_t received = CopyRxData(0, ReplyLength(Driver.Port), reply);
+        const int32_t received = CopyReply(0, ReplyLength(), reply);
         // A refusal is as short as a reply header: its status decides first,
         // with the code a word read of the same answer gets (EXT STS itself).
         if (const int32_t status = CheckMessageStatus(reply, received); status != 0) return status;

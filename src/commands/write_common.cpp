@@ -78,7 +78,7 @@ int32_t SendWriteRequest(const uint8_t* message, int32_t length, int32_t* error)
 }
 
 int32_t FinishWrite(int32_t* error, uint32_t exchange) {
-    // The last reply's status stays in RxData: without a write of its own
+    // The last reply's status stays kept: without a write of its own
     // outstanding the finish would report it as this write's.
     if (Driver.Outstanding != exchange) {
         *error = MIRA_ERR_NOTHING_OUTSTANDING;
@@ -92,10 +92,10 @@ int32_t FinishWrite(int32_t* error, uint32_t exchange) {
         *error = linkError;
         return 1;
     }
-    // Only the bytes this reply brought count: RxData keeps an earlier, longer
-    // reply's bytes past them.
+    // Only the bytes this reply brought count, never an earlier, longer
+    // reply's past them.
     uint8_t head[7] = {};
-    const int32_t length = CopyRxData(0, std::min<int32_t>(ReplyLength(Driver.Port), sizeof head), head);
+    const int32_t length = CopyReply(0, sizeof head, head);
     *error = CheckMessageStatus(head, length);
     return 1;
 }

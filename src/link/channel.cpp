@@ -87,8 +87,10 @@ int32_t PollReply(int32_t* error) {
     PkStatusUpdate(port);
     int32_t code = 0;
     int32_t done = 0;
-    // Acquire: the handler filled RxData before it set ReplyReady.
-    if (LoadAcquire(port->ReplyReady) != 0) {
+    // Acquire: the handler kept the reply before it set ReplyReady. A
+    // ReplyReady that stayed over from the last exchange is no reply to this
+    // one: the kept reply must answer the request sent last.
+    if (LoadAcquire(port->ReplyReady) != 0 && ReplyIsCurrent()) {
         done = 1;
     } else if (const uint32_t failure = Load(port->ErrorCode); failure != 0) {
         code = static_cast<int32_t>(failure);

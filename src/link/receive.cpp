@@ -1,7 +1,8 @@
 // HandInts: the byte-by-byte DF1 receive machine. Portkit calls it once per
 // received byte from its own thread, so every word shared with the host
-// thread goes through the atomic helpers; RxData is filled completely before
-// ReplyReady is published, and a slot is filled before its InUse is. The
+// thread goes through the atomic helpers; the awaited reply is copied out of
+// RxData into ReplyData before ReplyReady is published, and a slot is filled
+// before its InUse is. The
 // channel is freed with release, so a sender that takes it next also sees the
 // ReplyReady put back after the acknowledgement, and its own send's clearing
 // of ReplyReady cannot be overtaken by that late write.
@@ -35,6 +36,12 @@ const char16_t* FileTypeName(uint8_t code) {
     if (index < 0 || index >= static_cast<int>(sizeof kFileTypeNames / sizeof kFileTypeNames[0]))
         return kUnknownFileType;
     return kFileTypeNames[index];
+}
+
+// The message bytes of the frame in RxData, bounded by RxData.
+int32_t FrameLength(const generic_port* port) {
+    const uint32_t count = Load(const_cast<generic_port*>(port)->RxCount);
+    return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
 }
 
 void PutRx(int32_t index, uint8_t value) {
@@ -118,7 +125,7 @@ void PostStored(const UnsolSlot& slot) {
 // Built into message (6 bytes) from the frame in RxData; false for a frame
 // that is itself a reply, or too short to answer.
 bool BuildRefusal(const generic_port* port, uint8_t* message) {
-    if (ReplyLength(port) < 6 || (RxByte(2) & kReplyBit) != 0) return false;
+    if (FrameLength(port) < 6 || (RxByte(2) & kReplyBit) != 0) return false;
     message[0] = RxByte(1);
     message[1] = RxByte(0);
     message[2] = static_cast<uint8_t>(RxByte(2) | kReplyBit);
@@ -185,7 +192,7 @@ uint32_t Fingerprint(int32_t length, ByteAt byteAt) {
 // The frame just completed is one of the messages we sent last, handed back
 // by the line.
 bool IsOwnEcho(const generic_port* port) {
-    const uint32_t print = Fingerprint(ReplyLength(port), [](int32_t i) { return RxByte(i); });
+    const uint32_t print = Fingerprint(FrameLength(port), [](int32_t i) { return RxByte(i); });
     for (uint32_t& sent : Driver.SentPrints)
         if (LoadAcquire(sent) == print) return true;
     return false;
@@ -269,6 +276,19 @@ void OnDataDle(generic_port* port, uint8_t byte) {
     }
 }
 
+// Copies the awaited reply out of RxData, where the next frame would
+// overwrite it: a controller may send a command of its own right after its
+// reply, before the sender has read the reply. Only the first copy for a
+// request is made; a repeat of that reply leaves alone the copy the sender
+// may be reading.
+void KeepReply(generic_port* port, uint32_t counter) {
+    if (LoadAcquire(Driver.ReplyFor) == counter) return;
+    const int32_t count = FrameLength(port);
+    for (int32_t i = 0; i < count; ++i) Driver.ReplyData[i] = Load(Driver.RxData[i]);
+    Store(Driver.ReplyCount, static_cast<uint32_t>(count));
+    StoreRelease(Driver.ReplyFor, counter);
+}
+
 // A frame whose check passed: our own echo, the awaited reply, or a frame
 // to store as unsolicited. True when a refusal is owed (see StoreUnsolicited).
 bool HandOn(generic_port* port, uint8_t* refusal) {
@@ -283,9 +303,11 @@ bool HandOn(generic_port* port, uint8_t* refusal) {
         // The awaited reply answers our last request: its TNS, and its
         // command byte with the reply bit, so that a command of the
         // controller's that happens to carry our TNS stays a command.
-        const uint8_t tns = static_cast<uint8_t>(Load(Driver.TnsCounter) - 1u);
+        const uint32_t counter = LoadAcquire(Driver.TnsCounter);
+        const uint8_t tns = static_cast<uint8_t>(counter - 1u);
         const bool answersRequest = Load(Driver.RxData[2]) == (Load(Driver.RequestCommand) | kReplyBit);
         if (answersRequest && (Load(Driver.RxData[5]) == tns || Load(Driver.RxData[4]) == tns)) {
+            KeepReply(port, counter);
             StoreRelease(port->ReplyReady, 1u);
             return false;
         }
@@ -312,9 +334,12 @@ void OnCheck(generic_port* port, uint8_t byte) {
     // its reply; a send clears ReplyReady, which the waiting sender still has
     // to see.
     const uint32_t ready = LoadAcquire(port->ReplyReady);
+    const uint32_t counter = LoadAcquire(Driver.TnsCounter);
     SendAck(port);
     if (refuse) SendRefusal(port, refusal);
-    StoreRelease(port->ReplyReady, ready);
+    // Not put back once a sender has begun its next request meanwhile: its
+    // send cleared ReplyReady for a reply still to come.
+    if (Load(Driver.TnsCounter) == counter) StoreRelease(port->ReplyReady, ready);
 
     const bool senderWaits = Load(Driver.ChannelBusy) == 1 && Load(Driver.ForeignFrameSeen) == 1;
     if (!senderWaits) StoreRelease(Driver.ChannelBusy, 0u);
@@ -355,17 +380,20 @@ uint8_t RxByte(int32_t index) {
     return Load(Driver.RxData[index]);
 }
 
-int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out) {
-    if (first < 0 || count <= 0 || first >= kRxDataBytes) return 0;
-    if (count > kRxDataBytes - first) count = kRxDataBytes - first;
-    for (int32_t i = 0; i < count; ++i) out[i] = Load(Driver.RxData[first + i]);
+int32_t CopyReply(int32_t first, int32_t count, uint8_t* out) {
+    const int32_t length = ReplyLength();
+    if (first < 0 || count <= 0 || first >= length) return 0;
+    if (count > length - first) count = length - first;
+    std::memcpy(out, Driver.ReplyData + first, static_cast<size_t>(count));
     return count;
 }
 
-int32_t ReplyLength(const generic_port* port) {
-    const uint32_t count = Load(port->RxCount);
+int32_t ReplyLength() {
+    const uint32_t count = Load(Driver.ReplyCount);
     return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
 }
+
+bool ReplyIsCurrent() { return LoadAcquire(Driver.ReplyFor) == Load(Driver.TnsCounter); }
 
 void NoteSentMessage(const uint8_t* message, int32_t length, bool request) {
     if (length < 0) length = 0;

@@ -28,13 +28,17 @@ inline constexpr int32_t kTraceBytes = 84;
 // frame). Indices outside RxData read as 0.
 [[nodiscard]] uint8_t RxByte(int32_t index);
 
-// Copies RxData[first, first + count) into out, clipped to RxData; returns the
-// number of bytes copied. Call only after PollReply has reported the reply.
-int32_t CopyRxData(int32_t first, int32_t count, uint8_t* out);
+// Copies bytes [first, first + count) of the awaited reply into out, clipped
+// to the reply; returns the number copied. Call only after PollReply has
+// reported the reply in: until the next request the copy stays as it was,
+// whatever the controller sends meanwhile.
+int32_t CopyReply(int32_t first, int32_t count, uint8_t* out);
 
-// The message bytes of the reply the handler last completed on port, bounded
-// by RxData.
-[[nodiscard]] int32_t ReplyLength(const generic_port* port);
+// The message bytes of the awaited reply (DST, SRC, CMD, STS, TNS, data).
+[[nodiscard]] int32_t ReplyLength();
+
+// True when the reply the handler kept answers the request sent last.
+[[nodiscard]] bool ReplyIsCurrent();
 
 // Remembers a message the driver is about to send, so that the receive
 // handler knows it again when a line that echoes every byte (a two-wire

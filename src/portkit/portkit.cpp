@@ -591,8 +591,13 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
     if (command) {
         RestoreChannelBound(*p);
         p->armed.store(false);
-        if (!p->gone.load()) p->line->DiscardInput();
-        ClearQueue(*p);
+        // A line reset starts the line afresh. A command frame drops nothing:
+        // in full duplex the controller speaks when it likes, and what waits
+        // may be its own frame or the DLE ACK of our last one, on its way in.
+        if (!frame) {
+            if (!p->gone.load()) p->line->DiscardInput();
+            ClearQueue(*p);
+        }
         // The way back after an overflowing frame: the receive count starts
         // again with the next exchange.
         if (Get(p->port.RxCount) >= 512) Put(p->port.RxCount, 0);
@@ -600,7 +605,9 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
         // for the DLE ACK of an earlier frame.
         p->tx.Stop();
     }
-    p->sendTick.store(NowMs(), std::memory_order_release);
+    // The reply time-out counts from the command: the handler's DLE ACK for
+    // each frame the controller sends meanwhile does not put it off.
+    if (command) p->sendTick.store(NowMs(), std::memory_order_release);
     if (const int32_t code = WriteLocked(*p, bytes, count); code != 0) {
         Put(p->port.ErrorCode, code);
         if (code != MIRA_PK_ERR_CLOSED && TraceOn())

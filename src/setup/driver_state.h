@@ -56,6 +56,12 @@ struct DriverState {
     uint32_t TnsCounter;
     uint32_t ForeignFrameSeen;
     uint8_t RxData[kRxDataBytes];
+    // The awaited reply, copied out of RxData by the receive handler before
+    // it reports the reply in: a command the controller sends right after
+    // its reply fills RxData again before the sender has read it.
+    uint8_t ReplyData[kRxDataBytes];
+    uint32_t ReplyCount;         // bytes in ReplyData
+    uint32_t ReplyFor;           // the TnsCounter the reply in ReplyData answers
     uint32_t RxBcc;
     uint16_t RxCrc;
     uint8_t RxCrcLow;

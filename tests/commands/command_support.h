@@ -47,10 +47,11 @@ protected:
         Fake().onSend = [this](const Bytes& sent) { Respond(sent); };
     }
     void TearDown() override { ResetDriverState(); }
-    // Puts a reply into RxData as the receive handler leaves it.
+    // Keeps a reply as the receive handler keeps the answer to the request sent last.
     static void Reply(const Bytes& message) {
-        for (size_t i = 0; i < message.size() && i < kRxDataBytes; ++i) Driver.RxData[i] = message[i];
-        Fake().port.RxCount = uint32_t(message.size());
+        for (size_t i = 0; i < message.size() && i < kRxDataBytes; ++i) Driver.ReplyData[i] = message[i];
+        Driver.ReplyCount = uint32_t(message.size());
+        Driver.ReplyFor = Driver.TnsCounter;
         Fake().port.ReplyReady = 1;
     }
     // The message of the n-th frame sent.

@@ -190,7 +190,7 @@ TEST_F(ReadFinish, BadRepliesLeaveTheRecordsAlone) {
         Driver.ItemTable[0] = MakeItem(kKindWord, 0);
         Driver.ItemTable[1] = MakeItem(kKindWord, c.elementCount - 1);
         SetStartedItemCount(2);
-        std::memset(Driver.RxData, 0x0E, 8);  // a former reply's bytes
+        std::memset(Driver.ReplyData, 0x0E, 8);  // a former reply's bytes
         Reply(c.reply);
         v[0] = v[1] = HostValue{};
         ASSERT_EQ(UDrvReadGroupFinishExt(v, 0, 2, &error), 1);

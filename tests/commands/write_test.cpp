@@ -188,7 +188,7 @@ TEST_F(WriteTest, DataOutsideTheRunIsClipped) {
 }
 
 TEST_F(WriteTest, StartSendsAndFinishTakesTheStatus) {
-    // An earlier, longer reply left an EXT STS of 0x12 in RxData: a reply without one must not report it.
+    // An earlier, longer reply left an EXT STS of 0x12 behind: a reply without one must not report it.
     // after: the bytes after the TNS
     const struct { uint8_t sts; const char* after; int32_t code; } cases[] = {{0, "", 0},
                  {0x10, "", MIRA_ERR_CONTROLLER_STATUS},
@@ -196,8 +196,9 @@ TEST_F(WriteTest, StartSendsAndFinishTakesTheStatus) {
                  {0xF0, "", MIRA_ERR_CONTROLLER_STATUS}};
     for (const auto& c : cases) {
         requests.clear();
-        Driver.TnsCounter = 0;
-        Driver.RxData[6] = 0x12;
+        Driver.TnsCounter = 0;  // the same TNS for every row; the counter only grows on a line
+        Driver.ReplyFor = ~0u;
+        Driver.ReplyData[6] = 0x12;
         Script(c.sts, FromHex(c.after));
         int32_t error = -1;
         ASSERT_EQ(Start(u"N7:10", {u"W0", u"W5"}, &error), 1);
@@ -211,10 +212,10 @@ TEST_F(WriteTest, StartSendsAndFinishTakesTheStatus) {
         EXPECT_EQ(UDrvWriteGroupFinish(&error), 1);
         EXPECT_EQ(error, c.code) << int(c.sts);
     }
-    // A link error of the poll stands, whatever status RxData holds.
+    // A link error of the poll stands, whatever status the kept reply holds.
     int32_t error = -1;
     ASSERT_EQ(Start(u"N7:0", {u"W0"}, &error), 1);
-    Driver.RxData[3] = 0x10;
+    Driver.ReplyData[3] = 0x10;
     Fake().port.ErrorCode = 0x101;
     EXPECT_EQ(UDrvWriteGroupFinish(&error), 1);
     EXPECT_EQ(error, 0x101);

@@ -66,17 +66,21 @@ TEST_F(ChannelTest, ResetLineAlwaysLeavesTheChannelFree) {
 }
 
 TEST_F(ChannelTest, PollReplyPrefersReplyReady) {
-    const std::tuple<uint32_t, uint32_t, int32_t, int32_t> rows[] = {
-        {0, 0, 0, -7}, {1, 0, 1, 0}, {0, 0x101, 1, 0x101}, {1, 0x101, 1, 0}, {7, 0x100, 1, 0}};
-    for (const auto& [ready, code, result, reported] : rows) {
+    // ReplyReady, ErrorCode, whether the kept reply answers the request sent last; the poll's result and error
+    const std::tuple<uint32_t, uint32_t, bool, int32_t, int32_t> rows[] = {
+        {0, 0, true, 0, -7}, {1, 0, true, 1, 0},  {0, 0x101, true, 1, 0x101}, {1, 0x101, true, 1, 0},
+        {7, 0x100, true, 1, 0}, {1, 0, false, 0, -7}, {1, 0x101, false, 1, 0x101}};
+    for (const auto& [ready, code, current, result, reported] : rows) {
         Fake().port.ReplyReady = ready;
         Fake().port.ErrorCode = code;
+        Driver.TnsCounter = 9;
+        Driver.ReplyFor = current ? 9 : 8;
         int32_t error = -7;
         EXPECT_EQ(PollReply(&error), result);
         EXPECT_EQ(error, reported);
         EXPECT_EQ(Fake().port.ReplyReady + Fake().port.ErrorCode, ready + code);  // nothing cleared
     }
-    EXPECT_EQ(Fake().statusUpdates, 5);
+    EXPECT_EQ(Fake().statusUpdates, 7);
     Driver.Port = nullptr;
     int32_t error = 0;
     EXPECT_EQ(PollReply(&error), 1);
@@ -125,6 +129,10 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
             Bytes reply = {1, 0, 0x4F, 0, tns, 0};
             for (int i = 0; i < t % 40; ++i) reply.push_back(uint8_t(i % 5 == 0 ? 0x10 : i + t));
             Fake().Feed(Framed(reply));
+            if (t % 3 == 1) {  // a controller's write right after the reply, before the host has read it
+                Fake().Feed(Framed({1, 5, 8, 0, uint8_t(tns + 0x80), uint8_t(tns + 0x40), uint8_t(t), 0}));
+                ++foreignSent;
+            }
         }
     });
     for (int t = 0; t < kRounds; ++t) {
@@ -145,7 +153,7 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
         }
         WaitOutputDrained();
         uint8_t got[48] = {};
-        ASSERT_EQ(CopyRxData(0, 6 + t % 40, got), 6 + t % 40);
+        ASSERT_EQ(CopyReply(0, 6 + t % 40, got), 6 + t % 40);
         EXPECT_EQ(got[4], t % 256);
         EXPECT_TRUE(t % 40 < 2 || got[7] == uint8_t(1 + t)) << t;
         for (int i = 0; i < kUnsolSlotCount; ++i) {

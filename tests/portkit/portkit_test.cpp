@@ -115,13 +115,43 @@ TEST_F(PtyPort, NoTimeOutOnceTheReplyIsReadyOrForLinkSequences) {
     EXPECT_EQ(LoadAcquire(port->ErrorCode), 0u);
 }
 
-TEST_F(PtyPort, StaleBytesAreDiscardedBeforeACommand) {
-    PkRegisterHandler(port, nullptr);  // nobody takes bytes: they wait
-    pty.Write({0x10, 0x02, 0x99});
-    std::this_thread::sleep_for(100ms);
-    SendCommand(port, kFrame);
+// The controller keeps sending frames of its own while the reply does not come: the handler's DLE ACK
+// for each of them does not put off the reply's time-out, which counts from the command.
+void AckEach(generic_port* port) {
     uint8_t b = 0;
-    EXPECT_EQ(PkReceiveByte(port, &b), 0);
+    if (PkReceiveByte(port, &b) == 0) return;
+    ++g_received;
+    static const uint8_t kAck[] = {0x10, 0x06};
+    PkSend(port, kAck, 2);
+}
+
+TEST_F(PtyPort, TheReplyTimeOutCountsFromTheCommand) {
+    PkRegisterHandler(port, AckEach);
+    SendCommand(port, kFrame);
+    const auto sent = std::chrono::steady_clock::now();
+    // A byte every 50 ms, a third of the 150 ms time-out, for 600 ms.
+    std::atomic<bool> failed{false};
+    for (int i = 0; i < 12 && !failed; ++i) {
+        pty.Write({0x41});
+        std::this_thread::sleep_for(50ms);
+        PkStatusUpdate(port);
+        failed = LoadAcquire(port->ErrorCode) == MIRA_PK_ERR_TIMEOUT;
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 600ms);
+}
+
+// The host's line reset starts the line afresh; a command frame keeps what the controller sent before it,
+// which in full duplex may be its own frame or the DLE ACK of the host's last one, on its way in.
+TEST_F(PtyPort, OnlyALineResetDiscardsWhatWaits) {
+    PkRegisterHandler(port, nullptr);  // nobody takes bytes: they wait
+    for (const auto& [sent, kept] : {std::pair{kFrame, true}, {Bytes{0x10, 0x05}, false}}) {
+        pty.Write({0x10, 0x06});
+        std::this_thread::sleep_for(100ms);
+        SendCommand(port, sent);
+        uint8_t b = 0;
+        EXPECT_EQ(PkReceiveByte(port, &b) != 0 && PkReceiveByte(port, &b) != 0 && b == 0x06, kept) << sent.size();
+    }
 }
 
 TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {

@@ -62,6 +62,10 @@ TEST(ServeMqtt, JsonTopicsAgainstTheSimulator) {
     const std::string tags = "mira/e2e/tags/";
     const std::pair<const char*, nlohmann::json> kSeeded[] = {
         {"tank/level", 100}, {"tank/setpoint", 200}, {"flow", 2.5}, {"pump", 1}, {"recipe", "SEED"}};
+    // The simulator's first message went out before the line opened: its DLE ENQ may cost the
+    // first scan its replies. The tags are all good again after the first message taken.
+    ASSERT_TRUE(c.WaitFor("mira/e2e/unsolicited", 1, kBound));
+    EXPECT_EQ(Json(c.On("mira/e2e/unsolicited")[0])["words"], nlohmann::json({5}));
     ASSERT_TRUE(c.WaitFor([&](const Messages& all) {
         return std::all_of(std::begin(kSeeded), std::end(kSeeded), [&](const auto& s) {
             return Json(Last(all, tags + s.first)).value("quality", 0) == 192;
@@ -69,8 +73,6 @@ TEST(ServeMqtt, JsonTopicsAgainstTheSimulator) {
     }, kBound)) << g.serve.Output(milliseconds(100));
     for (const auto& [name, value] : kSeeded) EXPECT_EQ(Json(c.On(tags + name).back())["value"], value) << name;
     EXPECT_EQ(c.On("mira/e2e/status").at(0).payload, "online");
-    ASSERT_TRUE(c.WaitFor("mira/e2e/unsolicited", 1, kBound));
-    EXPECT_EQ(Json(c.On("mira/e2e/unsolicited")[0])["words"], nlohmann::json({5}));
 
     // Writes through the broker land in the simulator and are answered;
     // what the next scans read again is not published again.
