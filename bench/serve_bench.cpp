@@ -10,12 +10,9 @@
 //     with 1000 tags (16 MiB at most).
 //
 //   mira_serve_bench [--scans N] [--every T] [--reads N] [--seconds S] [--no-header]
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "../tests/support/free_port.h"
 #include "far_end.h"
 #include "report.h"
 #include "serve/faces.h"
@@ -152,17 +150,6 @@ void ScanRow(int scans, const std::string& every) {
                   Percentile(each, 0.5) / plan.lineSeconds, Duration(Percentile(each, 1.0) * 1e9).c_str(), each.size(),
                   every.c_str(), tagsRead, static_cast<unsigned long long>(failedReads));
     PrintRow(figure, Duration(mean * 1e9), Rate(1 / mean, "scans"), notes);
-}
-
-// A loopback port nobody listens on now, for the HTTP face.
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 void ApiReadRow(int reads) {

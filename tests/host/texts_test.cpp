@@ -78,6 +78,7 @@ TEST(Format, CodesAndTheirCauses) {
         {0x10, Cause::Status, "extended status 0x10"}, {MIRA_ERR_BAD_HEADER, Cause::Refused, "header"},
         {kDriverRefused, Cause::Refused, "refused"}, {kHostRefused, Cause::Refused, "refused before anything"},
         {-4, Cause::Refused, "error -4"}, {MIRA_PK_ERR_CANCELLED, Cause::Line, "ended by the host"},
+        {MIRA_PK_ERR_CLOSED, Cause::Line, "vanished"}, {MIRA_PK_ERR_REFUSED, Cause::Line, "refused the frame"},
         {kLineAlreadyOpen, Cause::Refused, "one line per process"},
     };
     for (const auto& [code, cause, fragment] : rows) {

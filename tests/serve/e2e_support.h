@@ -1,5 +1,5 @@
 // What the end-to-end tests of mira serve over HTTP share besides the
-// programs of programs.h: a running gateway with its HTTP port.
+// programs of tests/support/programs.h: a running gateway with its HTTP port.
 #pragma once
 
 #include <httplib.h>
@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "programs.h"
+#include "../support/programs.h"
 
 namespace mira::serve::e2e {
 

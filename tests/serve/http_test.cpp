@@ -18,7 +18,7 @@
 #include "serve/http/http_server.h"
 #include "serve/line_thread.h"
 
-#include "free_port.h"
+#include "../support/free_port.h"
 
 namespace mira::serve {
 namespace {

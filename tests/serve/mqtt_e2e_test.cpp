@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "broker.h"
-#include "programs.h"
+#include "../support/programs.h"
 #include "sparkplug_messages.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// Programs of ours as a user runs them, for the end-to-end tests of mira
-// serve: each started with its output read line by line, and ended by its
+// Programs of ours as a user runs them, for every end-to-end test of a
+// program: each started with its output read line by line, and ended by its
 // process id; scratch files; bounded waits.
 #pragma once
 
@@ -32,71 +32,20 @@ using std::chrono::seconds;
 // machine runs several times slower.
 constexpr milliseconds kBound{30000};
 
-// A program of ours, its stdout and stderr read line by line through one
-// pipe. Ended by its process id when the test is done with it.
+// The text with each time stamp (2026-12-07T03:04:05.678) written as <time>.
+inline std::string Untimed(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})"), "<time>");
+}
+
+// A program of ours (mira with these operands, or with asIs the program
+// args[0]), its stdout and stderr read line by line through one pipe. Ended
+// by its process id when the test is done with it.
 class Child {
 public:
-    explicit Child(std::vector<std::string> args) {
-        args.insert(args.begin(), MIRA_CLI_PATH);
-        Start(args);
-    }
-    Child(std::vector<std::string> args, bool asIs) {
-        if (asIs) Start(args);
-    }
-    ~Child() {
-        if (pid_ > 0 && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    // Reads until a line matches; its match in *match. False at the end or the bound.
-    bool Expect(const std::string& pattern, std::smatch* match = nullptr, milliseconds bound = kBound) {
-        const std::regex re(pattern);
-        const auto end = Clock::now() + bound;
-        for (;;) {
-            for (size_t nl; (nl = buffer_.find('\n')) != std::string::npos;) {
-                lines_.push_back(buffer_.substr(0, nl));
-                buffer_.erase(0, nl + 1);
-                std::smatch m;
-                if (std::regex_search(lines_.back(), m, re)) {
-                    if (match != nullptr) {
-                        kept_ = lines_.back();
-                        std::regex_search(kept_, *match, re);
-                    }
-                    return true;
-                }
-            }
-            if (!Fill(end)) return false;
-        }
-    }
-    // The whole output so far, and what is left, until the pipe ends (the
-    // program has ended) or the bound.
-    std::string Output(milliseconds bound = milliseconds(5000)) {
-        const auto end = Clock::now() + bound;
-        while (Fill(end)) {
-        }
-        std::string all;
-        for (const std::string& l : lines_) all += l + "\n";
-        return all + buffer_;
-    }
-    void Signal(int signal) const { ::kill(pid_, signal); }
-    // The exit status; -1 when it did not end within bound.
-    int Wait(milliseconds bound = kBound) {
-        const auto end = Clock::now() + bound;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > end) return -1;
-            Fill(Clock::now() + milliseconds(5));
-        }
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return status_;
-    }
-
-private:
-    void Start(const std::vector<std::string>& args) {
+    explicit Child(std::vector<std::string> args, bool asIs = false) {
+        if (!asIs) args.insert(args.begin(), MIRA_CLI_PATH);
         std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return;
@@ -110,6 +59,65 @@ private:
         ::close(fds[1]);
         out_ = fds[0];
     }
+    ~Child() {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+    // The next line not taken yet, without its line feed; false at the end
+    // of the output or at `end`.
+    bool Line(std::string* line, Clock::time_point end) {
+        while (next_ == lines_.size()) {
+            if (const size_t nl = buffer_.find('\n'); nl != std::string::npos) {
+                lines_.push_back(buffer_.substr(0, nl));
+                buffer_.erase(0, nl + 1);
+            } else if (!Fill(end)) {
+                return false;
+            }
+        }
+        *line = lines_[next_++];
+        return true;
+    }
+    // Takes lines until one matches; its match in *match. False at the end or the bound.
+    bool Expect(const std::string& pattern, std::smatch* match = nullptr, milliseconds bound = kBound) {
+        const std::regex re(pattern);
+        const auto end = Clock::now() + bound;
+        for (std::string line; Line(&line, end);) {
+            if (!std::regex_search(line, re)) continue;
+            if (match != nullptr) {
+                kept_ = line;
+                std::regex_search(kept_, *match, re);
+            }
+            return true;
+        }
+        return false;
+    }
+    // The whole output: what was taken and what is left, until the pipe
+    // ends (the program has ended) or the bound.
+    std::string Output(milliseconds bound = milliseconds(5000)) {
+        const auto end = Clock::now() + bound;
+        while (Fill(end)) {
+        }
+        std::string all;
+        for (const std::string& l : lines_) all += l + "\n";
+        return all + buffer_;
+    }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+    // The exit status (128 + the signal that ended it); -1 when it did not end within bound.
+    int Wait(milliseconds bound = kBound) {
+        const auto end = Clock::now() + bound;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > end) return -1;
+            Fill(Clock::now() + milliseconds(5));
+        }
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+
+private:
     bool Fill(Clock::time_point end) {
         const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now()).count();
         pollfd p{out_, POLLIN, 0};
@@ -124,12 +132,13 @@ private:
     int out_ = -1, status_ = -1;
     std::string buffer_, kept_;
     std::vector<std::string> lines_;
+    size_t next_ = 0;
 };
 
 // A scratch file, removed with the test.
 struct File {
     explicit File(const std::string& text = "") {
-        char name[] = "/tmp/mira-serve-XXXXXX";
+        char name[] = "/tmp/mira-test-XXXXXX";
         ::close(::mkstemp(name));
         path = name;
         Write(text);

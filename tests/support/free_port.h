@@ -1,5 +1,5 @@
-// A loopback port nobody listens on now, for the HTTP face and the TCP
-// simulator of the serve tests.
+// A loopback port nobody listens on now, for a server a test or a benchmark
+// starts: the HTTP face, the TCP simulator, the broker.
 #pragma once
 
 #include <arpa/inet.h>
