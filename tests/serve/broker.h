@@ -4,11 +4,8 @@
 #pragma once
 
 #include <mosquitto.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "../support/free_port.h"
 
 namespace mira::test {
 
@@ -33,25 +32,21 @@ inline bool Eventually(const std::function<bool()>& done, milliseconds limit = m
     return true;
 }
 
-// Connects to 127.0.0.1:port (port 0: binds a free one); the socket.
-inline int LoopbackSocket(uint16_t* port, bool connect) {
+// Whether something takes connections on 127.0.0.1:port.
+inline bool Listening(uint16_t port) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{AF_INET, htons(*port), {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t n = sizeof a;
-    const auto* at = reinterpret_cast<sockaddr*>(&a);
-    if (connect) return ::connect(s, at, n) == 0 ? s : (::close(s), -1);
-    ::bind(s, at, n);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    *port = ntohs(a.sin_port);
-    return s;
+    sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    const bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return connected;
 }
 
 class Broker {
 public:
     // `extra`: more lines of its configuration (a TLS listener's files).
-    explicit Broker(const std::string& extra = "") : config_("/tmp/mira-broker-" + std::to_string(::getpid())) {
-        ::close(LoopbackSocket(&port_, false));  // a port the kernel gave out and took back
-        config_ += "-" + std::to_string(port_);
+    explicit Broker(const std::string& extra = "")
+        : port_(static_cast<uint16_t>(FreePort())),
+          config_("/tmp/mira-broker-" + std::to_string(::getpid()) + "-" + std::to_string(port_)) {
         std::ofstream(config_) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
                                << "log_dest none\n" << extra;
         Start();
@@ -69,11 +64,7 @@ public:
             ::execl(MIRA_MOSQUITTO_BROKER, "mosquitto", "-c", config_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        return Eventually([this] {
-            uint16_t p = port_;
-            const int s = LoopbackSocket(&p, true);
-            return s >= 0 && ::close(s) == 0;
-        });
+        return Eventually([this] { return Listening(port_); });
     }
     // SIGTERM, and SIGKILL after 5 s.
     void Stop() {
@@ -87,7 +78,7 @@ public:
     }
 
 private:
-    uint16_t port_ = 0;
+    uint16_t port_;
     std::string config_;
     pid_t pid_ = -1;
 };

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 
-#include <map>
 #include <thread>
 
+#include "fake_line.h"
 #include "serve/config.h"
 #include "serve/faces.h"
 #include "serve/modbus/modbus_face.h"
@@ -160,49 +160,6 @@ TEST(ModbusMap, ValuesReadAsRegistersAndWriteBackUnchanged) {
     }
 }
 
-// The line thread: stores what is written and answers with it read back;
-// tags named after an outcome answer with it, and "stuck" is never answered.
-class FakeLine {
-public:
-    explicit FakeLine(TagStore& store) : store_(store), thread_([this] { Run(); }) {}
-    ~FakeLine() {
-        store_.Stop();
-        thread_.join();
-    }
-    std::vector<std::string> Written() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return std::exchange(written_, {});
-    }
-
-private:
-    void Run() {
-        static const std::map<std::string, WriteOutcome> kOutcomes = {
-            {"refused", WriteOutcome::BadValue}, {"silent", WriteOutcome::NoReply}, {"failed", WriteOutcome::Failed}};
-        // Until the store stops: WaitForWork returns false then, and only then within the hour.
-        while (store_.WaitForWork(std::chrono::steady_clock::now() + std::chrono::hours(1)))
-            while (auto w = store_.TakeWrite()) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                written_.push_back(w->info.name + "=" + w->json.dump());
-                if (w->info.name == "stuck") {
-                    held_.push_back(std::move(*w));
-                } else if (const auto o = kOutcomes.find(w->info.name); o != kOutcomes.end()) {
-                    w->Complete({o->second, 16, "no", {}});
-                } else {
-                    store_.Update({{w->tag, w->json.is_string() ? Value(w->json.get<std::string>())
-                                            : w->json.is_number_float() ? Value(w->json.get<double>())
-                                                                        : Value(w->json.get<int32_t>()),
-                                    kQualityGood, 1, 0, ""}});
-                    w->Complete({WriteOutcome::Written, 0, "", store_.Get(w->tag)->value});
-                }
-            }
-    }
-    TagStore& store_;
-    std::mutex mutex_;
-    std::vector<std::string> written_;
-    std::vector<PendingWrite> held_;
-    std::thread thread_;
-};
-
 class ModbusFaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -228,7 +185,7 @@ protected:
                      Tag("stuck", TagKind::Word, "hr:7"), Tag("recipe", TagKind::String, "hr:10", true, 4),
                      Tag("pump", TagKind::Bit, "co:0"), Tag("locked", TagKind::Word, "hr:12", false)},
                     {"fast"}};
-    FakeLine line_{store_};
+    test::FakeLine line_{store_};
     ModbusFace* face_ = nullptr;
     std::unique_ptr<FaceRunner> runner_;
     modbus_t* client_ = nullptr;

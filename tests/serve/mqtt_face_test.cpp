@@ -1,5 +1,6 @@
-// The MQTT face against a real broker, fed by a fake line: what each format
-// publishes, when, and what it does with what the broker delivers.
+// The MQTT face against a real broker, fed by a fake line: what the end-to-end
+// tests cannot reach (malformed and oversized payloads, writes refused, two
+// stations, seq past 255, a broker that comes back, a stolen session, TLS).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "broker.h"
+#include "fake_line.h"
 #include "sparkplug_messages.h"
 #include "serve/face.h"
 #include "serve/mqtt/mqtt_face.h"
@@ -36,50 +38,15 @@ TagInfo Tag(const std::string& name, TagKind kind, const std::string& item, bool
 
 // What a seeded controller holds: a word, a float, a bit, a string on
 // station 1, a word on station 2.
-// tank/level has a deadband of 5.
 std::vector<TagInfo> Tags() {
-    std::vector<TagInfo> tags = {
-        Tag("tank/level", TagKind::Word, "W0", false),   Tag("tank/setpoint", TagKind::Word, "W1", true),
-        Tag("flow", TagKind::Float, "F0", false),        Tag("pump/running", TagKind::Bit, "W2/5", true),
-        Tag("recipe", TagKind::String, "S0.82", true),   Tag("far/count", TagKind::Word, "W0", true, 2)};
-    tags[0].faces["mqtt"]["deadband"] = 5;
-    return tags;
+    return {Tag("tank/level", TagKind::Word, "W0", false),   Tag("tank/setpoint", TagKind::Word, "W1", true),
+            Tag("flow", TagKind::Float, "F0", false),        Tag("pump/running", TagKind::Bit, "W2/5", true),
+            Tag("recipe", TagKind::String, "S0.82", true),   Tag("far/count", TagKind::Word, "W0", true, 2)};
 }
 
 constexpr uint64_t kTime = 133000000000000000ULL;  // a FILETIME in 2022
 
 TagStore::Reading Good(size_t tag, Value v) { return {tag, std::move(v), kQualityGood, kTime, 0, ""}; }
-
-// The line thread as the store sees it: seeded values, and every write
-// stored as read back.
-class FakeLine {
-public:
-    explicit FakeLine(TagStore& store) : store_(store) {
-        store_.SetLine({LineState::Up, {}});
-        store_.Update({Good(0, 100), Good(1, 200), Good(2, 3.5), Good(3, 1), Good(4, std::string("MIRA")), Good(5, -7)});
-        thread_ = std::thread([this] {
-            while (store_.WaitForWork(Clock::now() + std::chrono::hours(1)))
-                while (auto w = store_.TakeWrite()) {
-                    Value v = w->value.valueType == MIRA_VALUE_STRING    ? Value(w->json.get<std::string>())
-                              : w->value.valueType == MIRA_VALUE_DOUBLE ? Value(w->value.value.real)
-                                                                         : Value(w->value.value.integer);
-                    store_.Update({Good(w->tag, v)});
-                    ++writes;
-                    w->Complete({WriteOutcome::Written, 0, "", store_.Get(w->tag)->value});
-                }
-        });
-    }
-    ~FakeLine() {
-        store_.Stop();
-        thread_.join();
-    }
-    std::atomic<int> writes{0};
-
-private:
-    using Clock = std::chrono::steady_clock;
-    TagStore& store_;
-    std::thread thread_;
-};
 
 Settings BrokerSettings(const Broker& broker, Format format) {
     Settings s;
@@ -94,10 +61,13 @@ Settings BrokerSettings(const Broker& broker, Format format) {
     return s;
 }
 
-// A store, its fake line, and the face running as the gateway runs it.
+// A store seeded with the values of Tags(), its fake line, and the face
+// running as the gateway runs it.
 struct Gateway {
     Gateway(const Broker& broker, Format format) : Gateway(BrokerSettings(broker, format)) {}
     explicit Gateway(const Settings& settings) : store(Tags(), {"fast"}), line(store) {
+        store.SetLine({LineState::Up, {}});
+        store.Update({Good(0, 100), Good(1, 200), Good(2, 3.5), Good(3, 1), Good(4, std::string("MIRA")), Good(5, -7)});
         auto f = std::make_unique<MqttFace>(settings, store);
         face = f.get();
         runner = std::make_unique<FaceRunner>(std::move(f), store);
@@ -105,7 +75,7 @@ struct Gateway {
         EXPECT_TRUE(runner->Start(&why)) << why;
     }
     TagStore store;
-    FakeLine line;
+    test::FakeLine line;
     MqttFace* face;
     std::unique_ptr<FaceRunner> runner;
 };
@@ -120,26 +90,16 @@ nlohmann::json Last(Client& c, const std::string& tag) {
     return m.empty() ? nlohmann::json() : Json(m.back().payload);
 }
 
-TEST(MqttJson, RetainedTagsFollowTheStoreAndWritesAreAnswered) {
+// Publishing, the deadband and writes that land: ServeMqtt.JsonTopicsAgainstTheSimulator.
+TEST(MqttJson, FailedReadsAndRefusedWritesAreAnswered) {
     Broker broker;
     Gateway gw(broker, Format::Json);
     Client c(broker.port(), {"mira/test/#"});
     ASSERT_TRUE(c.WaitFor(kTags + "far/count", 1));
-    EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
-
-    // A change arrives once; a read that only renews the time, or moves a
-    // tag by less than its deadband (5), publishes nothing.
-    gw.store.Update({Good(1, 201), Good(0, 104)});
-    gw.store.Update({Good(1, 201), Good(0, 96)});
-    gw.store.Update({Good(0, 105)});
-    ASSERT_TRUE(c.WaitFor(kTags + "tank/level", 2));
-    ASSERT_TRUE(c.WaitFor(kTags + "tank/setpoint", 2));  // before the next reading
     // A failed read: quality 0 with the error, the last value kept.
     gw.store.Update({{1, {}, 0, 0, MIRA_PK_ERR_TIMEOUT, "no reply"}});
-    ASSERT_TRUE(c.WaitFor(kTags + "tank/setpoint", 3));
-    EXPECT_EQ(Last(c, "tank/level")["value"], 105);
-    EXPECT_EQ(c.On(kTags + "tank/level").size(), 2u);
-    EXPECT_EQ(Last(c, "tank/setpoint"), Json(R"({"quality": 0, "value": 201, "time": "2022-06-18T04:26:40.000", )"
+    ASSERT_TRUE(c.WaitFor(kTags + "tank/setpoint", 2));
+    EXPECT_EQ(Last(c, "tank/setpoint"), Json(R"({"quality": 0, "value": 200, "time": "2022-06-18T04:26:40.000", )"
                                              R"("error": {"code": 4097, "message": "no reply"}})"));
 
     // Writes: answered on result, good or bad, and the scans never stop.
@@ -151,10 +111,7 @@ TEST(MqttJson, RetainedTagsFollowTheStoreAndWritesAreAnswered) {
         const char* outcome;
         const char* message;  // a part of it
     } kWrites[] = {
-        {"a bare value", "tank/setpoint", "250", true, "written", ""},
-        {"value and id", "pump/running", R"({"value": false, "id": "w2"})", true, "written", ""},
         {"a text", "recipe", R"("BATCH 7")", true, "written", ""},
-        {"not writable", "tank/level", "1", false, "not_writable", "not writable"},
         {"unknown tag", "no/such/tag", "1", false, "unknown_tag", "no tag"},
         {"wrong type", "tank/setpoint", R"("high")", false, "bad_value", "expected a whole number"},
         {"out of range", "tank/setpoint", "70000", false, "bad_value", "from -32768 to 32767"},
@@ -173,13 +130,12 @@ TEST(MqttJson, RetainedTagsFollowTheStoreAndWritesAreAnswered) {
         EXPECT_EQ(r["ok"], w.ok);
         EXPECT_EQ(r["outcome"], w.outcome);
         EXPECT_NE(r["message"].get<std::string>().find(w.message), std::string::npos) << r;
-        EXPECT_EQ(r["id"], std::string(w.name) == "value and id" ? nlohmann::json("w2") : nlohmann::json());
+        EXPECT_EQ(r["id"], nlohmann::json());
         n += w.ok;
         // A scan after each: the change still arrives.
         gw.store.Update({Good(2, 10.0 + n + before)});
     }
-    EXPECT_EQ(gw.line.writes.load(), 3);
-    EXPECT_EQ(Last(c, "tank/setpoint")["value"], 250);
+    EXPECT_EQ(gw.line.writes.load(), 1);
     EXPECT_EQ(Last(c, "recipe")["value"], "BATCH 7");
     EXPECT_EQ(gw.face->counters().malformed.load(), 1u);
     EXPECT_EQ(gw.face->counters().oversized.load(), 1u);
@@ -243,41 +199,21 @@ TEST(MqttSparkplug, BirthsDataDeathsAndCommands) {
     EXPECT_EQ(ValueOf(nbirth, "Line/State"), spb::MetricValue(std::string("up")));
     EXPECT_EQ(ValueOf(nbirth, "Line/Frames Sent"), spb::MetricValue(uint64_t{0}));
 
-    // Every tag in its station's DBIRTH with name, alias, datatype, value and time.
-    const struct {
-        const char* device;
-        const char* tag;
-        uint32_t datatype;
-        spb::MetricValue value;
-    } kBirth[] = {
-        {"station1", "tank/level", spb::kInt16, uint32_t{100}},   {"station1", "tank/setpoint", spb::kInt16, uint32_t{200}},
-        {"station1", "flow", spb::kFloat, 3.5f},                  {"station1", "pump/running", spb::kBoolean, true},
-        {"station1", "recipe", spb::kString, std::string("MIRA")}, {"station2", "far/count", spb::kInt16, uint32_t(-7)},
-    };
+    // Each tag named in its station's DBIRTH with an alias and a time; their datatypes, and the
+    // DDATA of a change alone: ServeMqtt.SparkplugAgainstTheSimulator.
     std::map<std::string, uint64_t> alias;
-    for (const auto& b : kBirth) {
-        SCOPED_TRACE(b.tag);
-        const spb::Payload p = Got(c, std::string("DBIRTH/line1/") + b.device);
-        const auto m = std::find_if(p.metrics.begin(), p.metrics.end(), [&](const auto& m) { return m.name == b.tag; });
-        ASSERT_NE(m, p.metrics.end());
-        EXPECT_EQ(m->datatype, b.datatype);
-        EXPECT_EQ(m->value, b.value);
-        ASSERT_TRUE(m->alias && m->timestamp);
-        alias[b.tag] = *m->alias;
-    }
-    EXPECT_EQ(Got(c, "DBIRTH/line1/station1").metrics.size(), 5u);
+    for (const char* birth : {"DBIRTH/line1/station1", "DBIRTH/line1/station2"})
+        for (const spb::Metric& m : Got(c, birth).metrics) {
+            ASSERT_TRUE(m.name && m.alias && m.timestamp);
+            alias[*m.name] = *m.alias;
+        }
+    EXPECT_EQ(alias.size(), 6u);
+    EXPECT_EQ(ValueOf(Got(c, "DBIRTH/line1/station2"), "far/count"), spb::MetricValue(uint32_t(-7)));  // sign-extended
 
-    // DDATA carries the change alone, by alias; more than 256 messages wrap seq.
-    gw.store.Update({Good(1, 201), Good(0, 100)});
-    ASSERT_TRUE(c.WaitFor(kNode + "DDATA/line1/station1", 1));
-    const spb::Payload ddata = Got(c, "DDATA/line1/station1");
-    ASSERT_EQ(ddata.metrics.size(), 1u);
-    EXPECT_FALSE(ddata.metrics[0].name);
-    EXPECT_EQ(ddata.metrics[0].alias, alias["tank/setpoint"]);
-    EXPECT_EQ(ddata.metrics[0].value, spb::MetricValue(uint32_t{201}));
+    // More than 256 messages wrap seq.
     for (size_t v = 0; v < 300; ++v) {
         gw.store.Update({Good(2, 0.5 * static_cast<double>(v))});
-        ASSERT_TRUE(c.WaitFor(kNode + "DDATA/line1/station1", 2 + v));
+        ASSERT_TRUE(c.WaitFor(kNode + "DDATA/line1/station1", 1 + v));
     }
 
     // A lost line: DDEATH for both stations; back, DBIRTH once a station's
@@ -304,15 +240,7 @@ TEST(MqttSparkplug, BirthsDataDeathsAndCommands) {
         // Not writable; another station's. And the payload that does not decode.
         return gw.line.writes.load() == 2 && counted.refusedCommands.load() == 2 && counted.malformed.load() == 1;
     }));
-    // The command's two writes may come back in one DDATA or in two.
-    ASSERT_TRUE(c.WaitFor([&](const Messages& all) {
-        return std::any_of(all.begin(), all.end(), [&](const Message& m) {
-            const auto metrics = m.topic == kNode + "DDATA/line1/station1" ? Decoded(m).metrics : std::vector<spb::Metric>{};
-            return std::any_of(metrics.begin(), metrics.end(), [&](const spb::Metric& metric) {
-                return metric.alias == alias["tank/setpoint"] && metric.value == spb::MetricValue(uint32_t(-5));
-            });
-        });
-    }));
+    EXPECT_EQ(gw.line.Written(), (std::vector<std::string>{"tank/setpoint=-5", "pump/running=false"}));
 
     // Rebirth: NBIRTH with the same bdSeq, then the DBIRTHs.
     c.Publish(kNode + "NCMD/line1", Command({Wants("Node Control/Rebirth", std::nullopt, true)}));

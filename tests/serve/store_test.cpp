@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "fake_line.h"
 #include "serve/face.h"
 #include "serve/store.h"
 
@@ -82,34 +83,9 @@ TEST(Store, ChangesReachSubscribersOnceWithTheLatestState) {
     EXPECT_EQ(store.Get(1)->value.version, 0u);
 }
 
-// Answers writes as a line would: the value read back is the value written.
-class FakeLine {
-public:
-    explicit FakeLine(TagStore& store) : store_(store), thread_([this] { Run(); }) {}
-    ~FakeLine() {
-        store_.Stop();
-        thread_.join();
-    }
-
-private:
-    // Until the store stops: WaitForWork returns false then, and only then
-    // within the hour.
-    void Run() {
-        while (store_.WaitForWork(std::chrono::steady_clock::now() + std::chrono::hours(1)))
-            while (auto w = store_.TakeWrite()) {
-                const Value v = w->value.valueType == MIRA_VALUE_STRING ? Value(std::string("text"))
-                                                                        : Value(w->value.value.integer);
-                store_.Update({Good(w->tag, v, 1)});
-                w->Complete({WriteOutcome::Written, 0, "", store_.Get(w->tag)->value});
-            }
-    }
-    TagStore& store_;
-    std::thread thread_;
-};
-
 TEST(Store, WritesAreRefusedAtOnceOrAnsweredByTheLine) {
     TagStore store(Tags(), {"fast"});
-    FakeLine line(store);
+    test::FakeLine line(store);
     const struct {
         const char* tag;
         nlohmann::json value;
