@@ -1,5 +1,6 @@
 // The host's line against the built-in simulator: one line per process, the
-// cancel hook ending a wait, and what a read gives item by item.
+// cancel hook ending a wait, and what a read gives item by item. Each kind
+// written and read back: LineThread.WritesAreMadeAndReadBackBeforeTheyAnswer.
 #include "host/line.h"
 
 #include <fcntl.h>
@@ -154,37 +155,6 @@ TEST(Line, ResultsItemByItem) {
             EXPECT_LE(ticks(r.time), ticks(LocalNow()) + 10000000u) << FormatFileTime(r.time);
         }
     }
-}
-
-// Written as `mira write` types them and read back; a text with a letter
-// beyond ASCII comes back as UTF-8.
-TEST(Line, WritesReadBack) {
-    Line line;
-    std::string why;
-    ASSERT_EQ(line.Open(LineSettings{}, {}, &why), 0) << why;
-    const struct { const char* header; std::vector<std::string> items, texts; bool single; } rows[] = {
-        {"N7:0", {"W5", "W6"}, {"-7", "32767"}, false},
-        {"F8:0", {"F1"}, {"2.5"}, false},
-        {"B3:0", {"0/3"}, {"1"}, true},
-        {"T4:0", {"0.ACC"}, {"77"}, true},
-        {"ST9:0", {"S0.5"}, {"Caf\xC3\xA9!"}, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.header);
-        std::vector<HostValueCore> values(row.items.size());
-        for (size_t k = 0; k < row.items.size(); ++k)
-            ASSERT_TRUE(MakeValue(row.header, row.items[k], row.texts[k], &values[k], &why)) << why;
-        EXPECT_EQ(row.single ? line.WriteItem(1, row.header, row.items[0], values[0])
-                             : line.WriteGroup(1, row.header, row.items, values),
-                  0);
-        std::vector<ItemResult> results;
-        ASSERT_EQ(line.Read(row.header, row.items, &results), 0);
-        for (size_t k = 0; k < results.size(); ++k) EXPECT_EQ(Shown(results[k]), row.texts[k]);
-    }
-    // A value that does not fit is refused before anything is sent, in mira's words.
-    HostValueCore value;
-    EXPECT_FALSE(MakeValue("N7:0", "W0", "70000", &value, &why));
-    EXPECT_EQ(ValueRefusal("W0", why, "70000"), "W0: expected a whole number from -32768 to 32767, got \"70000\"");
 }
 
 }  // namespace

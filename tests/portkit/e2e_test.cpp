@@ -4,40 +4,25 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "mira/mira.h"
+#include "host/checks.h"
+#include "host/line.h"
 #include "mira/portkit_codes.h"
 #include "portkit/portkit_host.h"
-#include "setup/portkit.h"
 #include "sim_peer.h"
 
 namespace {
 
 namespace sim = mira::sim;
 using namespace mira::test::bounds;
+using mira::host::ItemResult;
 using mira::test::SimPeer;
 using Clock = std::chrono::steady_clock;
 using Strings = std::vector<std::string>;
-using Items = std::vector<const char16_t*>;
-
-// A record's integer in decimal, its double to six significant digits, its string in quotes.
-template <class Record>
-std::string Shown(const Record& v) {
-    char buf[96] = "\"";
-    if (v.valueType == MIRA_VALUE_INTEGER) return std::to_string(v.value.integer);
-    if (v.valueType == MIRA_VALUE_DOUBLE && std::snprintf(buf, sizeof buf, "%.6g", v.value.real) > 0) return buf;
-    if (v.valueType != MIRA_VALUE_STRING) return "?";
-    for (size_t i = 0; i < 84 && v.value.text[i] != 0; ++i)
-        buf[i + 1] = v.value.text[i] < 0x80 ? static_cast<char>(v.value.text[i]) : '?';
-    return std::string(buf) + "\"";
-}
 
 constexpr int kUnsolicitedSlots = 20;  // the frames the driver holds for the host
 
@@ -52,107 +37,57 @@ sim::Options SimOptions(const Line& line) {
     return o;
 }
 
-// What the unsolicited window message hands over: the key texts, in order.
-struct Window {
-    MiraWindow record{&Post, this};
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::u16string> keys;
+// Values as a read shows them ("" for a failed item).
+Strings Shown(const std::vector<ItemResult>& results) {
+    Strings shown;
+    for (const ItemResult& r : results) shown.push_back(r.code != 0 ? "" : mira::host::FormatValue(r.value, false));
+    return shown;
+}
 
-    static void Post(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
-        auto* self = static_cast<Window*>(context);
-        if (message != MIRA_WM_UNSOLICITED || lParam == 0) return;
-        std::lock_guard<std::mutex> lock(self->mutex);
-        self->keys.emplace_back(reinterpret_cast<const char16_t*>(lParam));
-        self->wake.notify_one();
-    }
-    bool Take(std::u16string* key, std::chrono::milliseconds limit) {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!wake.wait_for(lock, limit, [&] { return !keys.empty(); })) return false;
-        *key = keys.front();
-        keys.pop_front();
-        return true;
-    }
-};
-
-// One open driver; closes it at the end of the test, whatever happened.
+// One line open through the host library on the port, as Portkit sees it: every request goes out as
+// asked (no transaction spent first). Closed at the end of the test, whatever happened.
 struct Session {
-    Session(const std::string& port, const Line& line, uint32_t timeoutMs = 500, Window* window = nullptr)
-        : timeoutMs_(timeoutMs) {
-        DriverSettings s{};
-        const std::string model = line.model, mode = "Standard";
-        std::copy(port.begin(), port.end(), s.portName);
-        std::copy(model.begin(), model.end(), s.ModelText);
-        std::copy(mode.begin(), mode.end(), s.ModeText);
-        s.StationText[0] = u'0';
-        s.ErrorCheckOption = line.crc ? 1 : 0;
-        s.replyTimeoutMs = timeoutMs;
-        char16_t version[8] = {};
-        const auto handle = window != nullptr ? reinterpret_cast<MiraWindowHandle>(&window->record) : 0;
-        open = UDrvOpen(handle, &s, version, &openError) == 1 && openError == 0;
-    }
-    ~Session() {
-        if (open) UDrvClose();
+    Session(const std::string& port, const Line& line, uint32_t timeoutMs = 500, bool window = false,
+            uint32_t ackTimeoutMs = kAckTimeoutMs) {
+        mira::host::LineSettings s;
+        s.port = port;
+        s.model = line.model;
+        s.crc = line.crc;
+        s.timeoutMs = timeoutMs;
+        s.ackTimeoutMs = ackTimeoutMs;
+        mira::host::OpenOptions o;
+        o.window = window;
+        o.spendFirstTransaction = false;
+        std::string why;
+        openError = host.Open(s, o, &why);
+        open = openError == 0;
     }
     bool open = false;
     int32_t openError = 0;
 
-    // A group read's error; the records, their values as Shown and the time it took stay behind.
-    int32_t Read(const char16_t* header, Items items) {
-        const auto count = static_cast<int32_t>(items.size());
-        raw.assign(items.size(), HostValue{});
+    // A group read's error; the results, their values as Shown and the time it took stay behind.
+    int32_t Read(const std::string& header, const Strings& items) {
         const auto start = Clock::now();
-        int32_t error = 0;
-        error = Await(UDrvReadGroupStart(u"1", header, items.data(), count, &error), &error,
-                      [&](int32_t* e) { return UDrvReadGroupFinishExt(raw.data(), 0, count, e); });
+        const int32_t error = host.Read(header, items, &results);
         took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        shown.clear();
-        for (const HostValue& v : raw) shown.push_back(Shown(v));
+        shown = Shown(results);
         return error;
     }
-    std::vector<HostValue> raw;
+    std::vector<ItemResult> results;
     Strings shown;
     long took = 0;
 
-    int32_t WriteGroup(const char16_t* header, Items items, std::vector<HostValueCore> values) {
-        int32_t error = 0;
-        const auto count = static_cast<int32_t>(items.size());
-        return Await(UDrvWriteGroupStart(u"1", header, items.data(), values.data(), count, &error), &error,
-                     [](int32_t* e) { return UDrvWriteGroupFinish(e); });
+    // Values typed as `mira write` types them: to the items as a group, or the first to `item` alone.
+    int32_t Write(const std::string& header, const Strings& items, const Strings& texts, const char* item = nullptr) {
+        std::vector<HostValueCore> values(texts.size());
+        std::string why;
+        for (size_t k = 0; k < texts.size(); ++k)
+            if (!mira::host::MakeValue(header, item ? item : items[k], texts[k], &values[k], &why)) return -1;
+        const uint32_t dst = host.Settings().dst;
+        return item ? host.WriteItem(dst, header, item, values[0]) : host.WriteGroup(dst, header, items, values);
     }
-
-    int32_t WriteItem(const char16_t* header, const char16_t* item, HostValueCore value) {
-        int32_t error = 0;
-        return Await(UDrvWriteItemStart(u"1", header, item, &value, &error), &error,
-                     [](int32_t* e) { return UDrvWriteItemFinish(e); });
-    }
-
-private:
-    // A start's refusal, or finish until it ends; a guard far past the time-out turns a hang into a failure.
-    template <class Finish>
-    int32_t Await(int32_t started, int32_t* error, Finish finish) {
-        if (started != 1) return *error != 0 ? *error : -1;
-        const auto guard = Clock::now() + std::chrono::milliseconds(timeoutMs_ + 2 * kAfterTimeoutMs);
-        while (finish(error) == 0) {
-            if (Clock::now() > guard) {
-                ADD_FAILURE() << "the exchange did not end";
-                return -2;
-            }
-            PkYield();
-        }
-        return *error;
-    }
-
-    uint32_t timeoutMs_;
+    mira::host::Line host;
 };
-
-HostValueCore Int(int32_t v) { return {MIRA_VALUE_INTEGER, 0, {.integer = v}}; }
-HostValueCore Real(double v) { return {MIRA_VALUE_DOUBLE, 0, {.real = v}}; }
-HostValueCore Text(const std::string& v) {
-    HostValueCore value{MIRA_VALUE_STRING, 0, {}};
-    std::copy(v.begin(), v.end(), value.value.text);
-    return value;
-}
 
 // One line per class: the check mode is the link's, pinned byte by byte in tests/link.
 constexpr Line kLines[] = {{"Slc500Crc", "SLC500", sim::Family::Slc500, true},
@@ -167,21 +102,16 @@ constexpr const char* kPlc2Tables = "U:0=100\nU:1=200\nU:2=-300\n";
 
 // The path of `mira listen`: the controller writes 11 and 22, the window message carries
 // the key, the host hands it back with W0 and W1 and gets the words; the answer within 2 s.
-void DeliverUnsolicited(SimPeer& peer, Window& window, sim::Family family) {
+void DeliverUnsolicited(SimPeer& peer, mira::host::Line& host, sim::Family family) {
     const bool slc = family == sim::Family::Slc500;
     slc ? peer.sim().SendUnsolicitedTypedWrite(0, 7, 0x89, 5, 0, {11, 22})
         : peer.sim().SendUnsolicitedPlc2Write(0, 80, {11, 22});
-    std::u16string key;
-    ASSERT_TRUE(window.Take(&key, std::chrono::seconds(3)));
-    EXPECT_EQ(key, slc ? u"integer/0:7:5\t1" : u"U:80\t1");
-    const size_t tab = key.find(u'\t');
-    const std::u16string header = key.substr(0, tab), station = key.substr(tab + 1);
-    const char16_t* items[] = {u"W0", u"W1"};
-    HostValueCore values[2] = {};
-    int32_t error = -1;
-    ASSERT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), station.c_str(), items, values, 2, &error), 1);
-    EXPECT_EQ(error, 0);
-    EXPECT_EQ(Shown(values[0]) + Shown(values[1]), "1122");
+    mira::host::UnsolicitedKey key;
+    ASSERT_TRUE(host.NextUnsolicited(3000, &key));
+    EXPECT_EQ(key.header + " from " + key.station, slc ? "integer/0:7:5 from 1" : "U:80 from 1");
+    std::vector<ItemResult> results;
+    ASSERT_EQ(host.TakeUnsolicited(key, {"W0", "W1"}, &results), 0);
+    EXPECT_EQ(Shown(results), (Strings{"11", "22"}));
     std::vector<std::vector<uint8_t>> replies;
     for (const auto end = Clock::now() + std::chrono::seconds(2); replies.empty() && Clock::now() < end;) {
         replies = peer.sim().TakeMasterReplies();
@@ -208,34 +138,33 @@ protected:
 
 TEST_P(EveryClass, ReadsAndWritesOfEveryKind) {
     const struct {
-        const char16_t* header;
-        Items items;
-        Strings expected;                        // read, after the write if there is one
-        bool plc2;                               // a PLC-2 has one word table and no typed files
-        std::vector<HostValueCore> values = {};  // written to the items as a group ...
-        const char16_t* item = nullptr;          // ... or the first to this item alone
+        const char* header;
+        Strings items;
+        Strings expected;           // read, after the write if there is one
+        bool plc2;                  // a PLC-2 has one word table and no typed files
+        Strings written = {};       // written to the items as a group ...
+        const char* item = nullptr;  // ... or the first to this item alone
     } rows[] = {
-        {u"B3:0", {u"0/0", u"0/1", u"0/2"}, {"1", "0", "1"}, false},
-        {u"F8:0", {u"0", u"1"}, {"3.14159", "-0.5"}, false},
-        {u"ST9:0", {u"S0.10"}, {"\"HELLO MIRA\""}, false},
-        {u"T4:0", {u"0.PRE", u"0.ACC", u"0.DN", u"0.EN"}, {"1000", "250", "1", "0"}, false},
-        {u"N7:20", {u"W0", u"W1", u"W2"}, {"7", "-1", "32767"}, true, {Int(7), Int(-1), Int(32767)}},
-        {u"F8:4", {u"0", u"1"}, {"2.5", "-1000"}, false, {Real(2.5), Real(-1e3)}},
+        {"B3:0", {"0/0", "0/1", "0/2"}, {"1", "0", "1"}, false},
+        {"F8:0", {"0", "1"}, {"3.14159", "-0.5"}, false},
+        {"ST9:0", {"S0.10"}, {"HELLO MIRA"}, false},
+        {"T4:0", {"0.PRE", "0.ACC", "0.DN", "0.EN"}, {"1000", "250", "1", "0"}, false},
+        {"N7:20", {"W0", "W1", "W2"}, {"7", "-1", "32767"}, true, {"7", "-1", "32767"}},
+        {"F8:4", {"0", "1"}, {"2.5", "-1000"}, false, {"2.5", "-1e3"}},
         // A neighbour read back shows the rest of the word survived; clearing is in tests/commands.
-        {u"N7:1", {u"W0"}, {"216"}, true, {Int(1)}, u"0/4"},
-        {u"T4:0", {u"0.PRE", u"0.ACC", u"0.DN"}, {"1500", "250", "1"}, false, {Int(1500)}, u"0.PRE"},
-        {u"ST9:1", {u"S0.6"}, {"\"MIRA 2\""}, false, {Text("MIRA 2")}, u"S0.6"},
+        {"N7:1", {"W0"}, {"216"}, true, {"1"}, "0/4"},
+        {"T4:0", {"0.PRE", "0.ACC", "0.DN"}, {"1500", "250", "1"}, false, {"1500"}, "0.PRE"},
+        {"ST9:1", {"S0.6"}, {"MIRA 2"}, false, {"MIRA 2"}, "S0.6"},
     };
     for (const auto& row : rows) {
         if (plc2() && !row.plc2) continue;
-        SCOPED_TRACE(testing::PrintToString(std::u16string(row.header) + u" " + (row.item ? row.item : row.items[0])));
-        const int32_t wrote = row.item != nullptr   ? session->WriteItem(row.header, row.item, row.values[0])
-                              : !row.values.empty() ? session->WriteGroup(row.header, row.items, row.values)
-                                                    : 0;
-        ASSERT_EQ(wrote, 0);
+        SCOPED_TRACE(std::string(row.header) + " " + (row.item ? row.item : row.items[0]));
+        if (!row.written.empty()) {
+            ASSERT_EQ(session->Write(row.header, row.items, row.written, row.item), 0);
+        }
         ASSERT_EQ(session->Read(row.header, row.items), 0);
         EXPECT_EQ(session->shown, row.expected);
-        for (const HostValue& v : session->raw) EXPECT_EQ(v.quality, MIRA_QUALITY_GOOD);
+        for (const ItemResult& r : session->results) EXPECT_EQ(r.quality, MIRA_QUALITY_GOOD);
     }
 }
 
@@ -256,10 +185,7 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
     // The default reply time-out and ACK time-out doubled: a peer's answer was seen 370 ms late under load.
     constexpr uint32_t kTimeout = 1000;
     constexpr uint32_t kAckMs = kLoadFactor * kAckTimeoutMs;
-    const PkLinkSettings link{kAckMs, 3, 3};
-    ASSERT_EQ(PkSetLinkSettings(&link), 1);
-    struct Defaults { ~Defaults() { PkSetLinkSettings(nullptr); } } restore;
-    Session session(peer.port(), line, kTimeout);
+    Session session(peer.port(), line, kTimeout, false, kAckMs);
     ASSERT_TRUE(session.open);
 
     using sim::FaultKind;
@@ -295,7 +221,7 @@ TEST(EndToEnd, LineFaultsEndInTheirCodesAndTheNextReadWorks) {
         SCOPED_TRACE(row.what);
         if (row.inject) peer.sim().InjectFault(row.fault);
         const PkLinkCounters before = Counters();
-        ASSERT_EQ(session.Read(u"N7:0", {u"W0", u"W1"}), row.error);
+        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}), row.error);
         if (row.error == 0) {
             EXPECT_EQ(session.shown, (Strings{"100", "200"}));
         } else {
@@ -334,22 +260,21 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
         SimPeer peer(SimOptions(line));
         ASSERT_EQ(peer.sim().Seed(line.family == sim::Family::Plc2 ? kPlc2Tables : kTables), 0);
         peer.Echo(true, false);
-        Window window;
         // The default reply time-out: the exchanges with the controller must not fail on a loaded machine.
-        Session session(peer.port(), line, 1000, &window);
+        Session session(peer.port(), line, 1000, true);
         ASSERT_TRUE(session.open);
-        EXPECT_EQ(session.Read(u"N7:0", {u"W0"}), MIRA_PK_ERR_TIMEOUT);
-        EXPECT_NE(session.raw[0].quality, MIRA_QUALITY_GOOD);
-        EXPECT_EQ(session.WriteGroup(u"N7:0", {u"W0"}, {Int(5)}), MIRA_PK_ERR_TIMEOUT);
+        EXPECT_EQ(session.Read("N7:0", {"W0"}), MIRA_PK_ERR_TIMEOUT);
+        EXPECT_NE(session.results[0].quality, MIRA_QUALITY_GOOD);
+        EXPECT_EQ(session.Write("N7:0", {"W0"}, {"5"}), MIRA_PK_ERR_TIMEOUT);
 
         peer.Echo(true, true);
-        ASSERT_EQ(session.WriteGroup(u"N7:1", {u"W0"}, {Int(5)}), 0);
-        ASSERT_EQ(session.Read(u"N7:0", {u"W0", u"W1"}), 0);
+        ASSERT_EQ(session.Write("N7:1", {"W0"}, {"5"}), 0);
+        ASSERT_EQ(session.Read("N7:0", {"W0", "W1"}), 0);
         EXPECT_EQ(session.shown, (Strings{"100", "5"}));
-        DeliverUnsolicited(peer, window, line.family);
+        DeliverUnsolicited(peer, session.host, line.family);
         // The answer's echo arrives within a receive poll (10 ms); 300 ms is room for a loaded machine.
-        std::u16string key;
-        EXPECT_FALSE(window.Take(&key, std::chrono::milliseconds(300))) << "our own answer was announced";
+        mira::host::UnsolicitedKey key;
+        EXPECT_FALSE(session.host.NextUnsolicited(300, &key)) << "our own answer was announced";
     }
 }
 
@@ -359,21 +284,17 @@ TEST(EndToEnd, AnEchoingLineNeverTakesOurOwnFramesForTheController) {
 TEST(EndToEnd, FramesBeyondTheSlotsAreRefusedAndNoneIsLost) {
     const Line line = kLines[0];
     SimPeer peer(SimOptions(line));
-    Window window;
-    Session session(peer.port(), line, 1000, &window);
+    Session session(peer.port(), line, 1000, true);
     ASSERT_TRUE(session.open);
     const PkLinkCounters before = Counters();
     ASSERT_TRUE(peer.sim().SetPeriodicWrite(0, "N7:0", 0, {5}, 5));
     std::vector<std::vector<uint8_t>> replies;
     const auto collect = [&](int messages, std::chrono::milliseconds pause) {
         if (messages == 0) std::this_thread::sleep_for(pause);
-        for (std::u16string key; messages-- > 0 && window.Take(&key, std::chrono::milliseconds(300));) {
-            const char16_t* items[] = {u"0"};
-            HostValueCore value{};
-            int32_t error = -1;
-            const std::u16string header = key.substr(0, key.find(u'\t'));
-            EXPECT_EQ(UDrvProcessUnsolicitedReadMessage(0, header.c_str(), u"1", items, &value, 1, &error), 1);
-            EXPECT_EQ(Shown(value), "5");
+        for (mira::host::UnsolicitedKey key; messages-- > 0 && session.host.NextUnsolicited(300, &key);) {
+            std::vector<ItemResult> results;
+            EXPECT_EQ(session.host.TakeUnsolicited(key, {"0"}, &results), 0);
+            EXPECT_EQ(Shown(results), Strings{"5"});
             std::this_thread::sleep_for(pause);
         }
         for (auto& r : peer.sim().TakeMasterReplies()) replies.push_back(std::move(r));
@@ -429,10 +350,10 @@ TEST(EndToEnd, ALostLineEndsTheReadAtOnceAndComesBack) {
             peer->Vanish();
             ::unlink(link.c_str());
         });
-        EXPECT_EQ(session.Read(u"N7:0", {u"W0"}), row.lost);
+        EXPECT_EQ(session.Read("N7:0", {"W0"}), row.lost);
         unplug.join();
         EXPECT_LT(session.took, static_cast<long>(kTimeout));  // the loss ends it, not the time-out
-        EXPECT_EQ(session.Read(u"N7:0", {u"W0"}), MIRA_PK_ERR_CLOSED);
+        EXPECT_EQ(session.Read("N7:0", {"W0"}), MIRA_PK_ERR_CLOSED);
         EXPECT_LT(session.took, kAfterTimeoutMs);
 
         peer = std::make_unique<SimPeer>(SimOptions(row.line), row.via, peer->tcpPort());
@@ -443,7 +364,7 @@ TEST(EndToEnd, ALostLineEndsTheReadAtOnceAndComesBack) {
         const auto end = Clock::now() + std::chrono::milliseconds(kLoadFactor * (4 * kFirstReopenMs + 1000));
         int32_t error = 0;
         // Reads go on as `mira poll` does; every failure ends at once with a lost line's code.
-        while ((error = session.Read(u"N7:0", {u"W0"})) != 0 && Clock::now() < end) {
+        while ((error = session.Read("N7:0", {"W0"})) != 0 && Clock::now() < end) {
             EXPECT_TRUE(error == MIRA_PK_ERR_CLOSED || error == MIRA_PK_ERR_DISCONNECTED) << error;
             EXPECT_LT(session.took, kAfterTimeoutMs);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -468,13 +389,13 @@ TEST(EndToEnd, ANoiseFloodEndsInATimeOutAndTheLineRecovers) {
     ASSERT_TRUE(session.open);
     peer.Flood(true);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_NE(session.Read(u"N7:0", {u"W0"}), 0);  // a time-out, or an overflowing frame of noise
+        EXPECT_NE(session.Read("N7:0", {"W0"}), 0);  // a time-out, or an overflowing frame of noise
         EXPECT_LT(session.took, static_cast<long>(kTimeout) + kAfterTimeoutMs);
     }
     // Noise still on its way in goes through HandInts within one line reset, twice over under load.
     peer.Flood(false);
     std::this_thread::sleep_for(std::chrono::milliseconds(kLoadFactor * kLineResetMs));
-    EXPECT_EQ(session.Read(u"N7:0", {u"W0"}), 0);
+    EXPECT_EQ(session.Read("N7:0", {"W0"}), 0);
     EXPECT_EQ(session.shown, Strings{"100"});
 }
 

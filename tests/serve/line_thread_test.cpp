@@ -109,15 +109,16 @@ TEST(LineThread, ScansStoreTheSimulatorsValuesAtTheDriversQualityAndTime) {
 }
 
 // Each kind goes through the call that can write it (a timer's preset
-// through the group write is refused with -40), and is read back.
+// through the group write is refused with -40), and is read back; a text
+// with a letter beyond ASCII comes back as the UTF-8 it was written in.
 TEST(LineThread, WritesAreMadeAndReadBackBeforeTheyAnswer) {
     const struct {
         const char* name;
         const char* address;
         nlohmann::json value, readBack;
     } kWrites[] = {
-        {"word", "N7:10", -5, -5},          {"bit", "B3:0/7", true, 1},     {"float", "F8:1", 2.5, 2.5},
-        {"preset", "T4:0.PRE", 900, 900},   {"text", "ST9:1", "HELLO", "HELLO"}, {"bcd", "N7:0 B12", 1234, 1234},
+        {"word", "N7:10", -5, -5},        {"bit", "B3:0/7", true, 1},        {"float", "F8:1", 2.5, 2.5},
+        {"preset", "T4:0.PRE", 900, 900}, {"bcd", "N7:0 B12", 1234, 1234}, {"text", "ST9:1", "Caf\xC3\xA9!", "Caf\xC3\xA9!"},
     };
     std::string text;
     for (const auto& w : kWrites) text += Tag(w.name, w.address, "writable = true\n");
