@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,6 +89,18 @@ struct Message {
     bool retain = false;
 };
 using Messages = std::vector<Message>;
+
+// A message's JSON object; an empty one for anything else.
+inline nlohmann::json Json(const Message& m) {
+    nlohmann::json j = nlohmann::json::parse(m.payload, nullptr, false);
+    return j.is_object() ? j : nlohmann::json::object();
+}
+
+// The last message on `topic` among `all`; an empty one when there is none.
+inline Message Last(const Messages& all, const std::string& topic) {
+    const auto m = std::find_if(all.rbegin(), all.rend(), [&](const Message& m) { return m.topic == topic; });
+    return m != all.rend() ? *m : Message{};
+}
 
 // Connects, subscribes at `qos`, and keeps every message in arrival order.
 class Client {

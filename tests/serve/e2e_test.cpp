@@ -86,13 +86,11 @@ TEST(Serve, AgainstTheSimulatorOnAPseudoTerminal) {
     // SIGTERM closes the driver within 2 s: the exchange under way ends at
     // once and the close waits for nothing longer than the channel's bound.
     const auto stop = Clock::now();
-    g.serve.Signal(SIGTERM);
-    EXPECT_EQ(g.serve.Wait(), 0);
+    EXPECT_EQ(g.serve.Stop(SIGTERM), 0);
     EXPECT_LT(Clock::now() - stop, milliseconds(2000 + 1000)) << "2 s, and 1 s for the process on a loaded machine";
     const std::string log = g.serve.Output();
     EXPECT_NE(log.find("line closed"), std::string::npos) << log;
-    sim.Signal(SIGINT);
-    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
     const std::string tables = dump.Read();
     for (const char* landed : {"N7:1=42\n", "F8:0=7.25\n", "B3:0=32\n", "ST9:0=\"NEW\"\n"})
         EXPECT_NE(tables.find(landed), std::string::npos) << landed << " in\n" << tables;
@@ -112,10 +110,8 @@ TEST(Serve, UnsolicitedWritesAreAnsweredAndKeptAsEvents) {
     EXPECT_EQ(events[0]["key"], "integer/0:7:0");
     EXPECT_EQ(events[0]["words"], nlohmann::json({5, -7, 300}));
     EXPECT_EQ(g.Get("/api/events?after=1")[0]["id"], 2);
-    g.serve.Signal(SIGTERM);
-    EXPECT_EQ(g.serve.Wait(), 0);
-    sim.Signal(SIGINT);
-    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(g.serve.Stop(SIGTERM), 0);
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
     const std::string counts = sim.Output();
     EXPECT_TRUE(std::regex_search(counts, std::regex(R"(, [1-9]\d* answered done, 0 refused)")))
         << counts;
@@ -133,8 +129,7 @@ TEST(Serve, ALostLineGoesToQualityZeroAndComesBack) {
     ASSERT_NE(g.port, 0) << g.serve.Output();
     ASSERT_TRUE(WaitFor([&] { return g.Tag("level").value("quality", 0) == 192; }));
     const nlohmann::json good = g.Tag("level");
-    sim->Signal(SIGINT);
-    ASSERT_EQ(sim->Wait(), 0);
+    ASSERT_EQ(sim->Stop(SIGINT), 0);
     ASSERT_TRUE(WaitFor([&] { return g.Tag("level").value("quality", 192) == 0; }));
     const nlohmann::json lost = g.Tag("level");
     EXPECT_EQ(lost["value"], 321);
@@ -152,8 +147,7 @@ TEST(Serve, ALostLineGoesToQualityZeroAndComesBack) {
     EXPECT_TRUE(WaitFor([&] { return g.Get("/api/status")["line"]["state"] == "up"; }));
     EXPECT_TRUE(g.serve.Expect("the line is lost"));
     EXPECT_TRUE(g.serve.Expect("the line is back"));
-    g.serve.Signal(SIGINT);
-    EXPECT_EQ(g.serve.Wait(), 0);
+    EXPECT_EQ(g.serve.Stop(SIGINT), 0);
 }
 
 TEST(Serve, SighupTakesNewTagsAndABadFileKeepsTheOldOnes) {
@@ -171,8 +165,7 @@ TEST(Serve, SighupTakesNewTagsAndABadFileKeepsTheOldOnes) {
     ASSERT_TRUE(WaitFor([&] { return g.Tag("b").value("quality", 0) == 192; }));
     EXPECT_EQ(g.Tag("b")["value"], 200);
     EXPECT_EQ(g.Tag("a")["value"], 100);
-    g.serve.Signal(SIGTERM);
-    EXPECT_EQ(g.serve.Wait(), 0);
+    EXPECT_EQ(g.serve.Stop(SIGTERM), 0);
 }
 
 TEST(Serve, WhatCannotBeServedEndsBeforeTheLineOpens) {
@@ -200,8 +193,7 @@ TEST(Serve, WhatCannotBeServedEndsBeforeTheLineOpens) {
     Child missing({"serve", "/nonexistent-dir/mira.toml"});
     EXPECT_EQ(missing.Wait(), 2);
     EXPECT_EQ(missing.Output(), "/nonexistent-dir/mira.toml: cannot read the file\n");
-    holder.Signal(SIGTERM);
-    EXPECT_EQ(holder.Wait(), 0);
+    EXPECT_EQ(holder.Stop(SIGTERM), 0);
 }
 
 // The page as a browser shows it, at a phone's width: the table filled from
@@ -229,8 +221,7 @@ TEST(Serve, TheStatusPageShowsTheTagsInAHeadlessBrowser) {
         << dom;
     EXPECT_NE(dom.find(R"(<td class="value">"MIRA"</td>)"), std::string::npos);
     EXPECT_NE(dom.find(R"(<span id="state" class="state up">up</span>)"), std::string::npos);
-    g.serve.Signal(SIGTERM);
-    EXPECT_EQ(g.serve.Wait(), 0);
+    EXPECT_EQ(g.serve.Stop(SIGTERM), 0);
 }
 
 }  // namespace

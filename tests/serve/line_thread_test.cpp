@@ -1,73 +1,14 @@
 // The line thread against the built-in simulator through the real libmira
 // and Portkit: what the scans store, how each kind of tag is written and
 // read back, one-shot requests by address, reloads and late scans.
-#include "serve/line_thread.h"
-
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <mutex>
-#include <thread>
 
 #include "mira/portkit_codes.h"
-#include "serve/faces.h"
+#include "served.h"
 
 namespace mira::serve {
 namespace {
-
-using std::chrono::milliseconds;
-// Every wait ends as soon as its condition holds; the bound only keeps a
-// broken line thread from hanging the test (a scan of the built-in
-// simulator takes milliseconds).
-constexpr milliseconds kBound{20000};
-
-bool WaitFor(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + kBound;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(2));
-    }
-    return true;
-}
-
-Config Parsed(const std::string& text) {
-    std::string problems;
-    std::optional<Config> config = ParseConfig(text, "test.toml", AllFaces(), &problems);
-    EXPECT_TRUE(config) << problems;
-    return config.value_or(Config{});
-}
-
-// A store and its line thread, started on the built-in simulator.
-struct Gateway {
-    explicit Gateway(const std::string& text, LineThread::Loader loader = nullptr)
-        : config(Parsed(text)), store(config.tags, Names(config)), line(store, config, std::move(loader)) {
-        std::string why;
-        opened = line.Start(&why) == 0;
-        EXPECT_TRUE(opened) << why;
-    }
-    ~Gateway() {
-        store.Stop();
-        line.Stop();
-    }
-    static std::vector<std::string> Names(const Config& c) {
-        std::vector<std::string> names;
-        for (const ScanClass& s : c.scans) names.push_back(s.name);
-        return names;
-    }
-    bool AllRead() {
-        return WaitFor([&] {
-            for (const TagSnapshot& t : store.All())
-                if (t.value.quality != kQualityGood && t.value.errorCode == 0) return false;
-            return true;
-        });
-    }
-    Config config;
-    TagStore store;
-    LineThread line;
-    bool opened = false;
-};
 
 std::string Tag(const std::string& name, const std::string& address, const std::string& more = "") {
     return "[[tag]]\nname = \"" + name + "\"\naddress = \"" + address + "\"\n" + more;
@@ -86,8 +27,8 @@ TEST(LineThread, ScansStoreTheSimulatorsValuesAtTheDriversQualityAndTime) {
     for (const auto& t : kTags) text += Tag(t.name, t.address);
     // A station the simulator is not: its group fails, the others do not.
     text += Tag("elsewhere", "N7:1", "station = 9\n");
-    Gateway g(text);
-    ASSERT_TRUE(g.opened);
+    Served g(text);
+    ASSERT_TRUE(g.started);
     ASSERT_TRUE(g.AllRead());
     for (const auto& t : kTags) {
         SCOPED_TRACE(t.name);
@@ -122,8 +63,8 @@ TEST(LineThread, WritesAreMadeAndReadBackBeforeTheyAnswer) {
     };
     std::string text;
     for (const auto& w : kWrites) text += Tag(w.name, w.address, "writable = true\n");
-    Gateway g(text);
-    ASSERT_TRUE(g.opened);
+    Served g(text);
+    ASSERT_TRUE(g.started);
     for (const auto& w : kWrites) {
         SCOPED_TRACE(w.name);
         const WriteResult r = g.store.WriteAndWait(w.name, w.value, kBound);
@@ -138,8 +79,8 @@ TEST(LineThread, WritesAreMadeAndReadBackBeforeTheyAnswer) {
 // Addresses of one header are read in one request, as `mira read` reads
 // its items: a refusal of one is the refusal of all under that header.
 TEST(LineThread, OneShotReadsByAddressAsMiraReadMakesThem) {
-    Gateway g(Tag("word", "N7:0"));
-    ASSERT_TRUE(g.opened);
+    Served g(Tag("word", "N7:0"));
+    ASSERT_TRUE(g.started);
     const struct {
         const char* address;
         nlohmann::json value;
@@ -176,9 +117,9 @@ TEST(LineThread, OneShotReadsByAddressAsMiraReadMakesThem) {
 // A write by header and items is made only where each item is a writable
 // tag, compared as the driver reads both: 0/5 is the tag B3:0/5.
 TEST(LineThread, OneShotWritesNameWritableTagsOnly) {
-    Gateway g(Tag("bit", "B3:0/5", "writable = true\n") + Tag("words", "N7:0 W3", "writable = true\n") +
+    Served g(Tag("bit", "B3:0/5", "writable = true\n") + Tag("words", "N7:0 W3", "writable = true\n") +
               Tag("next", "N7:4", "writable = true\n") + Tag("locked", "N7:5"));
-    ASSERT_TRUE(g.opened);
+    ASSERT_TRUE(g.started);
     using K = AddressRequest::Kind;
     const struct {
         K kind;
@@ -211,12 +152,12 @@ TEST(LineThread, AReloadTakesNewTagsOrKeepsTheOldOnesWithoutReopening) {
     std::mutex mutex;
     std::atomic<int> loads{0};
     std::string next = Tag("a", "N7:W5x");  // a problem: the tags stay
-    Gateway g(Tag("a", "N7:0"), [&](std::string* problems) {
+    Served g(Tag("a", "N7:0"), false, [&](std::string* problems) {
         std::lock_guard<std::mutex> lock(mutex);
         ++loads;
         return ParseConfig(next, "test.toml", AllFaces(), problems);
     });
-    ASSERT_TRUE(g.opened);
+    ASSERT_TRUE(g.started);
     ASSERT_TRUE(g.AllRead());
     const uint64_t resets = g.store.Line().counters.lineResets;
     g.line.Reload();
@@ -240,8 +181,8 @@ TEST(LineThread, AReloadTakesNewTagsOrKeepsTheOldOnesWithoutReopening) {
 // A string read takes the simulator longer than a period of 1 ms: every
 // scan after the first starts a whole period late and runs once.
 TEST(LineThread, ALateScanRunsOnceAndCountsAnOverrun) {
-    Gateway g("[[scan]]\nname = \"busy\"\nevery = \"1ms\"\n" + Tag("text", "ST9:0"));
-    ASSERT_TRUE(g.opened);
+    Served g("[[scan]]\nname = \"busy\"\nevery = \"1ms\"\n" + Tag("text", "ST9:0"));
+    ASSERT_TRUE(g.started);
     ASSERT_TRUE(WaitFor([&] { return g.store.Scans()[0].scans >= 4; }));
     const ScanStats s = g.store.Scans()[0];
     EXPECT_GE(s.overruns, 1u);

@@ -61,10 +61,8 @@ json Read(const char* table, int address, int count = 1) {
 
 // The simulator's tables once it ended, as its dump wrote them.
 std::string StopAndDump(ModbusGateway& mb, Child& sim, const File& dump) {
-    mb.http.serve.Signal(SIGTERM);
-    EXPECT_EQ(mb.http.serve.Wait(), 0);
-    sim.Signal(SIGINT);
-    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(mb.http.serve.Stop(SIGTERM), 0);
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
     return dump.Read();
 }
 
@@ -179,15 +177,13 @@ TEST(ModbusServe, ALostLineGivesGatewayTargetFailedUntilItIsBack) {
     ASSERT_TRUE(mb.Scanned());
     const json read = json::array({Read("ir", 0)});
     EXPECT_EQ(Pymodbus(mb.port, read)[0], json({{"value", {321}}}));
-    sim->Signal(SIGINT);
-    ASSERT_EQ(sim->Wait(), 0);
+    ASSERT_EQ(sim->Stop(SIGINT), 0);
     EXPECT_TRUE(WaitFor([&] { return Pymodbus(mb.port, read)[0] == json({{"exception", 11}}); }));
     EXPECT_EQ(Pymodbus(mb.port, {{{"op", "write"}, {"address", 0}, {"values", {5}}}})[0], json({{"exception", 11}}));
     sim = std::make_unique<Child>(std::vector<std::string>{"sim", "--listen", tcp, "--seed", seed.path});
     ASSERT_TRUE(sim->Expect("on TCP port"));
     EXPECT_TRUE(WaitFor([&] { return Pymodbus(mb.port, read)[0] == json({{"value", {321}}}); }));
-    mb.http.serve.Signal(SIGTERM);
-    EXPECT_EQ(mb.http.serve.Wait(), 0);
+    EXPECT_EQ(mb.http.serve.Stop(SIGTERM), 0);
 }
 
 // Two clients poll every 30 ms while a third sends bad frames and opens 100
@@ -231,8 +227,7 @@ TEST(ModbusServe, BadClientsStopNeitherTheScansNorTheOtherClients) {
     EXPECT_EQ(Answers(*first), json({{{"value", 100}}, {{"status", 0}}}));
     EXPECT_EQ(Answers(*second), json({{{"value", 100}}, {{"status", 0}}}));
     EXPECT_GT(scans(), before);
-    mb.http.serve.Signal(SIGTERM);
-    EXPECT_EQ(mb.http.serve.Wait(), 0);
+    EXPECT_EQ(mb.http.serve.Stop(SIGTERM), 0);
 }
 
 }  // namespace

@@ -39,18 +39,6 @@ struct MqttServe {
     Child serve{{"serve", config.path}};
 };
 
-// A message's JSON object; an empty one for anything else.
-nlohmann::json Json(const Message& m) {
-    nlohmann::json j = nlohmann::json::parse(m.payload, nullptr, false);
-    return j.is_object() ? j : nlohmann::json::object();
-}
-
-// The last message on `topic` of `all`; an empty one when there is none.
-Message Last(const Messages& all, const std::string& topic) {
-    const auto m = std::find_if(all.rbegin(), all.rend(), [&](const Message& m) { return m.topic == topic; });
-    return m != all.rend() ? *m : Message{};
-}
-
 TEST(ServeMqtt, JsonTopicsAgainstTheSimulator) {
     Broker broker;
     File seed(kSeed), dump;
@@ -106,8 +94,7 @@ TEST(ServeMqtt, JsonTopicsAgainstTheSimulator) {
     // The broker goes away, and meanwhile the line too: once the broker is
     // back, every tag's final state is there, retained, at quality 0.
     broker.Stop();
-    sim.Signal(SIGINT);
-    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
     for (const char* landed : {"N7:0=106\n", "N7:1=250\n"}) EXPECT_NE(dump.Read().find(landed), std::string::npos) << landed;
     ASSERT_TRUE(broker.Start());
     Client late(broker.port(), {"mira/e2e/#"});
@@ -119,8 +106,7 @@ TEST(ServeMqtt, JsonTopicsAgainstTheSimulator) {
     EXPECT_EQ(Json(later.On(tags + "tank/level")[0])["quality"], 0);
 
     // Killed: the broker publishes the connection's will.
-    g.serve.Signal(SIGKILL);
-    g.serve.Wait();
+    g.serve.Stop(SIGKILL);
     ASSERT_TRUE(late.WaitFor([](const Messages& all) { return Last(all, "mira/e2e/status").payload == "offline"; }, kBound));
 }
 
@@ -171,8 +157,7 @@ TEST(ServeMqtt, SparkplugAgainstTheSimulator) {
     // Rebirth, then a lost line (DDEATH) and its return (DBIRTH).
     c.Publish(kNode + "NCMD/line1", Command({Wants("Node Control/Rebirth", std::nullopt, true)}));
     ASSERT_TRUE(c.WaitFor(kNode + device, 2, kBound));
-    sim->Signal(SIGINT);
-    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(sim->Stop(SIGINT), 0);
     EXPECT_NE(dump.Read().find("N7:1=250\n"), std::string::npos) << dump.Read();
     ASSERT_TRUE(c.WaitFor(kNode + "DDEATH/line1/station1", 1, kBound));
     sim = std::make_unique<Child>(std::vector<std::string>{"sim", "--listen", tcp, "--seed", seed.path});
@@ -192,13 +177,11 @@ TEST(ServeMqtt, SparkplugAgainstTheSimulator) {
     }, kBound));
 
     // Killed: the will is the NDEATH of the NBIRTH's bdSeq.
-    g.serve.Signal(SIGKILL);
-    g.serve.Wait();
+    g.serve.Stop(SIGKILL);
     ASSERT_TRUE(c.WaitFor(kNode + "NDEATH/line1", 1, kBound));
     EXPECT_EQ(ValueOf(Got(c, "NDEATH/line1"), "bdSeq"), ValueOf(Got(c, "NBIRTH/line1"), "bdSeq"));
     ExpectSeqInOrder(c.All());
-    sim->Signal(SIGINT);
-    EXPECT_EQ(sim->Wait(), 0);
+    EXPECT_EQ(sim->Stop(SIGINT), 0);
 }
 
 }  // namespace

@@ -80,15 +80,10 @@ struct Gateway {
     std::unique_ptr<FaceRunner> runner;
 };
 
-nlohmann::json Json(const std::string& text) { return nlohmann::json::parse(text, nullptr, false); }
-
 const std::string kTags = "mira/test/tags/";
 
 // The last message on a tag's topic (or another under it), as JSON.
-nlohmann::json Last(Client& c, const std::string& tag) {
-    const Messages m = c.On(kTags + tag);
-    return m.empty() ? nlohmann::json() : Json(m.back().payload);
-}
+nlohmann::json Latest(Client& c, const std::string& tag) { return test::Json(test::Last(c.All(), kTags + tag)); }
 
 // Publishing, the deadband and writes that land: ServeMqtt.JsonTopicsAgainstTheSimulator.
 TEST(MqttJson, FailedReadsAndRefusedWritesAreAnswered) {
@@ -99,8 +94,9 @@ TEST(MqttJson, FailedReadsAndRefusedWritesAreAnswered) {
     // A failed read: quality 0 with the error, the last value kept.
     gw.store.Update({{1, {}, 0, 0, MIRA_PK_ERR_TIMEOUT, "no reply"}});
     ASSERT_TRUE(c.WaitFor(kTags + "tank/setpoint", 2));
-    EXPECT_EQ(Last(c, "tank/setpoint"), Json(R"({"quality": 0, "value": 200, "time": "2022-06-18T04:26:40.000", )"
-                                             R"("error": {"code": 4097, "message": "no reply"}})"));
+    EXPECT_EQ(Latest(c, "tank/setpoint"), nlohmann::json::parse(R"({"quality": 0, "value": 200, "time": )"
+                                                                R"("2022-06-18T04:26:40.000", "error": )"
+                                                                R"({"code": 4097, "message": "no reply"}})"));
 
     // Writes: answered on result, good or bad, and the scans never stop.
     const struct {
@@ -126,7 +122,7 @@ TEST(MqttJson, FailedReadsAndRefusedWritesAreAnswered) {
         const size_t before = c.On(result).size();
         c.Publish(kTags + w.tag + "/set", w.payload);
         ASSERT_TRUE(c.WaitFor(result, before + 1));
-        const nlohmann::json r = Last(c, w.tag + std::string("/result"));
+        const nlohmann::json r = Latest(c, w.tag + std::string("/result"));
         EXPECT_EQ(r["ok"], w.ok);
         EXPECT_EQ(r["outcome"], w.outcome);
         EXPECT_NE(r["message"].get<std::string>().find(w.message), std::string::npos) << r;
@@ -136,7 +132,7 @@ TEST(MqttJson, FailedReadsAndRefusedWritesAreAnswered) {
         gw.store.Update({Good(2, 10.0 + n + before)});
     }
     EXPECT_EQ(gw.line.writes.load(), 1);
-    EXPECT_EQ(Last(c, "recipe")["value"], "BATCH 7");
+    EXPECT_EQ(Latest(c, "recipe")["value"], "BATCH 7");
     EXPECT_EQ(gw.face->counters().malformed.load(), 1u);
     EXPECT_EQ(gw.face->counters().oversized.load(), 1u);
 
@@ -161,8 +157,8 @@ TEST(MqttJson, ABrokerThatComesBackGetsTheLatestStateOnce) {
     // The face tries again within 1 s, 2 s, 4 s of the loss.
     ASSERT_TRUE(c.WaitFor(kTags + "far/count", 1, milliseconds(20000)));
     EXPECT_EQ(c.On(kTags + "tank/setpoint").size(), 1u);
-    EXPECT_EQ(Last(c, "tank/setpoint")["value"], 50);
-    EXPECT_EQ(Last(c, "far/count")["value"], -50);
+    EXPECT_EQ(Latest(c, "tank/setpoint")["value"], 50);
+    EXPECT_EQ(Latest(c, "far/count")["value"], -50);
     EXPECT_EQ(c.On("mira/test/status").back().payload, "online");
 }
 

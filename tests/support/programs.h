@@ -105,6 +105,11 @@ public:
         return all + buffer_;
     }
     void Signal(int signal) const { ::kill(pid_, signal); }
+    // The signal, then Wait.
+    int Stop(int signal, milliseconds bound = kBound) {
+        Signal(signal);
+        return Wait(bound);
+    }
     // The exit status (128 + the signal that ended it); -1 when it did not end within bound.
     int Wait(milliseconds bound = kBound) {
         const auto end = Clock::now() + bound;
