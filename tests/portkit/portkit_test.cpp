@@ -298,7 +298,6 @@ TEST(PortkitOpen, ClearCodesForBadPorts) {
         {"/dev/mira-no-such-device", MIRA_PK_ERR_NO_DEVICE},
         {"/dev/null", MIRA_PK_ERR_SETTINGS},  // not a serial device
         {"socket://127.0.0.1:1", MIRA_PK_ERR_CONNECT},
-        {"sim:plc9", MIRA_PK_ERR_SETTINGS},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -2,18 +2,10 @@
 // the example as it stands, and a face's table and tag keys plugged in.
 #include <gtest/gtest.h>
 
-#include "serve/config.h"
-#include "serve/faces.h"
+#include "served.h"
 
 namespace mira::serve {
 namespace {
-
-std::string ProblemsOf(const std::string& text, const std::vector<FaceKind>& faces = AllFaces()) {
-    std::string problems;
-    const auto config = ParseConfig(text, "mira.toml", faces, &problems);
-    EXPECT_EQ(config.has_value(), problems.empty());
-    return problems;
-}
 
 TEST(Config, BadFilesGiveEveryProblemWithItsPlace) {
     const struct {

@@ -9,8 +9,7 @@
 #include <thread>
 
 #include "fake_line.h"
-#include "serve/config.h"
-#include "serve/faces.h"
+#include "served.h"
 #include "serve/modbus/modbus_face.h"
 #include "serve/modbus/modbus_map.h"
 
@@ -59,9 +58,7 @@ TEST(ModbusConfig, BadSettingsAndPlacesAreProblemsWithBothTagsNamed) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        std::string problems;
-        EXPECT_FALSE(ParseConfig(c.text, "mira.toml", AllFaces(), &problems));
-        EXPECT_EQ(problems, c.problems);
+        EXPECT_EQ(ProblemsOf(c.text), c.problems);
     }
 }
 

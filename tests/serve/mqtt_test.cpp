@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include "serve/config.h"
-#include "serve/faces.h"
+#include "served.h"
 #include "serve/mqtt/json_topics.h"
 #include "serve/mqtt/mqtt_face.h"
 #include "serve/mqtt/session.h"
@@ -14,12 +13,6 @@
 
 namespace mira::serve::mqtt {
 namespace {
-
-std::string ProblemsOf(const std::string& text) {
-    std::string problems;
-    ParseConfig(text, "mira.toml", AllFaces(), &problems);
-    return problems;
-}
 
 TEST(MqttConfig, BadSectionsAndTagKeysGiveTheirPlaceAndCause) {
     const std::string tag = "[[tag]]\nname = \"a\"\naddress = \"N7:0\"\n";
@@ -98,16 +91,15 @@ TEST(MqttConfig, DefaultsComeFromTheFileAndTheMachine) {
 
 // ---- Time ---------------------------------------------------------------------------
 
-uint64_t FileTimeOfLocal(const char* text, int ms = 0) {
-    tm t{};
-    strptime(text, "%Y-%m-%dT%H:%M:%S", &t);
-    return static_cast<uint64_t>((static_cast<int64_t>(timegm(&t)) * 1000 + ms) * 10000 + 116444736000000000LL);
-}
-
 int64_t UtcMs(const char* text, int ms = 0) {
     tm t{};
     strptime(text, "%Y-%m-%dT%H:%M:%S", &t);
     return static_cast<int64_t>(timegm(&t)) * 1000 + ms;
+}
+
+// The same wall-clock text as a FILETIME, which is what the driver stamps in local time.
+uint64_t FileTimeOfLocal(const char* text, int ms = 0) {
+    return static_cast<uint64_t>(UtcMs(text, ms) * 10000 + 116444736000000000LL);
 }
 
 TEST(MqttTime, LocalFileTimesBecomeUtcAcrossDaylightSavingTime) {

@@ -32,6 +32,14 @@ inline bool WaitFor(const std::function<bool()>& done) {
     return true;
 }
 
+// Every problem of a file named mira.toml, one a line; none when it loads.
+inline std::string ProblemsOf(const std::string& text, const std::vector<FaceKind>& faces = AllFaces()) {
+    std::string problems;
+    const auto config = ParseConfig(text, "mira.toml", faces, &problems);
+    EXPECT_EQ(config.has_value(), problems.empty());
+    return problems;
+}
+
 inline Config Parsed(const std::string& text) {
     std::string problems;
     std::optional<Config> config = ParseConfig(text, "test.toml", AllFaces(), &problems);
