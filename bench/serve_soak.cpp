@@ -35,11 +35,11 @@ namespace serve = mira::serve;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kKindNames[] = {"corrupt check", "dropped byte", "noise", "delay", "no reply",
-                                      "NAK", "no ACK", "duplicate reply", "error status"};
+                                      "NAK", "no ACK", "duplicate reply", "error status", "own command after"};
 constexpr sim::FaultKind kKinds[] = {sim::FaultKind::CorruptCheck, sim::FaultKind::DropByte, sim::FaultKind::Noise,
                                      sim::FaultKind::Delay,        sim::FaultKind::NoReply,  sim::FaultKind::Nak,
                                      sim::FaultKind::NoAck,        sim::FaultKind::RepeatReply,
-                                     sim::FaultKind::Status};
+                                     sim::FaultKind::Status,       sim::FaultKind::OwnCommandAfter};
 
 // The tags, and the seed that gives each a value of its own.
 struct Soaked {

@@ -43,11 +43,12 @@ void Copy(char16_t (&field)[N], const std::string& text) {
 }
 
 constexpr const char* kKindNames[] = {"corrupt check", "dropped byte", "noise", "delay", "no reply",
-                                      "NAK", "no ACK", "duplicate reply"};
+                                      "NAK", "no ACK", "duplicate reply", "own command after"};
 constexpr sim::FaultKind kKinds[] = {sim::FaultKind::CorruptCheck, sim::FaultKind::DropByte,
                                      sim::FaultKind::Noise,        sim::FaultKind::Delay,
                                      sim::FaultKind::NoReply,      sim::FaultKind::Nak,
-                                     sim::FaultKind::NoAck,        sim::FaultKind::RepeatReply};
+                                     sim::FaultKind::NoAck,        sim::FaultKind::RepeatReply,
+                                     sim::FaultKind::OwnCommandAfter};
 constexpr int kWords = 4;    // per transaction
 constexpr int kBlocks = 64;  // N7:0 .. N7:255
 

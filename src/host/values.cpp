@@ -90,14 +90,17 @@ bool MakeHostValue(const ValueRule& rule, const std::string& text, HostValueCore
         case ValueRule::Kind::Float: {
             char* end = nullptr;
             const double d = text.empty() ? 0 : std::strtod(text.c_str(), &end);
-            // The controller holds single precision: past its range the
-            // driver would write an infinity.
-            if (text.empty() || *end != 0 || !std::isfinite(d) || std::fabs(d) > FLT_MAX) {
+            // The controller holds single precision: a number that rounds
+            // past its range would be written as an infinity. The largest
+            // float as people type it (3.40282347e+38) lies just above it and
+            // rounds to it, so it is taken as that float.
+            constexpr double kRoundsToInfinity = 0x1.ffffffp127;  // FLT_MAX and half its last step
+            if (text.empty() || *end != 0 || !std::isfinite(d) || std::fabs(d) >= kRoundsToInfinity) {
                 *why = "a finite number from -3.40282347e+38 to 3.40282347e+38 (single precision)";
                 return false;
             }
             value->valueType = MIRA_VALUE_DOUBLE;
-            value->value.real = d;
+            value->value.real = std::fabs(d) > FLT_MAX ? std::copysign(double(FLT_MAX), d) : d;
             return true;
         }
         case ValueRule::Kind::Bit:

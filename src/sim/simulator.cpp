@@ -51,6 +51,45 @@ DataTables MakeTables(const Options& o) {
     return t;
 }
 
+constexpr size_t kMaxOwnWords = 120;
+
+void PutWords(std::vector<uint8_t>* m, const std::vector<uint16_t>& words) {
+    for (size_t i = 0; i < words.size() && i < kMaxOwnWords; ++i) {
+        m->push_back(static_cast<uint8_t>(words[i] & 0xFF));
+        m->push_back(static_cast<uint8_t>(words[i] >> 8));
+    }
+}
+
+void PutNumber(std::vector<uint8_t>* m, uint16_t v) {
+    if (v < 0xFF) {
+        m->push_back(static_cast<uint8_t>(v));
+        return;
+    }
+    m->push_back(0xFF);
+    m->push_back(static_cast<uint8_t>(v & 0xFF));
+    m->push_back(static_cast<uint8_t>(v >> 8));
+}
+
+// The data of a PLC-2 style write (CMD 0x08) and of a protected typed
+// logical write with three address fields (CMD 0x0F, function 0xAA).
+void PutPlc2Write(std::vector<uint8_t>* m, uint16_t byteAddress, const std::vector<uint16_t>& words) {
+    m->push_back(static_cast<uint8_t>(byteAddress & 0xFF));
+    m->push_back(static_cast<uint8_t>(byteAddress >> 8));
+    PutWords(m, words);
+}
+
+void PutTypedWrite(std::vector<uint8_t>* m, uint16_t file, uint8_t typeCode, uint16_t element, uint16_t subElement,
+                   const std::vector<uint16_t>& words) {
+    m->push_back(0xAA);
+    m->push_back(static_cast<uint8_t>(std::min(words.size(), kMaxOwnWords) * 2));
+    PutNumber(m, file);
+    m->push_back(typeCode);
+    PutNumber(m, element);
+    PutNumber(m, subElement);
+    PutWords(m, words);
+}
+
+
 }  // namespace
 
 struct Simulator::Impl {
@@ -181,6 +220,7 @@ struct Simulator::Impl {
         bool noAck = false;
         bool noReply = false;
         bool repeat = false;
+        bool ownAfter = false;
         bool statusFault = false;
         uint8_t sts = 0;
         uint8_t ext = 0;
@@ -201,6 +241,7 @@ struct Simulator::Impl {
                 case FaultKind::Nak: nak = true; break;
                 case FaultKind::NoAck: noAck = true; break;
                 case FaultKind::RepeatReply: repeat = true; break;
+                case FaultKind::OwnCommandAfter: ownAfter = true; break;
                 case FaultKind::Status:
                     statusFault = true;
                     sts = a.fault.sts;
@@ -241,6 +282,12 @@ struct Simulator::Impl {
         if (queue.size() >= kMaxQueue) return;  // a master that never reads loses replies
         if (repeat) queue.push_back(reply);
         queue.push_back(std::move(reply));
+        if (ownAfter) {
+            // A write of N7:0 and N7:1 whose words no reply of ours carries.
+            std::vector<uint8_t> own = OwnHeader(m[1], 0x0F);
+            PutTypedWrite(&own, 7, 0x89, 0, 0, {0xBAD0, 0xBAD1});
+            QueueOwn(std::move(own));
+        }
     }
 
     void Feed(uint8_t b, uint64_t now) {
@@ -356,47 +403,6 @@ void Simulator::SendUnsolicited(const std::vector<uint8_t>& message) {
     impl_->QueueOwn(message);
 }
 
-namespace {
-
-constexpr size_t kMaxOwnWords = 120;
-
-void PutWords(std::vector<uint8_t>* m, const std::vector<uint16_t>& words) {
-    for (size_t i = 0; i < words.size() && i < kMaxOwnWords; ++i) {
-        m->push_back(static_cast<uint8_t>(words[i] & 0xFF));
-        m->push_back(static_cast<uint8_t>(words[i] >> 8));
-    }
-}
-
-void PutNumber(std::vector<uint8_t>* m, uint16_t v) {
-    if (v < 0xFF) {
-        m->push_back(static_cast<uint8_t>(v));
-        return;
-    }
-    m->push_back(0xFF);
-    m->push_back(static_cast<uint8_t>(v & 0xFF));
-    m->push_back(static_cast<uint8_t>(v >> 8));
-}
-
-// The data of a PLC-2 style write (CMD 0x08) and of a protected typed
-// logical write with three address fields (CMD 0x0F, function 0xAA).
-void PutPlc2Write(std::vector<uint8_t>* m, uint16_t byteAddress, const std::vector<uint16_t>& words) {
-    m->push_back(static_cast<uint8_t>(byteAddress & 0xFF));
-    m->push_back(static_cast<uint8_t>(byteAddress >> 8));
-    PutWords(m, words);
-}
-
-void PutTypedWrite(std::vector<uint8_t>* m, uint16_t file, uint8_t typeCode, uint16_t element, uint16_t subElement,
-                   const std::vector<uint16_t>& words) {
-    m->push_back(0xAA);
-    m->push_back(static_cast<uint8_t>(std::min(words.size(), kMaxOwnWords) * 2));
-    PutNumber(m, file);
-    m->push_back(typeCode);
-    PutNumber(m, element);
-    PutNumber(m, subElement);
-    PutWords(m, words);
-}
-
-}  // namespace
 
 void Simulator::SendUnsolicitedPlc2Write(uint8_t dst, uint16_t byteAddress, const std::vector<uint16_t>& words) {
     std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -70,6 +70,7 @@ enum class FaultKind {
     Nak,           // the command is answered with DLE NAK and discarded
     NoAck,         // the command is executed but its DLE ACK is withheld
     RepeatReply,   // the reply is sent twice
+    OwnCommandAfter,  // a command of the controller's own follows the reply at once
     Status,        // the reply carries STS `sts` (and EXT STS `extSts` for 0xF0)
 };
 

@@ -1,6 +1,7 @@
 // The host's texts, the meaning of codes and values for a write: pure, no line.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 
 #include "host/codes.h"
@@ -94,6 +95,7 @@ TEST(Values, RuleOfEachItemAndWhatFitsIt) {
         {1, "B5", "9999", true, K::Bcd}, {1, "B5", "-1", false, K::Bcd}, {1, "5/3", "1", true, K::Bit},
         {1, "5.3", "2", false, K::Bit}, {1, "0.DN", "0", true, K::Bit}, {1, "B0.PRE", "10000", false, K::Bcd},
         {1, "0.ACC", "-5", true, K::Word}, {2, "F0", "3.4e38", true, K::Float}, {2, "F0", "inf", false, K::Float},
+        {2, "F0", "-3.40282347e+38", true, K::Float}, {2, "F0", "3.4028236e38", false, K::Float},  // rounds past
         {3, "S0.4", "ABCD", true, K::String}, {3, "S0.4", "ABCDE", false, K::String},
         {3, "0.2", "\xE2\x82\xAC", false, K::String},  // no 8-bit character
     };
@@ -105,6 +107,7 @@ TEST(Values, RuleOfEachItemAndWhatFitsIt) {
         std::string why;
         EXPECT_EQ(MakeHostValue(rule, text, &value, &why), ok);
         EXPECT_EQ(why.empty(), ok) << why;
+        EXPECT_TRUE(!ok || kind != K::Float || std::isfinite(static_cast<float>(value.value.real)));
     }
 }
 

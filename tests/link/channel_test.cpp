@@ -114,7 +114,7 @@ using ThreadsTest = LinkFixture;
 
 TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
     constexpr int kRounds = 150;
-    std::atomic<int> requested{0};
+    std::atomic<int> requested{0}, fed{0};
     int foreignSent = 0, foreignSeen = 0;
     Driver.RequestCommand = 0x0F;  // the command every round sends
     std::thread feeder([&] {
@@ -133,9 +133,13 @@ TEST_F(ThreadsTest, ReceiveThreadAndHostThread) {
                 Fake().Feed(Framed({1, 5, 8, 0, uint8_t(tns + 0x80), uint8_t(tns + 0x40), uint8_t(t), 0}));
                 ++foreignSent;
             }
+            fed.store(t + 1, std::memory_order_release);
         }
     });
     for (int t = 0; t < kRounds; ++t) {
+        // A sender cuts a frame that begins between its taking the channel and its send; the
+        // controller's write after the last reply is whole before the next request.
+        while (fed.load(std::memory_order_acquire) < t) std::this_thread::yield();
         Store(Driver.TnsCounter, t + 1u);  // the command below used TNS t
         const Bytes frame = Framed({0, 1, 0x0F, 0, uint8_t(t), 0});
         TakeChannel();

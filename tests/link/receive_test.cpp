@@ -132,6 +132,7 @@ TEST_F(StreamTest, KeyTextsAndWindowMessage) {
 // answer, is only acknowledged. The refusal's echo is not taken for a command; a freed slot is used again.
 TEST_F(StreamTest, FullSlotTableRefusesCommands) {
     for (int i = 0; i < kUnsolSlotCount; ++i) Fake().Feed(Framed(FromHex("01 02 08 00 11 00 00 00")));
+    ASSERT_EQ(Posts(), kUnsolSlotCount);  // delivered: the window's thread reads the sends no more
     const std::tuple<const char*, const char*, const char*> rows[] = {
         {"01 02 08 00 34 12 00 02 05 00", "02 01 48 90 34 12", "No free slot: U:512 from station 2 refused with STS 0x90."},
         {"01 10 0F 00 10 00 AA 02", "10 01 4F 90 10 00", "No free slot: U:682 from station 16 refused with STS 0x90."},
@@ -146,7 +147,6 @@ TEST_F(StreamTest, FullSlotTableRefusesCommands) {
         EXPECT_EQ(Fake().TraceLines().back(), trace);
     }
     EXPECT_EQ(SlotsInUse(), kUnsolSlotCount);
-    EXPECT_EQ(Posts(), kUnsolSlotCount);
     Store(Driver.UnsolSlots[7].InUse, 0u);
     Fake().Feed(Framed(FromHex(std::get<1>(rows[0]))));
     EXPECT_EQ(Fake().TraceLines().back(), "Own frame echoed by the line: dropped.");

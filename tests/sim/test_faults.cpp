@@ -24,11 +24,14 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
     const Bytes reply = Frame(kReply);
     Bytes dropped = reply;
     dropped.erase(dropped.begin() + static_cast<long>(dropped.size() / 2));
-    const struct { const char* name; Fault fault; Bytes expected; } rows[] = {
-        {"drop byte", {.kind = FaultKind::DropByte}, Cat(kAckSeq, dropped)},
-        {"noise", {.kind = FaultKind::Noise}, Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply)},
+    // afterAck: what the controller sends once the master has acknowledged the reply
+    const struct { const char* name; Fault fault; Bytes expected, afterAck; } rows[] = {
+        {"drop byte", {.kind = FaultKind::DropByte}, Cat(kAckSeq, dropped), {}},
+        {"noise", {.kind = FaultKind::Noise}, Cat(Cat(kAckSeq, {0x00, 0xFF, 0x55}), reply), {}},
         {"status F0", {.kind = FaultKind::Status, .sts = 0xF0, .extSts = 0x06},
-         Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06}))},
+         Cat(kAckSeq, Frame({0x00, 0x01, 0x4F, 0xF0, 0x10, 0x00, 0x06})), {}},
+        {"own command after", {.kind = FaultKind::OwnCommandAfter}, Cat(kAckSeq, reply),
+         Frame({0x00, 0x01, 0x0F, 0x00, 0x01, 0x00, 0xAA, 0x04, 0x07, 0x89, 0x00, 0x00, 0xD0, 0xBA, 0xD1, 0xBA})},
     };
     for (const auto& row : rows) {
         StepClock clock;
@@ -36,6 +39,7 @@ TEST(SimFaults, EachKindOnTheNextCommand) {
         ASSERT_TRUE(sim.Poke("N7:0", "42"));
         sim.InjectFault(row.fault);
         EXPECT_EQ(Send(sim, Frame(kRead)), row.expected) << row.name;
+        EXPECT_EQ(Send(sim, kAckSeq), row.afterAck) << row.name;
         Send(sim, kAckSeq);
         // Applied once: the next command is answered normally.
         EXPECT_EQ(Send(sim, Frame(WithTns(kRead, 0x11))), Cat(kAckSeq, Frame(WithTns(kReply, 0x11))))
