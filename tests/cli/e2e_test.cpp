@@ -459,10 +459,10 @@ TEST(MiraScan, FindsIdentifiesAndReachesTheSimulatorAtEachSetting) {
         {"-b 57600 -P odd --bcc --dst 9", "-P odd --bcc --station 9", "SLC 500 class, SLC 5/03, series C firmware "
          "release 3, by diagnostic status; station 9, 57600 baud, parity odd, BCC: mira read -p PORT -b 57600 -P odd "
          "--bcc --model SLC500 --dst 9 N7:0"},
-        {"-b 1200 --model plc5 --dst 1", "--json", R"({"port":"PORT","baud":1200,"parity":"none","check":"CRC",)"
-         R"("station":1,"family":"PLC-5 family","model":"PLC5","processor":"PLC-5/40","series":"E","revision":"D",)"
+        {"-b 1200 --model plc5 --dst 0", "--json", R"({"port":"PORT","baud":1200,"parity":"none","check":"CRC",)"
+         R"("station":0,"family":"PLC-5 family","model":"PLC5","processor":"PLC-5/40","series":"E","revision":"D",)"
          R"("seriesOf":"processor","identifiedBy":"diagnostic status","command":"mira read -p PORT -b 1200 -P none )"
-         R"(--crc --model PLC5 --dst 1 N7:0"})"},
+         R"(--crc --model PLC5 --dst 0 N7:0"})"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.sim);

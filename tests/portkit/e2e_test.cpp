@@ -67,9 +67,7 @@ struct Session {
 
     // A group read's error; the results, their values as Shown and the time it took stay behind.
     int32_t Read(const std::string& header, const Strings& items) {
-        const auto start = Clock::now();
-        const int32_t error = host.Read(header, items, &results);
-        took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const int32_t error = Timed([&] { return host.Read(header, items, &results); });
         shown = Shown(results);
         return error;
     }
@@ -84,9 +82,22 @@ struct Session {
         for (size_t k = 0; k < texts.size(); ++k)
             if (!mira::host::MakeValue(header, item ? item : items[k], texts[k], &values[k], &why)) return -1;
         const uint32_t dst = host.Settings().dst;
-        return item ? host.WriteItem(dst, header, item, values[0]) : host.WriteGroup(dst, header, items, values);
+        return Timed([&] { return item ? host.WriteItem(dst, header, item, values[0])
+                                       : host.WriteGroup(dst, header, items, values); });
     }
     mira::host::Line host;
+
+private:
+    // The host gives up on an exchange 5 s past its reply time-out with a time-out of its own: here
+    // that is an exchange that did not end.
+    template <class Exchange>
+    int32_t Timed(Exchange exchange) {
+        const auto start = Clock::now();
+        const int32_t error = exchange();
+        took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_LT(took, static_cast<long>(host.Settings().timeoutMs) + 5000) << "the exchange did not end";
+        return error;
+    }
 };
 
 // One line per class: the check mode is the link's, pinned byte by byte in tests/link.
