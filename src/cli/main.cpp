@@ -37,6 +37,22 @@ using namespace mira::host;
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};
 
+#ifdef _WIN32
+// Ctrl-C reaches a signal handler there as SIGINT, on a thread of its own.
+class InterruptCatcher {
+public:
+    InterruptCatcher() {
+        struct sigaction action {};
+        action.sa_handler = [](int number) {
+            g_signal.store(number);
+            g_interrupted.store(true);
+        };
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+};
+#else
 // A thread of its own takes SIGINT and SIGTERM, blocked in every other
 // thread (the line's threads, started later, inherit the mask): the signal
 // never waits on a thread that is not looking for it. SIGUSR2, blocked with
@@ -65,6 +81,7 @@ private:
     sigset_t signals_;
     std::thread thread_;
 };
+#endif
 
 // The exit status of a command a signal ended: 128 and its number.
 int Interrupted() { return kExitSignal + g_signal.load(); }
