@@ -11,7 +11,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/args.h"
@@ -34,18 +36,52 @@ using namespace mira::host;
 // Set by Ctrl-C or SIGTERM: Portkit and the host end every wait at once.
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};
-void OnSignal(int number) {
-    g_signal.store(number);
-    g_interrupted.store(true);
-}
 
-void CatchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
+#ifdef _WIN32
+// Ctrl-C reaches a signal handler there as SIGINT, on a thread of its own.
+class InterruptCatcher {
+public:
+    InterruptCatcher() {
+        struct sigaction action {};
+        action.sa_handler = [](int number) {
+            g_signal.store(number);
+            g_interrupted.store(true);
+        };
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+    }
+};
+#else
+// A thread of its own takes SIGINT and SIGTERM, blocked in every other
+// thread (the line's threads, started later, inherit the mask): the signal
+// never waits on a thread that is not looking for it. SIGUSR2, blocked with
+// them, is how the program ends that thread before it exits.
+class InterruptCatcher {
+public:
+    InterruptCatcher() {
+        sigemptyset(&signals_);
+        for (int s : {SIGINT, SIGTERM, SIGUSR2}) sigaddset(&signals_, s);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] {
+            for (int number = 0; sigwait(&signals_, &number) == 0 && number != SIGUSR2;) {
+                g_signal.store(number);
+                g_interrupted.store(true);
+            }
+        });
+    }
+    ~InterruptCatcher() {
+        pthread_kill(thread_.native_handle(), SIGUSR2);
+        thread_.join();
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+private:
+    sigset_t signals_;
+    std::thread thread_;
+};
+#endif
 
 // The exit status of a command a signal ended: 128 and its number.
 int Interrupted() { return kExitSignal + g_signal.load(); }
@@ -434,9 +470,10 @@ int Run(int argc, const char* const* argv) {
                     "cannot write the trace to " + o.trace + ": " + std::strerror(errno));
     // Ctrl-C ends a command that uses the line at any moment, the open included.
     const Command c = o.command;
+    std::optional<InterruptCatcher> interrupts;
     if (c == Command::Read || c == Command::Poll || c == Command::Write || c == Command::WriteItem ||
         c == Command::Listen || c == Command::Sim)
-        CatchInterrupts();
+        interrupts.emplace();
     int rc = kExitOk;
     switch (o.command) {
         case Command::Read: rc = RunRead(o); break;

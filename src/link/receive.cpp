@@ -302,11 +302,16 @@ bool HandOn(generic_port* port, uint8_t* refusal) {
     if (senderWaits) {
         // The awaited reply answers our last request: its TNS, and its
         // command byte with the reply bit, so that a command of the
-        // controller's that happens to carry our TNS stays a command.
+        // controller's that happens to carry our TNS stays a command. Our
+        // TNS is the counter's low byte with a high byte of 0; a reply is
+        // taken with it in either byte order, but whole: one byte alone
+        // matched the late repeat of the reply to TNS 0x00FF for a request
+        // of TNS 0x0000 (its high byte), and every 256th read decoded it.
         const uint32_t counter = LoadAcquire(Driver.TnsCounter);
         const uint8_t tns = static_cast<uint8_t>(counter - 1u);
         const bool answersRequest = Load(Driver.RxData[2]) == (Load(Driver.RequestCommand) | kReplyBit);
-        if (answersRequest && (Load(Driver.RxData[5]) == tns || Load(Driver.RxData[4]) == tns)) {
+        const uint8_t low = Load(Driver.RxData[4]), high = Load(Driver.RxData[5]);
+        if (answersRequest && ((low == tns && high == 0) || (low == 0 && high == tns))) {
             KeepReply(port, counter);
             StoreRelease(port->ReplyReady, 1u);
             return false;

@@ -21,12 +21,15 @@ struct StreamCase {
     friend void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }  // not its bytes
 };
 
-#define REPLY4 "01 00 4F 00 34 12 AA BB"  // TNS low byte in RxData[4]
+#define REPLY4 "01 00 4F 00 34 00 AA BB"  // TNS 0x0034, low byte first
 #define FOREIGN "01 02 08 00 77 00 00 02 01 00"
 #define REQUEST "01 00 0F 00 34 00 A2 02 07 89 00 00"  // its reply is CMD 0x4F
 
 const StreamCase kStreams[] = {
-    {"ReplyTnsInByte5", {"F:01 00 4F 00 99 34"}, 1, 0x35, 1, 0, 0, "10 06", false},
+    {"ReplyTnsInByte5", {"F:01 00 4F 00 00 34"}, 1, 0x35, 1, 0, 0, "10 06", false},
+    // The last request's TNS 0x0000, and a late repeat of the reply to 0x00FF: not our answer.
+    {"OtherTnsSharingAByte", {"F:01 00 4F 00 FF 00"}, 1, 0x01, 0, 1, 1, "10 06", false},
+    {"OtherHighByte", {"F:01 00 4F 00 34 12"}, 1, 0x35, 0, 1, 1, "10 06", false},
     {"TnsCounterWraps", {"F:01 00 4F 00 FF 00"}, 1, 0x100, 1, 0, 0, "10 06", false},
     {"BadCheckDroppedAcked", {"B:" REPLY4}, 1, 0x35, 0, 0, 0, "10 06", false},
     {"EnqAnswered", {"10 05"}, 1, 0, 0, 0, 0, "10 06", false},
@@ -168,7 +171,7 @@ TEST_F(StreamTest, TheReplyOutlivesTheFramesAfterIt) {
     Driver.ChannelBusy = 1;
     Driver.TnsCounter = 0x35;
     Driver.RequestCommand = 0x0F;
-    for (const char* message : {REPLY4, FOREIGN, "01 00 4F 00 34 12 CC DD EE"}) Fake().Feed(Framed(FromHex(message)));
+    for (const char* message : {REPLY4, FOREIGN, "01 00 4F 00 34 00 CC DD EE"}) Fake().Feed(Framed(FromHex(message)));
     EXPECT_EQ(SlotsInUse(), 2);
     uint8_t out[16] = {};
     ASSERT_EQ(CopyReply(0, 16, out), 8);
