@@ -135,10 +135,16 @@ TEST(MqttJson, FailedReadsAndRefusedWritesAreAnswered) {
     EXPECT_EQ(Latest(c, "recipe")["value"], "BATCH 7");
     EXPECT_EQ(gw.face->counters().malformed.load(), 1u);
     EXPECT_EQ(gw.face->counters().oversized.load(), 1u);
+    // /metrics shows them, and the connection.
+    const FaceMetrics& shown = gw.store.Metrics();
+    EXPECT_TRUE(test::Eventually([&] { return shown.Value("mira_mqtt_refused_total", {{"why", "oversized"}}) == 1; }));
+    EXPECT_EQ(shown.Value("mira_mqtt_connected"), 1);
 
     // A clean stop leaves "offline".
     gw.runner->Stop();
     ASSERT_TRUE(c.WaitFor([](const Messages& m) { return m.back().payload == "offline"; }));
+    EXPECT_EQ(shown.Value("mira_mqtt_connected"), 0);
+    EXPECT_GT(shown.Value("mira_mqtt_published_total"), 8);
 }
 
 // The broker goes away and comes back empty: every tag's latest state is

@@ -36,6 +36,13 @@ constexpr size_t kRepliesKept = 1024;
 // A clean stop waits this long for the broker to take the last word.
 constexpr milliseconds kGoodbye{1000};
 
+// The face's counters on /metrics.
+constexpr const char* kConnects = "mira_mqtt_connects_total";
+constexpr const char* kPublished = "mira_mqtt_published_total";
+constexpr const char* kRefused = "mira_mqtt_refused_total";
+constexpr const char* kDropped = "mira_mqtt_dropped_total";
+constexpr const char* kConnected = "mira_mqtt_connected";
+
 // The face's threads give way to the line thread when the machine is busy:
 // a scan is never kept waiting for a publication.
 void YieldToTheLine() { ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5); }
@@ -105,6 +112,14 @@ struct MqttFace::Impl final : Publisher {
     Clock::time_point retryAt{};
     milliseconds backoff = kFirstRetry;
     std::vector<size_t> pending;  // changed tags not yet published for want of room
+    // Each counter as /metrics was last given it; the pump adds what came since.
+    struct Shown {
+        const std::atomic<uint64_t>* count;
+        const char* family;
+        FaceMetrics::Labels labels;
+        uint64_t shown = 0;
+    };
+    std::vector<Shown> shown;
 
     // What libmosquitto's callbacks are given: the face and which connection.
     struct Context {
@@ -117,6 +132,36 @@ struct MqttFace::Impl final : Publisher {
         : s(std::move(settings)),
           store(st),
           session(s.format == Format::Json ? MakeJsonSession(s, st) : MakeSparkplugSession(s, st)) {}
+
+    // ---- /metrics (the pump) ----
+    void DescribeMetrics() {
+        FaceMetrics& m = store.Metrics();
+        m.Describe(kConnects, "MQTT sessions begun with the broker.");
+        m.Describe(kPublished, "MQTT messages handed to the broker's connection.");
+        m.Describe(kRefused, "MQTT messages from the broker refused: by why.");
+        m.Describe(kDropped, "Unsolicited messages and write results not published (broker away, queue full).");
+        m.Describe(kConnected, "1 while the face is connected to its broker.");
+        const Counters& c = box->counts;
+        shown = {{&c.connects, kConnects, {}},
+                 {&c.published, kPublished, {}},
+                 {&c.malformed, kRefused, {{"why", "malformed"}}},
+                 {&c.oversized, kRefused, {{"why", "oversized"}}},
+                 {&c.unknownTopics, kRefused, {{"why", "unknown_topic"}}},
+                 {&c.refusedCommands, kRefused, {{"why", "command"}}},
+                 {&c.droppedEvents, kDropped, {{"what", "unsolicited"}}},
+                 {&c.droppedReplies, kDropped, {{"what", "write_result"}}}};
+        ShowMetrics();
+    }
+
+    void ShowMetrics() {
+        FaceMetrics& m = store.Metrics();
+        for (Shown& s : shown) {
+            const uint64_t now = s.count->load();
+            m.Add(s.family, s.labels, static_cast<double>(now - s.shown));
+            s.shown = now;
+        }
+        m.Set(kConnected, {}, connected ? 1 : 0);
+    }
 
     // ---- Publisher (the pump) ----
     bool Publish(const std::string& topic, const std::string& payload, int qos, bool retain) override {
@@ -269,6 +314,7 @@ struct MqttFace::Impl final : Publisher {
             if (!connected) {
                 box->counts.droppedEvents += events.size();
                 box->counts.droppedReplies += replies.size();
+                ShowMetrics();
                 continue;  // the next session publishes every tag
             }
             if (replaced) pending = session->TagsReplaced(*this);
@@ -281,6 +327,7 @@ struct MqttFace::Impl final : Publisher {
             std::sort(pending.begin(), pending.end());
             pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
             if (!pending.empty()) pending = session->TagsChanged(*this, pending);
+            ShowMetrics();
         }
     }
 
@@ -313,6 +360,7 @@ bool MqttFace::Start(std::string* why) {
         if (!impl_->password.empty() && impl_->password.back() == '\r') impl_->password.pop_back();
     }
     impl_->retryAt = Clock::now();
+    impl_->DescribeMetrics();
     impl_->pump = std::thread([impl = impl_.get()] { impl->Run(); });
     return true;
 }
@@ -326,6 +374,7 @@ void MqttFace::Stop() {
     impl_->box->wake.notify_one();
     impl_->pump.join();
     impl_->Goodbye();
+    impl_->ShowMetrics();
     std::lock_guard<std::mutex> lock(impl_->box->mutex);
     impl_->box->closed = true;
 }
