@@ -38,11 +38,11 @@ const char16_t* FileTypeName(uint8_t code) {
     return kFileTypeNames[index];
 }
 
-// The message bytes of the frame in RxData, bounded by RxData.
-int32_t FrameLength(const generic_port* port) {
-    const uint32_t count = Load(const_cast<generic_port*>(port)->RxCount);
-    return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
-}
+// A count of message bytes, bounded by RxData.
+int32_t Bounded(uint32_t count) { return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count); }
+
+// The message bytes of the frame in RxData.
+int32_t FrameLength(const generic_port* port) { return Bounded(Load(const_cast<generic_port*>(port)->RxCount)); }
 
 void PutRx(int32_t index, uint8_t value) {
     if (index >= 0 && index < kRxDataBytes) Store(Driver.RxData[index], value);
@@ -393,10 +393,7 @@ int32_t CopyReply(int32_t first, int32_t count, uint8_t* out) {
     return count;
 }
 
-int32_t ReplyLength() {
-    const uint32_t count = Load(Driver.ReplyCount);
-    return count > uint32_t(kRxDataBytes) ? kRxDataBytes : static_cast<int32_t>(count);
-}
+int32_t ReplyLength() { return Bounded(Load(Driver.ReplyCount)); }
 
 bool ReplyIsCurrent() { return LoadAcquire(Driver.ReplyFor) == Load(Driver.TnsCounter); }
 

@@ -120,6 +120,7 @@ struct MqttFace::Impl final : Publisher {
         uint64_t shown = 0;
     };
     std::vector<Shown> shown;
+    bool connectedShown = false;
 
     // What libmosquitto's callbacks are given: the face and which connection.
     struct Context {
@@ -150,17 +151,21 @@ struct MqttFace::Impl final : Publisher {
                  {&c.refusedCommands, kRefused, {{"why", "command"}}},
                  {&c.droppedEvents, kDropped, {{"what", "unsolicited"}}},
                  {&c.droppedReplies, kDropped, {{"what", "write_result"}}}};
-        ShowMetrics();
+        for (const Shown& s : shown) m.Add(s.family, s.labels, 0);  // each sample from the start
+        m.Set(kConnected, {}, 0);
     }
 
+    // After each pass of the pump: only what moved takes the metrics' lock.
     void ShowMetrics() {
         FaceMetrics& m = store.Metrics();
         for (Shown& s : shown) {
             const uint64_t now = s.count->load();
+            if (now == s.shown) continue;
             m.Add(s.family, s.labels, static_cast<double>(now - s.shown));
             s.shown = now;
         }
-        m.Set(kConnected, {}, connected ? 1 : 0);
+        if (connected != connectedShown) m.Set(kConnected, {}, connected ? 1 : 0);
+        connectedShown = connected;
     }
 
     // ---- Publisher (the pump) ----
