@@ -46,6 +46,11 @@ constexpr size_t kRawCapacity = 1026;
 // the handler takes bytes loses its oldest bytes, never memory.
 constexpr size_t kQueueCapacity = 8192;
 constexpr uint32_t kPollMs = 10;
+// How long a wakeable line is read in one wait while nothing on our side
+// counts time: a send wakes the read, so that its timers still start from
+// 10 ms steps; what remains are the changes of the host's cancel flag,
+// which no one announces.
+constexpr uint32_t kIdleWaitMs = 1000;
 // The longest PkYield sleeps without a line event: the driver's own waits
 // (the channel lock, a line reset's 30 passes) count on short yields.
 constexpr uint32_t kYieldMaxUs = 1000;
@@ -132,6 +137,8 @@ struct Port {
     bool resetAnswered = false;
     // The host's cancel flag as the receive thread last acted on it.
     std::atomic<bool> cancelSeen{false};
+    // The receive thread reads in a long wait, which a send must end.
+    std::atomic<bool> idle{false};
 };
 
 std::atomic<uint64_t> g_receivedBytes{0};
@@ -409,6 +416,24 @@ void Deliver(Port& p) {
     }
 }
 
+// How long the next read may wait: long only while no timer of ours runs
+// (no frame awaits its DLE ACK, no reply or line reset is awaited, no byte
+// waits for the handler) on a line a send can wake. idle is raised before
+// the look, so that a send the look missed finds it raised and wakes the
+// read (PkSend), seq_cst on both sides.
+uint32_t NextWaitMs(Port& p) {
+    if (!p.line->Wakeable()) return kPollMs;
+    p.idle.store(true);
+    bool busy = p.armed.load() || p.cancelSeen.load() != CancelRequested() || QueueCount(p) > 0;
+    if (!busy) {
+        std::lock_guard<std::mutex> order(p.sendMutex);
+        busy = p.tx.waiting() || p.resetWaits;
+    }
+    if (!busy) return kIdleWaitMs;
+    p.idle.store(false);
+    return kPollMs;
+}
+
 void ReceiveLoop(Port* p) {
     t_onReceiveThread = true;
     uint8_t buffer[512];
@@ -418,7 +443,10 @@ void ReceiveLoop(Port* p) {
             if (p->gone.load()) ::usleep(kPollMs * 1000u);
         } else {
             size_t count = 0;
-            switch (p->line->Read(buffer, sizeof buffer, &count, kPollMs)) {
+            const uint32_t waitMs = NextWaitMs(*p);
+            const ReadResult read = p->line->Read(buffer, sizeof buffer, &count, waitMs);
+            p->idle.store(false);
+            switch (read) {
                 case ReadResult::Bytes:
                     g_receivedBytes.fetch_add(count, std::memory_order_relaxed);
                     AddCount(Count::BytesReceived, count);
@@ -518,6 +546,10 @@ PK_API int32_t PkPortClose(generic_port* port) {
         g_ports.erase(found);
     }
     p->stop.store(true, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> order(p->sendMutex);
+        if (!p->gone.load() && p->line) p->line->Wake();
+    }
     if (p->thread.joinable()) p->thread.join();
     delete p;
     return 1;
@@ -626,6 +658,8 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
         p->timeoutTraced.store(false);
         p->armed.store(true, std::memory_order_release);
     }
+    // The receive thread counts this send's time-outs from its next pass.
+    if (host && p->idle.load() && !p->gone.load()) p->line->Wake();
 }
 
 PK_API int32_t PkOutputDone(generic_port* port) {

@@ -1,6 +1,7 @@
 // A serial device in raw mode: termios with the block's speed and format.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -21,6 +22,29 @@ bool WaitFd(int fd, bool forWrite, uint32_t waitMs) {
     return n > 0;
 }
 
+WakeSignal::WakeSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+WakeSignal::~WakeSignal() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void WakeSignal::Raise() const {
+    if (fd_ < 0) return;
+    const uint64_t one = 1;
+    // A full counter is already raised; nothing else can fail here.
+    [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+}
+
+short PollInput(int fd, const WakeSignal& wake, uint32_t waitMs) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {wake.fd(), POLLIN, 0}};
+    if (::poll(p, wake.fd() >= 0 ? 2 : 1, static_cast<int>(waitMs)) <= 0) return 0;
+    if ((p[1].revents & POLLIN) != 0) {
+        uint64_t raised = 0;
+        [[maybe_unused]] const ssize_t n = ::read(wake.fd(), &raised, sizeof raised);
+    }
+    return p[0].revents;
+}
+
 namespace {
 
 class SerialLine final : public Line {
@@ -30,10 +54,9 @@ public:
 
     ReadResult Read(uint8_t* out, size_t capacity, size_t* count, uint32_t waitMs) override {
         *count = 0;
-        pollfd p{fd_, POLLIN, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(waitMs));
-        if (n <= 0) return ReadResult::Nothing;
-        if ((p.revents & (POLLERR | POLLNVAL)) != 0) return ReadResult::Closed;
+        const short revents = PollInput(fd_, wake_, waitMs);
+        if (revents == 0) return ReadResult::Nothing;
+        if ((revents & (POLLERR | POLLNVAL)) != 0) return ReadResult::Closed;
         const ssize_t got = ::read(fd_, out, capacity);
         if (got > 0) {
             *count = static_cast<size_t>(got);
@@ -47,7 +70,7 @@ public:
         // A read of nothing after POLLIN is a hang-up only when poll said so: a
         // sender's DiscardInput can empty the queue between our poll and our
         // read, which on a busy line (noise) happens often.
-        return (p.revents & POLLHUP) != 0 ? ReadResult::Closed : ReadResult::Nothing;
+        return (revents & POLLHUP) != 0 ? ReadResult::Closed : ReadResult::Nothing;
     }
 
     int32_t Write(const uint8_t* bytes, size_t count) override {
@@ -77,9 +100,13 @@ public:
 
     void DiscardInput() override { ::tcflush(fd_, TCIFLUSH); }
 
+    bool Wakeable() const override { return wake_.fd() >= 0; }
+    void Wake() override { wake_.Raise(); }
+
 private:
     int fd_;
     std::mutex writeMutex_;
+    WakeSignal wake_;
 };
 
 int32_t OpenCode(int error) {

@@ -103,8 +103,7 @@ public:
             fd = fd_;
         }
         if (fd < 0) return ReadResult::Closed;  // a send found it dropped
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(waitMs)) <= 0) return ReadResult::Nothing;
+        if (PollInput(fd, wake_, waitMs) == 0) return ReadResult::Nothing;
         std::lock_guard<std::mutex> lock(mutex_);
         if (fd_ != fd) return ReadResult::Closed;  // a send dropped it meanwhile
         const ssize_t got = ::recv(fd_, out, capacity, MSG_DONTWAIT);
@@ -153,14 +152,21 @@ public:
             if (::recv(fd_, sink, sizeof sink, MSG_DONTWAIT) <= 0) break;
     }
 
+    bool Wakeable() const override { return wake_.fd() >= 0; }
+    void Wake() override { wake_.Raise(); }
+
 private:
+    // A poll on the socket closed here would wait on: the reader is woken to
+    // find it dropped.
     void DropLocked() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
+        wake_.Raise();
     }
 
     std::mutex mutex_;
     int fd_;
+    WakeSignal wake_;
 };
 
 }  // namespace

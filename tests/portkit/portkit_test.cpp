@@ -74,6 +74,7 @@ void SendCommand(generic_port* port, const Bytes& bytes) {
 }
 
 const Bytes kFrame = {0x10, 0x02, 0x01, 0x00, 0x0F, 0x00, 0x2A, 0x00, 0x10, 0x03, 0xC5};
+const Bytes kEnq = {0x10, 0x05};
 
 class PtyPort : public ::testing::Test {
 protected:
@@ -169,6 +170,40 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
 }
 
 // A lost line is tried again after 1 s, then after twice as long each time, at most every 30 s.
+// The receive thread reads a quiet line in long waits (a second); a send ends the wait, so a frame's
+// DLE ENQ still goes out one ACK time-out after it, and a close does not wait out the rest.
+TEST(PortkitPty, AQuietLineTimesTheNextSendAndClosesAtOnce) {
+    const PkLinkSettings link{50, 3, 3};
+    ASSERT_EQ(PkSetLinkSettings(&link), 1);
+    Pty pty;
+    DriverSettings s = Settings(pty.slave);
+    s.replyTimeoutMs = 2000;
+    int32_t error = 0;
+    generic_port* port = PkPortOpen(0, &s, &error);
+    ASSERT_NE(port, nullptr) << PkLastOpenError();
+    std::this_thread::sleep_for(200ms);  // the receive thread is in its long wait by now
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_EQ(PkPortClose(port), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 500ms);  // of a 1 s wait, 800 ms were left
+    port = PkPortOpen(0, &s, &error);
+    ASSERT_EQ(PkSetLinkSettings(nullptr), 1);
+    ASSERT_NE(port, nullptr) << PkLastOpenError();
+    std::this_thread::sleep_for(200ms);
+    const auto sent = std::chrono::steady_clock::now();
+    SendCommand(port, kFrame);
+    Bytes line;
+    const auto seen = [&] {
+        uint8_t b[64];
+        for (ssize_t n; (n = read(pty.master, b, sizeof b)) > 0;) line.insert(line.end(), b, b + n);
+        return std::search(line.begin(), line.end(), kEnq.begin(), kEnq.end()) != line.end();
+    };
+    fcntl(pty.master, F_SETFL, O_NONBLOCK);
+    EXPECT_TRUE(WaitFor(seen, 2000ms));
+    // 50 ms of ACK time-out plus 350 ms for a busy machine; without the wake it came 800 ms later.
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 400ms);
+    EXPECT_EQ(PkPortClose(port), 1);
+}
+
 TEST(PortkitLink, ReopenBackOff) {
     mira::portkit::Backoff backoff;
     backoff.Lost(0xFFFFFF00u);  // the tick count wraps on the way
