@@ -434,10 +434,24 @@ uint32_t NextWaitMs(Port& p) {
     return kPollMs;
 }
 
+// On a serial line a frame's bytes come in at the line's pace, one or two to
+// a read. While a frame is on its way in, the receive thread lets four
+// character times (at most 2 ms) pass between reads, as a UART's FIFO does,
+// and so wakes once for several bytes; it takes the frame's end at most that
+// much later.
+uint32_t FrameStepUs(const LineSettings& line) {
+    constexpr uint32_t kChars = 4, kLongestUs = 2000;
+    if (line.kind != LineKind::Serial || line.baud == 0) return 0;
+    const uint32_t bits = 1 + line.dataBits + (line.parity != 0 ? 1 : 0) + line.stopBits;
+    return std::min<uint32_t>(kChars * bits * 1000000u / line.baud, kLongestUs);
+}
+
 void ReceiveLoop(Port* p) {
     t_onReceiveThread = true;
     uint8_t buffer[512];
+    const uint32_t frameStepUs = FrameStepUs(p->settings);
     while (!p->stop.load(std::memory_order_acquire)) {
+        bool took = false;
         if (p->gone.load()) {
             TryReopen(*p);
             if (p->gone.load()) ::usleep(kPollMs * 1000u);
@@ -451,6 +465,7 @@ void ReceiveLoop(Port* p) {
                     g_receivedBytes.fetch_add(count, std::memory_order_relaxed);
                     AddCount(Count::BytesReceived, count);
                     Enqueue(*p, buffer, count);
+                    took = true;
                     break;
                 case ReadResult::Nothing:
                     break;
@@ -462,8 +477,11 @@ void ReceiveLoop(Port* p) {
         FollowCancel(*p);
         Deliver(*p);
         Supervise(*p);
-        std::lock_guard<std::mutex> order(p->sendMutex);
-        Act(*p, p->tx.OnTick(NowMs()));
+        {
+            std::lock_guard<std::mutex> order(p->sendMutex);
+            Act(*p, p->tx.OnTick(NowMs()));
+        }
+        if (took && frameStepUs != 0 && !Quiet(*p)) ::usleep(frameStepUs);
     }
 }
 
