@@ -32,6 +32,9 @@ bool TakeDriver() {
 
 // How soon a wait of the host's own sees the cancel flag.
 constexpr std::chrono::milliseconds kCancelStep{10};
+// The longest look for a finish's report between the line's events: the
+// receive thread's step while an exchange waits.
+constexpr uint32_t kFinishLookMs = 10;
 
 uint64_t NowMs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -231,7 +234,10 @@ int32_t Line::AwaitFinish(Finish finish) {
     int32_t error = 0;
     while (finish(&error) == 0) {
         if (NowMs() > guard) return MIRA_PK_ERR_TIMEOUT;
-        PkYield();
+        // The reply, the exchange's failure and the host's cancel are each
+        // announced; the bound only keeps a missed announcement from costing
+        // more than a step of the receive thread.
+        PkAwaitLineEvent(kFinishLookMs);
     }
     return error;
 }

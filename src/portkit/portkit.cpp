@@ -434,24 +434,10 @@ uint32_t NextWaitMs(Port& p) {
     return kPollMs;
 }
 
-// On a serial line a frame's bytes come in at the line's pace, one or two to
-// a read. While a frame is on its way in, the receive thread lets four
-// character times (at most 2 ms) pass between reads, as a UART's FIFO does,
-// and so wakes once for several bytes; it takes the frame's end at most that
-// much later.
-uint32_t FrameStepUs(const LineSettings& line) {
-    constexpr uint32_t kChars = 4, kLongestUs = 2000;
-    if (line.kind != LineKind::Serial || line.baud == 0) return 0;
-    const uint32_t bits = 1 + line.dataBits + (line.parity != 0 ? 1 : 0) + line.stopBits;
-    return std::min<uint32_t>(kChars * bits * 1000000u / line.baud, kLongestUs);
-}
-
 void ReceiveLoop(Port* p) {
     t_onReceiveThread = true;
     uint8_t buffer[512];
-    const uint32_t frameStepUs = FrameStepUs(p->settings);
     while (!p->stop.load(std::memory_order_acquire)) {
-        bool took = false;
         if (p->gone.load()) {
             TryReopen(*p);
             if (p->gone.load()) ::usleep(kPollMs * 1000u);
@@ -465,7 +451,6 @@ void ReceiveLoop(Port* p) {
                     g_receivedBytes.fetch_add(count, std::memory_order_relaxed);
                     AddCount(Count::BytesReceived, count);
                     Enqueue(*p, buffer, count);
-                    took = true;
                     break;
                 case ReadResult::Nothing:
                     break;
@@ -477,11 +462,8 @@ void ReceiveLoop(Port* p) {
         FollowCancel(*p);
         Deliver(*p);
         Supervise(*p);
-        {
-            std::lock_guard<std::mutex> order(p->sendMutex);
-            Act(*p, p->tx.OnTick(NowMs()));
-        }
-        if (took && frameStepUs != 0 && !Quiet(*p)) ::usleep(frameStepUs);
+        std::lock_guard<std::mutex> order(p->sendMutex);
+        Act(*p, p->tx.OnTick(NowMs()));
     }
 }
 
@@ -756,6 +738,10 @@ PK_API void PkGetLinkCounters(PkLinkCounters* out) {
 }
 
 PK_API void PkWatchCancel(const std::atomic<bool>* flag) { WatchCancel(flag); }
+
+PK_API void PkAwaitLineEvent(uint32_t maxWaitMs) {
+    if (!CancelRequested()) WaitForLineEvent(std::min<uint32_t>(maxWaitMs, 60000) * 1000u);
+}
 
 PK_API uint64_t PkReceivedBytes() { return g_receivedBytes.load(std::memory_order_relaxed); }
 

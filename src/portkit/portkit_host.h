@@ -102,6 +102,16 @@ void PkGetLinkCounters(PkLinkCounters* out);
 // watch: pass null before it goes. Null: no flag.
 void PkWatchCancel(const std::atomic<bool>* flag);
 
+// Returns once the receive thread announces the line's next event (a frame, a
+// link sequence or an error the receive handler has taken; an exchange's or
+// a line reset's time-out or failure; the line lost or back), after at most
+// maxWaitMs (60000 at most), or at once while the cancel flag is set. An
+// event announced since this thread last returned from here or from PkYield
+// ends the wait at once. Every end of an exchange is such an event, so a host
+// waiting for a finish to report waits here rather than in PkYield's short
+// steps, and wakes when there is something to see.
+void PkAwaitLineEvent(uint32_t maxWaitMs);
+
 // The meaning of a Portkit code (mira/portkit_codes.h), or null for others.
 const char* PkCodeText(uint32_t code);
 
