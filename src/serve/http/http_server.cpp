@@ -4,7 +4,9 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -72,7 +74,10 @@ public:
             *why = "HTTP: cannot listen on " + listen_ + (errno != 0 ? ": " + std::string(std::strerror(errno)) : "");
             return false;
         }
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        thread_ = std::thread([this] {
+            server_.listen_after_bind();
+            listened_.store(true);
+        });
         const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
         Log(LogLevel::Notice, "HTTP on http://" + shown + ":" + std::to_string(bound) + "/" +
                                   (token_.empty() ? "" : " (writes need the write token)"));
@@ -80,6 +85,14 @@ public:
     }
 
     void Stop() override {
+        // The server's stop ends only a listen that has begun; one that began
+        // after it would wait for connections for good (a face stopped right
+        // after its start, as when the line then fails to open). The listen
+        // begins at once, or has ended already.
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (thread_.joinable() && !server_.is_running() && !listened_.load() &&
+               std::chrono::steady_clock::now() < bound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server_.stop();
         if (thread_.joinable()) thread_.join();
     }
@@ -105,6 +118,7 @@ private:
     std::string token_;
     httplib::Server server_;
     std::thread thread_;
+    std::atomic<bool> listened_{false};  // the listen has returned
 };
 
 void HttpFace::Routes() {
