@@ -548,7 +548,7 @@ PK_API int32_t PkPortClose(generic_port* port) {
     p->stop.store(true, std::memory_order_release);
     {
         std::lock_guard<std::mutex> order(p->sendMutex);
-        if (!p->gone.load() && p->line) p->line->Wake();
+        if (p->line) p->line->Wake();  // null while the line is away
     }
     if (p->thread.joinable()) p->thread.join();
     delete p;
@@ -659,7 +659,7 @@ PK_API void PkSend(generic_port* port, const uint8_t* bytes, int32_t length) {
         p->armed.store(true, std::memory_order_release);
     }
     // The receive thread counts this send's time-outs from its next pass.
-    if (host && p->idle.load() && !p->gone.load()) p->line->Wake();
+    if (host && p->idle.load() && p->line) p->line->Wake();
 }
 
 PK_API int32_t PkOutputDone(generic_port* port) {

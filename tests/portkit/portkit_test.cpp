@@ -169,7 +169,6 @@ TEST_F(PtyPort, VanishedDeviceEndsTheExchangeAndLaterSends) {
     EXPECT_EQ(LoadAcquire(port->TimeoutB), 0);
 }
 
-// A lost line is tried again after 1 s, then after twice as long each time, at most every 30 s.
 // The receive thread reads a quiet line in long waits (a second); a send ends the wait, so a frame's
 // DLE ENQ still goes out one ACK time-out after it, and a close does not wait out the rest.
 TEST(PortkitPty, AQuietLineTimesTheNextSendAndClosesAtOnce) {
@@ -204,6 +203,7 @@ TEST(PortkitPty, AQuietLineTimesTheNextSendAndClosesAtOnce) {
     EXPECT_EQ(PkPortClose(port), 1);
 }
 
+// A lost line is tried again after 1 s, then after twice as long each time, at most every 30 s.
 TEST(PortkitLink, ReopenBackOff) {
     mira::portkit::Backoff backoff;
     backoff.Lost(0xFFFFFF00u);  // the tick count wraps on the way
