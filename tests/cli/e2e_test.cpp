@@ -217,7 +217,7 @@ TEST(MiraAsAUser, SimSendsWritesThatListenPrintsAndAnswers) {
         ASSERT_TRUE(simulator.Line(&line));
         const std::string port = Words(line).back();
         std::vector<std::string> lines;
-        ASSERT_EQ(RunMira("listen --port " + port + " --count 1 " + both, &lines), 0);
+        ASSERT_EQ(RunMira("listen --port " + port + " --count 1 " + both, &lines), 0) << Joined(lines);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(Words(lines.back()).at(2), value) << lines.back();
         if (*both == 0) {
